@@ -1,0 +1,96 @@
+#include "base/AtomicFile.h"
+
+#include "base/Error.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tallyvox {
+
+namespace {
+
+class UmaskGuard {
+public:
+    explicit UmaskGuard(mode_t mask) : old_(::umask(mask)) {}
+    ~UmaskGuard() { ::umask(old_); }
+    UmaskGuard(const UmaskGuard&) = delete;
+    UmaskGuard& operator=(const UmaskGuard&) = delete;
+
+private:
+    mode_t old_;
+};
+
+void createFolders(const std::filesystem::path& folder) {
+    if (folder.empty())
+        return;
+    struct stat st{};
+    if (::stat(folder.c_str(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode))
+            throw FileError(folder.string(), ENOTDIR);
+        return;
+    }
+    if (errno != ENOENT)
+        throw FileError(folder.string(), errno);
+    createFolders(folder.parent_path());
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        throw FileError(folder.string(), errno);
+}
+
+void writeAll(int fd, std::string_view bytes, const std::string& path) {
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            throw FileError(path, errno);
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+}
+
+} // namespace
+
+void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes) {
+    UmaskGuard mask(077);
+    createFolders(target.parent_path());
+
+    std::string temp =
+        (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        throw FileError(target.string(), errno);
+    try {
+        writeAll(fd, bytes, target.string());
+        if (::fchmod(fd, 0600) != 0 || ::fsync(fd) != 0)
+            throw FileError(target.string(), errno);
+        if (::close(fd) != 0) {
+            fd = -1;
+            throw FileError(target.string(), errno);
+        }
+        fd = -1;
+        if (::rename(temp.c_str(), target.c_str()) != 0)
+            throw FileError(target.string(), errno);
+    } catch (...) {
+        if (fd >= 0)
+            ::close(fd);
+        ::unlink(temp.c_str());
+        throw;
+    }
+}
+
+std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::ostringstream out;
+    out << in.rdbuf();
+    if (in.bad())
+        return std::nullopt;
+    return std::move(out).str();
+}
+
+} // namespace tallyvox

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "transcription/WhisperModel.h"
+
+#include <string>
+
+namespace tallyvox {
+
+// What a session's engine runs with; taken once from the settings when the session starts.
+struct EngineOptions {
+    WhisperModel model = WhisperModel::small;
+    std::string language = "en+hi"; // a code, "auto", or codes joined by "+" (first is main)
+    double chunkSeconds = 20;
+    std::string vocabulary;
+    bool diarize = true;
+
+    bool operator==(const EngineOptions&) const = default;
+};
+
+// Per-channel engine counters, read by the diagnostics report.
+struct EngineStats {
+    double receivedSeconds = 0;
+    double processedSeconds = 0;
+    double speechSeconds = 0;
+    int windows = 0;
+    double whisperSeconds = 0;
+    double speakerSeconds = 0;
+    double maxPendingSeconds = 0;
+    int segments = 0;
+    int wordsTrimmedAsRepeats = 0;
+    int echoDropped = 0;
+    int holesFilled = 0;
+    double holeSeconds = 0;
+    int phantomDropped = 0;
+    int languageSwitches = 0;
+    std::string language;
+
+    bool operator==(const EngineStats&) const = default;
+};
+
+} // namespace tallyvox
