@@ -15,7 +15,8 @@ namespace {
 
 class UmaskGuard {
 public:
-    explicit UmaskGuard(mode_t mask) : old_(::umask(mask)) {}
+    explicit UmaskGuard(mode_t mask)
+        : old_(::umask(mask)) {}
     ~UmaskGuard() { ::umask(old_); }
     UmaskGuard(const UmaskGuard&) = delete;
     UmaskGuard& operator=(const UmaskGuard&) = delete;
@@ -27,7 +28,7 @@ private:
 void createFolders(const std::filesystem::path& folder) {
     if (folder.empty())
         return;
-    struct stat st{};
+    struct stat st {};
     if (::stat(folder.c_str(), &st) == 0) {
         if (!S_ISDIR(st.st_mode))
             throw FileError(folder.string(), ENOTDIR);

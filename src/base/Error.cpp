@@ -12,6 +12,7 @@ std::string describe(const std::string& path, int errorNumber) {
 } // namespace
 
 FileError::FileError(const std::string& path, int errorNumber)
-    : Error(describe(path, errorNumber)), errorNumber_(errorNumber) {}
+    : Error(describe(path, errorNumber))
+    , errorNumber_(errorNumber) {}
 
 } // namespace tallyvox

@@ -89,7 +89,9 @@ State& state() {
 
 } // namespace
 
-spdlog::logger& logger() { return *state().logger; }
+spdlog::logger& logger() {
+    return *state().logger;
+}
 
 void enableStderr() {
     auto& s = state();
@@ -102,7 +104,9 @@ void enableStderr() {
     s.stderrEnabled = true;
 }
 
-void setDebug(bool on) { logger().set_level(on ? spdlog::level::debug : spdlog::level::info); }
+void setDebug(bool on) {
+    logger().set_level(on ? spdlog::level::debug : spdlog::level::info);
+}
 
 struct Capture::Sink final : spdlog::sinks::base_sink<std::mutex> {
     std::vector<Line> lines;
@@ -116,7 +120,8 @@ protected:
     void flush_() override {}
 };
 
-Capture::Capture() : sink_(std::make_shared<Sink>()) {
+Capture::Capture()
+    : sink_(std::make_shared<Sink>()) {
     state().logger->set_level(spdlog::level::debug);
     state().sinks->add_sink(sink_);
 }

@@ -11,8 +11,10 @@ namespace tallyvox {
 class Subscription {
 public:
     Subscription() = default;
-    explicit Subscription(std::function<void()> cancel) : cancel_(std::move(cancel)) {}
-    Subscription(Subscription&& other) noexcept : cancel_(std::exchange(other.cancel_, nullptr)) {}
+    explicit Subscription(std::function<void()> cancel)
+        : cancel_(std::move(cancel)) {}
+    Subscription(Subscription&& other) noexcept
+        : cancel_(std::exchange(other.cancel_, nullptr)) {}
     Subscription& operator=(Subscription&& other) noexcept {
         if (this != &other) {
             reset();
@@ -39,7 +41,8 @@ public:
     using Observer = std::function<void(const T&)>;
 
     Observable() = default;
-    explicit Observable(T initial) : value_(std::move(initial)) {}
+    explicit Observable(T initial)
+        : value_(std::move(initial)) {}
     Observable(const Observable&) = delete;
     Observable& operator=(const Observable&) = delete;
 

@@ -5,7 +5,8 @@
 
 namespace tallyvox {
 
-SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {
+SerialQueue::SerialQueue(std::string label)
+    : label_(std::move(label)) {
     std::promise<void> started;
     auto ready = started.get_future();
     thread_ = std::thread([this, &started] {
@@ -24,7 +25,9 @@ SerialQueue::~SerialQueue() {
         thread_.join();
 }
 
-void SerialQueue::schedule(Duration delay, Task task) { loop_.schedule(delay, std::move(task)); }
+void SerialQueue::schedule(Duration delay, Task task) {
+    loop_.schedule(delay, std::move(task));
+}
 
 void SerialQueue::sync(const Task& task) {
     if (isCurrent()) {

@@ -43,7 +43,9 @@ fs::path dataHome(const Getenv& env) {
     return absoluteOr(env, "XDG_DATA_HOME", home(env) / ".local" / "share");
 }
 
-fs::path runtimeDir(const Getenv& env) { return absoluteOr(env, "XDG_RUNTIME_DIR", {}); }
+fs::path runtimeDir(const Getenv& env) {
+    return absoluteOr(env, "XDG_RUNTIME_DIR", {});
+}
 
 fs::path documents(const Getenv& env) {
     fs::path h = home(env);

@@ -21,8 +21,7 @@ std::filesystem::path documents(const Getenv& env = processEnv);
 
 // One entry of a user-dirs.dirs file ("XDG_DOCUMENTS_DIR"), with $HOME expanded. Nothing
 // when absent, malformed, or pointing at the home folder itself (xdg-user-dirs' "disabled").
-std::optional<std::filesystem::path> userDir(const std::string& fileContent,
-                                             const std::string& key,
+std::optional<std::filesystem::path> userDir(const std::string& fileContent, const std::string& key,
                                              const std::filesystem::path& home);
 
 } // namespace tallyvox::XdgPaths

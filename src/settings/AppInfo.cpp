@@ -11,9 +11,15 @@ std::string orDev(const char* value) {
 }
 } // namespace
 
-std::string version() { return orDev(TALLYVOX_VERSION); }
-std::string build() { return orDev(TALLYVOX_BUILD_NUMBER); }
-std::string buildDate() { return orDev(TALLYVOX_BUILD_DATE); }
+std::string version() {
+    return orDev(TALLYVOX_VERSION);
+}
+std::string build() {
+    return orDev(TALLYVOX_BUILD_NUMBER);
+}
+std::string buildDate() {
+    return orDev(TALLYVOX_BUILD_DATE);
+}
 
 std::string summary() {
     return "Version " + version() + " \u00b7 Build " + build() + " \u00b7 " + buildDate();

@@ -31,14 +31,14 @@ constexpr std::array<Row, 5> rows{{
 }};
 
 // Pinned revisions of the two model repositories.
-constexpr std::string_view whisperBase =
-    "https://huggingface.co/ggerganov/whisper.cpp/resolve/"
-    "5359861c739e955e79d9a303bcbc70fb988958b1/";
-constexpr std::string_view vadBase =
-    "https://huggingface.co/ggml-org/whisper-vad/resolve/"
-    "9ffd54a1e1ee413ddf265af9913beaf518d1639b/";
+constexpr std::string_view whisperBase = "https://huggingface.co/ggerganov/whisper.cpp/resolve/"
+                                         "5359861c739e955e79d9a303bcbc70fb988958b1/";
+constexpr std::string_view vadBase = "https://huggingface.co/ggml-org/whisper-vad/resolve/"
+                                     "9ffd54a1e1ee413ddf265af9913beaf518d1639b/";
 
-const Row& row(WhisperModel::Kind kind) { return rows[static_cast<size_t>(kind)]; }
+const Row& row(WhisperModel::Kind kind) {
+    return rows[static_cast<size_t>(kind)];
+}
 
 } // namespace
 
@@ -54,18 +54,32 @@ std::optional<WhisperModel> WhisperModel::fromRaw(std::string_view raw) {
     return std::nullopt;
 }
 
-std::string_view WhisperModel::rawValue() const { return row(kind_).raw; }
-std::string_view WhisperModel::title() const { return row(kind_).title; }
-std::string WhisperModel::fileName() const { return "ggml-" + std::string(rawValue()) + ".bin"; }
-std::string_view WhisperModel::sizeLabel() const { return row(kind_).sizeLabel; }
-std::int64_t WhisperModel::minimumBytes() const { return row(kind_).minimumBytes; }
-std::string_view WhisperModel::sha256() const { return row(kind_).sha256; }
+std::string_view WhisperModel::rawValue() const {
+    return row(kind_).raw;
+}
+std::string_view WhisperModel::title() const {
+    return row(kind_).title;
+}
+std::string WhisperModel::fileName() const {
+    return "ggml-" + std::string(rawValue()) + ".bin";
+}
+std::string_view WhisperModel::sizeLabel() const {
+    return row(kind_).sizeLabel;
+}
+std::int64_t WhisperModel::minimumBytes() const {
+    return row(kind_).minimumBytes;
+}
+std::string_view WhisperModel::sha256() const {
+    return row(kind_).sha256;
+}
 
 std::filesystem::path WhisperModel::directory() {
     return XdgPaths::dataHome() / "Tallyvox" / "Models";
 }
 
-std::string WhisperModel::remoteURL() const { return std::string(whisperBase) + fileName(); }
+std::string WhisperModel::remoteURL() const {
+    return std::string(whisperBase) + fileName();
+}
 
 bool WhisperModel::isDownloaded(const std::filesystem::path& file) const {
     return fileSizeOrZero(file) >= minimumBytes();
@@ -78,10 +92,18 @@ std::int64_t fileSizeOrZero(const std::filesystem::path& file) {
 }
 
 namespace VADModel {
-std::filesystem::path localURL() { return WhisperModel::directory() / fileName; }
-std::string remoteURL() { return std::string(vadBase) + std::string(fileName); }
-bool isDownloaded() { return isDownloaded(localURL()); }
-bool isDownloaded(const std::filesystem::path& file) { return fileSizeOrZero(file) >= minimumBytes; }
+std::filesystem::path localURL() {
+    return WhisperModel::directory() / fileName;
+}
+std::string remoteURL() {
+    return std::string(vadBase) + std::string(fileName);
+}
+bool isDownloaded() {
+    return isDownloaded(localURL());
+}
+bool isDownloaded(const std::filesystem::path& file) {
+    return fileSizeOrZero(file) >= minimumBytes;
+}
 } // namespace VADModel
 
 } // namespace tallyvox

@@ -14,7 +14,8 @@ class WhisperModel {
 public:
     enum Kind { tiny, base, small, medium, turbo };
 
-    constexpr WhisperModel(Kind kind = small) : kind_(kind) {}
+    constexpr WhisperModel(Kind kind = small)
+        : kind_(kind) {}
     static const std::vector<WhisperModel>& all();
     static std::optional<WhisperModel> fromRaw(std::string_view raw);
 

@@ -17,8 +17,10 @@ TEST(ManualExecutor, RunsDelayedTasksAtTheirVirtualTimeInOrder) {
     ManualClock clock;
     ManualExecutor executor(clock);
     std::vector<std::string> ran;
-    executor.postAfter(Executor::Duration(2.0), [&] { ran.push_back("late@" + std::to_string(int(clock.elapsed()))); });
-    executor.postAfter(Executor::Duration(1.0), [&] { ran.push_back("early@" + std::to_string(int(clock.elapsed()))); });
+    executor.postAfter(Executor::Duration(2.0),
+                       [&] { ran.push_back("late@" + std::to_string(int(clock.elapsed()))); });
+    executor.postAfter(Executor::Duration(1.0),
+                       [&] { ran.push_back("early@" + std::to_string(int(clock.elapsed()))); });
     executor.post([&] { ran.push_back("now"); });
 
     executor.runUntilIdle();

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 namespace {
 mode_t modeOf(const fs::path& p) {
-    struct stat st{};
+    struct stat st {};
     ::stat(p.c_str(), &st);
     return st.st_mode & 0777;
 }

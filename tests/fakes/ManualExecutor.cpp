@@ -5,8 +5,8 @@
 namespace tallyvox::testing {
 
 void ManualExecutor::schedule(Duration delay, Task task) {
-    entries_.push_back({clock_.elapsed() + std::max(0.0, delay.count()), nextOrder_++,
-                        std::move(task)});
+    entries_.push_back(
+        {clock_.elapsed() + std::max(0.0, delay.count()), nextOrder_++, std::move(task)});
 }
 
 bool ManualExecutor::runNextDue(double until) {

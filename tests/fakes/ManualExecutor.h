@@ -27,7 +27,8 @@ private:
 // so debounce delays and watchdogs are tested without sleeping.
 class ManualExecutor : public Executor {
 public:
-    explicit ManualExecutor(ManualClock& clock) : clock_(clock) {}
+    explicit ManualExecutor(ManualClock& clock)
+        : clock_(clock) {}
 
     // Runs everything that is due now, including tasks those tasks post for now.
     void runUntilIdle();

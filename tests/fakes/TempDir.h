@@ -37,7 +37,8 @@ private:
 // Sets an environment variable for one scope and puts the old value back.
 class ScopedEnv {
 public:
-    ScopedEnv(std::string name, const std::optional<std::string>& value) : name_(std::move(name)) {
+    ScopedEnv(std::string name, const std::optional<std::string>& value)
+        : name_(std::move(name)) {
         if (const char* old = std::getenv(name_.c_str()))
             old_ = old;
         if (value)
