@@ -1,5 +1,6 @@
 #include "transcripts/TranscriptFormat.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -7,9 +8,18 @@
 
 namespace tallyvox::TranscriptFormat {
 
+namespace {
+// Whole units of a non-negative count; NaN and negatives give 0, absurdly large values are
+// held below the integer range instead of overflowing.
+std::int64_t wholeUnits(double value) {
+    if (!(value > 0))
+        return 0;
+    return static_cast<std::int64_t>(std::min(value, 9.0e15));
+}
+} // namespace
+
 std::string timestamp(double seconds) {
-    double whole = std::trunc(seconds);
-    std::int64_t total = (std::isnan(whole) || whole < 0) ? 0 : static_cast<std::int64_t>(whole);
+    std::int64_t total = wholeUnits(std::trunc(seconds));
     char text[48];
     std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(total / 3600),
                   static_cast<long long>(total / 60 % 60), static_cast<long long>(total % 60));
@@ -17,8 +27,7 @@ std::string timestamp(double seconds) {
 }
 
 std::string srtTimestamp(double seconds) {
-    double rounded = std::round(seconds * 1000);
-    std::int64_t ms = (std::isnan(rounded) || rounded < 0) ? 0 : static_cast<std::int64_t>(rounded);
+    std::int64_t ms = wholeUnits(std::round(seconds * 1000));
     char text[56];
     std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld,%03lld",
                   static_cast<long long>(ms / 3600000), static_cast<long long>(ms / 60000 % 60),
