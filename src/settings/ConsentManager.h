@@ -1,0 +1,37 @@
+#pragma once
+
+#include "base/Clock.h"
+#include "detection/DetectedMeeting.h"
+#include "settings/ConsentRecord.h"
+#include "settings/ProtectedSettings.h"
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+namespace tallyvox::ConsentManager {
+
+inline constexpr std::string_view statement =
+    "All participants know this meeting is being transcribed and have agreed.";
+inline constexpr std::string_view standingStatement =
+    "I will make sure participants know my meetings are transcribed. Start transcription "
+    "automatically when I join a Zoom, Teams or Google Meet meeting.";
+
+// A record for this one meeting, only when the user confirmed.
+std::optional<ConsentRecord> confirm(const DetectedMeeting& meeting, bool userConfirmed,
+                                     SystemTime now = Clock::system().now());
+
+// When standing consent was given; nothing when it was not (or the stored value is no date).
+std::optional<SystemTime>
+standingConsentDate(const std::filesystem::path& file = ProtectedSettings::url());
+
+// Granting again moves the date to now. The date is kept to the whole second.
+void grantStanding(SystemTime now = Clock::system().now(),
+                   const std::filesystem::path& file = ProtectedSettings::url());
+void revokeStanding(const std::filesystem::path& file = ProtectedSettings::url());
+
+// A record derived from standing consent, dated when that consent was given.
+std::optional<ConsentRecord> standing(const DetectedMeeting& meeting,
+                                      const std::filesystem::path& file = ProtectedSettings::url());
+
+} // namespace tallyvox::ConsentManager

@@ -1,0 +1,227 @@
+#include "settings/PlistValue.h"
+
+#include <plist/plist.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+
+namespace tallyvox {
+
+namespace {
+
+// Property-list dates count from 2001-01-01 00:00:00 UTC.
+constexpr std::int64_t appleEpochOffset = 978307200;
+// Settings files are small; anything far larger or deeper is not ours, and libplist walks
+// nested containers recursively, so a hostile file could otherwise exhaust the stack.
+constexpr size_t maxBytes = 16 * 1024 * 1024;
+constexpr int maxDepth = 256;
+
+struct PlistDeleter {
+    void operator()(plist_t node) const { plist_free(node); }
+};
+using PlistPtr = std::unique_ptr<void, PlistDeleter>;
+
+bool startsWith(std::string_view text, size_t at, std::string_view prefix) {
+    return text.compare(at, prefix.size(), prefix) == 0;
+}
+
+// Nesting of <array> and <dict> elements, counted on the raw text before parsing.
+bool nestingWithinLimit(std::string_view xml) {
+    int depth = 0;
+    for (size_t at = xml.find('<'); at != std::string_view::npos; at = xml.find('<', at + 1)) {
+        bool closing = startsWith(xml, at + 1, "/");
+        size_t name = at + (closing ? 2 : 1);
+        size_t nameLength = startsWith(xml, name, "array")  ? 5
+                            : startsWith(xml, name, "dict") ? 4
+                                                            : 0;
+        if (nameLength == 0)
+            continue;
+        char next = name + nameLength < xml.size() ? xml[name + nameLength] : '\0';
+        if (next != '>' && next != '/' && next != ' ' && next != '\t' && next != '\n' &&
+            next != '\r')
+            continue;
+        if (closing) {
+            --depth;
+            continue;
+        }
+        size_t end = xml.find('>', name);
+        if (end != std::string_view::npos && xml[end - 1] == '/')
+            continue;
+        if (++depth > maxDepth)
+            return false;
+    }
+    return true;
+}
+
+plist_t toNode(const PlistValue& value) {
+    switch (value.type()) {
+    case PlistValue::Type::boolean:
+        return plist_new_bool(*value.boolValue() ? 1 : 0);
+    case PlistValue::Type::integer:
+        // libplist keeps integers unsigned and writes them back signed.
+        return plist_new_uint(static_cast<std::uint64_t>(*value.integerValue()));
+    case PlistValue::Type::real:
+        return plist_new_real(*value.realValue());
+    case PlistValue::Type::string:
+        return plist_new_string(value.stringValue()->c_str());
+    case PlistValue::Type::date: {
+        auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                          value.dateValue()->time_since_epoch())
+                          .count() -
+                      appleEpochOffset * 1000000;
+        std::int64_t seconds = micros / 1000000;
+        std::int64_t rest = micros % 1000000;
+        if (rest < 0) {
+            seconds -= 1;
+            rest += 1000000;
+        }
+        seconds = std::clamp<std::int64_t>(seconds, std::numeric_limits<std::int32_t>::min(),
+                                           std::numeric_limits<std::int32_t>::max());
+        return plist_new_date(static_cast<std::int32_t>(seconds), static_cast<std::int32_t>(rest));
+    }
+    case PlistValue::Type::array: {
+        plist_t array = plist_new_array();
+        for (const auto& item : *value.arrayValue())
+            plist_array_append_item(array, toNode(item));
+        return array;
+    }
+    case PlistValue::Type::dictionary: {
+        plist_t dict = plist_new_dict();
+        for (const auto& [key, item] : *value.dictionaryValue())
+            plist_dict_set_item(dict, key.c_str(), toNode(item));
+        return dict;
+    }
+    }
+    return plist_new_bool(0);
+}
+
+std::optional<PlistValue> fromNode(plist_t node, int depth) {
+    if (!node || depth > maxDepth)
+        return std::nullopt;
+    switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+        std::uint8_t value = 0;
+        plist_get_bool_val(node, &value);
+        return PlistValue(value != 0);
+    }
+    case PLIST_UINT: {
+        std::uint64_t value = 0;
+        plist_get_uint_val(node, &value);
+        return PlistValue(static_cast<std::int64_t>(value));
+    }
+    case PLIST_REAL: {
+        double value = 0;
+        plist_get_real_val(node, &value);
+        return PlistValue(value);
+    }
+    case PLIST_STRING: {
+        std::uint64_t length = 0;
+        const char* text = plist_get_string_ptr(node, &length);
+        return PlistValue(text ? std::string(text, length) : std::string());
+    }
+    case PLIST_DATE: {
+        std::int32_t seconds = 0;
+        std::int32_t micros = 0;
+        plist_get_date_val(node, &seconds, &micros);
+        auto sinceUnix = std::chrono::seconds(std::int64_t{seconds} + appleEpochOffset) +
+                         std::chrono::microseconds(micros);
+        return PlistValue(SystemTime(std::chrono::duration_cast<SystemTime::duration>(sinceUnix)));
+    }
+    case PLIST_ARRAY: {
+        PlistValue::Array array;
+        plist_array_iter iter = nullptr;
+        plist_array_new_iter(node, &iter);
+        for (plist_t item = nullptr;;) {
+            item = nullptr;
+            plist_array_next_item(node, iter, &item);
+            if (!item)
+                break;
+            // Types this app never writes (data, UIDs) are left out rather than failing all.
+            if (auto value = fromNode(item, depth + 1))
+                array.push_back(std::move(*value));
+        }
+        std::free(iter);
+        return PlistValue(std::move(array));
+    }
+    case PLIST_DICT: {
+        PlistValue::Dictionary dict;
+        plist_dict_iter iter = nullptr;
+        plist_dict_new_iter(node, &iter);
+        for (;;) {
+            char* key = nullptr;
+            plist_t item = nullptr;
+            plist_dict_next_item(node, iter, &key, &item);
+            if (!item) {
+                std::free(key);
+                break;
+            }
+            if (key)
+                if (auto value = fromNode(item, depth + 1))
+                    dict.insert_or_assign(key, std::move(*value));
+            std::free(key);
+        }
+        std::free(iter);
+        return PlistValue(std::move(dict));
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+} // namespace
+
+std::optional<bool> PlistValue::boolValue() const {
+    if (auto v = std::get_if<bool>(&value_))
+        return *v;
+    return std::nullopt;
+}
+
+std::optional<std::int64_t> PlistValue::integerValue() const {
+    if (auto v = std::get_if<std::int64_t>(&value_))
+        return *v;
+    return std::nullopt;
+}
+
+std::optional<double> PlistValue::realValue() const {
+    if (auto v = std::get_if<double>(&value_))
+        return *v;
+    return std::nullopt;
+}
+
+std::optional<std::string> PlistValue::stringValue() const {
+    if (auto v = std::get_if<std::string>(&value_))
+        return *v;
+    return std::nullopt;
+}
+
+std::optional<SystemTime> PlistValue::dateValue() const {
+    if (auto v = std::get_if<SystemTime>(&value_))
+        return *v;
+    return std::nullopt;
+}
+
+std::string PlistValue::toXml() const {
+    PlistPtr root(toNode(*this));
+    char* xml = nullptr;
+    std::uint32_t length = 0;
+    plist_to_xml(root.get(), &xml, &length);
+    std::string text = xml ? std::string(xml, length) : std::string();
+    plist_to_xml_free(xml);
+    return text;
+}
+
+std::optional<PlistValue> PlistValue::fromXml(std::string_view bytes) {
+    if (bytes.empty() || bytes.size() > maxBytes || !nestingWithinLimit(bytes))
+        return std::nullopt;
+    std::string copy(bytes); // the parser gets a terminated buffer of its own
+    plist_t parsed = nullptr;
+    plist_from_xml(copy.c_str(), static_cast<std::uint32_t>(copy.size()), &parsed);
+    PlistPtr root(parsed);
+    if (!root)
+        return std::nullopt;
+    return fromNode(root.get(), 0);
+}
+
+} // namespace tallyvox

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "settings/PlistValue.h"
+#include "settings/UserDefaults.h"
+
+#include <array>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string_view>
+
+namespace tallyvox::ProtectedSettings {
+
+// The settings that decide what is recorded and where transcripts go; they live in their
+// own file in the default transcript folder rather than in the ordinary preferences.
+inline constexpr std::array<std::string_view, 4> keys{"standingConsentAt", "saveLocation",
+                                                      "includeMic", "followMute"};
+// Files written before the "moved" list existed held only these.
+inline constexpr std::array<std::string_view, 2> movedInFirstRelease{keys[0], keys[1]};
+
+// Serialises every write of the file within the process.
+std::mutex& lock();
+
+// ".settings.plist" in the default transcript folder, whatever folder the user chose.
+std::filesystem::path url();
+
+// The file's root dictionary; nothing when it is missing, unreadable, corrupt or not one.
+std::optional<PlistValue::Dictionary> load(const std::filesystem::path& at);
+
+// Read afresh on every call, without the lock (writes replace the file atomically).
+std::optional<PlistValue> value(std::string_view key, const std::filesystem::path& at = url());
+
+// Stores the value, or removes the key when given nothing. A failed write is logged and the
+// previous file stays.
+void set(const std::optional<PlistValue>& value, std::string_view key,
+         const std::filesystem::path& at = url());
+
+// Reads, changes and writes the whole dictionary under the lock, so changes to several keys
+// land together and no concurrent writer's change is lost. `change` runs under the lock and
+// must not call back into this namespace.
+void update(const std::function<void(PlistValue::Dictionary&)>& change,
+            const std::filesystem::path& at = url());
+
+// Moves the protected keys out of the ordinary preferences, once. The preferences keep them
+// until the file has been written.
+void migrate(const std::filesystem::path& at = url(),
+             UserDefaults& defaults = UserDefaults::standard());
+
+} // namespace tallyvox::ProtectedSettings

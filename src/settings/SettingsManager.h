@@ -1,0 +1,103 @@
+#pragma once
+
+#include "detection/DetectedMeeting.h"
+#include "settings/UserDefaults.h"
+#include "transcription/EngineTypes.h"
+#include "transcription/WhisperModel.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tallyvox {
+
+// Where settings are kept: the ordinary preferences and the protected settings file.
+struct SettingsStores {
+    UserDefaults& defaults;
+    std::filesystem::path protectedFile;
+
+    static SettingsStores standard();
+};
+
+namespace SettingsManager {
+
+namespace Key {
+inline constexpr std::string_view autoDetect = "autoDetect";
+inline constexpr std::string_view detectZoom = "detectZoom";
+inline constexpr std::string_view detectTeams = "detectTeams";
+inline constexpr std::string_view detectWeb = "detectWeb";
+inline constexpr std::string_view detectMeet = "detectMeet";
+inline constexpr std::string_view model = "whisperModel";
+inline constexpr std::string_view language = "language";
+inline constexpr std::string_view chunkSeconds = "chunkSeconds";
+inline constexpr std::string_view vocabulary = "vocabulary";
+inline constexpr std::string_view diarize = "diarize";
+inline constexpr std::string_view saveLocation = "saveLocation";
+inline constexpr std::string_view includeMic = "includeMic";
+inline constexpr std::string_view deleteAfterDays = "deleteAfterDays";
+inline constexpr std::string_view consentReminder = "consentReminder";
+inline constexpr std::string_view myName = "myName";
+inline constexpr std::string_view useCalendar = "useCalendar";
+inline constexpr std::string_view followMute = "followMute";
+inline constexpr std::string_view accuracyDefaultsApplied = "accuracyDefaultsApplied";
+inline constexpr std::string_view standingConsentAt = "standingConsentAt";
+inline constexpr std::string_view learnedWords = "learnedWords";
+inline constexpr std::string_view fixCounts = "fixCounts";
+} // namespace Key
+
+inline constexpr std::string_view defaultLanguage = "en+hi";
+inline constexpr std::string_view sampleVocabulary =
+    "Meeting about product, design and engineering: Figma, prototype, wireframe, UX, UI, API, "
+    "sprint, roadmap, stakeholder.";
+
+// The machine's physical memory in bytes (0 when the system does not say).
+std::uint64_t physicalMemory();
+// The full name in the password database (first field of GECOS), or "".
+std::string systemFullName();
+
+// The defaults of every preference, plus the two protected keys' first-move values.
+void registerDefaults(const SettingsStores& stores = SettingsStores::standard(),
+                      const std::string& fullName = systemFullName());
+// One-time upgrade to the more accurate language, window and model choices.
+void applyAccuracyDefaults(const SettingsStores& stores = SettingsStores::standard());
+
+WhisperModel recommendedModel(std::uint64_t physicalMemoryBytes = physicalMemory());
+WhisperModel model(const SettingsStores& stores = SettingsStores::standard());
+
+bool autoDetect(const SettingsStores& stores = SettingsStores::standard());
+bool detectZoom(const SettingsStores& stores = SettingsStores::standard());
+bool detectTeams(const SettingsStores& stores = SettingsStores::standard());
+bool detectWeb(const SettingsStores& stores = SettingsStores::standard());
+bool detectMeet(const SettingsStores& stores = SettingsStores::standard());
+bool detects(Platform platform, const SettingsStores& stores = SettingsStores::standard());
+bool consentReminder(const SettingsStores& stores = SettingsStores::standard());
+bool diarize(const SettingsStores& stores = SettingsStores::standard());
+
+std::string myName(const SettingsStores& stores = SettingsStores::standard());
+bool useCalendar(const SettingsStores& stores = SettingsStores::standard());
+// Days after which transcripts go to the Trash; 0 (never) for anything not positive.
+int deleteAfterDays(const SettingsStores& stores = SettingsStores::standard());
+
+bool includeMic(const SettingsStores& stores = SettingsStores::standard());
+bool followMute(const SettingsStores& stores = SettingsStores::standard());
+// The chosen transcript folder when it is an absolute path, else the default folder.
+std::filesystem::path saveRoot(const SettingsStores& stores = SettingsStores::standard());
+
+std::vector<std::string> learnedWords(const SettingsStores& stores = SettingsStores::standard());
+void noteFix(std::string_view word, const SettingsStores& stores = SettingsStores::standard());
+void forget(std::string_view word, const SettingsStores& stores = SettingsStores::standard());
+bool hasFixMemory(const SettingsStores& stores = SettingsStores::standard());
+void forgetAllWords(const SettingsStores& stores = SettingsStores::standard());
+
+// The language setting when the recogniser knows every code in it, else "en+hi".
+std::string checkedLanguage(const std::optional<std::string>& language);
+
+// The options a new session's engine runs with, read afresh.
+EngineOptions transcriptionOptions(const SettingsStores& stores = SettingsStores::standard());
+
+} // namespace SettingsManager
+
+} // namespace tallyvox

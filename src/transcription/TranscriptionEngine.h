@@ -1,0 +1,94 @@
+#pragma once
+
+#include "base/Executor.h"
+#include "speakers/Diarizer.h"
+#include "transcription/EngineTypes.h"
+#include "transcription/Recognizer.h"
+#include "transcription/TranscriptSegment.h"
+
+#include <exception>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tallyvox {
+
+// Turns the live audio of one session into transcript lines: one channel per audio source,
+// drained every second on the engine's own queue, recognised in windows of at most 30 s.
+class TranscriptionEngine : public std::enable_shared_from_this<TranscriptionEngine> {
+public:
+    using Options = EngineOptions;
+    using Stats = EngineStats;
+
+    struct Source {
+        std::string name; // unique among one engine's sources
+        // Every sample (16 kHz mono) received since the last call; called only on the
+        // engine queue and must not block.
+        std::function<std::vector<float>()> drain;
+        std::optional<int> speaker; // fixed speaker of every line; no labelling then
+        bool isMic = false;
+        // Asked for each microphone line whether echo dropping is wanted now.
+        std::function<bool()> dropEcho = [] { return true; };
+    };
+
+    struct StopResult {
+        int segments = 0;
+        std::map<std::string, Stats> stats;
+    };
+
+    // The services the engine runs on; tests replace them with scripted fakes and a manual
+    // executor so windows run deterministically.
+    struct Dependencies {
+        std::shared_ptr<Executor> queue; // null: a SerialQueue "com.tallyvox.transcription"
+        RecognizerLoader loadRecognizer; // null: whisper.cpp
+        DiarizerLoader loadDiarizer;     // null: speakers are not labelled
+        // Seconds of a monotonic clock, for the time spent recognising.
+        std::function<double()> stopwatch;
+    };
+
+    using SessionClock = std::function<double()>;
+    using SegmentsCallback = std::function<void(std::vector<TranscriptSegment>)>;
+
+    static std::shared_ptr<TranscriptionEngine> make(std::vector<Source> sources, Options options,
+                                                     SessionClock clock,
+                                                     SegmentsCallback onSegments,
+                                                     Dependencies dependencies = {});
+    // One source named "meeting" with no fixed speaker.
+    static std::shared_ptr<TranscriptionEngine>
+    make(std::function<std::vector<float>()> drain, Options options, SessionClock clock,
+         SegmentsCallback onSegments, Dependencies dependencies = {});
+
+    ~TranscriptionEngine();
+
+    // Loads the recogniser (and the diarizer when wanted) on the engine queue, then starts
+    // the one-second tick. `done` runs on the engine queue with the load error, if any.
+    void start(std::function<void(std::exception_ptr)> done);
+    // Gets every pending word out now; returns at once.
+    void flush();
+    // Stops the tick, recognises everything still pending, releases the recogniser and
+    // answers on the engine queue.
+    void stop(std::function<void(StopResult)> done);
+
+    const Options& options() const { return options_; }
+
+private:
+    struct Channel;
+    TranscriptionEngine(std::vector<Source> sources, Options options, SessionClock clock,
+                        SegmentsCallback onSegments, Dependencies dependencies);
+
+    Options options_;
+    SessionClock clock_;
+    SegmentsCallback onSegments_;
+    Dependencies deps_;
+    std::vector<Channel> channels_;
+    std::unique_ptr<Recognizer> whisper_;
+    std::unique_ptr<Diarizer> diarizer_;
+    TaskHandle timer_;
+    std::vector<TranscriptSegment> recent_;
+    int emitted_ = 0;
+};
+
+} // namespace tallyvox

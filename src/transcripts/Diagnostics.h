@@ -1,0 +1,56 @@
+#pragma once
+
+#include "audio/CaptureStats.h"
+#include "transcription/EngineTypes.h"
+#include "transcription/TranscriptSegment.h"
+#include "transcription/WhisperModel.h"
+#include "transcripts/TranscriptRecord.h"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tallyvox::TranscriptManager {
+
+// The figures of one session, gathered when it stops.
+struct Diagnostics {
+    // Seconds the microphone delivered, dropped, and left out while the user was muted.
+    struct Mic {
+        double received = 0;
+        double dropped = 0;
+        double ignored = 0;
+
+        bool operator==(const Mic&) const = default;
+    };
+
+    double sessionSeconds = 0; // end (or now) minus start
+    double pausedSeconds = 0;
+    EngineOptions options;
+    std::optional<CaptureStats> meetingAudio; // absent without capture
+    std::optional<Mic> mic;                   // absent when the microphone was off
+    std::optional<std::string> micDevice;
+    int micRestarts = 0;
+    bool muteWatched = false;
+    bool outputIsSpeakers = false;
+    std::map<std::string, EngineStats> engine; // by channel name, the report's order
+
+    bool operator==(const Diagnostics&) const = default;
+};
+
+// What the report reads from outside its arguments.
+struct DiagnosticsContext {
+    std::string appSummary;
+    bool vadDownloaded = false;
+    WhisperModel recommendedModel;
+
+    // The running app's summary, the VAD file on disk and this machine's recommended model.
+    static DiagnosticsContext current();
+};
+
+// The plain-text report written beside a transcript; holds no transcript text.
+std::string diagnostics(const TranscriptRecord& record,
+                        const std::vector<TranscriptSegment>& segments, const Diagnostics& figures,
+                        const DiagnosticsContext& context = DiagnosticsContext::current());
+
+} // namespace tallyvox::TranscriptManager

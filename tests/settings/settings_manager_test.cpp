@@ -1,0 +1,241 @@
+#include "settings/SettingsManager.h"
+
+#include "base/AtomicFile.h"
+#include "fakes/TempDir.h"
+#include "settings/ProtectedSettings.h"
+
+#include <gtest/gtest.h>
+
+using namespace tallyvox;
+using tallyvox::testing::ScopedEnv;
+using tallyvox::testing::TempDir;
+namespace fs = std::filesystem;
+namespace Key = SettingsManager::Key;
+
+namespace {
+constexpr std::uint64_t GiB = 1024ull * 1024 * 1024;
+
+// Preferences and protected file in a temporary folder.
+struct Stores {
+    TempDir dir;
+    UserDefaults defaults{dir / "config/preferences.plist"};
+    SettingsStores stores{defaults, dir / "Documents/Tallyvox/.settings.plist"};
+};
+} // namespace
+
+TEST(SettingsManager, RegisteredDefaults) {
+    Stores s;
+    EXPECT_FALSE(SettingsManager::autoDetect(s.stores)) << "missing before registration";
+    SettingsManager::registerDefaults(s.stores, "Ada Lovelace");
+
+    for (auto key : {Key::autoDetect, Key::detectZoom, Key::detectTeams, Key::detectWeb,
+                     Key::detectMeet, Key::diarize, Key::consentReminder, Key::followMute})
+        EXPECT_TRUE(s.defaults.boolValue(key)) << key;
+    EXPECT_FALSE(s.defaults.boolValue(Key::includeMic));
+    EXPECT_FALSE(SettingsManager::useCalendar(s.stores));
+    EXPECT_EQ(SettingsManager::deleteAfterDays(s.stores), 0);
+    EXPECT_EQ(SettingsManager::myName(s.stores), "Ada Lovelace");
+    EXPECT_EQ(s.defaults.stringValue(Key::language), "en+hi");
+    EXPECT_EQ(s.defaults.doubleValue(Key::chunkSeconds), 20.0);
+    EXPECT_EQ(s.defaults.stringValue(Key::vocabulary).size(), 118u);
+    EXPECT_EQ(SettingsManager::model(s.stores), SettingsManager::recommendedModel());
+    EXPECT_FALSE(s.defaults.object(Key::accuracyDefaultsApplied));
+    EXPECT_FALSE(fs::exists(s.defaults.file())) << "registration writes nothing";
+}
+
+TEST(SettingsManager, DetectsFollowsEachPlatformsSwitch) {
+    Stores s;
+    s.defaults.set(Key::detectZoom, true);
+    s.defaults.set(Key::detectTeams, false);
+    s.defaults.set(Key::detectMeet, true);
+    EXPECT_TRUE(SettingsManager::detects(Platform::zoom, s.stores));
+    EXPECT_FALSE(SettingsManager::detects(Platform::teams, s.stores));
+    EXPECT_TRUE(SettingsManager::detects(Platform::meet, s.stores));
+}
+
+TEST(SettingsManager, RecommendedModelByMemory) {
+    EXPECT_EQ(SettingsManager::recommendedModel(16 * GiB), WhisperModel::turbo);
+    EXPECT_EQ(SettingsManager::recommendedModel(8 * GiB), WhisperModel::turbo);
+    EXPECT_EQ(SettingsManager::recommendedModel(8 * GiB - 1), WhisperModel::small);
+    EXPECT_GT(SettingsManager::physicalMemory(), 0u);
+}
+
+TEST(SettingsManager, UnknownStoredModelFallsBackToTheRecommendedOne) {
+    Stores s;
+    s.defaults.set(Key::model, "medium");
+    EXPECT_EQ(SettingsManager::model(s.stores), WhisperModel::medium);
+    s.defaults.set(Key::model, "large-v9");
+    EXPECT_EQ(SettingsManager::model(s.stores), SettingsManager::recommendedModel());
+    s.defaults.set(Key::model, 3);
+    EXPECT_EQ(SettingsManager::model(s.stores), SettingsManager::recommendedModel());
+}
+
+TEST(SettingsManager, CheckedLanguage) {
+    using SettingsManager::checkedLanguage;
+    EXPECT_EQ(checkedLanguage(std::nullopt), "en+hi");
+    EXPECT_EQ(checkedLanguage("auto"), "auto");
+    EXPECT_EQ(checkedLanguage("en+xx"), "en+hi");
+    EXPECT_EQ(checkedLanguage("de+fr"), "de+fr");
+    EXPECT_EQ(checkedLanguage("de++"), "de++") << "empty pieces are dropped, text kept";
+    EXPECT_EQ(checkedLanguage(""), "en+hi");
+    EXPECT_EQ(checkedLanguage("+"), "en+hi");
+}
+
+TEST(SettingsManager, TranscriptionOptionsClampTheChunkAndAddLearnedWords) {
+    Stores s;
+    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).chunkSeconds, 5) << "missing";
+    s.defaults.set(Key::chunkSeconds, 60.0);
+    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).chunkSeconds, 28);
+    s.defaults.set(Key::chunkSeconds, 3.0);
+    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).chunkSeconds, 5);
+    s.defaults.set(Key::chunkSeconds, 12);
+    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).chunkSeconds, 12);
+
+    s.defaults.set(Key::model, "base");
+    s.defaults.set(Key::language, "en+xx");
+    s.defaults.set(Key::vocabulary, "Quarterly review.");
+    s.defaults.set(Key::diarize, false);
+    ProtectedSettings::set(PlistValue(PlistValue::Array{"Grafana"}), Key::learnedWords,
+                           s.stores.protectedFile);
+    auto options = SettingsManager::transcriptionOptions(s.stores);
+    EXPECT_EQ(options.model, WhisperModel::base);
+    EXPECT_EQ(options.language, "en+hi");
+    EXPECT_EQ(options.vocabulary, "Quarterly review. Also: Grafana.");
+    EXPECT_FALSE(options.diarize);
+}
+
+TEST(SettingsManager, ProtectedValuesWithTheirDefaults) {
+    Stores s;
+    ScopedEnv home("HOME", s.dir.path().string());
+    ScopedEnv config("XDG_CONFIG_HOME", std::nullopt);
+    EXPECT_FALSE(SettingsManager::includeMic(s.stores));
+    EXPECT_TRUE(SettingsManager::followMute(s.stores));
+    EXPECT_EQ(SettingsManager::saveRoot(s.stores), s.dir / "Documents/Tallyvox");
+
+    auto set = [&](std::string_view key, PlistValue value) {
+        ProtectedSettings::set(value, key, s.stores.protectedFile);
+    };
+    set(Key::includeMic, "yes");
+    set(Key::followMute, 0);
+    EXPECT_FALSE(SettingsManager::includeMic(s.stores)) << "not a Bool";
+    EXPECT_TRUE(SettingsManager::followMute(s.stores)) << "not a Bool";
+    set(Key::includeMic, true);
+    set(Key::followMute, false);
+    EXPECT_TRUE(SettingsManager::includeMic(s.stores));
+    EXPECT_FALSE(SettingsManager::followMute(s.stores));
+
+    set(Key::saveLocation, "/srv/transcripts");
+    EXPECT_EQ(SettingsManager::saveRoot(s.stores), "/srv/transcripts");
+    for (auto unusable : {"", "relative/folder"}) {
+        set(Key::saveLocation, unusable);
+        EXPECT_EQ(SettingsManager::saveRoot(s.stores), s.dir / "Documents/Tallyvox") << unusable;
+    }
+}
+
+TEST(SettingsManager, NegativeRetentionMeansNever) {
+    Stores s;
+    s.defaults.set(Key::deleteAfterDays, -3);
+    EXPECT_EQ(SettingsManager::deleteAfterDays(s.stores), 0);
+    s.defaults.set(Key::deleteAfterDays, 30);
+    EXPECT_EQ(SettingsManager::deleteAfterDays(s.stores), 30);
+}
+
+TEST(SettingsManagerAccuracy, UpgradesOnce) {
+    Stores s;
+    TempDir data;
+    ScopedEnv xdgData("XDG_DATA_HOME", data.path().string());
+    s.defaults.set(Key::language, "auto");
+    s.defaults.set(Key::chunkSeconds, 10.0);
+    s.defaults.set(Key::model, "small");
+
+    SettingsManager::applyAccuracyDefaults(s.stores);
+    EXPECT_TRUE(s.defaults.boolValue(Key::accuracyDefaultsApplied));
+    EXPECT_EQ(s.defaults.stringValue(Key::language), "en+hi");
+    EXPECT_EQ(s.defaults.doubleValue(Key::chunkSeconds), 20.0);
+    EXPECT_EQ(s.defaults.stringValue(Key::model), "small");
+
+    s.defaults.set(Key::language, "auto");
+    s.defaults.set(Key::chunkSeconds, 10.0);
+    SettingsManager::applyAccuracyDefaults(s.stores);
+    EXPECT_EQ(s.defaults.stringValue(Key::language), "auto") << "runs only once";
+    EXPECT_EQ(s.defaults.doubleValue(Key::chunkSeconds), 10.0);
+}
+
+TEST(SettingsManagerAccuracy, MissingValuesAreHandledAsTheRulesSay) {
+    Stores s;
+    SettingsManager::applyAccuracyDefaults(s.stores);
+    EXPECT_FALSE(s.defaults.object(Key::language)) << "a missing language is left alone";
+    EXPECT_EQ(s.defaults.object(Key::chunkSeconds), PlistValue(20.0)) << "missing reads 0";
+}
+
+TEST(SettingsManagerAccuracy, MediumBecomesTurboOnlyWhenTurboIsDownloaded) {
+    TempDir data;
+    ScopedEnv xdgData("XDG_DATA_HOME", data.path().string());
+    {
+        Stores s;
+        s.defaults.set(Key::model, "medium");
+        SettingsManager::applyAccuracyDefaults(s.stores);
+        EXPECT_EQ(SettingsManager::model(s.stores), WhisperModel::medium);
+    }
+
+    WhisperModel turbo = WhisperModel::turbo;
+    fs::create_directories(WhisperModel::directory());
+    writeFileAtomically(turbo.localURL(), "");
+    fs::resize_file(turbo.localURL(), static_cast<std::uintmax_t>(turbo.minimumBytes()));
+    ASSERT_TRUE(turbo.isDownloaded());
+    {
+        Stores s;
+        s.defaults.set(Key::model, "medium");
+        SettingsManager::applyAccuracyDefaults(s.stores);
+        EXPECT_EQ(s.defaults.stringValue(Key::model), "large-v3-turbo-q5_0");
+    }
+    {
+        Stores s;
+        s.defaults.set(Key::model, "base");
+        SettingsManager::applyAccuracyDefaults(s.stores);
+        EXPECT_EQ(s.defaults.stringValue(Key::model), "base");
+    }
+}
+
+TEST(SettingsManagerWords, LearnsOnTheSecondFixAndForgets) {
+    Stores s;
+    EXPECT_FALSE(SettingsManager::hasFixMemory(s.stores));
+    SettingsManager::noteFix("grafana", s.stores);
+    EXPECT_TRUE(SettingsManager::hasFixMemory(s.stores)) << "one counted fix";
+    EXPECT_TRUE(SettingsManager::learnedWords(s.stores).empty());
+    EXPECT_EQ(ProtectedSettings::value(Key::fixCounts, s.stores.protectedFile),
+              PlistValue(PlistValue::Dictionary{{"grafana", 1}}));
+
+    SettingsManager::noteFix("Grafana", s.stores);
+    SettingsManager::noteFix("Kubernetes", s.stores);
+    SettingsManager::noteFix("Kubernetes", s.stores);
+    EXPECT_EQ(SettingsManager::learnedWords(s.stores),
+              (std::vector<std::string>{"Grafana", "Kubernetes"}));
+    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).vocabulary,
+              "Also: Grafana, Kubernetes.")
+        << "nothing registered, so the vocabulary is empty";
+
+    SettingsManager::forget("grafana", s.stores);
+    EXPECT_EQ(SettingsManager::learnedWords(s.stores).size(), 2u) << "forgetting is exact";
+    SettingsManager::forget("Grafana", s.stores);
+    EXPECT_EQ(SettingsManager::learnedWords(s.stores), std::vector<std::string>{"Kubernetes"});
+
+    SettingsManager::noteFix("Prometheus", s.stores);
+    SettingsManager::forgetAllWords(s.stores);
+    EXPECT_FALSE(SettingsManager::hasFixMemory(s.stores));
+    auto content = ProtectedSettings::load(s.stores.protectedFile);
+    ASSERT_TRUE(content);
+    EXPECT_FALSE(content->count(Key::learnedWords));
+    EXPECT_FALSE(content->count(Key::fixCounts));
+}
+
+TEST(SettingsManagerWords, WronglyTypedMemoryCountsAsEmpty) {
+    Stores s;
+    ProtectedSettings::set(PlistValue("grafana"), Key::fixCounts, s.stores.protectedFile);
+    ProtectedSettings::set(PlistValue(7), Key::learnedWords, s.stores.protectedFile);
+    EXPECT_FALSE(SettingsManager::hasFixMemory(s.stores));
+    SettingsManager::noteFix("Grafana", s.stores);
+    EXPECT_TRUE(SettingsManager::learnedWords(s.stores).empty()) << "a first fix only counts";
+    EXPECT_EQ(ProtectedSettings::value(Key::fixCounts, s.stores.protectedFile),
+              PlistValue(PlistValue::Dictionary{{"grafana", 1}}));
+}

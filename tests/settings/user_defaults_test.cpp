@@ -1,0 +1,176 @@
+#include "settings/UserDefaults.h"
+
+#include "base/AtomicFile.h"
+#include "base/Log.h"
+#include "fakes/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <unistd.h>
+
+using namespace tallyvox;
+using tallyvox::testing::ScopedEnv;
+using tallyvox::testing::TempDir;
+namespace fs = std::filesystem;
+
+TEST(UserDefaults, StoredValueThenRegisteredDefaultThenNothing) {
+    TempDir dir;
+    UserDefaults defaults(dir / "preferences.plist");
+    EXPECT_FALSE(defaults.object("language"));
+    EXPECT_FALSE(defaults.boolValue("autoDetect"));
+    EXPECT_EQ(defaults.stringValue("language"), "");
+    EXPECT_EQ(defaults.doubleValue("chunkSeconds"), 0);
+
+    defaults.registerDefaults({{"language", "en+hi"}, {"autoDetect", true}});
+    EXPECT_EQ(defaults.stringValue("language"), "en+hi");
+    EXPECT_TRUE(defaults.boolValue("autoDetect"));
+
+    defaults.set("language", "de");
+    EXPECT_EQ(defaults.stringValue("language"), "de");
+    defaults.remove("language");
+    EXPECT_EQ(defaults.stringValue("language"), "en+hi");
+    EXPECT_FALSE(fs::exists(dir / "elsewhere.plist"));
+}
+
+TEST(UserDefaults, TypedGettersConvertTheUsualWay) {
+    TempDir dir;
+    UserDefaults defaults(dir / "preferences.plist");
+    defaults.set("int", 20);
+    defaults.set("real", 27.9);
+    defaults.set("text", " 12.5 ");
+    defaults.set("yes", "YES");
+    EXPECT_EQ(defaults.doubleValue("int"), 20.0);
+    EXPECT_EQ(defaults.integerValue("real"), 27);
+    EXPECT_TRUE(defaults.boolValue("int"));
+    EXPECT_EQ(defaults.doubleValue("text"), 12.5);
+    EXPECT_EQ(defaults.integerValue("text"), 12);
+    EXPECT_TRUE(defaults.boolValue("yes"));
+    EXPECT_EQ(defaults.stringValue("int"), "20");
+    EXPECT_FALSE(defaults.boolValue("text2"));
+}
+
+TEST(UserDefaults, ValuesPersistInTheFile) {
+    TempDir dir;
+    auto file = dir / "config/tallyvox/preferences.plist";
+    {
+        UserDefaults defaults(file);
+        defaults.set("myName", "Ada Lovelace");
+        defaults.set("chunkSeconds", 20.0);
+    }
+    UserDefaults again(file);
+    EXPECT_EQ(again.stringValue("myName"), "Ada Lovelace");
+    EXPECT_EQ(again.object("chunkSeconds"), PlistValue(20.0));
+}
+
+TEST(UserDefaults, StandardFileFollowsXdgConfigHome) {
+    TempDir dir;
+    ScopedEnv config("XDG_CONFIG_HOME", dir.path().string());
+    EXPECT_EQ(UserDefaults::standardFile(), dir / "tallyvox/preferences.plist");
+}
+
+TEST(UserDefaults, BrokenFileReadsEmptyAndIsRepairedByTheNextWrite) {
+    std::string valid = PlistValue(PlistValue::Dictionary{{"a", 1}, {"b", 2}}).toXml();
+    for (std::string broken : {std::string("not a plist"), valid.substr(0, valid.size() / 2),
+                               PlistValue(PlistValue::Array{1, 2}).toXml()}) {
+        TempDir dir;
+        auto file = dir / "preferences.plist";
+        writeFileAtomically(file, broken);
+        UserDefaults defaults(file);
+        EXPECT_FALSE(defaults.object("a"));
+        defaults.set("c", 3);
+
+        auto root = PlistValue::fromXml(*readWholeFile(file));
+        ASSERT_TRUE(root);
+        EXPECT_EQ(*root, PlistValue(PlistValue::Dictionary{{"c", 3}}));
+    }
+}
+
+TEST(UserDefaults, UnwritableFileIsLoggedAndKeepsThePreviousOne) {
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "root ignores folder permissions";
+    TempDir dir;
+    auto file = dir / "locked/preferences.plist";
+    UserDefaults defaults(file);
+    defaults.set("a", 1);
+    std::string before = *readWholeFile(file);
+    fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+
+    Log::Capture log;
+    defaults.set("a", 2);
+    EXPECT_EQ(readWholeFile(file), before);
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0].level, spdlog::level::err);
+}
+
+TEST(UserDefaults, WriteFailureIsLoggedEvenForRoot) {
+    TempDir dir;
+    writeFileAtomically(dir / "blocker", "a file where a folder should be");
+    UserDefaults defaults(dir / "blocker/preferences.plist");
+    Log::Capture log;
+    defaults.set("a", 1);
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0].level, spdlog::level::err);
+    EXPECT_EQ(log.lines()[0].text.rfind("Preferences not saved: ", 0), 0u);
+    EXPECT_EQ(defaults.integerValue("a"), 1) << "this run keeps what the user chose";
+}
+
+TEST(UserDefaults, ObserversHearRealChangesOnly) {
+    TempDir dir;
+    UserDefaults defaults(dir / "preferences.plist");
+    std::vector<std::string> heard;
+    auto subscription = defaults.observe([&](const std::string& key) { heard.push_back(key); });
+    defaults.set("a", 1);
+    defaults.set("a", 1);
+    defaults.remove("a");
+    defaults.remove("a");
+    EXPECT_EQ(heard, (std::vector<std::string>{"a", "a"}));
+
+    subscription.reset();
+    defaults.set("b", true);
+    EXPECT_EQ(heard.size(), 2u);
+}
+
+TEST(UserDefaults, AnotherProcessChangeIsNoticedOnTheNextRead) {
+    TempDir dir;
+    auto file = dir / "preferences.plist";
+    UserDefaults ours(file);
+    ours.set("same", "kept");
+    ours.set("gone", 1);
+    ours.set("changed", 1);
+    std::vector<std::string> heard;
+    auto subscription = ours.observe([&](const std::string& key) { heard.push_back(key); });
+
+    // Another process rewrites the file behind this one's back.
+    writeFileAtomically(
+        file, PlistValue(PlistValue::Dictionary{{"same", "kept"}, {"changed", 2}, {"new", true}})
+                  .toXml());
+    EXPECT_EQ(ours.integerValue("changed"), 2);
+    EXPECT_FALSE(ours.object("gone"));
+    std::sort(heard.begin(), heard.end());
+    EXPECT_EQ(heard, (std::vector<std::string>{"changed", "gone", "new"}));
+
+    // Writing keeps the other process's keys.
+    ours.set("mine", 1);
+    UserDefaults fresh(file);
+    EXPECT_TRUE(fresh.boolValue("new"));
+    EXPECT_EQ(fresh.integerValue("mine"), 1);
+}
+
+TEST(UserDefaults, ConcurrentReadersAndWritersAgree) {
+    TempDir dir;
+    UserDefaults defaults(dir / "preferences.plist");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&defaults, t] {
+            for (int i = 0; i < 25; ++i) {
+                defaults.set("key" + std::to_string(t), i);
+                (void)defaults.integerValue("key" + std::to_string((t + 1) % 4));
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    UserDefaults fresh(dir / "preferences.plist");
+    for (int t = 0; t < 4; ++t)
+        EXPECT_EQ(fresh.integerValue("key" + std::to_string(t)), 24);
+}
