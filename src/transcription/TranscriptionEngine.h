@@ -43,7 +43,7 @@ public:
     // executor so windows run deterministically.
     struct Dependencies {
         std::shared_ptr<Executor> queue; // null: a SerialQueue "com.tallyvox.transcription"
-        RecognizerLoader loadRecognizer; // null: whisper.cpp
+        RecognizerLoader loadRecognizer; // required: the product passes whisper.cpp's
         DiarizerLoader loadDiarizer;     // null: speakers are not labelled
         // Seconds of a monotonic clock, for the time spent recognising.
         std::function<double()> stopwatch;
