@@ -1,3 +1,4 @@
+#include "fakes/Lines.h"
 #include "transcription/Dedup.h"
 
 #include <gtest/gtest.h>
@@ -43,14 +44,7 @@ TEST(DedupEcho, NeedsFiveWordsALongRunAndMostWordsShared) {
 }
 
 TEST(DedupEcho, MicLineEchoesOnlyNearbyMeetingLines) {
-    auto line = [](double s, double e, std::string text, std::optional<int> speaker) {
-        TranscriptSegment t;
-        t.start = s;
-        t.end = e;
-        t.text = std::move(text);
-        t.speaker = speaker;
-        return t;
-    };
+    using tallyvox::testing::line;
     std::vector<TranscriptSegment> lines{
         line(10, 13, "we should ship the plan", 1), line(13, 15, "on Monday morning", 2),
         line(12, 15, "we should ship the plan on Monday", TranscriptSegment::you),

@@ -1,3 +1,4 @@
+#include "fakes/Lines.h"
 #include "transcription/TurnJoining.h"
 #include "transcripts/CleanupFilters.h"
 
@@ -6,22 +7,8 @@
 using namespace tallyvox;
 
 namespace {
-TranscriptSegment line(double start, double end, std::string text, std::optional<int> speaker,
-                       std::optional<float> level = std::nullopt) {
-    TranscriptSegment s;
-    s.start = start;
-    s.end = end;
-    s.text = std::move(text);
-    s.speaker = speaker;
-    s.level = level;
-    return s;
-}
-std::vector<std::string> texts(const std::vector<TranscriptSegment>& lines) {
-    std::vector<std::string> out;
-    for (auto& l : lines)
-        out.push_back(l.text);
-    return out;
-}
+using tallyvox::testing::line;
+using tallyvox::testing::texts;
 constexpr int you = TranscriptSegment::you;
 } // namespace
 

@@ -1,4 +1,5 @@
 #include "base/AtomicFile.h"
+#include "fakes/Lines.h"
 #include "fakes/TempDir.h"
 #include "transcripts/DateText.h"
 #include "transcripts/ExportFormat.h"
@@ -35,14 +36,7 @@ SystemTime newYork(int hour = 14, int minute = 5, int day = 6) {
     return sys_days{year{2026} / December / day} + hours{hour + 5} + minutes{minute};
 }
 
-TranscriptSegment line(double start, double end, std::string text, std::optional<int> speaker) {
-    TranscriptSegment s;
-    s.start = start;
-    s.end = end;
-    s.text = std::move(text);
-    s.speaker = speaker;
-    return s;
-}
+using tallyvox::testing::line;
 
 TranscriptRecord teamsRecord() {
     TranscriptRecord r;
