@@ -59,8 +59,9 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view b
     UmaskGuard mask(077);
     createFolders(target.parent_path());
 
-    std::string temp =
-        (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string hidden = ".";
+    hidden.append(target.filename().string()).append(".XXXXXX");
+    std::string temp = (target.parent_path() / hidden).string();
     int fd = ::mkstemp(temp.data());
     if (fd < 0)
         throw FileError(target.string(), errno);

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -57,9 +58,10 @@ public:
                                                      SegmentsCallback onSegments,
                                                      Dependencies dependencies = {});
     // One source named "meeting" with no fixed speaker.
-    static std::shared_ptr<TranscriptionEngine>
-    make(std::function<std::vector<float>()> drain, Options options, SessionClock clock,
-         SegmentsCallback onSegments, Dependencies dependencies = {});
+    static std::shared_ptr<TranscriptionEngine> make(std::function<std::vector<float>()> drain,
+                                                     Options options, SessionClock clock,
+                                                     SegmentsCallback onSegments,
+                                                     Dependencies dependencies = {});
 
     ~TranscriptionEngine();
 
@@ -79,6 +81,24 @@ private:
     TranscriptionEngine(std::vector<Source> sources, Options options, SessionClock clock,
                         SegmentsCallback onSegments, Dependencies dependencies);
 
+    void load(const std::function<void(std::exception_ptr)>& done);
+    void tick();
+    void pull(Channel& channel);
+    void drainAll(Channel& channel);
+    void drop(Channel& channel, double seconds);
+    void run(Channel& channel, bool final);
+    std::vector<WhisperSegment> transcribe(Channel& channel, std::span<const float> audio,
+                                           const std::optional<std::vector<SpeechRange>>& speech);
+    std::vector<std::string> languages() const;
+
+    // Recogniser calls that fail are logged and read as "nothing heard", so the engine
+    // still consumes the audio and goes on.
+    std::optional<std::vector<SpeechRange>> speech(std::span<const float> audio);
+    std::vector<WhisperSegment> recognise(std::span<const float> audio, const std::string& language,
+                                          const std::string& prompt);
+    std::map<std::string, float> languageProbabilities(std::span<const float> audio,
+                                                       const std::vector<std::string>& among);
+
     Options options_;
     SessionClock clock_;
     SegmentsCallback onSegments_;
@@ -89,6 +109,7 @@ private:
     TaskHandle timer_;
     std::vector<TranscriptSegment> recent_;
     int emitted_ = 0;
+    bool stopped_ = false;
 };
 
 } // namespace tallyvox

@@ -1,0 +1,528 @@
+#include "transcription/TranscriptionEngine.h"
+
+#include "base/Error.h"
+#include "base/Log.h"
+#include "base/SerialQueue.h"
+#include "transcription/ChunkCommitter.h"
+#include "transcription/Dedup.h"
+#include "transcription/MicLevels.h"
+#include "transcription/TurnJoining.h"
+#include "transcription/WhisperPhantom.h"
+
+#include <algorithm>
+#include <chrono>
+#include <set>
+#include <stdexcept>
+#include <thread>
+
+namespace tallyvox {
+
+namespace {
+
+constexpr double sampleRate = 16000;
+constexpr size_t windowSamples = static_cast<size_t>(ChunkCommitter::window * sampleRate);
+// Past this backlog the engine skips the optional work (line cutting, language detection).
+constexpr double behindSeconds = 45;
+constexpr double recentSeconds = 60;
+constexpr size_t contextCharacters = 200;
+
+double seconds(size_t samples) {
+    return static_cast<double>(samples) / sampleRate;
+}
+
+size_t sampleIndex(double time, size_t count) {
+    double position = time * sampleRate;
+    if (!(position > 0))
+        return 0;
+    if (position >= static_cast<double>(count))
+        return count;
+    return static_cast<size_t>(position);
+}
+
+std::string trimmed(std::string_view text) {
+    const char* space = " \t\n\r\f\v";
+    size_t first = text.find_first_not_of(space);
+    if (first == std::string_view::npos)
+        return {};
+    return std::string(text.substr(first, text.find_last_not_of(space) - first + 1));
+}
+
+// The last `count` characters, never splitting a UTF-8 sequence.
+std::string tail(const std::string& text, size_t count) {
+    size_t start = text.size();
+    size_t characters = 0;
+    while (start > 0 && characters < count) {
+        --start;
+        if ((static_cast<unsigned char>(text[start]) & 0xC0) != 0x80)
+            ++characters;
+    }
+    return text.substr(start);
+}
+
+double steadySeconds() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+struct TranscriptionEngine::Channel {
+    Source source;
+    std::vector<float> pending;
+    double pendingStart = 0;
+    size_t newSamples = 0;
+    int quietTicks = 0;
+    std::optional<TranscriptSegment> lastCommitted;
+    std::optional<std::string> language;
+    std::optional<std::string> textLanguage;
+    Stats stats;
+};
+
+std::shared_ptr<TranscriptionEngine> TranscriptionEngine::make(std::vector<Source> sources,
+                                                               Options options, SessionClock clock,
+                                                               SegmentsCallback onSegments,
+                                                               Dependencies dependencies) {
+    std::set<std::string> names;
+    for (const auto& source : sources)
+        if (!names.insert(source.name).second)
+            throw std::invalid_argument("two engine sources are named " + source.name);
+    return std::shared_ptr<TranscriptionEngine>(
+        new TranscriptionEngine(std::move(sources), std::move(options), std::move(clock),
+                                std::move(onSegments), std::move(dependencies)));
+}
+
+std::shared_ptr<TranscriptionEngine>
+TranscriptionEngine::make(std::function<std::vector<float>()> drain, Options options,
+                          SessionClock clock, SegmentsCallback onSegments,
+                          Dependencies dependencies) {
+    Source source;
+    source.name = "meeting";
+    source.drain = std::move(drain);
+    return make({std::move(source)}, std::move(options), std::move(clock), std::move(onSegments),
+                std::move(dependencies));
+}
+
+TranscriptionEngine::TranscriptionEngine(std::vector<Source> sources, Options options,
+                                         SessionClock clock, SegmentsCallback onSegments,
+                                         Dependencies dependencies)
+    : options_(std::move(options))
+    , clock_(std::move(clock))
+    , onSegments_(std::move(onSegments))
+    , deps_(std::move(dependencies)) {
+    if (!deps_.queue)
+        deps_.queue = std::make_shared<SerialQueue>("com.tallyvox.transcription");
+    if (!deps_.stopwatch)
+        deps_.stopwatch = steadySeconds;
+    channels_.reserve(sources.size());
+    for (auto& source : sources) {
+        Channel channel;
+        channel.source = std::move(source);
+        channels_.push_back(std::move(channel));
+    }
+}
+
+TranscriptionEngine::~TranscriptionEngine() {
+    timer_.cancel();
+    // The last owner may let go inside one of the queue's own tasks; a queue cannot join
+    // its own thread, so another thread ends it once that task is over.
+    auto queue = std::dynamic_pointer_cast<SerialQueue>(deps_.queue);
+    if (queue && queue->isCurrent()) {
+        deps_.queue.reset();
+        std::thread([queue = std::move(queue)]() mutable { queue.reset(); }).detach();
+    }
+}
+
+void TranscriptionEngine::start(std::function<void(std::exception_ptr)> done) {
+    deps_.queue->post([self = shared_from_this(), done = std::move(done)] { self->load(done); });
+}
+
+void TranscriptionEngine::load(const std::function<void(std::exception_ptr)>& done) {
+    auto answer = [&](std::exception_ptr error) {
+        if (done)
+            done(error);
+    };
+    if (stopped_ || whisper_) // an engine starts once
+        return answer(nullptr);
+    try {
+        if (!deps_.loadRecognizer)
+            throw std::invalid_argument("the engine has no recogniser loader");
+        whisper_ = deps_.loadRecognizer(options_.model);
+        if (!whisper_)
+            throw Error("Couldn't load the Whisper " + std::string(options_.model.title()) +
+                        " model. Try downloading it again.");
+    } catch (...) {
+        whisper_.reset();
+        return answer(std::current_exception());
+    }
+    if (options_.diarize && deps_.loadDiarizer) {
+        try {
+            diarizer_ = deps_.loadDiarizer();
+        } catch (const std::exception& e) {
+            Log::error("Speaker models failed to load; continuing without speakers: {}", e.what());
+        }
+    }
+    std::weak_ptr<TranscriptionEngine> weak = weak_from_this();
+    timer_ = deps_.queue->repeating(
+        std::chrono::seconds(1),
+        [weak] {
+            if (auto self = weak.lock())
+                self->tick();
+        },
+        std::chrono::seconds(1));
+    answer(nullptr);
+}
+
+void TranscriptionEngine::flush() {
+    deps_.queue->post([self = shared_from_this()] {
+        if (self->stopped_)
+            return;
+        for (auto& channel : self->channels_) {
+            self->pull(channel);
+            self->drainAll(channel);
+        }
+    });
+}
+
+void TranscriptionEngine::stop(std::function<void(StopResult)> done) {
+    deps_.queue->post([self = shared_from_this(), done = std::move(done)] {
+        StopResult result;
+        if (!self->stopped_) {
+            self->timer_.cancel();
+            self->timer_ = {};
+            for (auto& channel : self->channels_) {
+                self->pull(channel);
+                self->drainAll(channel);
+            }
+            self->whisper_.reset();
+            self->diarizer_.reset();
+            self->stopped_ = true;
+        }
+        for (auto& channel : self->channels_) {
+            result.stats[channel.source.name] = channel.stats;
+            channel.pending.clear();
+            channel.pending.shrink_to_fit();
+        }
+        result.segments = self->emitted_;
+        if (done)
+            done(std::move(result));
+    });
+}
+
+void TranscriptionEngine::tick() {
+    if (stopped_)
+        return;
+    for (auto& channel : channels_) {
+        double received = channel.stats.receivedSeconds;
+        pull(channel);
+        if (channel.stats.receivedSeconds == received)
+            ++channel.quietTicks;
+        else
+            channel.quietTicks = 0;
+        if (channel.quietTicks > 1 && !channel.pending.empty())
+            drainAll(channel);
+        else if (seconds(channel.newSamples) >= options_.chunkSeconds ||
+                 channel.pending.size() >= windowSamples)
+            run(channel, false);
+    }
+}
+
+void TranscriptionEngine::pull(Channel& channel) {
+    std::vector<float> samples;
+    if (channel.source.drain)
+        samples = channel.source.drain();
+    if (samples.empty() && channel.pending.empty()) {
+        channel.pendingStart = clock_();
+        return;
+    }
+    if (channel.pending.empty())
+        channel.pendingStart = std::max(clock_() - seconds(samples.size()), 0.0);
+    channel.pending.insert(channel.pending.end(), samples.begin(), samples.end());
+    channel.newSamples += samples.size();
+    channel.stats.receivedSeconds += seconds(samples.size());
+    channel.stats.maxPendingSeconds =
+        std::max(channel.stats.maxPendingSeconds, seconds(channel.pending.size()));
+}
+
+void TranscriptionEngine::drainAll(Channel& channel) {
+    if (!whisper_)
+        return;
+    while (!channel.pending.empty()) {
+        size_t before = channel.pending.size();
+        run(channel, before <= windowSamples);
+        if (whisper_ && channel.pending.size() == before) {
+            run(channel, true);
+            // A cut shorter than one sample cannot move; leave the rest rather than spin.
+            if (channel.pending.size() == before)
+                return;
+        }
+        if (!whisper_)
+            return;
+    }
+}
+
+void TranscriptionEngine::drop(Channel& channel, double time) {
+    size_t n = std::min(channel.pending.size(), sampleIndex(time, SIZE_MAX));
+    channel.pending.erase(channel.pending.begin(),
+                          channel.pending.begin() + static_cast<std::ptrdiff_t>(n));
+    channel.pendingStart += seconds(n);
+    channel.stats.processedSeconds += seconds(n);
+}
+
+std::vector<std::string> TranscriptionEngine::languages() const {
+    std::vector<std::string> out;
+    size_t start = 0;
+    const auto& text = options_.language;
+    while (start <= text.size()) {
+        size_t end = text.find('+', start);
+        if (end == std::string::npos)
+            end = text.size();
+        if (end > start)
+            out.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+std::optional<std::vector<SpeechRange>> TranscriptionEngine::speech(std::span<const float> audio) {
+    try {
+        return whisper_->speech(audio);
+    } catch (const std::exception& e) {
+        Log::error("Speech detection failed: {}", e.what());
+        return std::nullopt;
+    }
+}
+
+std::vector<WhisperSegment> TranscriptionEngine::recognise(std::span<const float> audio,
+                                                           const std::string& language,
+                                                           const std::string& prompt) {
+    try {
+        return whisper_->transcribe(audio, language, prompt);
+    } catch (const std::exception& e) {
+        Log::error("Recognition failed: {}", e.what());
+        return {};
+    }
+}
+
+std::map<std::string, float>
+TranscriptionEngine::languageProbabilities(std::span<const float> audio,
+                                           const std::vector<std::string>& among) {
+    try {
+        return whisper_->languageProbabilities(audio, among);
+    } catch (const std::exception& e) {
+        Log::error("Language detection failed: {}", e.what());
+        return {};
+    }
+}
+
+std::vector<WhisperSegment>
+TranscriptionEngine::transcribe(Channel& channel, std::span<const float> audio,
+                                const std::optional<std::vector<SpeechRange>>& speech) {
+    auto listed = languages();
+    std::string context =
+        channel.lastCommitted ? " " + tail(channel.lastCommitted->text, contextCharacters) : "";
+    const std::string& vocabulary = options_.vocabulary;
+
+    if (listed.size() < 2)
+        return recognise(audio, options_.language, vocabulary + context);
+    if (!speech || speech->empty() || seconds(channel.pending.size()) > behindSeconds)
+        return recognise(audio, channel.language.value_or(listed.front()), vocabulary + context);
+
+    struct LanguageRun {
+        double start, end;
+        std::string language;
+    };
+    std::vector<LanguageRun> runs;
+    for (const auto& piece : ChunkCommitter::languagePieces(*speech)) {
+        std::string lang = channel.language.value_or(listed.front());
+        if (piece.end - piece.start >= 1) {
+            size_t from = sampleIndex(piece.start, audio.size());
+            size_t to = std::max(from, sampleIndex(piece.end, audio.size()));
+            auto probabilities = languageProbabilities(audio.subspan(from, to - from), listed);
+            lang = ChunkCommitter::language(probabilities, lang, listed);
+        }
+        if (lang != channel.language) {
+            if (channel.language)
+                ++channel.stats.languageSwitches;
+            Log::info("{} language: {}", channel.source.name, lang);
+            channel.language = lang;
+            channel.stats.language = lang;
+        }
+        if (!runs.empty() && runs.back().language == lang)
+            runs.back().end = piece.end;
+        else
+            runs.push_back({piece.start, piece.end, lang});
+    }
+
+    std::vector<WhisperSegment> lines;
+    if (runs.size() == 1) {
+        bool continues = runs.front().language == channel.textLanguage;
+        lines = recognise(audio, runs.front().language, vocabulary + (continues ? context : ""));
+    } else {
+        double duration = seconds(audio.size());
+        for (size_t k = 0; k < runs.size(); ++k) {
+            double from = k == 0 ? 0 : (runs[k - 1].end + runs[k].start) / 2;
+            double to = k + 1 == runs.size() ? duration : (runs[k].end + runs[k + 1].start) / 2;
+            std::optional<std::string> previous =
+                k == 0 ? channel.textLanguage : std::optional(runs[k - 1].language);
+            std::string prompt = vocabulary;
+            if (runs[k].language == previous) {
+                prompt += context;
+                for (size_t i = lines.size() >= 2 ? lines.size() - 2 : 0; i < lines.size(); ++i)
+                    prompt += " " + lines[i].text;
+            }
+            size_t first = sampleIndex(from, audio.size());
+            size_t last = std::max(first, sampleIndex(to, audio.size()));
+            // Times of a run's slice count from where the slice begins.
+            for (auto& segment :
+                 recognise(audio.subspan(first, last - first), runs[k].language, prompt))
+                lines.push_back(segment.shifted(from));
+        }
+    }
+    channel.textLanguage = runs.back().language;
+    return lines;
+}
+
+void TranscriptionEngine::run(Channel& channel, bool final) {
+    if (!whisper_ || channel.pending.empty())
+        return;
+    auto& stats = channel.stats;
+    std::span<const float> audio(channel.pending.data(),
+                                 std::min(channel.pending.size(), windowSamples));
+    bool whole = final && audio.size() == channel.pending.size();
+    double duration = seconds(audio.size());
+    channel.newSamples = 0;
+    ++stats.windows;
+
+    auto heard = speech(audio);
+    if (heard && heard->empty()) {
+        drop(channel, whole ? duration : std::max(duration - ChunkCommitter::keepTail, 0.0));
+        return;
+    }
+
+    double started = deps_.stopwatch();
+    auto lines = transcribe(channel, audio, heard);
+    if (heard) {
+        auto listed = languages();
+        for (const auto& hole : ChunkCommitter::holes(lines, *heard)) {
+            size_t from = sampleIndex(hole.start, SIZE_MAX);
+            size_t to = std::min(audio.size(), sampleIndex(hole.end, SIZE_MAX));
+            if (from >= to)
+                continue;
+            std::string context;
+            for (const auto& line : lines) {
+                if (line.end > hole.start - 5 && line.start < hole.end + 5)
+                    context += (context.empty() ? "" : " ") + line.text;
+            }
+            std::string language =
+                listed.size() < 2 ? options_.language : channel.language.value_or(listed.front());
+            bool kept = false;
+            for (const auto& found :
+                 recognise(audio.subspan(from, to - from), language, options_.vocabulary)) {
+                if (Dedup::repeats(found.text, context))
+                    continue;
+                lines.push_back(found.shifted(hole.start));
+                kept = true;
+            }
+            if (kept)
+                ++stats.holesFilled;
+            stats.holeSeconds += hole.end - hole.start;
+        }
+        std::stable_sort(lines.begin(), lines.end(),
+                         [](const auto& a, const auto& b) { return a.start < b.start; });
+    }
+    stats.whisperSeconds += deps_.stopwatch() - started;
+
+    auto [commit, cut] = ChunkCommitter::split(lines, heard, duration, whole);
+
+    Diarizer::Labelled labelled;
+    if (channel.source.speaker) {
+        for (auto& segment : commit)
+            labelled.emplace_back(std::move(segment), channel.source.speaker);
+    } else if (diarizer_) {
+        double began = deps_.stopwatch();
+        try {
+            labelled = diarizer_->label(commit, audio, heard,
+                                        seconds(channel.pending.size()) <= behindSeconds);
+        } catch (const std::exception& e) {
+            Log::error("Diarization failed: {}", e.what());
+            labelled.clear();
+            for (auto& segment : commit)
+                labelled.emplace_back(segment, std::nullopt);
+        }
+        stats.speakerSeconds += deps_.stopwatch() - began;
+    } else {
+        for (auto& segment : commit)
+            labelled.emplace_back(std::move(segment), std::nullopt);
+    }
+
+    if (heard)
+        for (const auto& range : *heard)
+            stats.speechSeconds += std::max(std::min(range.end, cut) - range.start, 0.0);
+
+    struct Item {
+        WhisperSegment segment;
+        std::optional<int> speaker;
+        std::optional<float> level;
+    };
+    std::vector<Item> items;
+    items.reserve(labelled.size());
+    for (auto& [segment, speaker] : labelled) {
+        if (channel.source.isMic) {
+            for (auto& [piece, level] : MicLevels::micRuns(segment, audio, heard))
+                items.push_back({std::move(piece), speaker, level});
+        } else {
+            items.push_back({std::move(segment), speaker, std::nullopt});
+        }
+    }
+
+    double now = clock_();
+    std::vector<TranscriptSegment> output;
+    for (auto& item : items) {
+        double start = channel.pendingStart + item.segment.start;
+        double end = channel.pendingStart + std::min(item.segment.end, duration);
+        std::string text = std::move(item.segment.text);
+        const auto& last = channel.lastCommitted;
+        if (last && Dedup::mayRepeat(start, item.speaker, *last)) {
+            size_t before = Dedup::words(text).size();
+            text = Dedup::trimOverlap(last->text, text, start < last->end + 0.2);
+            stats.wordsTrimmedAsRepeats += static_cast<int>(before - Dedup::words(text).size());
+        }
+        text = trimmed(text);
+        if (text.empty())
+            continue;
+        if (WhisperPhantom::isPhantom(text)) {
+            ++stats.phantomDropped;
+            continue;
+        }
+        if (channel.source.isMic && channel.source.dropEcho && channel.source.dropEcho() &&
+            Dedup::echoes(text, start, end, recent_)) {
+            ++stats.echoDropped;
+            continue;
+        }
+        TranscriptSegment line;
+        line.start = start;
+        line.end = end;
+        line.text = std::move(text);
+        line.speaker = item.speaker ? item.speaker : (last ? last->speaker : std::nullopt);
+        line.level = item.level;
+        output.push_back(line);
+        channel.lastCommitted = std::move(line);
+    }
+
+    auto out = joinTurns(output);
+    if (!out.empty())
+        channel.lastCommitted = out.back();
+    drop(channel, cut);
+
+    stats.segments += static_cast<int>(out.size());
+    recent_.insert(recent_.end(), out.begin(), out.end());
+    std::erase_if(recent_, [&](const auto& line) { return !(line.end > now - recentSeconds); });
+    emitted_ += static_cast<int>(out.size());
+    size_t count = out.size();
+    if (!out.empty() && onSegments_)
+        onSegments_(std::move(out));
+    Log::debug("{}: {:.1f} s window, {} lines, cut {:.1f} s", channel.source.name, duration, count,
+               cut);
+}
+
+} // namespace tallyvox
