@@ -1,0 +1,36 @@
+#pragma once
+
+#include "base/Observable.h"
+#include "detection/DetectedMeeting.h"
+
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tallyvox {
+
+// Decides which online meetings run on this computer and reports, after a debounce, when
+// each starts and ends. Main thread only.
+class MeetingDetectionService {
+public:
+    virtual ~MeetingDetectionService() = default;
+
+    // The started meetings, earliest first.
+    Observable<std::vector<DetectedMeeting>> meetings;
+    // Browsers whose tabs cannot be read.
+    Observable<std::set<std::string>> automationDenied;
+
+    // Called on the main thread.
+    std::function<void(const DetectedMeeting&)> onMeetingStarted;
+    std::function<void(const DetectedMeeting&)> onMeetingEnded;
+
+    virtual void start() = 0;
+    // One detection pass now.
+    virtual void evaluate() = 0;
+    // The input device (sound-server source) the meeting's app records from, if known.
+    virtual std::optional<std::string> inputDevice(const DetectedMeeting& meeting) const = 0;
+};
+
+} // namespace tallyvox

@@ -1,0 +1,614 @@
+#include "session/AppLifecycleManager.h"
+
+#include "base/Log.h"
+#include "session/SessionInternals.h"
+#include "session/SpeakerNames.h"
+#include "settings/ConsentManager.h"
+#include "settings/ProtectedSettings.h"
+#include "transcripts/CleanupFilters.h"
+#include "transcripts/TranscriptManager.h"
+
+#include <algorithm>
+
+namespace tallyvox {
+
+using namespace std::chrono_literals;
+
+namespace {
+const std::string microphoneOffText =
+    "Microphone access is off. Turn it on in the desktop's privacy settings (Microphone).";
+const std::string microphoneRefusedText =
+    "Microphone access is off, so your own voice won't be transcribed.";
+} // namespace
+
+std::shared_ptr<AppLifecycleManager> AppLifecycleManager::make(Executor& main, Clock& clock,
+                                                               PlatformServices services,
+                                                               SettingsStores stores) {
+    std::shared_ptr<AppLifecycleManager> manager(
+        new AppLifecycleManager(main, clock, std::move(services), stores));
+    manager->setUp();
+    return manager;
+}
+
+AppLifecycleManager::AppLifecycleManager(Executor& main, Clock& clock, PlatformServices services,
+                                         SettingsStores stores)
+    : main_(main)
+    , clock_(clock)
+    , services_(std::move(services))
+    , stores_(stores) {}
+
+AppLifecycleManager::~AppLifecycleManager() {
+    cleanupTimer_.cancel();
+    micCheck_.cancel();
+    if (muteWatcher_)
+        muteWatcher_->stop();
+}
+
+void AppLifecycleManager::setUp() {
+    detection_ = services_.makeDetection();
+    whisper_ = std::make_unique<WhisperManager>(main_, services_.modelFetcher);
+
+    SettingsManager::registerDefaults(stores_);
+    ProtectedSettings::migrate(stores_.protectedFile, stores_.defaults);
+    automatic.set(ConsentManager::standingConsentDate(stores_.protectedFile).has_value());
+    SettingsManager::applyAccuracyDefaults(stores_);
+
+    if (services_.canNotify && services_.requestNotificationAuthorization)
+        services_.requestNotificationAuthorization(
+            [](bool granted, std::optional<std::string> error) {
+                if (error)
+                    Log::error("Notification auth failed: {}", *error);
+                else if (!granted)
+                    Log::info("Notifications not allowed");
+            });
+
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+    detection_->onMeetingStarted = [weak](const DetectedMeeting& meeting) {
+        if (auto self = weak.lock()) {
+            self->autoStart(meeting);
+            self->notify(meeting);
+        }
+    };
+    detection_->onMeetingEnded = [weak](const DetectedMeeting& meeting) {
+        auto self = weak.lock();
+        if (!self)
+            return;
+        self->skipped_.erase(meeting.id());
+        if (self->session.get() && self->session.get()->meeting.id() == meeting.id())
+            self->stop("meeting ended");
+    };
+
+    if (services_.observeSleepWake)
+        observers_.push_back(services_.observeSleepWake(
+            [weak] {
+                auto self = weak.lock();
+                if (!self)
+                    return;
+                Log::info("System will sleep");
+                if (self->session.get())
+                    self->pauseAudio();
+            },
+            [weak] {
+                auto self = weak.lock();
+                if (!self)
+                    return;
+                Log::info("System woke; re-checking meetings");
+                if (self->session.get() && !self->session.get()->pausedAt)
+                    self->resumeCapture();
+                self->detection_->evaluate();
+            }));
+
+    detection_->start();
+
+    if (SettingsManager::deleteAfterDays(stores_) >= 1)
+        runRetention();
+    cleanupTimer_ = main_.repeating(Executor::Duration(cleanupInterval), [weak] {
+        if (auto self = weak.lock())
+            if (SettingsManager::deleteAfterDays(self->stores_) > 0)
+                self->runRetention();
+    });
+}
+
+void AppLifecycleManager::runRetention() {
+    if (!services_.trash)
+        return;
+    TranscriptManager::trashOld(SettingsManager::saveRoot(stores_),
+                                SettingsManager::deleteAfterDays(stores_), clock_.now(),
+                                services_.trash);
+}
+
+void AppLifecycleManager::cleanUpOldTranscripts() {
+    runRetention();
+}
+
+bool AppLifecycleManager::outputIsBuiltInSpeakers() const {
+    return services_.outputIsBuiltInSpeakers && services_.outputIsBuiltInSpeakers();
+}
+
+MicAuthorization AppLifecycleManager::micAuthorization() const {
+    return services_.micAuthorization ? services_.micAuthorization() : MicAuthorization::authorized;
+}
+
+// MARK: Starting
+
+void AppLifecycleManager::autoStart(const DetectedMeeting& meeting) {
+    if (session.get() || finishing.get() || skipped_.count(meeting.id()))
+        return;
+    auto consent = ConsentManager::standing(meeting, stores_.protectedFile);
+    if (!consent)
+        return;
+    Log::info("Auto-starting transcription for {}", meeting.id());
+    start(meeting, *consent);
+}
+
+void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRecord& consent) {
+    if (session.get() || finishing.get() || consent.meetingID != meeting.id())
+        return;
+
+    auto options = SettingsManager::transcriptionOptions(stores_);
+    if (!options.model.isDownloaded()) {
+        Log::error("Start refused: Whisper {} model not downloaded", options.model.rawValue());
+        lastError.set("Download the Whisper " + std::string(options.model.title()) +
+                      " model first.");
+        return;
+    }
+    lastError.set(std::nullopt);
+
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+    auto capture = services_.makeCapture();
+    std::weak_ptr<AudioCaptureService> weakCapture = capture;
+    capture->onFailure = [weak, weakCapture](const Error& error) {
+        auto self = weak.lock();
+        auto failed = weakCapture.lock();
+        if (!self || !failed || self->capture_ != failed)
+            return;
+        self->lastError.set(std::string(error.what()));
+        self->stop("capture failed");
+    };
+    try {
+        capture->start(consent);
+    } catch (const std::exception& error) {
+        Log::error("Start failed: {}", error.what());
+        lastError.set(std::string(error.what()));
+        return;
+    }
+
+    const std::uint64_t generation = ++generation_;
+    auto mic = SettingsManager::includeMic(stores_) ? startMic(meeting) : nullptr;
+
+    micMutedByUser.set(false);
+    meetingMuted.set(std::nullopt);
+
+    bool followMute = SettingsManager::followMute(stores_);
+    if (mic && followMute &&
+        !(services_.muteWatcherIsAllowed && services_.muteWatcherIsAllowed()) &&
+        !askedAccessibility_) {
+        askedAccessibility_ = true;
+        if (services_.requestMuteWatcherPermission)
+            services_.requestMuteWatcherPermission();
+    }
+
+    std::vector<TranscriptionEngine::Source> sources;
+    TranscriptionEngine::Source meetingAudio;
+    meetingAudio.name = "meeting audio";
+    meetingAudio.drain = [capture] { return capture->drain(); };
+    sources.push_back(std::move(meetingAudio));
+    if (mic) {
+        TranscriptionEngine::Source yours;
+        yours.name = "your microphone";
+        yours.drain = [mic] { return mic->drain(); };
+        yours.speaker = TranscriptSegment::you;
+        yours.isMic = true;
+        sources.push_back(std::move(yours));
+    }
+
+    const SystemTime startedAt = clock_.now();
+    session.set(TranscriptionSession{meeting, consent, startedAt, std::nullopt, 0});
+
+    Executor* main = &main_;
+    Clock* clock = &clock_;
+    TranscriptionEngine::Dependencies deps;
+    if (services_.makeEngineQueue)
+        deps.queue = services_.makeEngineQueue();
+    deps.loadRecognizer = services_.loadRecognizer;
+    deps.loadDiarizer = services_.loadDiarizer;
+    deps.stopwatch = [clock] { return clock->uptime(); };
+    auto engine = TranscriptionEngine::make(
+        std::move(sources), options,
+        [clock, startedAt] { return secondsBetween(startedAt, clock->now()); },
+        [main, weak, generation](std::vector<TranscriptSegment> batch) {
+            main->post([weak, generation, batch = std::move(batch)]() mutable {
+                if (auto self = weak.lock())
+                    self->receive(generation, std::move(batch));
+            });
+        },
+        std::move(deps));
+    capture_ = capture;
+    mic_ = mic;
+    engine_ = engine;
+
+    if (mic) {
+        watchMicAudio(mic);
+        if (followMute)
+            watchMute(meeting);
+    }
+
+    segments.set({});
+    speakerNames.set({});
+    matchedNames.set({});
+    aliases_.clear();
+
+    std::optional<std::string> title;
+    if (SettingsManager::useCalendar(stores_)) {
+        std::optional<CalendarEvent> event;
+        if (services_.calendarRoster)
+            event = services_.calendarRoster(meeting.platform, clock_.now());
+        roster.set(event ? event->names : std::vector<std::string>{});
+        if (event)
+            title = event->title;
+    } else {
+        roster.set({});
+    }
+
+    TranscriptRecord record;
+    record.meeting = meeting;
+    record.startedAt = startedAt;
+    record.consentAt = consent.confirmedAt;
+    record.fileURL =
+        TranscriptManager::fileURL(SettingsManager::saveRoot(stores_), meeting.platform, startedAt);
+    record.automaticConsent = consent.automatic;
+    record.meetingTitle = title;
+    transcript.set(record);
+    transcriptGeneration_ = generation;
+    save();
+
+    Log::info("Transcribing {} ({}, mic {}) → {}", meeting.id(),
+              consent.automatic ? "automatic" : "manual", mic ? "on" : "off",
+              record.fileURL.string());
+
+    modelLoading.set(true);
+    std::weak_ptr<TranscriptionEngine> weakEngine = engine;
+    engine->start([main, weak, generation, weakEngine](std::exception_ptr error) {
+        main->post([weak, generation, weakEngine, error] {
+            if (auto self = weak.lock())
+                self->engineStarted(generation, weakEngine.lock(), error);
+        });
+    });
+}
+
+void AppLifecycleManager::engineStarted(std::uint64_t generation,
+                                        const std::shared_ptr<TranscriptionEngine>& engine,
+                                        std::exception_ptr error) {
+    // A load that ends after a newer session began says nothing about that session.
+    bool current = generation == generation_;
+    if (error) {
+        lastError.set(describe(error));
+        if (engine && engine_ == engine)
+            stop("model failed to load");
+    }
+    if (current)
+        modelLoading.set(false);
+}
+
+// MARK: Lines
+
+void AppLifecycleManager::receive(std::uint64_t generation, std::vector<TranscriptSegment> batch) {
+    if (!transcript.get() || generation != transcriptGeneration_)
+        return;
+
+    std::vector<TranscriptSegment> lines = segments.get();
+    double lastStart = lines.empty() ? 0 : lines.back().start;
+    double firstStart = batch.empty() ? 0 : batch.front().start;
+
+    std::optional<bool> speakers;
+    for (auto& line : batch) {
+        if (!line.speaker)
+            continue;
+        if (*line.speaker == TranscriptSegment::you) {
+            if (!speakers)
+                speakers = outputIsBuiltInSpeakers();
+            if (*speakers)
+                line.speaker = TranscriptSegment::room;
+        }
+        if (auto alias = aliases_.find(*line.speaker); alias != aliases_.end())
+            line.speaker = alias->second;
+    }
+
+    lines.insert(lines.end(), std::make_move_iterator(batch.begin()),
+                 std::make_move_iterator(batch.end()));
+    lines = TranscriptManager::withoutLeakage(TranscriptManager::withoutEchoes(lines));
+    if (lastStart > firstStart)
+        std::stable_sort(lines.begin(), lines.end(),
+                         [](const auto& a, const auto& b) { return a.start < b.start; });
+    segments.set(std::move(lines));
+    updateMatches();
+    save();
+}
+
+void AppLifecycleManager::save() {
+    const auto& record = transcript.get();
+    if (!record)
+        return;
+    try {
+        TranscriptManager::write(
+            TranscriptManager::text(*record, segments.get(),
+                                    [this](int speaker) { return speakerName(speaker); }),
+            record->fileURL);
+    } catch (const std::exception& error) {
+        Log::error("Saving transcript failed: {}", error.what());
+        lastError.set("Couldn't save the transcript: " + std::string(error.what()) +
+                      ". It is still in memory.");
+    }
+}
+
+std::string AppLifecycleManager::speakerName(std::optional<int> speaker) const {
+    std::string me = speaker == TranscriptSegment::you ? SettingsManager::myName(stores_) : "";
+    return SpeakerNames::display(speaker, speakerNames.get(), matchedNames.get(), me);
+}
+
+std::vector<int> AppLifecycleManager::knownSpeakers() const {
+    return SpeakerNames::known(segments.get());
+}
+
+void AppLifecycleManager::updateMatches() {
+    // Roster matching names a voice only when it can be proven; until the name matcher is
+    // wired in, no voice is named from the roster.
+}
+
+// MARK: Pause, resume, sleep
+
+void AppLifecycleManager::togglePause() {
+    auto current = session.get();
+    if (!current)
+        return;
+    if (!current->pausedAt) {
+        pauseAudio();
+        current->pausedAt = clock_.now();
+        session.set(current);
+        Log::info("Transcription paused");
+    } else {
+        current->pausedTotal += secondsBetween(*current->pausedAt, clock_.now());
+        current->pausedAt.reset();
+        session.set(current);
+        resumeCapture();
+    }
+}
+
+void AppLifecycleManager::pauseAudio() {
+    if (capture_)
+        capture_->pause();
+    if (mic_)
+        mic_->pause();
+    if (engine_)
+        engine_->flush();
+}
+
+void AppLifecycleManager::resumeCapture() {
+    if (capture_) {
+        try {
+            capture_->resume();
+        } catch (const std::exception& error) {
+            lastError.set(std::string(error.what()));
+            stop("resume failed");
+            return;
+        }
+    }
+    if (mic_ && micAuthorization() == MicAuthorization::authorized) {
+        try {
+            mic_->resume();
+        } catch (const std::exception& error) {
+            lastError.set("Microphone stopped: " + std::string(error.what()));
+        }
+    }
+}
+
+// MARK: Microphone
+
+std::shared_ptr<MicCaptureService> AppLifecycleManager::startMic(const DetectedMeeting& meeting) {
+    auto status = micAuthorization();
+    if (status == MicAuthorization::denied || status == MicAuthorization::restricted) {
+        lastError.set(microphoneOffText);
+        return nullptr;
+    }
+
+    auto mic = services_.makeMic();
+    MeetingDetectionService* detection = detection_.get();
+    mic->meetingDevice = [detection, meeting] { return detection->inputDevice(meeting); };
+
+    if (status == MicAuthorization::notDetermined) {
+        std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+        std::weak_ptr<MicCaptureService> weakMic = mic;
+        Executor* main = &main_;
+        if (services_.requestMicAccess)
+            services_.requestMicAccess([main, weak, weakMic](bool granted) {
+                main->post([weak, weakMic, granted] {
+                    auto self = weak.lock();
+                    auto asked = weakMic.lock();
+                    if (!self || !asked || self->mic_ != asked)
+                        return;
+                    if (!granted) {
+                        self->lastError.set(microphoneRefusedText);
+                        return;
+                    }
+                    try {
+                        asked->start(std::nullopt);
+                    } catch (const std::exception& error) {
+                        self->lastError.set("Microphone unavailable: " + std::string(error.what()));
+                    }
+                });
+            });
+        return mic;
+    }
+
+    try {
+        mic->start(std::nullopt);
+    } catch (const std::exception& error) {
+        lastError.set("Microphone unavailable: " + std::string(error.what()));
+    }
+    return mic;
+}
+
+struct AppLifecycleManager::MicWatch {
+    TaskHandle handle;
+    std::uint64_t generation = 0;
+    std::weak_ptr<MicCaptureService> mic;
+    bool warned = false;
+};
+
+void AppLifecycleManager::watchMicAudio(const std::shared_ptr<MicCaptureService>& mic) {
+    micCheck_.cancel();
+    micCheck_ = TaskHandle::make();
+    auto watch = std::make_shared<MicWatch>();
+    watch->handle = micCheck_;
+    watch->generation = generation_;
+    watch->mic = mic;
+    scheduleMicPass(watch);
+}
+
+void AppLifecycleManager::scheduleMicPass(const std::shared_ptr<MicWatch>& watch) {
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+    main_.postAfter(Executor::Duration(micCheckInterval), [weak, watch] {
+        if (watch->handle.isCancelled())
+            return;
+        if (auto self = weak.lock())
+            self->micPass(watch);
+    });
+}
+
+void AppLifecycleManager::micPass(const std::shared_ptr<MicWatch>& watch) {
+    auto mic = watch->mic.lock();
+    const auto& current = session.get();
+    if (!current || watch->generation != generation_ || !mic || mic_ != mic || current->pausedAt) {
+        scheduleMicPass(watch);
+        return;
+    }
+    SystemTime now = clock_.now();
+    mic->check(now);
+    auto counts = mic->counts();
+    double live = secondsBetween(current->startedAt, now) - current->pausedTotal;
+    bool silent = TranscriptionSession::micSilent(counts.received, counts.ignored, live);
+    micSilent.set(silent);
+
+    if (silent && !watch->warned && services_.canNotify && services_.postNotification) {
+        std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+        Executor* main = &main_;
+        services_.postNotification(
+            {"mic-silent", "Your microphone gives no audio",
+             "Your own voice isn't being transcribed. Allow Tallyvox to use the microphone in "
+             "the desktop's privacy settings, and check the input in the sound settings."},
+            [main, weak, watch](std::optional<std::string>) {
+                // A notification that could not be shown is not retried.
+                main->post([weak, watch] {
+                    if (watch->handle.isCancelled())
+                        return;
+                    watch->warned = true;
+                    if (auto self = weak.lock())
+                        self->scheduleMicPass(watch);
+                });
+            });
+        return;
+    }
+    scheduleMicPass(watch);
+}
+
+void AppLifecycleManager::toggleMicMute() {
+    micMutedByUser.set(!micMutedByUser.get());
+    if (mic_)
+        mic_->setMuted(micIgnored());
+}
+
+// MARK: Mute following
+
+void AppLifecycleManager::watchMute(const DetectedMeeting& meeting) {
+    if (!session.get() || session.get()->meeting.id() != meeting.id())
+        return;
+    if (muteWatcher_)
+        return;
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+    const std::uint64_t generation = generation_;
+    if (services_.muteWatcherIsAllowed && services_.muteWatcherIsAllowed() &&
+        services_.makeMuteWatcher) {
+        if (mic_)
+            mic_->hold();
+        Executor* main = &main_;
+        muteWatcher_ = services_.makeMuteWatcher(
+            meeting.pid, meeting.isWeb ? std::optional<Platform>(meeting.platform) : std::nullopt,
+            [main, weak, generation](std::optional<bool> muted) {
+                main->post([weak, generation, muted] {
+                    auto self = weak.lock();
+                    // A watcher of an ended session may still report once.
+                    if (!self || generation != self->generation_ || !self->muteWatcher_)
+                        return;
+                    self->meetingMuted.set(muted);
+                    if (self->mic_)
+                        self->mic_->setMuted(self->micIgnored());
+                });
+            });
+        muteWatcher_->start();
+        return;
+    }
+    main_.postAfter(Executor::Duration(muteRetryInterval), [weak, generation, meeting] {
+        auto self = weak.lock();
+        if (self && generation == self->generation_)
+            self->watchMute(meeting);
+    });
+}
+
+// MARK: Notifications and consent
+
+void AppLifecycleManager::notify(const DetectedMeeting& meeting) {
+    if (!services_.canNotify || !services_.postNotification)
+        return;
+    bool matches = session.get() && session.get()->meeting.id() == meeting.id();
+    std::string platform(rawValue(meeting.platform));
+    services_.postNotification(
+        {meeting.id(),
+         matches ? "Transcribing " + platform + " meeting" : platform + " meeting detected",
+         matches ? "Automatic transcription is on. Stop it from the menu bar."
+                 : "Transcription is off. Open Tallyvox in the menu bar to start it."},
+        nullptr);
+}
+
+void AppLifecycleManager::enableAutomatic(bool includeMic, bool launchAtLogin) {
+    ConsentManager::grantStanding(clock_.now(), stores_.protectedFile);
+    automatic.set(true);
+    skipped_.clear();
+    ProtectedSettings::set(PlistValue(includeMic), SettingsManager::Key::includeMic,
+                           stores_.protectedFile);
+    if (includeMic && micAuthorization() == MicAuthorization::notDetermined &&
+        services_.requestMicAccess)
+        services_.requestMicAccess([](bool) {});
+    bool loginItemOn = services_.launchAtLoginEnabled && services_.launchAtLoginEnabled();
+    if (launchAtLogin && !loginItemOn && services_.setLaunchAtLogin) {
+        try {
+            services_.setLaunchAtLogin(true);
+        } catch (const std::exception& error) {
+            lastError.set("Launch at login: " + std::string(error.what()));
+        }
+    }
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+    main_.post([weak] {
+        if (auto self = weak.lock())
+            self->whisper_->download(SettingsManager::model(self->stores_),
+                                     SettingsManager::transcriptionOptions(self->stores_).diarize);
+    });
+}
+
+void AppLifecycleManager::disableAutomatic() {
+    ConsentManager::revokeStanding(stores_.protectedFile);
+    automatic.set(false);
+}
+
+void AppLifecycleManager::skipCurrentMeeting() {
+    if (!session.get())
+        return;
+    skipped_.insert(session.get()->meeting.id());
+    stop("user stopped this meeting");
+}
+
+void AppLifecycleManager::transcribeAnyway(const DetectedMeeting& meeting) {
+    skipped_.erase(meeting.id());
+    autoStart(meeting);
+}
+
+} // namespace tallyvox

@@ -1,0 +1,138 @@
+#pragma once
+
+#include "base/Clock.h"
+#include "base/Executor.h"
+#include "base/Observable.h"
+#include "session/PlatformServices.h"
+#include "session/TranscriptionSession.h"
+#include "settings/SettingsManager.h"
+#include "transcription/TranscriptSegment.h"
+#include "transcription/TranscriptionEngine.h"
+#include "transcripts/Diagnostics.h"
+#include "transcripts/TranscriptRecord.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tallyvox {
+
+// Runs one transcription session at a time, from a detected meeting to its transcript and
+// diagnostics on disk. One instance lives as long as the app; main thread only.
+class AppLifecycleManager : public std::enable_shared_from_this<AppLifecycleManager> {
+public:
+    static std::shared_ptr<AppLifecycleManager>
+    make(Executor& main, Clock& clock, PlatformServices services,
+         SettingsStores stores = SettingsStores::standard());
+    ~AppLifecycleManager();
+    AppLifecycleManager(const AppLifecycleManager&) = delete;
+    AppLifecycleManager& operator=(const AppLifecycleManager&) = delete;
+
+    static constexpr double cleanupInterval = 21600; // seconds
+    static constexpr double micCheckInterval = 5;
+    static constexpr double muteRetryInterval = 2;
+
+    MeetingDetectionService& detection() { return *detection_; }
+    WhisperManager& whisper() { return *whisper_; }
+
+    // What views watch.
+    Observable<std::optional<TranscriptionSession>> session;
+    Observable<std::vector<TranscriptSegment>> segments;
+    Observable<std::map<int, std::string>> speakerNames;
+    Observable<std::map<int, std::string>> matchedNames;
+    Observable<std::vector<std::string>> roster;
+    Observable<bool> modelLoading{false};
+    Observable<bool> micMutedByUser{false};
+    Observable<std::optional<bool>> meetingMuted;
+    Observable<bool> finishing{false};
+    Observable<std::optional<std::string>> lastError;
+    Observable<std::optional<TranscriptRecord>> transcript;
+    Observable<bool> micSilent{false};
+    Observable<bool> automatic{false};
+
+    bool canNotify() const { return services_.canNotify; }
+    // The user's switch or the meeting's own mute.
+    bool micIgnored() const { return micMutedByUser.get() || meetingMuted.get() == true; }
+    const std::set<std::string>& skipped() const { return skipped_; }
+    const std::map<int, int>& aliases() const { return aliases_; }
+    bool hasMic() const { return mic_ != nullptr; }
+    bool isWatchingMute() const { return muteWatcher_ != nullptr; }
+
+    void start(const DetectedMeeting& meeting, const ConsentRecord& consent);
+    void autoStart(const DetectedMeeting& meeting);
+    // The finish goes on asynchronously; `finishing` tells when it is done.
+    void stop(const std::string& reason = "user stopped");
+    void togglePause();
+    void toggleMicMute();
+    void skipCurrentMeeting();
+    void transcribeAnyway(const DetectedMeeting& meeting);
+    void enableAutomatic(bool includeMic, bool launchAtLogin);
+    void disableAutomatic();
+    void cleanUpOldTranscripts();
+    // Stops the session and calls `done` (on the main thread) once its files are written.
+    void finishForQuit(std::function<void()> done);
+
+    // Rewrites the transcript file from memory.
+    void save();
+    std::string speakerName(std::optional<int> speaker) const;
+    std::vector<int> knownSpeakers() const;
+    void updateMatches();
+
+private:
+    struct FinishJob;
+    struct MicWatch;
+
+    AppLifecycleManager(Executor& main, Clock& clock, PlatformServices services,
+                        SettingsStores stores);
+    void setUp();
+
+    void notify(const DetectedMeeting& meeting);
+    void pauseAudio();
+    void resumeCapture();
+    std::shared_ptr<MicCaptureService> startMic(const DetectedMeeting& meeting);
+    void watchMicAudio(const std::shared_ptr<MicCaptureService>& mic);
+    void scheduleMicPass(const std::shared_ptr<MicWatch>& watch);
+    void micPass(const std::shared_ptr<MicWatch>& watch);
+    void watchMute(const DetectedMeeting& meeting);
+    void receive(std::uint64_t generation, std::vector<TranscriptSegment> batch);
+    void engineStarted(std::uint64_t generation, const std::shared_ptr<TranscriptionEngine>& engine,
+                       std::exception_ptr error);
+    void finish(std::shared_ptr<FinishJob> job);
+    void finishAfterEngine(std::shared_ptr<FinishJob> job, TranscriptionEngine::StopResult result);
+    void runRetention();
+    bool outputIsBuiltInSpeakers() const;
+    MicAuthorization micAuthorization() const;
+
+    Executor& main_;
+    Clock& clock_;
+    PlatformServices services_;
+    SettingsStores stores_;
+
+    std::unique_ptr<MeetingDetectionService> detection_;
+    std::unique_ptr<WhisperManager> whisper_;
+
+    std::shared_ptr<AudioCaptureService> capture_;
+    std::shared_ptr<TranscriptionEngine> engine_;
+    std::shared_ptr<MicCaptureService> mic_;
+    std::unique_ptr<MuteWatcher> muteWatcher_;
+    TaskHandle cleanupTimer_;
+    TaskHandle micCheck_;
+    bool finishRunning_ = false;
+    std::vector<std::function<void()>> finishWaiters_;
+    bool askedAccessibility_ = false;
+    std::map<int, int> aliases_;
+    std::set<std::string> skipped_;
+    std::vector<Subscription> observers_;
+
+    // Counts sessions, so work of an older session (lines, loads, callbacks) is recognised
+    // even when two sessions start within the same clock tick.
+    std::uint64_t generation_ = 0;
+    std::uint64_t transcriptGeneration_ = 0;
+};
+
+} // namespace tallyvox
