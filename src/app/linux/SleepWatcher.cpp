@@ -1,0 +1,111 @@
+#include "app/linux/SleepWatcher.h"
+
+#include "app/linux/PrivateBus.h"
+
+#include "base/Log.h"
+
+#include <gio/gio.h>
+#include <gio/gunixfdlist.h>
+#include <unistd.h>
+
+namespace tallyvox::linux_services {
+
+namespace {
+constexpr const char* login1 = "org.freedesktop.login1";
+constexpr const char* login1Path = "/org/freedesktop/login1";
+constexpr const char* login1Manager = "org.freedesktop.login1.Manager";
+} // namespace
+
+SleepWatcher::SleepWatcher(std::function<void(std::function<void()>)> willSleep,
+                           std::function<void()> didWake)
+    : willSleep_(std::move(willSleep))
+    , didWake_(std::move(didWake)) {
+    glib_.sync([this] {
+        bus_ = privateBus(G_BUS_TYPE_SYSTEM);
+        if (!bus_)
+            return;
+        subscription_ = g_dbus_connection_signal_subscribe(
+            bus_, login1, login1Manager, "PrepareForSleep", login1Path, nullptr,
+            G_DBUS_SIGNAL_FLAGS_NONE,
+            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+               GVariant* parameters, gpointer self) {
+                gboolean sleeping = FALSE;
+                if (g_variant_is_of_type(parameters, G_VARIANT_TYPE("(b)")))
+                    g_variant_get(parameters, "(b)", &sleeping);
+                static_cast<SleepWatcher*>(self)->onPrepareForSleep(sleeping);
+            },
+            this, nullptr);
+        takeInhibitor();
+    });
+}
+
+SleepWatcher::~SleepWatcher() {
+    *alive_ = false;
+    glib_.sync([this] {
+        if (bus_ && subscription_)
+            g_dbus_connection_signal_unsubscribe(bus_, subscription_);
+        releaseInhibitor();
+        if (bus_)
+            g_object_unref(bus_);
+        bus_ = nullptr;
+    });
+}
+
+bool SleepWatcher::holdsInhibitor() const {
+    std::lock_guard lock(mutex_);
+    return inhibitor_ >= 0;
+}
+
+void SleepWatcher::takeInhibitor() {
+    if (!bus_ || holdsInhibitor())
+        return;
+    GUnixFDList* fds = nullptr;
+    GError* error = nullptr;
+    GVariant* reply = g_dbus_connection_call_with_unix_fd_list_sync(
+        bus_, login1, login1Path, login1Manager, "Inhibit",
+        g_variant_new("(ssss)", "sleep", "Tallyvox", "Pausing the transcript before sleep",
+                      "delay"),
+        G_VARIANT_TYPE("(h)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &fds, nullptr, &error);
+    if (!reply) {
+        Log::debug("No sleep inhibitor: {}", error ? error->message : "unknown error");
+        if (error)
+            g_error_free(error);
+        return;
+    }
+    gint32 index = -1;
+    g_variant_get(reply, "(h)", &index);
+    g_variant_unref(reply);
+    int fd = fds ? g_unix_fd_list_get(fds, index, nullptr) : -1;
+    if (fds)
+        g_object_unref(fds);
+    std::lock_guard lock(mutex_);
+    inhibitor_ = fd;
+}
+
+void SleepWatcher::releaseInhibitor() {
+    std::lock_guard lock(mutex_);
+    if (inhibitor_ >= 0)
+        ::close(inhibitor_);
+    inhibitor_ = -1;
+}
+
+void SleepWatcher::onPrepareForSleep(bool sleeping) {
+    if (!sleeping) {
+        takeInhibitor();
+        if (didWake_)
+            didWake_();
+        return;
+    }
+    if (!willSleep_) {
+        releaseInhibitor();
+        return;
+    }
+    std::weak_ptr<bool> alive = alive_;
+    willSleep_([this, alive] {
+        // Closing our descriptor tells logind that we are ready; safe from any thread.
+        if (auto stillHere = alive.lock(); stillHere && *stillHere)
+            releaseInhibitor();
+    });
+}
+
+} // namespace tallyvox::linux_services

@@ -1,0 +1,268 @@
+// The desktop's D-Bus services, tested against a private dbus-daemon with small stand-ins
+// for the notification server and logind registered on it.
+#include "app/linux/AutostartEntry.h"
+#include "app/linux/DesktopNotifications.h"
+#include "app/linux/GlibThread.h"
+#include "app/linux/PrivateBus.h"
+#include "app/linux/SleepWatcher.h"
+#include "base/AtomicFile.h"
+#include "fakes/TempDir.h"
+
+#include <gio/gio.h>
+#include <gio/gunixfdlist.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace tallyvox;
+using namespace tallyvox::linux_services;
+using tallyvox::testing::ScopedEnv;
+using tallyvox::testing::TempDir;
+
+namespace {
+
+// A dbus-daemon of the test's own, stopped with the test.
+class BusDaemon {
+public:
+    BusDaemon() {
+        FILE* out = ::popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
+        if (!out)
+            return;
+        char line[512];
+        if (std::fgets(line, sizeof line, out))
+            address_ = std::string(line).substr(0, std::string(line).find('\n'));
+        if (std::fgets(line, sizeof line, out))
+            pid_ = std::atoi(line);
+        ::pclose(out);
+    }
+    ~BusDaemon() {
+        if (pid_ > 0)
+            ::kill(pid_, SIGTERM);
+    }
+    bool ok() const { return !address_.empty() && pid_ > 0; }
+    const std::string& address() const { return address_; }
+
+private:
+    std::string address_;
+    int pid_ = 0;
+};
+
+// Owns a well-known name and serves one object on its own GLib thread.
+class FakeService {
+public:
+    using Handler = std::function<void(const std::string& method, GVariant* parameters,
+                                       GDBusMethodInvocation* invocation)>;
+
+    FakeService(GBusType type, const char* name, const char* path, const char* xml, Handler handler)
+        : handler_(std::move(handler)) {
+        glib_.sync([&] {
+            bus_ = privateBus(type);
+            if (!bus_)
+                return;
+            GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(xml, nullptr);
+            static const GDBusInterfaceVTable vtable = {
+                [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
+                   GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self) {
+                    static_cast<FakeService*>(self)->handler_(method, parameters, invocation);
+                },
+                nullptr,
+                nullptr,
+                {}};
+            registration_ = g_dbus_connection_register_object(bus_, path, node->interfaces[0],
+                                                              &vtable, this, nullptr, nullptr);
+            g_dbus_node_info_unref(node);
+            GVariant* reply = g_dbus_connection_call_sync(
+                bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                "RequestName", g_variant_new("(su)", name, 4u), G_VARIANT_TYPE("(u)"),
+                G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+            if (reply)
+                g_variant_unref(reply);
+        });
+    }
+    ~FakeService() {
+        glib_.sync([this] {
+            if (bus_) {
+                g_dbus_connection_unregister_object(bus_, registration_);
+                g_dbus_connection_close_sync(bus_, nullptr, nullptr);
+                g_object_unref(bus_);
+            }
+        });
+    }
+    void emit(const char* path, const char* interface, const char* signal, GVariant* args) {
+        glib_.sync([&] {
+            g_dbus_connection_emit_signal(bus_, nullptr, path, interface, signal, args, nullptr);
+            g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
+        });
+    }
+
+private:
+    Handler handler_;
+    GlibThread glib_;
+    GDBusConnection* bus_ = nullptr;
+    unsigned registration_ = 0;
+};
+
+template <class Predicate> bool waitFor(Predicate done, double seconds = 5) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+bool closedByPeer(int readEnd) {
+    pollfd p{readEnd, POLLIN, 0};
+    char byte;
+    return ::poll(&p, 1, 0) == 1 && ::read(readEnd, &byte, 1) == 0;
+}
+
+constexpr const char* notificationsXml = R"(<node>
+  <interface name="org.freedesktop.Notifications">
+    <method name="Notify">
+      <arg type="s" direction="in"/><arg type="u" direction="in"/><arg type="s" direction="in"/>
+      <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="as" direction="in"/>
+      <arg type="a{sv}" direction="in"/><arg type="i" direction="in"/>
+      <arg type="u" direction="out"/>
+    </method>
+  </interface></node>)";
+
+constexpr const char* logindXml = R"(<node>
+  <interface name="org.freedesktop.login1.Manager">
+    <method name="Inhibit">
+      <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="s" direction="in"/>
+      <arg type="s" direction="in"/><arg type="h" direction="out"/>
+    </method>
+    <signal name="PrepareForSleep"><arg type="b"/></signal>
+  </interface></node>)";
+
+} // namespace
+
+TEST(DesktopNotifications, PostsToTheSessionNotificationServer) {
+    BusDaemon daemon;
+    ASSERT_TRUE(daemon.ok()) << "dbus-daemon did not start";
+    ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", daemon.address());
+
+    EXPECT_FALSE(DesktopNotifications::available()) << "nobody serves notifications yet";
+
+    std::mutex mutex;
+    std::string seen;
+    FakeService server(G_BUS_TYPE_SESSION, "org.freedesktop.Notifications",
+                       "/org/freedesktop/Notifications", notificationsXml,
+                       [&](const std::string&, GVariant* args, GDBusMethodInvocation* call) {
+                           const gchar *app, *icon, *title, *body;
+                           guint32 replaces;
+                           gint32 timeout;
+                           g_variant_get(args, "(&su&s&s&sasa{sv}i)", &app, &replaces, &icon,
+                                         &title, &body, nullptr, nullptr, &timeout);
+                           std::lock_guard lock(mutex);
+                           seen = std::string(app) + "|" + title + "|" + body;
+                           g_dbus_method_invocation_return_value(call, g_variant_new("(u)", 7u));
+                       });
+    EXPECT_TRUE(DesktopNotifications::available());
+    EXPECT_EQ(DesktopNotifications::post("Zoom meeting detected", "Start transcription?"),
+              std::nullopt);
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(seen, "Tallyvox|Zoom meeting detected|Start transcription?");
+}
+
+TEST(DesktopNotifications, WithoutABusNothingIsShownAndNothingBreaks) {
+    ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
+    EXPECT_FALSE(DesktopNotifications::available());
+    EXPECT_NE(DesktopNotifications::post("t", "b"), std::nullopt);
+}
+
+TEST(SleepWatcher, HoldsADelayInhibitorReleasedOnlyAfterPausing) {
+    BusDaemon daemon;
+    ASSERT_TRUE(daemon.ok()) << "dbus-daemon did not start";
+    ScopedEnv bus("DBUS_SYSTEM_BUS_ADDRESS", daemon.address());
+
+    std::mutex mutex;
+    std::vector<int> readEnds;
+    std::string what;
+    FakeService logind(G_BUS_TYPE_SYSTEM, "org.freedesktop.login1", "/org/freedesktop/login1",
+                       logindXml,
+                       [&](const std::string&, GVariant* args, GDBusMethodInvocation* call) {
+                           const gchar *kind, *who, *why, *mode;
+                           g_variant_get(args, "(&s&s&s&s)", &kind, &who, &why, &mode);
+                           int pipeEnds[2];
+                           ASSERT_EQ(::pipe(pipeEnds), 0);
+                           GUnixFDList* fds = g_unix_fd_list_new_from_array(&pipeEnds[1], 1);
+                           {
+                               std::lock_guard lock(mutex);
+                               readEnds.push_back(pipeEnds[0]);
+                               what = std::string(kind) + "/" + mode;
+                           }
+                           g_dbus_method_invocation_return_value_with_unix_fd_list(
+                               call, g_variant_new("(h)", 0), fds);
+                           g_object_unref(fds);
+                       });
+
+    std::atomic<int> sleeps{0}, wakes{0};
+    std::function<void()> finishPausing;
+    std::mutex pauseMutex;
+    SleepWatcher watcher(
+        [&](std::function<void()> done) {
+            std::lock_guard lock(pauseMutex);
+            ++sleeps;
+            finishPausing = std::move(done);
+        },
+        [&] { ++wakes; });
+    ASSERT_TRUE(watcher.isConnected());
+    ASSERT_TRUE(watcher.holdsInhibitor());
+    {
+        std::lock_guard lock(mutex);
+        EXPECT_EQ(what, "sleep/delay");
+    }
+
+    logind.emit("/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
+                g_variant_new("(b)", TRUE));
+    ASSERT_TRUE(waitFor([&] { return sleeps == 1; }));
+    int first = readEnds.front();
+    EXPECT_FALSE(closedByPeer(first)) << "the system must wait until audio is paused";
+    {
+        std::lock_guard lock(pauseMutex);
+        finishPausing();
+    }
+    EXPECT_TRUE(waitFor([&] { return closedByPeer(first); }));
+    EXPECT_FALSE(watcher.holdsInhibitor());
+
+    logind.emit("/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
+                g_variant_new("(b)", FALSE));
+    ASSERT_TRUE(waitFor([&] { return wakes == 1; }));
+    EXPECT_TRUE(watcher.holdsInhibitor()) << "a new inhibitor for the next sleep";
+    for (int fd : readEnds)
+        ::close(fd);
+}
+
+TEST(SleepWatcher, WithoutLogindItDoesNothing) {
+    ScopedEnv bus("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/system_bus");
+    SleepWatcher watcher([](std::function<void()> done) { done(); }, [] {});
+    EXPECT_FALSE(watcher.isConnected());
+    EXPECT_FALSE(watcher.holdsInhibitor());
+}
+
+TEST(AutostartEntry, WritesAndRemovesTheLoginItem) {
+    TempDir dir;
+    auto entry = dir / "autostart/tallyvox.desktop";
+    EXPECT_FALSE(AutostartEntry::isEnabled(entry));
+    AutostartEntry::setEnabled(true, "/opt/Tally Vox/tallyvox", entry);
+    EXPECT_TRUE(AutostartEntry::isEnabled(entry));
+    auto content = readWholeFile(entry).value_or("");
+    EXPECT_NE(content.find("Exec=\"/opt/Tally Vox/tallyvox\"\n"), std::string::npos) << content;
+    AutostartEntry::setEnabled(false, "", entry);
+    EXPECT_FALSE(AutostartEntry::isEnabled(entry));
+    AutostartEntry::setEnabled(false, "", entry); // already off: no error
+
+    writeFileAtomically(entry, "[Desktop Entry]\nExec=tallyvox\nHidden=true\n");
+    EXPECT_FALSE(AutostartEntry::isEnabled(entry)) << "turned off in the desktop's settings";
+}
