@@ -75,6 +75,11 @@ void UserDefaults::registerDefaults(const PlistValue::Dictionary& defaults) {
         registered_.insert_or_assign(key, value);
 }
 
+PlistValue::Dictionary UserDefaults::registeredDefaults() {
+    std::lock_guard lock(mutex_);
+    return registered_;
+}
+
 std::optional<PlistValue> UserDefaults::object(std::string_view key) {
     std::optional<PlistValue> answer;
     std::vector<std::string> changed;

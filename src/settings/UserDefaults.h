@@ -37,6 +37,8 @@ public:
     // Adds to (or replaces) earlier registrations; never written to the file.
     void registerDefaults(const PlistValue::Dictionary& defaults);
 
+    // What registerDefaults() holds, for tools that list or check keys.
+    PlistValue::Dictionary registeredDefaults();
     // The stored value, else the registered default, else nothing.
     std::optional<PlistValue> object(std::string_view key);
     // Numbers and texts convert the usual way; anything missing reads false, 0 or "".

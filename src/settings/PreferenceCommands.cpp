@@ -1,0 +1,205 @@
+#include "settings/PreferenceCommands.h"
+
+#include "base/Error.h"
+#include "settings/ProtectedSettings.h"
+#include "transcription/WhisperModel.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+namespace tallyvox::PreferenceCommands {
+
+namespace Key = SettingsManager::Key;
+
+namespace {
+
+// Settings kept in the protected file, with their reading when nothing is stored.
+struct ProtectedSetting {
+    std::string_view key;
+    PlistValue::Type type;
+    PlistValue fallback;
+};
+
+const std::vector<ProtectedSetting>& protectedSettings() {
+    static const std::vector<ProtectedSetting> settings{
+        {Key::includeMic, PlistValue::Type::boolean, false},
+        {Key::followMute, PlistValue::Type::boolean, true},
+        {Key::saveLocation, PlistValue::Type::string, ""},
+    };
+    return settings;
+}
+
+// Keys the app keeps for itself.
+bool isInternal(std::string_view key) {
+    return key == Key::accuracyDefaultsApplied || key == Key::standingConsentAt ||
+           key == Key::learnedWords || key == Key::fixCounts;
+}
+
+const ProtectedSetting* protectedSetting(std::string_view key) {
+    for (const auto& setting : protectedSettings())
+        if (setting.key == key)
+            return &setting;
+    return nullptr;
+}
+
+std::string typeName(PlistValue::Type type) {
+    switch (type) {
+    case PlistValue::Type::boolean:
+        return "boolean";
+    case PlistValue::Type::integer:
+        return "integer";
+    case PlistValue::Type::real:
+        return "number";
+    default:
+        return "text";
+    }
+}
+
+std::string show(const PlistValue& value) {
+    switch (value.type()) {
+    case PlistValue::Type::boolean:
+        return *value.boolValue() ? "true" : "false";
+    case PlistValue::Type::integer:
+        return std::to_string(*value.integerValue());
+    case PlistValue::Type::real: {
+        char text[64];
+        std::snprintf(text, sizeof text, "%g", *value.realValue());
+        return text;
+    }
+    case PlistValue::Type::string:
+        return *value.stringValue();
+    default:
+        return "(unsupported value)";
+    }
+}
+
+std::optional<bool> parseBool(const std::string& text) {
+    static const std::vector<std::string> yes{"true", "yes", "on", "1"};
+    static const std::vector<std::string> no{"false", "no", "off", "0"};
+    std::string lower = text;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (std::find(yes.begin(), yes.end(), lower) != yes.end())
+        return true;
+    if (std::find(no.begin(), no.end(), lower) != no.end())
+        return false;
+    return std::nullopt;
+}
+
+template <class Number> std::optional<Number> parseNumber(const std::string& text) {
+    Number value{};
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
+// Converts the text to the type of the registered value, refusing what does not fit.
+PlistValue parse(const std::string& key, PlistValue::Type type, const std::string& text) {
+    switch (type) {
+    case PlistValue::Type::boolean:
+        if (auto b = parseBool(text))
+            return *b;
+        throw Error(key + " is true or false, not \"" + text + "\".");
+    case PlistValue::Type::integer:
+        if (auto n = parseNumber<std::int64_t>(text))
+            return *n;
+        throw Error(key + " is a whole number, not \"" + text + "\".");
+    case PlistValue::Type::real:
+        if (auto d = parseNumber<double>(text); d && std::isfinite(*d))
+            return *d;
+        throw Error(key + " is a number, not \"" + text + "\".");
+    default:
+        return text;
+    }
+}
+
+std::string modelNames() {
+    std::string names;
+    for (auto model : WhisperModel::all())
+        names += (names.empty() ? "" : ", ") + std::string(model.rawValue());
+    return names;
+}
+
+// Rules beyond the type, so a value that would only be corrected on reading is refused.
+void check(const std::string& key, const PlistValue& value) {
+    if (key == Key::model && !WhisperModel::fromRaw(value.stringValue().value_or("")))
+        throw Error("whisperModel is one of " + modelNames() + ".");
+    if (key == Key::language) {
+        std::string language = value.stringValue().value_or("");
+        if (SettingsManager::checkedLanguage(language) != language)
+            throw Error("language is \"auto\" or language codes joined by \"+\" (such as "
+                        "en+hi), not \"" +
+                        language + "\".");
+    }
+    if (key == Key::chunkSeconds && (*value.realValue() < 5 || *value.realValue() > 28))
+        throw Error("chunkSeconds is between 5 and 28.");
+    if (key == Key::deleteAfterDays && *value.integerValue() < 0)
+        throw Error("deleteAfterDays is 0 (keep transcripts) or a number of days.");
+    if (key == Key::saveLocation) {
+        std::string folder = value.stringValue().value_or("");
+        if (folder.rfind('/', 0) != 0 && !folder.empty())
+            throw Error("saveLocation is an absolute folder path, or empty for the default.");
+    }
+}
+
+Entry entryFor(const std::string& key, const SettingsStores& stores) {
+    if (const auto* setting = protectedSetting(key)) {
+        auto stored = ProtectedSettings::value(key, stores.protectedFile);
+        bool usable = stored && stored->type() == setting->type;
+        return {key, show(usable ? *stored : setting->fallback), typeName(setting->type), !usable};
+    }
+    auto registered = stores.defaults.registeredDefaults();
+    auto it = registered.find(key);
+    if (it == registered.end() || isInternal(key))
+        throw Error("Unknown setting: " + key + ". \"tallyvox-cli settings list\" shows them.");
+    auto value = stores.defaults.object(key).value_or(it->second);
+    bool isDefault = value == it->second;
+    return {key, show(value), typeName(it->second.type()), isDefault};
+}
+
+} // namespace
+
+std::vector<Entry> list(const SettingsStores& stores) {
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : stores.defaults.registeredDefaults())
+        if (!isInternal(key) && !protectedSetting(key))
+            keys.push_back(key);
+    for (const auto& setting : protectedSettings())
+        keys.emplace_back(setting.key);
+    std::sort(keys.begin(), keys.end());
+    std::vector<Entry> entries;
+    for (const auto& key : keys)
+        entries.push_back(entryFor(key, stores));
+    return entries;
+}
+
+Entry get(const std::string& key, const SettingsStores& stores) {
+    return entryFor(key, stores);
+}
+
+Entry set(const std::string& key, const std::string& text, const SettingsStores& stores) {
+    if (const auto* setting = protectedSetting(key)) {
+        PlistValue value = parse(key, setting->type, text);
+        check(key, value);
+        bool clear = setting->type == PlistValue::Type::string && text.empty();
+        ProtectedSettings::set(clear ? std::nullopt : std::optional(value), key,
+                               stores.protectedFile);
+        auto stored = entryFor(key, stores);
+        if (stored.value != show(value) && !clear)
+            throw Error("The setting could not be saved; see the log for the reason.");
+        return stored;
+    }
+    auto registered = stores.defaults.registeredDefaults();
+    auto it = registered.find(key);
+    if (it == registered.end() || isInternal(key))
+        throw Error("Unknown setting: " + key + ". \"tallyvox-cli settings list\" shows them.");
+    PlistValue value = parse(key, it->second.type(), text);
+    check(key, value);
+    stores.defaults.set(key, value);
+    return entryFor(key, stores);
+}
+
+} // namespace tallyvox::PreferenceCommands

@@ -1,0 +1,95 @@
+#include "settings/PreferenceCommands.h"
+
+#include "base/Error.h"
+#include "fakes/TempDir.h"
+#include "settings/ProtectedSettings.h"
+
+#include <gtest/gtest.h>
+
+using namespace tallyvox;
+using tallyvox::testing::TempDir;
+
+namespace {
+struct Stores {
+    TempDir dir;
+    UserDefaults defaults{dir / "config/preferences.plist"};
+    SettingsStores stores{defaults, dir / "Documents/Tallyvox/.settings.plist"};
+    Stores() { SettingsManager::registerDefaults(stores, "Ada Lovelace"); }
+};
+
+std::string refusal(const std::function<void()>& attempt) {
+    try {
+        attempt();
+    } catch (const Error& e) {
+        return e.what();
+    }
+    return "";
+}
+} // namespace
+
+TEST(PreferenceCommands, ListShowsEveryChangeableSettingWithItsDefaultOnce) {
+    Stores s;
+    auto entries = PreferenceCommands::list(s.stores);
+    std::vector<std::string> keys;
+    for (auto& e : entries)
+        keys.push_back(e.key);
+    EXPECT_EQ(keys, (std::vector<std::string>{"autoDetect", "chunkSeconds", "consentReminder",
+                                              "deleteAfterDays", "detectMeet", "detectTeams",
+                                              "detectWeb", "detectZoom", "diarize", "followMute",
+                                              "includeMic", "language", "myName", "saveLocation",
+                                              "useCalendar", "vocabulary", "whisperModel"}))
+        << "internal keys and standing consent are not listed; protected ones once";
+    auto chunk = PreferenceCommands::get("chunkSeconds", s.stores);
+    EXPECT_EQ(chunk.value, "20");
+    EXPECT_EQ(chunk.type, "number");
+    EXPECT_TRUE(chunk.isDefault);
+    EXPECT_EQ(PreferenceCommands::get("myName", s.stores).value, "Ada Lovelace");
+}
+
+TEST(PreferenceCommands, SetStoresTypedValuesWhereTheAppReadsThem) {
+    Stores s;
+    EXPECT_EQ(PreferenceCommands::set("chunkSeconds", "12.5", s.stores).value, "12.5");
+    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).chunkSeconds, 12.5);
+    PreferenceCommands::set("detectZoom", "off", s.stores);
+    EXPECT_FALSE(SettingsManager::detectZoom(s.stores));
+    PreferenceCommands::set("deleteAfterDays", "30", s.stores);
+    EXPECT_EQ(SettingsManager::deleteAfterDays(s.stores), 30);
+    PreferenceCommands::set("whisperModel", "tiny", s.stores);
+    EXPECT_EQ(SettingsManager::model(s.stores), WhisperModel::tiny);
+
+    // The protected settings go to the protected file, not the preferences.
+    auto mic = PreferenceCommands::set("includeMic", "yes", s.stores);
+    EXPECT_EQ(mic.value, "true");
+    EXPECT_FALSE(mic.isDefault);
+    EXPECT_TRUE(SettingsManager::includeMic(s.stores));
+    EXPECT_FALSE(s.defaults.object("includeMic")->boolValue().value_or(true));
+    PreferenceCommands::set("saveLocation", "/srv/transcripts", s.stores);
+    EXPECT_EQ(SettingsManager::saveRoot(s.stores), "/srv/transcripts");
+    PreferenceCommands::set("saveLocation", "", s.stores);
+    EXPECT_FALSE(ProtectedSettings::value("saveLocation", s.stores.protectedFile))
+        << "an empty folder means the default folder again";
+}
+
+TEST(PreferenceCommands, RefusesWhatTheAppWouldMisreadWithAClearReason) {
+    Stores s;
+    EXPECT_EQ(refusal([&] { PreferenceCommands::set("chunkSeconds", "fast", s.stores); }),
+              "chunkSeconds is a number, not \"fast\".");
+    EXPECT_EQ(refusal([&] { PreferenceCommands::set("chunkSeconds", "60", s.stores); }),
+              "chunkSeconds is between 5 and 28.");
+    EXPECT_EQ(refusal([&] { PreferenceCommands::set("diarize", "maybe", s.stores); }),
+              "diarize is true or false, not \"maybe\".");
+    EXPECT_EQ(refusal([&] { PreferenceCommands::set("deleteAfterDays", "2.5", s.stores); }),
+              "deleteAfterDays is a whole number, not \"2.5\".");
+    EXPECT_NE(refusal([&] {
+                  PreferenceCommands::set("whisperModel", "huge", s.stores);
+              }).find("tiny, base, small, medium, large-v3-turbo-q5_0"),
+              std::string::npos);
+    EXPECT_NE(refusal([&] { PreferenceCommands::set("language", "en+xx", s.stores); }), "");
+    EXPECT_EQ(refusal([&] { PreferenceCommands::set("language", "auto", s.stores); }), "");
+    EXPECT_NE(refusal([&] { PreferenceCommands::set("saveLocation", "notes", s.stores); }), "");
+    EXPECT_EQ(refusal([&] { PreferenceCommands::set("standingConsentAt", "x", s.stores); }),
+              "Unknown setting: standingConsentAt. \"tallyvox-cli settings list\" shows them.");
+    EXPECT_NE(refusal([&] { PreferenceCommands::get("colour", s.stores); }), "");
+    EXPECT_TRUE(PreferenceCommands::get("chunkSeconds", s.stores).isDefault)
+        << "a refused value stores nothing";
+}
