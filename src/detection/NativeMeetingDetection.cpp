@@ -1,0 +1,261 @@
+#include "detection/NativeMeetingDetection.h"
+
+#include "base/Log.h"
+#include "detection/MeetingApps.h"
+#include "settings/AppInfo.h"
+
+#include <algorithm>
+
+namespace tallyvox {
+
+namespace {
+
+bool isDetectionKey(const std::string& key) {
+    namespace Key = SettingsManager::Key;
+    return key == Key::autoDetect || key == Key::detectZoom || key == Key::detectTeams ||
+           key == Key::detectWeb || key == Key::detectMeet;
+}
+
+// One name per process, in stream order; "nobody" when there is none.
+std::string usersText(const std::vector<const AudioProcessList::Stream*>& users) {
+    std::vector<std::pair<std::int32_t, std::string>> seen;
+    std::string text;
+    for (const auto* stream : users) {
+        const std::string& name = stream->binary.empty() ? stream->appName : stream->binary;
+        if (name.empty())
+            continue;
+        std::pair<std::int32_t, std::string> key{stream->pid, name};
+        if (std::find(seen.begin(), seen.end(), key) != seen.end())
+            continue;
+        seen.push_back(key);
+        text += (text.empty() ? "" : ", ") + name;
+    }
+    return text;
+}
+
+} // namespace
+
+NativeMeetingDetection::NativeMeetingDetection(Executor& main, Clock& clock,
+                                               std::shared_ptr<AudioProcessList> processes,
+                                               std::shared_ptr<ProcessInfo> processInfo,
+                                               TrustList trust, SettingsStores stores)
+    : main_(main)
+    , clock_(clock)
+    , processes_(std::move(processes))
+    , info_(std::move(processInfo))
+    , trust_(std::move(trust))
+    , stores_(std::move(stores)) {}
+
+NativeMeetingDetection::~NativeMeetingDetection() {
+    // The list and settings stop calling before anything else goes.
+    listListener_.reset();
+    settingsObserver_.reset();
+    pollTimer_.cancel();
+    recheck_.cancel();
+}
+
+std::function<void()> NativeMeetingDetection::evaluationRequest() {
+    // Called from other threads, possibly while the service is being destroyed: the request
+    // holds only the executor (which outlives the service) and shared state, and the task
+    // touches the service after the main thread finds it still alive.
+    return [&main = main_, posted = posted_, alive = std::weak_ptr<int>(alive_), self = this] {
+        if (posted->exchange(true))
+            return;
+        main.post([posted, alive, self] {
+            posted->store(false);
+            if (alive.lock())
+                self->evaluate();
+        });
+    };
+}
+
+void NativeMeetingDetection::start() {
+    if (started_)
+        return;
+    started_ = true;
+
+    listListener_ = processes_->observe(evaluationRequest());
+    settingsObserver_ =
+        stores_.defaults.observe([request = evaluationRequest()](const std::string& key) {
+            if (isDetectionKey(key))
+                request();
+        });
+
+    evaluate();
+    Log::info("{}: meeting detection started", AppInfo::summary());
+
+    std::weak_ptr<int> alive = alive_;
+    pollTimer_ = main_.repeating(Executor::Duration(1.0), [this, alive] {
+        if (alive.lock())
+            evaluate();
+    });
+}
+
+void NativeMeetingDetection::evaluate() {
+    passFacts_.clear();
+    std::vector<DetectedMeeting> seen;
+    if (SettingsManager::autoDetect(stores_))
+        seen = currentSightings();
+
+    double now = clock_.uptime();
+    auto result = debouncer_.update(
+        seen, [this](std::int32_t pid) { return info_->isAlive(pid); }, now);
+    passFacts_.clear();
+
+    const auto current = meetings.get();
+    if (result.active != current) {
+        for (const auto& meeting : result.active) {
+            bool known = std::any_of(current.begin(), current.end(),
+                                     [&](const auto& m) { return m.id() == meeting.id(); });
+            if (known)
+                continue;
+            Log::info("Meeting started: {} in {} pid {}", rawValue(meeting.platform),
+                      meeting.appName, meeting.pid);
+            if (onMeetingStarted)
+                onMeetingStarted(meeting);
+        }
+        for (const auto& meeting : current) {
+            bool still = std::find(result.active.begin(), result.active.end(), meeting) !=
+                         result.active.end();
+            if (still)
+                continue;
+            Log::info("Meeting ended: {} in {} pid {}", rawValue(meeting.platform), meeting.appName,
+                      meeting.pid);
+            if (onMeetingEnded)
+                onMeetingEnded(meeting);
+        }
+        meetings.set(result.active);
+    }
+
+    recheck_.cancel();
+    recheck_ = {};
+    if (result.recheckAt) {
+        double delay = std::max(*result.recheckAt - now, 0.2);
+        std::weak_ptr<int> alive = alive_;
+        recheck_ = main_.postAfter(Executor::Duration(delay), [this, alive] {
+            if (alive.lock())
+                evaluate();
+        });
+    }
+}
+
+NativeMeetingDetection::ProcessFacts& NativeMeetingDetection::facts(std::int32_t pid) {
+    auto [it, fresh] = passFacts_.try_emplace(pid);
+    if (fresh)
+        it->second.executable = info_->executable(pid);
+    return it->second;
+}
+
+std::int32_t NativeMeetingDetection::mainProcess(std::int32_t pid) {
+    auto& f = facts(pid);
+    if (!f.mainPid)
+        f.mainPid = ProcessTree::mainProcess(pid, *info_);
+    return *f.mainPid;
+}
+
+bool NativeMeetingDetection::isGenuine(const AudioProcessList::Stream& stream, Platform platform) {
+    std::int32_t pid = stream.pid;
+    auto startTime = info_->startTime(pid);
+    const auto& executable = facts(pid).executable;
+    auto it = genuine_.find(pid);
+    // A pid is checked once, until it is reused or runs something else.
+    if (it == genuine_.end() || it->second.startTime != startTime ||
+        it->second.executable != executable || it->second.platform != platform) {
+        auto verdict = AppGenuineness::check(pid, platform, trust_, *info_);
+        genuine_[pid] = {startTime, executable, platform, verdict.genuine};
+        if (!verdict.genuine && loggedFakes_.insert(pid).second) {
+            auto offender = stream.binary + " (pid " + std::to_string(pid) + ")";
+            Log::error("Ignored {}: not signed by the meeting app's maker", offender);
+            Log::debug("Process {} is not genuine: {}", pid, verdict.reason);
+        }
+        it = genuine_.find(pid);
+    }
+    return it->second.genuine;
+}
+
+void NativeMeetingDetection::logChanges(const std::vector<AudioProcessList::Stream>& streams) {
+    std::vector<const AudioProcessList::Stream*> appSound;
+    std::vector<const AudioProcessList::Stream*> mic;
+    for (const auto& stream : streams) {
+        if (stream.isPlaying() && MeetingApps::forBinary(stream.binary))
+            appSound.push_back(&stream);
+        if (stream.isRecording())
+            mic.push_back(&stream);
+    }
+    auto sound = usersText(appSound);
+    if (sound != lastSoundUsers_) {
+        Log::info("Meeting app sound from: {}", sound.empty() ? "nobody" : sound);
+        lastSoundUsers_ = sound;
+    }
+    auto micText = usersText(mic);
+    if (micText != lastMicUsers_) {
+        Log::info("Mic in use by: {}", micText.empty() ? "nobody" : micText);
+        lastMicUsers_ = micText;
+    }
+}
+
+std::vector<DetectedMeeting> NativeMeetingDetection::currentSightings() {
+    auto streams = processes_->streams();
+    logChanges(streams);
+
+    std::vector<DetectedMeeting> sightings;
+    for (const auto& recorder : streams) {
+        if (!recorder.isRecording() || recorder.pid <= 0)
+            continue;
+        const MeetingApp* app = MeetingApps::forBinary(recorder.binary);
+        if (!app || !SettingsManager::detects(app->platform, stores_))
+            continue;
+        const auto& executable = facts(recorder.pid).executable;
+        if (!executable)
+            continue;
+
+        // The app must also play sound, from the same executable: a helper of another app
+        // that borrows the name does not make a call.
+        std::vector<const AudioProcessList::Stream*> players;
+        for (const auto& player : streams)
+            if (player.isPlaying() && player.pid > 0 &&
+                std::find(app->executables.begin(), app->executables.end(), player.binary) !=
+                    app->executables.end() &&
+                facts(player.pid).executable == executable)
+                players.push_back(&player);
+        if (players.empty())
+            continue;
+
+        if (!isGenuine(recorder, app->platform))
+            continue;
+        bool genuinePlayer = std::any_of(players.begin(), players.end(), [&](const auto* player) {
+            return isGenuine(*player, app->platform);
+        });
+        if (!genuinePlayer)
+            continue;
+
+        sightings.push_back({app->platform, mainProcess(recorder.pid), app->displayName, false});
+    }
+
+    // Forget verdicts of processes that have gone, so the memory stays small.
+    if (genuine_.size() > 64)
+        std::erase_if(genuine_, [this](const auto& entry) { return !info_->isAlive(entry.first); });
+    return sightings;
+}
+
+std::optional<std::string>
+NativeMeetingDetection::inputDevice(const DetectedMeeting& meeting) const {
+    if (meeting.isWeb)
+        return std::nullopt;
+    std::optional<std::string> fallback;
+    for (const auto& stream : processes_->streams()) {
+        if (!stream.isRecording() || !stream.source ||
+            !AudioProcessList::isPhysical(*stream.source))
+            continue;
+        const MeetingApp* app = MeetingApps::forBinary(stream.binary);
+        if (!app || app->platform != meeting.platform)
+            continue;
+        if (stream.pid > 0 && ProcessTree::mainProcess(stream.pid, *info_) == meeting.pid)
+            return stream.source->name;
+        if (!fallback)
+            fallback = stream.source->name;
+    }
+    return fallback;
+}
+
+} // namespace tallyvox

@@ -1,0 +1,243 @@
+#include "detection/linux/ProcFs.h"
+
+#include "base/Log.h"
+#include "detection/AppGenuineness.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace tallyvox {
+
+namespace {
+
+std::optional<std::string> readSmallFile(const std::string& path, size_t limit = 1 << 16) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return std::nullopt;
+    std::string text;
+    char buffer[4096];
+    while (text.size() < limit) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0)
+            break;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return text;
+}
+
+ProcessInfo::FileFacts factsOf(const struct stat& st) {
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::uint32_t>(st.st_uid), static_cast<std::uint32_t>(st.st_mode)};
+}
+
+} // namespace
+
+ProcFs::ProcFs(std::string procRoot)
+    : procRoot_(std::move(procRoot)) {}
+
+std::string ProcFs::pidPath(std::int32_t pid, const char* leaf) const {
+    return procRoot_ + "/" + std::to_string(pid) + "/" + leaf;
+}
+
+std::optional<std::vector<std::string>> ProcFs::statFields(std::string_view stat) {
+    // The command name may hold spaces and parentheses; it ends at the last ')'.
+    auto close = stat.rfind(')');
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    std::vector<std::string> fields;
+    auto rest = stat.substr(close + 1);
+    size_t at = 0;
+    while (at < rest.size()) {
+        auto start = rest.find_first_not_of(" \n", at);
+        if (start == std::string_view::npos)
+            break;
+        auto end = rest.find_first_of(" \n", start);
+        fields.emplace_back(rest.substr(start, end - start));
+        at = end == std::string_view::npos ? rest.size() : end;
+    }
+    if (fields.size() < 20)
+        return std::nullopt;
+    return fields;
+}
+
+std::optional<std::vector<std::string>> ProcFs::stat(std::int32_t pid) const {
+    if (pid <= 0)
+        return std::nullopt;
+    auto text = readSmallFile(pidPath(pid, "stat"));
+    if (!text)
+        return std::nullopt;
+    return statFields(*text);
+}
+
+bool ProcFs::isAlive(std::int32_t pid) {
+    if (pid <= 0)
+        return false;
+    if (::kill(pid, 0) != 0 && errno != EPERM)
+        return false;
+    // An exited process that nobody has reaped yet still answers kill().
+    auto fields = stat(pid);
+    return !fields || ((*fields)[0] != "Z" && (*fields)[0] != "X");
+}
+
+std::optional<std::int32_t> ProcFs::parent(std::int32_t pid) {
+    auto fields = stat(pid);
+    if (!fields)
+        return std::nullopt;
+    try {
+        return static_cast<std::int32_t>(std::stol((*fields)[1]));
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<std::uint64_t> ProcFs::startTime(std::int32_t pid) {
+    auto fields = stat(pid);
+    if (!fields)
+        return std::nullopt;
+    try {
+        return std::stoull((*fields)[19]); // field 22 of the whole line
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+std::optional<std::string> ProcFs::executable(std::int32_t pid) {
+    if (pid <= 0)
+        return std::nullopt;
+    char target[4096];
+    ssize_t n = ::readlink(pidPath(pid, "exe").c_str(), target, sizeof target);
+    if (n <= 0 || static_cast<size_t>(n) >= sizeof target)
+        return std::nullopt;
+    return std::string(target, static_cast<size_t>(n));
+}
+
+std::optional<ProcessInfo::FileFacts> ProcFs::executableFile(std::int32_t pid) {
+    struct stat st {};
+    if (pid <= 0 || ::stat(pidPath(pid, "exe").c_str(), &st) != 0)
+        return std::nullopt;
+    return factsOf(st);
+}
+
+std::optional<ProcessInfo::FileFacts> ProcFs::fileFacts(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return std::nullopt;
+    return factsOf(st);
+}
+
+std::optional<std::string> ProcFs::cgroup(std::int32_t pid) {
+    return pid > 0 ? readSmallFile(pidPath(pid, "cgroup")) : std::nullopt;
+}
+
+std::optional<std::string> ProcFs::flatpakInfo(std::int32_t pid) {
+    return pid > 0 ? readSmallFile(pidPath(pid, "root/.flatpak-info")) : std::nullopt;
+}
+
+std::vector<std::string> ProcFs::owningPackages(const std::string& path) {
+    auto facts = fileFacts(path);
+    if (!facts)
+        return {};
+    auto key = std::make_tuple(path, facts->device, facts->inode);
+    if (auto it = owners_.find(key); it != owners_.end())
+        return it->second;
+    auto output = runDpkgSearch(path);
+    auto owners = output ? AppGenuineness::dpkgOwners(*output) : std::vector<std::string>{};
+    // With a merged /usr the package database may know the file as /bin/x, not /usr/bin/x.
+    if (owners.empty() && path.starts_with("/usr/")) {
+        std::string alias = path.substr(4);
+        struct stat a {
+        }, b{};
+        if (::stat(alias.c_str(), &a) == 0 && ::stat(path.c_str(), &b) == 0 &&
+            a.st_dev == b.st_dev && a.st_ino == b.st_ino)
+            if (auto again = runDpkgSearch(alias))
+                owners = AppGenuineness::dpkgOwners(*again);
+    }
+    owners_[key] = owners;
+    return owners;
+}
+
+std::optional<std::string> ProcFs::runDpkgSearch(const std::string& path, double timeoutSeconds) {
+    int out[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+        Log::error("dpkg -S failed: {}", std::strerror(errno));
+        return std::nullopt;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+
+    // The path is one argument of its own: no shell ever reads it.
+    std::string program = "dpkg", option = "-S", argument = path;
+    char* argv[] = {program.data(), option.data(), argument.data(), nullptr};
+    pid_t child = 0;
+    int spawned = ::posix_spawnp(&child, "dpkg", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    if (spawned != 0) {
+        ::close(out[0]);
+        Log::error("dpkg -S failed: {}", std::strerror(spawned));
+        return std::nullopt;
+    }
+
+    std::string output;
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    bool timedOut = false;
+    while (true) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            timedOut = true;
+            break;
+        }
+        pollfd p{out[0], POLLIN, 0};
+        int ready = ::poll(&p, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0) {
+            timedOut = ready == 0;
+            break;
+        }
+        char buffer[4096];
+        ssize_t n = ::read(out[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        if (output.size() < (1 << 20))
+            output.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(out[0]);
+    if (timedOut) {
+        ::kill(child, SIGKILL);
+        Log::error("dpkg -S {} took too long", path);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    // dpkg answers 1 for a path no package owns: not a failure worth a log line.
+    if (timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return std::nullopt;
+    return output;
+}
+
+} // namespace tallyvox

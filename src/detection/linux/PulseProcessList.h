@@ -1,0 +1,31 @@
+#pragma once
+
+#include "detection/AudioProcessList.h"
+
+#include <memory>
+
+namespace tallyvox {
+
+// The sound server's sink inputs and source outputs, kept up to date from its change
+// events on libpulse's own thread. Works with PulseAudio and with PipeWire's pulse server.
+// When the server goes away the list empties, and the connection is retried every second.
+class PulseProcessList : public AudioProcessList {
+public:
+    PulseProcessList();
+    ~PulseProcessList() override;
+    PulseProcessList(const PulseProcessList&) = delete;
+    PulseProcessList& operator=(const PulseProcessList&) = delete;
+
+    std::vector<Stream> streams() const override;
+    [[nodiscard]] Subscription observe(OnChange onChange) override;
+
+    bool isConnected() const;
+    // Waits until a list newer than `after` lists arrived; answers the lists received so far.
+    std::uint64_t waitForList(std::uint64_t after, double seconds) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace tallyvox

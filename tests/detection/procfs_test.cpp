@@ -1,0 +1,127 @@
+#include "detection/linux/ProcFs.h"
+
+#include "detection/AppGenuineness.h"
+#include "fakes/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace tallyvox;
+using tallyvox::testing::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A child process running `program` for a while; killed and reaped at the end.
+struct Child {
+    pid_t pid = 0;
+    explicit Child(const std::string& program) {
+        std::string arg = "30";
+        char* argv[] = {const_cast<char*>(program.c_str()), arg.data(), nullptr};
+        EXPECT_EQ(::posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ), 0);
+        // Wait for the exec to show in /proc.
+        for (int i = 0; i < 200 && ProcFs().executable(pid) != program; ++i)
+            ::usleep(5000);
+    }
+    ~Child() {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+};
+
+bool haveDpkg() {
+    return ProcFs::runDpkgSearch("/usr/bin/sleep").has_value() ||
+           ProcFs::runDpkgSearch("/bin/sleep").has_value();
+}
+
+} // namespace
+
+TEST(ProcFs, StatFieldsSurviveOddCommandNames) {
+    auto fields = ProcFs::statFields("42 (a) b (c)) S 7 42 42 0 -1 4194560 1 0 0 0 0 0 0 0 20 0 "
+                                     "1 0 123456 1000 10\n");
+    ASSERT_TRUE(fields);
+    EXPECT_EQ((*fields)[0], "S");
+    EXPECT_EQ((*fields)[1], "7");
+    EXPECT_EQ((*fields)[19], "123456");
+    EXPECT_FALSE(ProcFs::statFields("42 (trunc"));
+    EXPECT_FALSE(ProcFs::statFields("42 (x) S 1"));
+}
+
+TEST(ProcFs, OwnProcess) {
+    ProcFs proc;
+    std::int32_t self = ::getpid();
+    EXPECT_TRUE(proc.isAlive(self));
+    EXPECT_EQ(proc.parent(self), ::getppid());
+    EXPECT_TRUE(proc.startTime(self));
+    EXPECT_EQ(proc.executable(self), fs::read_symlink("/proc/self/exe").string());
+    auto running = proc.executableFile(self);
+    auto here = proc.fileFacts(*proc.executable(self));
+    ASSERT_TRUE(running && here);
+    EXPECT_EQ(running->inode, here->inode);
+    EXPECT_TRUE(proc.cgroup(self));
+    EXPECT_FALSE(proc.flatpakInfo(self)) << "tests do not run in a flatpak";
+    EXPECT_FALSE(proc.isAlive(0));
+    EXPECT_FALSE(proc.executable(-5));
+}
+
+TEST(ProcFs, UnreapedChildIsNotAlive) {
+    pid_t child = ::fork();
+    if (child == 0)
+        ::_exit(0);
+    ProcFs proc;
+    for (int i = 0; i < 200 && proc.isAlive(child); ++i)
+        ::usleep(5000);
+    EXPECT_FALSE(proc.isAlive(child)) << "a zombie counts as gone";
+    EXPECT_EQ(::kill(child, 0), 0) << "though kill() still finds it";
+    ::waitpid(child, nullptr, 0);
+    EXPECT_FALSE(proc.isAlive(child));
+}
+
+TEST(ProcFs, MainProcessStopsAtAnotherExecutable) {
+    Child sleeper("/usr/bin/sleep");
+    ProcFs proc;
+    EXPECT_EQ(ProcessTree::mainProcess(sleeper.pid, proc), sleeper.pid);
+    EXPECT_EQ(proc.parent(sleeper.pid), ::getpid());
+}
+
+TEST(ProcFs, DpkgIsAskedWithoutAShell) {
+    if (!haveDpkg())
+        GTEST_SKIP() << "no dpkg database here";
+    TempDir dir;
+    auto marker = dir / "marker";
+    auto path = "/usr/bin/sleep; touch " + marker.string();
+    EXPECT_FALSE(ProcFs::runDpkgSearch(path));
+    EXPECT_FALSE(fs::exists(marker));
+    ProcFs proc;
+    auto owners = proc.owningPackages("/usr/bin/sleep");
+    EXPECT_NE(std::find(owners.begin(), owners.end(), "coreutils"), owners.end());
+}
+
+TEST(ProcFs, RealProcessesAgainstTheRule) {
+    if (!haveDpkg())
+        GTEST_SKIP() << "no dpkg database here";
+    TempDir dir;
+    auto copy = dir / "zoom";
+    fs::copy_file("/usr/bin/sleep", copy);
+    fs::permissions(copy, fs::perms::owner_all);
+
+    Child genuine("/usr/bin/sleep");
+    Child impostor(copy.string());
+    ProcFs proc;
+    TrustList coreutils{{Platform::zoom, {"coreutils"}, {}, {}, {}}};
+    EXPECT_TRUE(AppGenuineness::check(genuine.pid, Platform::zoom, coreutils, proc).genuine);
+    auto verdict = AppGenuineness::check(impostor.pid, Platform::zoom, coreutils, proc);
+    EXPECT_FALSE(verdict.genuine);
+    EXPECT_FALSE(AppGenuineness::check(genuine.pid, Platform::zoom, AppGenuineness::vendors(), proc)
+                     .genuine);
+
+    TrustList exact{{Platform::zoom, {}, {}, {}, {copy.string()}}};
+    EXPECT_TRUE(AppGenuineness::check(impostor.pid, Platform::zoom, exact, proc).genuine);
+}
