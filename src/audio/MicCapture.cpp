@@ -1,0 +1,265 @@
+#include "audio/MicCapture.h"
+
+#include "base/Log.h"
+
+namespace tallyvox {
+
+namespace {
+constexpr double rate = AudioCaptureService::sampleRate;
+}
+
+std::shared_ptr<MicCapture> MicCapture::make(std::shared_ptr<MicInput> input, Executor& main,
+                                             Clock& clock, std::size_t bufferLimit) {
+    return std::shared_ptr<MicCapture>(new MicCapture(std::move(input), main, clock, bufferLimit));
+}
+
+MicCapture::MicCapture(std::shared_ptr<MicInput> input, Executor& main, Clock& clock,
+                       std::size_t bufferLimit)
+    : input_(std::move(input))
+    , main_(main)
+    , clock_(clock)
+    , shared_(std::make_shared<Shared>(clock, bufferLimit)) {}
+
+MicCapture::~MicCapture() {
+    retry_.cancel();
+    input_->close();
+}
+
+std::string MicCapture::name(MicInput& input, const std::optional<Device>& device) {
+    try {
+        if (auto described = input.describe(device); described && !described->empty())
+            return *described;
+    } catch (const std::exception&) {
+    }
+    return "unknown mic";
+}
+
+void MicCapture::start(const std::optional<Device>& requested) {
+    stopped_ = false;
+    std::optional<Device> chosen;
+    if (!useDefault_)
+        chosen = requested ? requested : (meetingDevice ? meetingDevice() : std::nullopt);
+
+    input_->close();
+    device_.reset();
+    const std::uint64_t generation = ++shared_->generation;
+    std::weak_ptr<MicCapture> weak = weak_from_this();
+    std::weak_ptr<Shared> shared = shared_;
+    Executor* main = &main_;
+    auto handlers = [weak, shared, main, generation] {
+        MicInput::Handlers h;
+        h.audio = [shared, generation](std::vector<float>&& buffer, StreamFormat format) {
+            if (auto s = shared.lock())
+                s->receive(buffer.data(), buffer.size(), format, generation);
+        };
+        h.changed = [weak, main, generation] {
+            main->post([weak, generation] {
+                auto self = weak.lock();
+                if (!self || !self->running_ || generation != self->shared_->generation)
+                    return;
+                Log::info("Mic device changed; restarting mic");
+                self->restart(0);
+            });
+        };
+        return h;
+    };
+
+    StreamFormat format;
+    if (chosen) {
+        try {
+            format = input_->open(chosen, handlers());
+            device_ = chosen;
+            unusable_.reset();
+        } catch (const std::exception&) {
+            Log::error("Couldn't record from the meeting's mic; using the default input");
+            unusable_ = chosen;
+        }
+    }
+    if (!device_)
+        format = input_->open(std::nullopt, handlers());
+    followsMeeting_ = device_.has_value();
+
+    auto resampler = Resampler::make(format.sampleRate, format.channels);
+    if (!resampler) {
+        input_->close();
+        throw AudioCaptureService::CaptureError::badFormat();
+    }
+    {
+        std::lock_guard lock(shared_->resamplerMutex);
+        shared_->resampler = std::move(resampler);
+    }
+
+    running_ = true;
+    startedAt_ = clock_.now();
+    {
+        std::lock_guard lock(shared_->lastAudioMutex);
+        shared_->lastAudio.reset();
+    }
+    std::string micName = name(*input_, device_);
+    description_ = micName + " (" +
+                   (followsMeeting_ ? "the one the meeting uses" : "system default input") + ")";
+    Log::info("Mic capture started on {}", micName);
+}
+
+void MicCapture::pause() {
+    if (!running_)
+        return;
+    input_->close();
+    running_ = false;
+}
+
+void MicCapture::resume() {
+    if (!running_)
+        start(device_);
+}
+
+void MicCapture::stop() {
+    // A retry still pending would bring the microphone back after the session ended.
+    retry_.cancel();
+    stopped_ = true;
+    ++shared_->generation;
+    if (running_)
+        input_->close();
+    running_ = false;
+    {
+        std::lock_guard lock(shared_->samplesMutex);
+        shared_->samples.clear();
+    }
+    Log::info("Mic capture stopped; audio released");
+}
+
+std::vector<float> MicCapture::drain() {
+    if (shared_->held.load())
+        return {};
+    std::lock_guard lock(shared_->samplesMutex);
+    return shared_->samples.take();
+}
+
+void MicCapture::hold() {
+    shared_->held.store(true);
+}
+
+void MicCapture::setMuted(bool muted) {
+    shared_->gate.store(muted);
+    bool wasHeld = shared_->held.exchange(false);
+    if (wasHeld && muted) {
+        std::lock_guard lock(shared_->samplesMutex);
+        shared_->samples.clear();
+    }
+}
+
+MicCaptureService::Counts MicCapture::counts() const {
+    std::lock_guard lock(shared_->countersMutex);
+    return shared_->counters;
+}
+
+std::optional<std::string> MicCapture::deviceDescription() const {
+    return description_;
+}
+
+void MicCapture::Shared::receive(const float* interleaved, std::size_t sampleCount,
+                                 StreamFormat format, std::uint64_t stream) {
+    if (stream != generation.load() || format.channels <= 0)
+        return;
+    std::optional<std::vector<float>> converted;
+    {
+        std::lock_guard lock(resamplerMutex);
+        if (!resampler || resampler->inputRate() != format.sampleRate ||
+            resampler->channels() != format.channels)
+            resampler = Resampler::make(format.sampleRate, format.channels);
+        if (!resampler)
+            return;
+        converted = resampler->convert(interleaved,
+                                       sampleCount / static_cast<std::size_t>(format.channels));
+    }
+    if (converted && !converted->empty())
+        take(*converted);
+}
+
+void MicCapture::Shared::take(const std::vector<float>& converted) {
+    {
+        std::lock_guard lock(lastAudioMutex);
+        lastAudio = clock.now();
+    }
+    const double seconds = static_cast<double>(converted.size()) / rate;
+    if (gate.load()) {
+        std::lock_guard lock(countersMutex);
+        counters.ignored += seconds;
+        return;
+    }
+    std::size_t excess;
+    {
+        std::lock_guard lock(samplesMutex);
+        excess = samples.append(converted.data(), converted.size());
+    }
+    double dropped;
+    {
+        std::lock_guard lock(countersMutex);
+        counters.received += seconds;
+        counters.dropped += static_cast<double>(excess) / rate;
+        dropped = counters.dropped;
+    }
+    if (excess > 0 && dropped < 0.05)
+        Log::error("Mic buffer full: dropping audio");
+}
+
+void MicCapture::check(SystemTime now) {
+    if (!running_)
+        return;
+    std::optional<SystemTime> lastAudio;
+    {
+        std::lock_guard lock(shared_->lastAudioMutex);
+        lastAudio = shared_->lastAudio;
+    }
+    const bool silent = isStalled(lastAudio, startedAt_, now);
+    stalls_ = silent ? stalls_ + 1 : 0;
+
+    if (fallBack(stalls_, followsMeeting_)) {
+        Log::info("The meeting's mic gives no audio; switching to the default input");
+        useDefault_ = true;
+    }
+
+    if (!useDefault_ && meetingDevice) {
+        if (auto wanted = meetingDevice()) {
+            // A device that could not be opened at the last start is not a move.
+            const bool moved = (!device_ || *device_ != *wanted) && wanted != unusable_;
+            if (moved) {
+                Log::info("Mic {}; rebuilding", "moved with the meeting");
+                restart(0);
+            } else if (silent) {
+                Log::info("Mic {}; rebuilding", "gave no audio");
+                restart(0);
+            }
+            return;
+        }
+    }
+    if (silent) {
+        Log::info("Mic {}; rebuilding", "gave no audio");
+        restart(0);
+    }
+}
+
+void MicCapture::restart(int attempt) {
+    if (stopped_ || !(running_ || attempt > 0))
+        return;
+    retry_.cancel();
+    input_->close();
+    running_ = false;
+    try {
+        start(std::nullopt);
+        ++restarts_;
+        return;
+    } catch (const std::exception& error) {
+        if (attempt >= maxRestartAttempt) {
+            Log::error("Mic restart failed: {}", error.what());
+            return;
+        }
+    }
+    std::weak_ptr<MicCapture> weak = weak_from_this();
+    retry_ = main_.postAfter(Executor::Duration(restartDelay), [weak, attempt] {
+        if (auto self = weak.lock())
+            self->restart(attempt + 1);
+    });
+}
+
+} // namespace tallyvox

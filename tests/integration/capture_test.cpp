@@ -1,0 +1,358 @@
+#include "audio/MicCapture.h"
+#include "audio/TapCapture.h"
+#include "audio/linux/PulseOutputTap.h"
+#include "base/EventLoop.h"
+#include "base/Log.h"
+#include "fakes/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <future>
+#include <thread>
+
+namespace tallyvox {
+namespace {
+
+std::string run(const std::string& command) {
+    std::string out;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[256];
+        while (fgets(buffer, sizeof buffer, pipe))
+            out += buffer;
+        pclose(pipe);
+    }
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
+        out.pop_back();
+    return out;
+}
+
+bool serverAnswers() {
+    return std::system("pactl info >/dev/null 2>&1") == 0;
+}
+
+#define REQUIRE_SOUND_SERVER()                                                                     \
+    do {                                                                                           \
+        if (!serverAnswers()) {                                                                    \
+            const char* required = std::getenv("TALLYVOX_REQUIRE_SOUND_SERVER");                   \
+            if (required && std::string(required) == "1")                                          \
+                FAIL() << "no sound server answers";                                               \
+            GTEST_SKIP() << "no sound server; run under scripts/with-sound-server";                \
+        }                                                                                          \
+    } while (0)
+
+// The services' main thread.
+class MainThread {
+public:
+    MainThread()
+        : thread_([this] { loop.run(); }) {}
+    ~MainThread() {
+        loop.quit();
+        thread_.join();
+    }
+    template <class F> auto sync(F f) {
+        std::packaged_task<decltype(f())()> task(std::move(f));
+        auto result = task.get_future();
+        loop.post([&task] { task(); });
+        return result.get();
+    }
+    EventLoop loop;
+
+private:
+    std::thread thread_;
+};
+
+// Speech made by espeak-ng, and the same speech at 16 kHz mono for comparison.
+struct Speech {
+    std::string wav;
+    std::vector<float> samples;
+};
+
+Speech speech(const std::filesystem::path& dir, const std::string& name, const std::string& text) {
+    Speech s;
+    s.wav = (dir / (name + ".wav")).string();
+    auto raw = (dir / (name + ".raw")).string();
+    run("espeak-ng -w '" + s.wav + "' '" + text + "' 2>/dev/null");
+    run("sox '" + s.wav + "' -t f32 -r 16000 -c 1 '" + raw + "' 2>/dev/null");
+    std::ifstream in(raw, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    s.samples.resize(bytes.size() / sizeof(float));
+    std::memcpy(s.samples.data(), bytes.data(), s.samples.size() * sizeof(float));
+    return s;
+}
+
+// Seconds of 10 ms blocks loud enough to be speech.
+double soundSeconds(const std::vector<float>& samples) {
+    double seconds = 0;
+    for (std::size_t at = 0; at + 160 <= samples.size(); at += 160) {
+        double sum = 0;
+        for (std::size_t i = at; i < at + 160; ++i)
+            sum += samples[i] * samples[i];
+        if (std::sqrt(sum / 160) > 0.01)
+            seconds += 0.01;
+    }
+    return seconds;
+}
+
+// Polls `done` until it holds or `seconds` pass; the machine may be slow and busy.
+template <class Done> bool waitFor(double seconds, Done done) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
+// A tone played in the background to the server PULSE_SERVER names, until it ends or this
+// goes (so no test hears another's sound).
+class Tone {
+public:
+    Tone(const std::filesystem::path& dir, double seconds) {
+        auto wav = (dir / "tone.wav").string();
+        run("sox -n -r 48000 -c 2 '" + wav + "' synth " + std::to_string(seconds) +
+            " sine 440 vol 0.3 2>/dev/null");
+        pid_ = std::atoi(run("paplay '" + wav + "' >/dev/null 2>&1 & echo $!").c_str());
+    }
+    ~Tone() {
+        if (pid_ > 0)
+            ::kill(pid_, SIGTERM);
+    }
+    Tone(const Tone&) = delete;
+    Tone& operator=(const Tone&) = delete;
+
+private:
+    int pid_ = 0;
+};
+
+ConsentRecord consent() {
+    ConsentRecord c;
+    c.meetingID = "Zoom-1";
+    return c;
+}
+
+// Whether some log line starts with `prefix`.
+bool logged(const Log::Capture& log, const std::string& prefix) {
+    for (const auto& text : log.texts())
+        if (text.rfind(prefix, 0) == 0)
+            return true;
+    return false;
+}
+
+TEST(CaptureIntegration, ReceivesWhatIsPlayed) {
+    REQUIRE_SOUND_SERVER();
+    testing::TempDir dir;
+    auto said = speech(dir.path(), "one", "The quarterly numbers look good, let us move on.");
+    ASSERT_GT(said.samples.size(), 16000u);
+
+    MainThread main;
+    auto capture = main.sync([&] { return makePulseCapture(main.loop); });
+    main.sync([&] { capture->start(consent()); });
+    auto startedAt = std::chrono::steady_clock::now();
+    ASSERT_EQ(std::system(("paplay '" + said.wav + "'").c_str()), 0);
+    const double played = soundSeconds(said.samples);
+    std::vector<float> samples;
+    waitFor(15, [&] {
+        auto more = capture->drain();
+        samples.insert(samples.end(), more.begin(), more.end());
+        return soundSeconds(samples) >= played * 0.96;
+    });
+    auto stats = capture->stats();
+    double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt).count();
+    main.sync([&] { capture->stop(); });
+
+    EXPECT_NEAR(soundSeconds(samples), played, played * 0.04 + 0.05);
+    // A null sink's monitor delivers only while something plays.
+    EXPECT_GE(stats.receivedSeconds, static_cast<double>(said.samples.size()) / 16000 * 0.96);
+    EXPECT_LE(stats.receivedSeconds, wall + 0.1);
+    EXPECT_EQ(stats.format, "44100 Hz, 2 ch");
+}
+
+TEST(CaptureIntegration, KeepsBothHalvesWhenTheDefaultOutputChanges) {
+    REQUIRE_SOUND_SERVER();
+    testing::TempDir dir;
+    auto first = speech(dir.path(), "first", "This is the first half of the meeting.");
+    auto second = speech(dir.path(), "second", "And this is the second half, on new speakers.");
+    auto module = run("pactl load-module module-null-sink sink_name=tallyvox_second "
+                      "sink_properties=device.description=Headphones");
+    ASSERT_FALSE(module.empty());
+    auto original = run("pactl get-default-sink");
+    Log::Capture log;
+
+    MainThread main;
+    auto capture = main.sync([&] { return makePulseCapture(main.loop); });
+    main.sync([&] { capture->start(consent()); });
+    std::vector<float> samples;
+    auto collect = [&] {
+        auto more = capture->drain();
+        samples.insert(samples.end(), more.begin(), more.end());
+        return soundSeconds(samples);
+    };
+    const double firstHalf = soundSeconds(first.samples);
+    const double played = firstHalf + soundSeconds(second.samples);
+    std::system(("paplay '" + first.wav + "'").c_str());
+    EXPECT_TRUE(waitFor(15, [&] { return collect() >= firstHalf * 0.95; }));
+    std::system("pactl set-default-sink tallyvox_second");
+    EXPECT_TRUE(waitFor(15, [&] { return logged(log, "Recording tallyvox_second.monitor"); }));
+    EXPECT_TRUE(log.contains("Output device changed; rebuilding capture"));
+    std::system(("paplay '" + second.wav + "'").c_str());
+    waitFor(15, [&] { return collect() >= played * 0.95; });
+    main.sync([&] { capture->stop(); });
+    std::system(("pactl set-default-sink '" + original + "'").c_str());
+    std::system(("pactl unload-module " + module).c_str());
+
+    EXPECT_NEAR(soundSeconds(samples), played, played * 0.05 + 0.1);
+}
+
+// A quiet meeting on a suspended output (as servers do with idle ones): its monitor delivers
+// nothing at all, which is no broken stream to rebuild over and over.
+TEST(CaptureIntegration, QuietSuspendedOutputIsNotTakenForAStall) {
+    REQUIRE_SOUND_SERVER();
+    ASSERT_EQ(std::system("pactl suspend-sink tallyvox_speakers 1"), 0);
+    struct Wake {
+        ~Wake() { std::system("pactl suspend-sink tallyvox_speakers 0"); }
+    } wake;
+    Log::Capture log;
+
+    MainThread main;
+    TapCapture::Options options;
+    options.watchdogInterval = 1;
+    auto capture = main.sync([&] {
+        return TapCapture::make(std::make_shared<PulseOutputTap>(), main.loop, nullptr,
+                                Clock::system(), options);
+    });
+    main.sync([&] { capture->start(consent()); });
+    // The window to watch, not a wait for something: six watchdog ticks.
+    std::this_thread::sleep_for(std::chrono::seconds(6));
+    double received = capture->stats().receivedSeconds;
+    main.sync([&] { capture->stop(); });
+
+    EXPECT_EQ(received, 0);
+    for (const auto& text : log.texts())
+        EXPECT_EQ(text.find("rebuilding capture"), std::string::npos) << text;
+}
+
+// A sound server of the test's own, so killing it leaves the shared one alone.
+class PrivateServer {
+public:
+    explicit PrivateServer(const std::filesystem::path& dir)
+        : dir_(dir) {
+        std::filesystem::create_directories(dir_ / "runtime");
+        std::filesystem::permissions(dir_ / "runtime", std::filesystem::perms::owner_all);
+    }
+    ~PrivateServer() { kill(); }
+    std::string address() const { return "unix:" + (dir_ / "runtime/pulse/native").string(); }
+    std::string log() const { return run("tail -20 '" + (dir_ / "server.log").string() + "'"); }
+    bool start() {
+        const char* config = std::getenv("TALLYVOX_SOUND_SERVER_CONFIG");
+        if (!config)
+            return false;
+        auto pid =
+            run("XDG_RUNTIME_DIR='" + (dir_ / "runtime").string() + "' HOME='" + dir_.string() +
+                "' pulseaudio -n -F '" + config +
+                "' --daemonize=no --exit-idle-time=-1 --use-pid-file=no --log-target=file:'" +
+                (dir_ / "server.log").string() + "' >/dev/null 2>&1 & echo $!");
+        pid_ = std::atoi(pid.c_str());
+        return waitFor(30, [&] {
+            return std::system(
+                       ("PULSE_SERVER='" + address() + "' pactl info >/dev/null 2>&1").c_str()) ==
+                   0;
+        });
+    }
+    void kill() {
+        if (pid_ <= 0)
+            return;
+        ::kill(pid_, SIGTERM);
+        if (!waitFor(10, [&] { return !alive(); }))
+            ::kill(pid_, SIGKILL);
+        pid_ = 0;
+    }
+
+private:
+    // Orphans are reaped by whoever adopted them, maybe never: a zombie counts as gone.
+    bool alive() const {
+        std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+        std::string line;
+        if (!std::getline(stat, line))
+            return false;
+        auto close = line.rfind(')');
+        return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
+    }
+
+    std::filesystem::path dir_;
+    int pid_ = 0;
+};
+
+TEST(CaptureIntegration, RebuildsWithinTenSecondsAfterTheServerRestarts) {
+    REQUIRE_SOUND_SERVER();
+    testing::TempDir dir;
+    PrivateServer server(dir.path());
+    ASSERT_TRUE(server.start()) << server.log();
+    testing::ScopedEnv env("PULSE_SERVER", server.address());
+    Log::Capture log;
+
+    MainThread main;
+    auto capture = main.sync([&] { return makePulseCapture(main.loop); });
+    main.sync([&] { capture->start(consent()); });
+    {
+        Tone tone(dir.path(), 30);
+        // A null sink's monitor takes a second or two to deliver once playing starts.
+        ASSERT_TRUE(waitFor(15, [&] { return capture->stats().receivedSeconds > 0.2; }))
+            << server.log();
+        server.kill();
+    }
+    ASSERT_TRUE(server.start()) << server.log();
+    auto restarted = std::chrono::steady_clock::now();
+    Tone tone(dir.path(), 30);
+    EXPECT_TRUE(waitFor(10, [&] { return log.contains("Capture rebuilt"); }));
+    double rebuiltAfter =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - restarted).count();
+    double before = capture->stats().receivedSeconds;
+    EXPECT_TRUE(waitFor(20, [&] { return capture->stats().receivedSeconds > before + 0.5; }))
+        << "rebuilt after " << rebuiltAfter << " s, but no audio since";
+    main.sync([&] { capture->stop(); });
+    EXPECT_TRUE(log.contains("Capture stream ended (Connection terminated); rebuilding capture"));
+}
+
+TEST(CaptureIntegration, MicFallsBackToTheDefaultInputWhenItsSourceDisappears) {
+    REQUIRE_SOUND_SERVER();
+    auto module = run("pactl load-module module-remap-source master=tallyvox_speakers.monitor "
+                      "source_name=tallyvox_meeting_mic "
+                      "source_properties=device.description=MeetingHeadset");
+    ASSERT_FALSE(module.empty());
+
+    MainThread main;
+    auto mic = main.sync([&] {
+        auto made = MicCapture::make(std::make_shared<PulseMicInput>(), main.loop);
+        made->meetingDevice = [] { return std::optional<std::string>("tallyvox_meeting_mic"); };
+        made->start(std::nullopt);
+        return made;
+    });
+    EXPECT_EQ(main.sync([&] { return *mic->deviceDescription(); }),
+              "MeetingHeadset (the one the meeting uses)");
+    testing::TempDir dir;
+    Tone tone(dir.path(), 30);
+    EXPECT_TRUE(waitFor(15, [&] { return mic->counts().received > 0.2; }));
+    std::system(("pactl unload-module " + module).c_str());
+
+    EXPECT_TRUE(
+        waitFor(15, [&] { return main.sync([&] { return mic->isRunning() && !mic->device(); }); }));
+    mic->drain();
+    std::size_t drained = 0;
+    EXPECT_TRUE(waitFor(15, [&] {
+        drained += mic->drain().size();
+        return drained > 8000;
+    }));
+    EXPECT_EQ(main.sync([&] { return *mic->deviceDescription(); }),
+              "Microphone (system default input)");
+    main.sync([&] { mic->stop(); });
+}
+
+} // namespace
+} // namespace tallyvox
