@@ -3,6 +3,7 @@
 #include "settings/ProtectedSettings.h"
 #include "transcripts/TranscriptManager.h"
 #include "transcripts/WordFix.h"
+#include "transcription/WhisperContext.h"
 
 #include <whisper.h>
 
@@ -243,6 +244,7 @@ void forgetAllWords(const SettingsStores& stores) {
 }
 
 std::string checkedLanguage(const std::optional<std::string>& language) {
+    silenceWhisperLogs();
     if (!language)
         return std::string(defaultLanguage);
     if (*language == "auto")

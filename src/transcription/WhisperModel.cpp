@@ -3,6 +3,7 @@
 #include "base/XdgPaths.h"
 
 #include <array>
+#include <cstdlib>
 #include <system_error>
 
 namespace tallyvox {
@@ -35,6 +36,17 @@ constexpr std::string_view whisperBase = "https://huggingface.co/ggerganov/whisp
                                          "5359861c739e955e79d9a303bcbc70fb988958b1/";
 constexpr std::string_view vadBase = "https://huggingface.co/ggml-org/whisper-vad/resolve/"
                                      "9ffd54a1e1ee413ddf265af9913beaf518d1639b/";
+
+// Tests and mirrors point the downloads elsewhere through the environment, read at each use.
+std::string downloadBase(const char* variable, std::string_view fallback) {
+    const char* value = std::getenv(variable);
+    if (!value || !*value)
+        return std::string(fallback);
+    std::string text = value;
+    if (text.back() != '/')
+        text += '/';
+    return text;
+}
 
 const Row& row(WhisperModel::Kind kind) {
     return rows[static_cast<size_t>(kind)];
@@ -78,7 +90,7 @@ std::filesystem::path WhisperModel::directory() {
 }
 
 std::string WhisperModel::remoteURL() const {
-    return std::string(whisperBase) + fileName();
+    return downloadBase("TALLYVOX_MODEL_BASE_URL", whisperBase) + fileName();
 }
 
 bool WhisperModel::isDownloaded(const std::filesystem::path& file) const {
@@ -96,7 +108,7 @@ std::filesystem::path localURL() {
     return WhisperModel::directory() / fileName;
 }
 std::string remoteURL() {
-    return std::string(vadBase) + std::string(fileName);
+    return downloadBase("TALLYVOX_VAD_BASE_URL", vadBase) + std::string(fileName);
 }
 bool isDownloaded() {
     return isDownloaded(localURL());

@@ -30,6 +30,7 @@ public:
     // $XDG_DATA_HOME/Tallyvox/Models, read afresh each time.
     static std::filesystem::path directory();
     std::filesystem::path localURL() const { return directory() / fileName(); }
+    // The pinned download address; $TALLYVOX_MODEL_BASE_URL replaces its base when set.
     std::string remoteURL() const;
     // Present when the file is at least minimumBytes() large.
     bool isDownloaded() const { return isDownloaded(localURL()); }
@@ -48,7 +49,7 @@ inline constexpr std::string_view sha256 =
 inline constexpr std::int64_t minimumBytes = 800000;
 inline constexpr std::string_view sizeLabel = "2 MB";
 std::filesystem::path localURL();
-std::string remoteURL();
+std::string remoteURL(); // base replaceable through $TALLYVOX_VAD_BASE_URL
 bool isDownloaded();
 bool isDownloaded(const std::filesystem::path& file);
 } // namespace VADModel

@@ -1,0 +1,68 @@
+#include "app/linux/LinuxPlatformServices.h"
+
+#include "app/linux/AutostartEntry.h"
+#include "app/linux/DesktopNotifications.h"
+#include "app/linux/SleepWatcher.h"
+#include "audio/linux/PulseOutputTap.h"
+#include "detection/linux/SystemMeetingDetection.h"
+#include "transcription/WhisperContext.h"
+#include "transcripts/linux/GioTrash.h"
+
+namespace tallyvox::linux_services {
+
+PlatformServices linuxPlatformServices(Executor& main, Clock& clock, std::string executable) {
+    PlatformServices services;
+    Executor* loop = &main;
+    Clock* time = &clock;
+
+    services.makeDetection = [loop, time] { return makeSystemMeetingDetection(*loop, *time); };
+    services.makeCapture = [loop] { return makePulseCapture(*loop); };
+    services.outputIsBuiltInSpeakers = [] { return PulseOutputTap::outputIsBuiltInSpeakers(); };
+    services.makeMic = [loop] { return makePulseMic(*loop); };
+
+    // A plain desktop has no permission system for the microphone: it counts as allowed,
+    // and a source that cannot be opened is reported when the microphone starts.
+    services.micAuthorization = [] { return MicAuthorization::authorized; };
+    services.requestMicAccess = [](std::function<void(bool)> answer) { answer(true); };
+
+    // Following the meeting app's mute button needs the accessibility bus, not built yet.
+    services.muteWatcherIsAllowed = [] { return false; };
+    services.requestMuteWatcherPermission = [] {};
+
+    services.canNotify = DesktopNotifications::available();
+    services.requestNotificationAuthorization =
+        [](std::function<void(bool, std::optional<std::string>)> answer) {
+            answer(DesktopNotifications::available(), std::nullopt);
+        };
+    services.postNotification = [](const UserNotification& note,
+                                   std::function<void(std::optional<std::string>)> accepted) {
+        auto error = DesktopNotifications::post(note.title, note.body);
+        if (accepted)
+            accepted(error);
+    };
+
+    services.observeSleepWake = [loop](std::function<void()> willSleep,
+                                       std::function<void()> didWake) {
+        auto watcher = std::make_shared<SleepWatcher>(
+            [loop, willSleep](std::function<void()> done) {
+                // Paused on the main thread first; only then may the system go to sleep.
+                loop->post([willSleep, done] {
+                    willSleep();
+                    done();
+                });
+            },
+            [loop, didWake] { loop->post(didWake); });
+        return Subscription([watcher]() mutable { watcher.reset(); });
+    };
+
+    services.launchAtLoginEnabled = [] { return AutostartEntry::isEnabled(); };
+    services.setLaunchAtLogin = [executable](bool on) {
+        AutostartEntry::setEnabled(on, executable);
+    };
+
+    services.trash = [](const std::filesystem::path& file) { moveToTrash(file); };
+    services.loadRecognizer = whisperLoader();
+    return services;
+}
+
+} // namespace tallyvox::linux_services

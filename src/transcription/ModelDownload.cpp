@@ -1,0 +1,156 @@
+#include "transcription/ModelDownload.h"
+
+#include "base/Uuid.h"
+#include "transcription/ModelHash.h"
+
+#include <curl/curl.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <system_error>
+
+namespace tallyvox::ModelDownload {
+
+namespace {
+
+struct Transfer {
+    FILE* file = nullptr;
+    bool writeFailed = false;
+    int writeErrno = 0;
+    const std::function<void(double)>* progress = nullptr;
+    const std::atomic<bool>* cancelled = nullptr;
+    double lastReported = -1;
+};
+
+size_t write(char* data, size_t size, size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    size_t bytes = size * count;
+    if (std::fwrite(data, 1, bytes, transfer->file) != bytes) {
+        transfer->writeFailed = true;
+        transfer->writeErrno = errno;
+        return 0;
+    }
+    return bytes;
+}
+
+int report(void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) {
+    auto* transfer = static_cast<Transfer*>(user);
+    if (transfer->cancelled && transfer->cancelled->load())
+        return 1;
+    if (total > 0 && transfer->progress && *transfer->progress) {
+        double fraction = static_cast<double>(now) / static_cast<double>(total);
+        // A thousand steps are plenty for a progress bar and keep the main thread quiet.
+        if (fraction - transfer->lastReported >= 0.001 ||
+            (fraction >= 1 && transfer->lastReported < 1)) {
+            transfer->lastReported = fraction;
+            (*transfer->progress)(std::min(fraction, 1.0));
+        }
+    }
+    return 0;
+}
+
+// Removes the temporary file unless it was put in place.
+struct TemporaryFile {
+    std::filesystem::path path;
+    bool kept = false;
+    ~TemporaryFile() {
+        if (!kept) {
+            std::error_code ignored;
+            std::filesystem::remove(path, ignored);
+        }
+    }
+};
+
+void initialiseCurlOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::string systemText(const std::error_code& error) {
+    return error.message();
+}
+
+} // namespace
+
+void fetch(const std::string& remote, const std::filesystem::path& local, const std::string& sha256,
+           const std::function<void(double)>& progress, const std::atomic<bool>* cancelled) {
+    initialiseCurlOnce();
+    std::string name = local.filename().string();
+    std::filesystem::path folder = local.parent_path();
+
+    // The folder comes first: there is no point downloading what cannot be kept.
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error || !std::filesystem::is_directory(folder))
+        throw Error("Couldn't create the models folder " + folder.string() + ": " +
+                    systemText(error ? error : std::make_error_code(std::errc::not_a_directory)));
+
+    TemporaryFile temporary{folder / ("." + name + "." + Uuid::random().toString() + ".part")};
+    Transfer transfer;
+    transfer.file = std::fopen(temporary.path.c_str(), "wb");
+    if (!transfer.file)
+        throw Error("Couldn't write to the models folder " + folder.string() + ": " +
+                    std::strerror(errno));
+    transfer.progress = &progress;
+    transfer.cancelled = cancelled;
+
+    std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), &curl_easy_cleanup);
+    if (!curl) {
+        std::fclose(transfer.file);
+        throw Error("Couldn't start the download of " + name + ".");
+    }
+    char detail[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(curl.get(), CURLOPT_URL, remote.c_str());
+    curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl.get(), CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(curl.get(), CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl.get(), CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl.get(), CURLOPT_CONNECTTIMEOUT, 30L);
+    // A stalled transfer (under 1 byte/s for a minute) fails instead of hanging forever.
+    curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_TIME, 60L);
+    curl_easy_setopt(curl.get(), CURLOPT_ERRORBUFFER, detail);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &write);
+    curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, &report);
+    curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &transfer);
+    curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
+
+    CURLcode result = curl_easy_perform(curl.get());
+    long status = 0;
+    curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
+    bool closed = std::fclose(transfer.file) == 0;
+    int closeErrno = errno;
+
+    if (transfer.writeFailed)
+        throw Error("Couldn't write " + name +
+                    " to the models folder: " + std::strerror(transfer.writeErrno));
+    if (result == CURLE_ABORTED_BY_CALLBACK && cancelled && cancelled->load())
+        throw Error("The download of " + name + " was cancelled.");
+    if (result != CURLE_OK) {
+        std::string reason = *detail ? detail : curl_easy_strerror(result);
+        throw Error("The download of " + name + " did not complete: " + reason);
+    }
+    if (status != 200)
+        throw Error("The server answered with HTTP status " + std::to_string(status) + " for " +
+                    name + ".");
+    if (!closed)
+        throw Error("Couldn't write " + name +
+                    " to the models folder: " + std::strerror(closeErrno));
+    if (!ModelHash::matches(temporary.path, sha256))
+        throw Error("The downloaded " + name +
+                    " is damaged: its SHA-256 digest is not the expected one.");
+
+    std::filesystem::rename(temporary.path, local, error);
+    if (error)
+        throw Error("Couldn't move " + name + " into the models folder: " + systemText(error));
+    temporary.kept = true;
+    if (progress)
+        progress(1.0);
+}
+
+} // namespace tallyvox::ModelDownload

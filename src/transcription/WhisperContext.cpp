@@ -1,0 +1,289 @@
+#include "transcription/WhisperContext.h"
+
+#include "base/Log.h"
+
+#include <whisper.h>
+
+#include <algorithm>
+#include <mutex>
+#include <unistd.h>
+
+namespace tallyvox {
+
+namespace {
+
+constexpr std::int64_t vadMinimumBytes = 800000;
+// The detector runs one tiny graph per 32 ms of audio; with two threads each graph pays a
+// thread hand-over, which on a busy two-core machine made 11 s of audio take 49 s (0.04 s on
+// one thread).
+constexpr int vadThreads = 1;
+constexpr long whisperInternalVadThreads = 4;
+
+whisper_vad_params vadParams() {
+    whisper_vad_params params = whisper_vad_default_params();
+    params.threshold = 0.4f;
+    params.min_speech_duration_ms = 150;
+    params.min_silence_duration_ms = 300;
+    params.speech_pad_ms = 250;
+    return params;
+}
+
+std::string trimmed(std::string_view text) {
+    auto isSpace = [](unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+    size_t first = 0, last = text.size();
+    while (first < last && isSpace(static_cast<unsigned char>(text[first])))
+        ++first;
+    while (last > first && isSpace(static_cast<unsigned char>(text[last - 1])))
+        --last;
+    return std::string(text.substr(first, last - first));
+}
+
+} // namespace
+
+void silenceWhisperLogs() {
+    static std::once_flag once;
+    std::call_once(once,
+                   [] { whisper_log_set([](ggml_log_level, const char*, void*) {}, nullptr); });
+}
+
+WhisperContext::LoadError::LoadError(WhisperModel model)
+    : Error("Couldn't load the Whisper " + std::string(model.title()) +
+            " model. Try downloading it again.")
+    , model_(model) {}
+
+WhisperContext::WhisperContext(WhisperModel model)
+    : WhisperContext(model, model.localURL(), VADModel::localURL()) {}
+
+WhisperContext::WhisperContext(WhisperModel model, const std::filesystem::path& modelFile,
+                               const std::filesystem::path& vadFile) {
+    processors_ = ::sysconf(_SC_NPROCESSORS_ONLN);
+    threads_ = threadCount(processors_);
+    silenceWhisperLogs();
+
+    whisper_context_params params = whisper_context_default_params();
+    params.use_gpu = true;
+    params.flash_attn = true;
+    ctx_ = whisper_init_from_file_with_params(modelFile.c_str(), params);
+    if (!ctx_)
+        throw LoadError(model);
+
+    if (fileSizeOrZero(vadFile) < vadMinimumBytes) {
+        Log::error("VAD model missing; transcribing without speech detection");
+    } else {
+        whisper_vad_context_params vadContext = whisper_vad_default_context_params();
+        vadContext.n_threads = vadThreads;
+        vadContext.use_gpu = false;
+        vad_ = whisper_vad_init_from_file_with_params(vadFile.c_str(), vadContext);
+        if (vad_)
+            vadPath_ = vadFile.string();
+    }
+    Log::info("Loaded Whisper {}, VAD {}", model.title(), vad_ ? "on" : "off");
+}
+
+WhisperContext::~WhisperContext() {
+    whisper_free(ctx_);
+    if (vad_)
+        whisper_vad_free(vad_);
+}
+
+int WhisperContext::threadCount(long processors) {
+    return static_cast<int>(std::clamp<long>(processors - 2, 2, 6));
+}
+
+std::optional<std::vector<SpeechRange>> WhisperContext::speech(std::span<const float> samples) {
+    if (!vad_)
+        return std::nullopt;
+    std::vector<SpeechRange> ranges;
+    whisper_vad_segments* segments = whisper_vad_segments_from_samples(
+        vad_, vadParams(), samples.data(), static_cast<int>(samples.size()));
+    if (!segments)
+        return ranges;
+    int count = whisper_vad_segments_n_segments(segments);
+    for (int i = 0; i < count; ++i)
+        ranges.push_back({whisper_vad_segments_get_segment_t0(segments, i) / 100.0,
+                          whisper_vad_segments_get_segment_t1(segments, i) / 100.0});
+    whisper_vad_free_segments(segments);
+    return ranges;
+}
+
+std::vector<WhisperSegment> WhisperContext::transcribe(std::span<const float> samples,
+                                                       const std::string& language,
+                                                       const std::string& prompt) {
+    whisper_full_params params = whisper_full_default_params(WHISPER_SAMPLING_BEAM_SEARCH);
+    params.n_threads = threads_;
+    params.translate = false;
+    // Continuity between windows comes only from the prompt.
+    params.no_context = true;
+    params.print_special = false;
+    params.print_progress = false;
+    params.print_realtime = false;
+    params.print_timestamps = false;
+    params.token_timestamps = true;
+    params.suppress_blank = true;
+    params.suppress_nst = true;
+    params.no_speech_thold = 0.6f;
+    params.beam_search.beam_size = 5;
+    params.language = language.c_str();
+    params.initial_prompt = prompt.empty() ? nullptr : prompt.c_str();
+    // whisper.cpp's own speech filter inside recognition always runs on four threads; on a
+    // machine with fewer processors they fight over the cores and 11 s of audio took 82 s
+    // instead of under one. There the window is recognised whole: the engine has already
+    // dropped windows without speech and re-listens to skipped speech itself.
+    if (vad_ && processors_ >= whisperInternalVadThreads) {
+        params.vad = true;
+        params.vad_model_path = vadPath_.c_str();
+        params.vad_params = vadParams();
+    }
+
+    std::vector<WhisperSegment> segments;
+    int result = whisper_full(ctx_, params, samples.data(), static_cast<int>(samples.size()));
+    if (result != 0) {
+        Log::error("whisper_full failed: {}", result);
+        return segments;
+    }
+    int count = whisper_full_n_segments(ctx_);
+    for (int i = 0; i < count; ++i) {
+        if (whisper_full_get_segment_no_speech_prob(ctx_, i) > 0.8f)
+            continue;
+        const char* raw = whisper_full_get_segment_text(ctx_, i);
+        if (!raw)
+            break;
+        std::string text = trimmed(raw);
+        if (text.empty())
+            continue;
+        double start = whisper_full_get_segment_t0(ctx_, i) / 100.0;
+        double end = whisper_full_get_segment_t1(ctx_, i) / 100.0;
+        segments.push_back({start, end, std::move(text), words(i, start, end)});
+    }
+    return segments;
+}
+
+std::vector<WhisperWord> WhisperContext::words(int segment, double start, double end) const {
+    whisper_token eot = whisper_token_eot(ctx_);
+    std::vector<WhisperWords::Token> tokens;
+    int count = whisper_full_n_tokens(ctx_, segment);
+    for (int j = 0; j < count; ++j) {
+        if (whisper_full_get_token_id(ctx_, segment, j) >= eot)
+            continue;
+        const char* text = whisper_full_get_token_text(ctx_, segment, j);
+        if (!text)
+            continue;
+        whisper_token_data data = whisper_full_get_token_data(ctx_, segment, j);
+        tokens.push_back({text, data.t0, data.t1});
+    }
+    return WhisperWords::fromTokens(tokens, start, end);
+}
+
+std::map<std::string, float>
+WhisperContext::languageProbabilities(std::span<const float> samples,
+                                      const std::vector<std::string>& among) {
+    std::map<std::string, float> result;
+    if (whisper_pcm_to_mel(ctx_, samples.data(), static_cast<int>(samples.size()), threads_) != 0)
+        return result;
+    std::vector<float> probabilities(static_cast<size_t>(whisper_lang_max_id()) + 1, 0.0f);
+    if (whisper_lang_auto_detect(ctx_, 0, threads_, probabilities.data()) < 0)
+        return result;
+    for (const auto& code : among) {
+        int id = whisper_lang_id(code.c_str());
+        // A code the library does not know has no probability to report.
+        if (id >= 0 && static_cast<size_t>(id) < probabilities.size())
+            result[code] = probabilities[static_cast<size_t>(id)];
+    }
+    return result;
+}
+
+namespace WhisperWords {
+
+std::vector<WhisperWord> fromTokens(const std::vector<Token>& tokens, double start, double end) {
+    struct Pending {
+        std::int64_t t0, t1;
+        std::string bytes;
+    };
+    std::vector<Pending> pending;
+    for (const auto& token : tokens) {
+        if (pending.empty() || (!token.bytes.empty() && token.bytes.front() == ' ')) {
+            pending.push_back({token.t0, token.t1, token.bytes});
+        } else {
+            pending.back().bytes += token.bytes;
+            pending.back().t1 = token.t1;
+        }
+    }
+    std::vector<WhisperWord> words;
+    if (pending.empty() || pending.front().t0 >= pending.back().t1)
+        return words;
+    double first = static_cast<double>(pending.front().t0);
+    double scale = (end - start) / (static_cast<double>(pending.back().t1) - first);
+    for (const auto& word : pending)
+        words.push_back({start + (static_cast<double>(word.t0) - first) * scale,
+                         start + (static_cast<double>(word.t1) - first) * scale,
+                         repairedUTF8(word.bytes)});
+    return words;
+}
+
+std::string repairedUTF8(std::string_view bytes) {
+    static constexpr std::string_view replacement = "\xEF\xBF\xBD";
+    std::string out;
+    out.reserve(bytes.size());
+    size_t i = 0;
+    auto at = [&](size_t k) { return static_cast<unsigned char>(bytes[k]); };
+    while (i < bytes.size()) {
+        unsigned char lead = at(i);
+        if (lead < 0x80) {
+            out += static_cast<char>(lead);
+            ++i;
+            continue;
+        }
+        int length = 0;
+        unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
+        if (lead >= 0xC2 && lead <= 0xDF)
+            length = 2;
+        else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0)
+                low = 0xA0;
+            if (lead == 0xED)
+                high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0)
+                low = 0x90;
+            if (lead == 0xF4)
+                high = 0x8F;
+        }
+        if (length == 0) {
+            out += replacement;
+            ++i;
+            continue;
+        }
+        // Replace the longest valid beginning of a broken sequence with one mark.
+        size_t k = 1;
+        for (; k < static_cast<size_t>(length) && i + k < bytes.size(); ++k) {
+            unsigned char c = at(i + k);
+            bool ok = k == 1 ? (c >= low && c <= high) : (c >= 0x80 && c <= 0xBF);
+            if (!ok)
+                break;
+        }
+        if (k == static_cast<size_t>(length))
+            out.append(bytes.substr(i, k));
+        else
+            out += replacement;
+        i += k;
+    }
+    return out;
+}
+
+} // namespace WhisperWords
+
+RecognizerLoader whisperLoader() {
+    return [](WhisperModel model) -> std::unique_ptr<Recognizer> {
+        return std::make_unique<WhisperContext>(model);
+    };
+}
+
+RecognizerLoader whisperLoader(std::filesystem::path modelFile, std::filesystem::path vadFile) {
+    return [modelFile, vadFile](WhisperModel model) -> std::unique_ptr<Recognizer> {
+        return std::make_unique<WhisperContext>(model, modelFile, vadFile);
+    };
+}
+
+} // namespace tallyvox

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "base/Error.h"
+#include "transcription/Recognizer.h"
+#include "transcription/WhisperModel.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct whisper_context;
+struct whisper_vad_context;
+
+namespace tallyvox {
+
+// Installs a log callback that drops everything, once per process, so whisper.cpp and ggml
+// never write to the console. Safe to call from any thread, any number of times.
+void silenceWhisperLogs();
+
+// One loaded whisper.cpp recogniser, with the Silero speech detector when its file is there.
+// Not shared: all calls come from one queue at a time.
+class WhisperContext : public Recognizer {
+public:
+    class LoadError : public Error {
+    public:
+        explicit LoadError(WhisperModel model);
+        WhisperModel model() const { return model_; }
+
+    private:
+        WhisperModel model_;
+    };
+
+    // The model and the speech detector from the models folder.
+    explicit WhisperContext(WhisperModel model);
+    // Given files, used as they are; `model` names the model in messages.
+    WhisperContext(WhisperModel model, const std::filesystem::path& modelFile,
+                   const std::filesystem::path& vadFile);
+    ~WhisperContext() override;
+    WhisperContext(const WhisperContext&) = delete;
+    WhisperContext& operator=(const WhisperContext&) = delete;
+
+    // Active processors minus two, kept between 2 and 6.
+    static int threadCount(long processors);
+    int threads() const { return threads_; }
+    bool hasVAD() const { return vad_ != nullptr; }
+
+    std::optional<std::vector<SpeechRange>> speech(std::span<const float> samples) override;
+    std::vector<WhisperSegment> transcribe(std::span<const float> samples,
+                                           const std::string& language,
+                                           const std::string& prompt) override;
+    std::map<std::string, float>
+    languageProbabilities(std::span<const float> samples,
+                          const std::vector<std::string>& among) override;
+
+    // Word timings of one segment of the last recognition.
+    std::vector<WhisperWord> words(int segment, double start, double end) const;
+
+private:
+    whisper_context* ctx_ = nullptr;
+    whisper_vad_context* vad_ = nullptr;
+    std::string vadPath_;
+    long processors_ = 1;
+    int threads_ = 2;
+};
+
+namespace WhisperWords {
+
+// A text token of a result segment: its bytes and its times in hundredths of a second.
+struct Token {
+    std::string bytes;
+    std::int64_t t0 = 0;
+    std::int64_t t1 = 0;
+};
+
+// Joins tokens into words (a leading space starts a word) and maps their times linearly onto
+// [start, end]. Empty when the tokens span no time.
+std::vector<WhisperWord> fromTokens(const std::vector<Token>& tokens, double start, double end);
+
+// Bytes as UTF-8, each invalid sequence replaced by U+FFFD.
+std::string repairedUTF8(std::string_view bytes);
+
+} // namespace WhisperWords
+
+// The product's recogniser: whisper.cpp with the files of the models folder.
+RecognizerLoader whisperLoader();
+// The same with given files, used as they are (the command line's --model PATH, --vad PATH).
+RecognizerLoader whisperLoader(std::filesystem::path modelFile, std::filesystem::path vadFile);
+
+} // namespace tallyvox

@@ -1,0 +1,116 @@
+#include "fakes/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace tallyvox {
+namespace {
+
+using testing::TempDir;
+
+struct CliRun {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+CliRun cli(const std::string& arguments, const TempDir& dir) {
+    std::string errFile = (dir / "stderr.txt").string();
+    std::string command = std::string(TALLYVOX_CLI) + " " + arguments + " 2>" + errFile;
+    CliRun run;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char buffer[4096];
+    size_t count;
+    while ((count = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        run.out.append(buffer, count);
+    int status = ::pclose(pipe);
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(errFile);
+    run.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return run;
+}
+
+double figure(const std::string& text, const std::string& name) {
+    std::smatch match;
+    if (!std::regex_search(text, match, std::regex(name + " ([0-9.]+)")))
+        return -1;
+    return std::stod(match[1]);
+}
+
+// Two minutes of synthetic speech at 22.05 kHz, so decoding and resampling are exercised.
+std::string twoMinutesOfSpeech(const TempDir& dir) {
+    std::mt19937 random(3);
+    const char* words[] = {"the",  "meeting", "starts", "with", "a",    "review", "of",  "last",
+                           "week", "and",     "then",   "we",   "talk", "about",  "the", "budget"};
+    std::string text;
+    for (int i = 0; i < 450; ++i)
+        text += std::string(words[random() % 16]) + " ";
+    std::ofstream(dir / "text.txt") << text;
+    std::string raw = (dir / "raw.wav").string(), wav = (dir / "speech.wav").string();
+    std::string make = "espeak-ng -w " + raw + " -f " + (dir / "text.txt").string() + " && sox " +
+                       raw + " " + wav + " pad 0 30 trim 0 120";
+    EXPECT_EQ(std::system(make.c_str()), 0);
+    return wav;
+}
+
+TEST(CommandLine, TranscribingTwoMinutesCommitsEveryWindowAndLosesNoAudio) {
+    TempDir dir;
+    std::string wav = twoMinutesOfSpeech(dir);
+    std::string srt = (dir / "out.srt").string();
+    CliRun run = cli("transcribe " + wav +
+                         " --model " TALLYVOX_TEST_MODEL
+                         " --vad /nonexistent --language en --chunk 20 --output " +
+                         srt + " --format srt",
+                     dir);
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_DOUBLE_EQ(figure(run.err, "audio"), 120.0);
+    EXPECT_DOUBLE_EQ(figure(run.err, "received"), 120.0);
+    EXPECT_DOUBLE_EQ(figure(run.err, "processed"), 120.0);
+    EXPECT_GE(figure(run.err, "windows"), 6);
+    EXPECT_GT(figure(run.err, "whisper"), 0);
+
+    // Every printed line is in the subtitles, in order.
+    std::ifstream in(srt);
+    std::string subtitles((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t printed = 0, at = 0;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+        ASSERT_TRUE(line.starts_with("[")) << line;
+        std::string text = line.substr(line.find("] ") + 2);
+        at = subtitles.find(text, at);
+        ASSERT_NE(at, std::string::npos) << text;
+        ++printed;
+    }
+    EXPECT_GT(printed, 0u);
+    EXPECT_NE(subtitles.find(" --> "), std::string::npos);
+}
+
+TEST(CommandLine, ClearErrorsWithExitCodes) {
+    TempDir dir;
+    std::ofstream(dir / "notes.wav") << "not audio at all";
+    CliRun missing =
+        cli("transcribe " + (dir / "none.wav").string() + " --model " TALLYVOX_TEST_MODEL, dir);
+    EXPECT_EQ(missing.code, 3);
+    EXPECT_NE(missing.err.find("No such file"), std::string::npos);
+
+    CliRun unknown = cli("transcribe " + (dir / "notes.wav").string() + " --model huge", dir);
+    EXPECT_EQ(unknown.code, 4);
+    EXPECT_NE(unknown.err.find("Unknown model \"huge\""), std::string::npos);
+
+    CliRun unreadable =
+        cli("transcribe " + (dir / "notes.wav").string() + " --model " TALLYVOX_TEST_MODEL, dir);
+    EXPECT_EQ(unreadable.code, 1);
+    EXPECT_NE(unreadable.err.find("Couldn't read the audio in"), std::string::npos);
+
+    EXPECT_EQ(cli("transcribe", dir).code, 2);
+    EXPECT_EQ(cli("transcribe x.wav --format doc", dir).code, 2);
+}
+
+} // namespace
+} // namespace tallyvox

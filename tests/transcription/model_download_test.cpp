@@ -1,0 +1,277 @@
+#include "LoopbackHttpServer.h"
+#include "base/EventLoop.h"
+#include "base/Log.h"
+#include "fakes/TempDir.h"
+#include "transcription/ModelDownload.h"
+#include "transcription/ModelHash.h"
+#include "transcription/WhisperManager.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <thread>
+
+namespace tallyvox {
+namespace {
+
+using testing::LoopbackHttpServer;
+using testing::ScopedEnv;
+using testing::TempDir;
+
+const std::filesystem::path sharedVAD =
+    std::filesystem::path(TALLYVOX_SHARED_DIR) / "models" / "ggml-silero-v6.2.0.bin";
+
+std::string contents(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write(const std::filesystem::path& file, const std::string& bytes) {
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << bytes;
+}
+
+std::vector<std::string> names(const std::filesystem::path& folder) {
+    std::vector<std::string> result;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+        result.push_back(entry.path().filename().string());
+    std::sort(result.begin(), result.end());
+    return result;
+}
+
+TEST(ModelHash, DigestsFilesOfAnySizeAndRefusesMissingOnes) {
+    TempDir dir;
+    write(dir / "abc", "abc");
+    EXPECT_TRUE(ModelHash::matches(
+        dir / "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
+    EXPECT_FALSE(ModelHash::matches(
+        dir / "abc", "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD"));
+    EXPECT_TRUE(ModelHash::matches(sharedVAD, VADModel::sha256));
+    EXPECT_FALSE(ModelHash::matches(dir / "missing", VADModel::sha256));
+    // Over several read chunks: a million 'a's twice and a bit.
+    write(dir / "big", std::string(2 * 1048576 + 5, 'a'));
+    auto digest = ModelHash::sha256(dir / "big");
+    ASSERT_TRUE(digest);
+    EXPECT_EQ(digest->size(), 64u);
+    write(dir / "big2", std::string(2 * 1048576 + 5, 'a'));
+    EXPECT_TRUE(ModelHash::matches(dir / "big2", *digest));
+}
+
+struct DownloadFixture : ::testing::Test {
+    TempDir dir;
+    LoopbackHttpServer server;
+    std::string vadBody = contents(sharedVAD);
+    std::filesystem::path models = dir / "Models";
+    std::filesystem::path target = models / "ggml-silero-v6.2.0.bin";
+
+    std::string fetchError(const std::string& path) {
+        try {
+            ModelDownload::fetch(server.base() + path, target, std::string(VADModel::sha256),
+                                 nullptr);
+        } catch (const Error& error) {
+            return error.what();
+        }
+        return "";
+    }
+};
+
+TEST_F(DownloadFixture, PutsACheckedFileInPlaceWithRisingProgress) {
+    server.route("vad.bin", {200, vadBody});
+    write(target, "old");
+    std::vector<double> progress;
+    ModelDownload::fetch(server.base() + "vad.bin", target, std::string(VADModel::sha256),
+                         [&](double value) { progress.push_back(value); });
+    EXPECT_EQ(contents(target), vadBody);
+    ASSERT_FALSE(progress.empty());
+    EXPECT_DOUBLE_EQ(progress.back(), 1.0);
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_EQ(names(models), std::vector<std::string>{"ggml-silero-v6.2.0.bin"});
+}
+
+TEST_F(DownloadFixture, BadAnswersLeaveThePreviousFileAndNoTemporaryFile) {
+    server.route("missing.bin", {404, "gone"});
+    server.route("broken.bin", {500, "oops"});
+    server.route("cut.bin", {200, vadBody, vadBody.size() / 2});
+    server.route("other.bin", {200, std::string(vadBody.size(), 'x')});
+    write(target, "previous");
+
+    EXPECT_EQ(fetchError("missing.bin"),
+              "The server answered with HTTP status 404 for ggml-silero-v6.2.0.bin.");
+    EXPECT_EQ(fetchError("broken.bin"),
+              "The server answered with HTTP status 500 for ggml-silero-v6.2.0.bin.");
+    std::string cut = fetchError("cut.bin");
+    EXPECT_TRUE(cut.starts_with("The download of ggml-silero-v6.2.0.bin did not complete: "))
+        << cut;
+    EXPECT_EQ(fetchError("other.bin"), "The downloaded ggml-silero-v6.2.0.bin is damaged: its "
+                                       "SHA-256 digest is not the expected one.");
+
+    EXPECT_EQ(contents(target), "previous");
+    EXPECT_EQ(names(models), std::vector<std::string>{"ggml-silero-v6.2.0.bin"});
+}
+
+TEST_F(DownloadFixture, AModelsFolderThatCannotBeMadeFailsBeforeDownloading) {
+    server.route("vad.bin", {200, vadBody});
+    write(dir / "file", "a regular file");
+    // A folder below a regular file cannot exist, even for root.
+    target = dir / "file" / "Models" / "ggml-silero-v6.2.0.bin";
+    std::string error = fetchError("vad.bin");
+    EXPECT_TRUE(error.starts_with("Couldn't create the models folder ")) << error;
+    EXPECT_EQ(server.requests(), 0);
+    EXPECT_EQ(contents(dir / "file"), "a regular file");
+}
+
+// The manager downloads through real HTTP on its own thread and reports on the loop.
+struct ManagerFixture : DownloadFixture {
+    ScopedEnv data{"XDG_DATA_HOME", dir.path().string()};
+    ScopedEnv vadBase{"TALLYVOX_VAD_BASE_URL", server.base()};
+    ScopedEnv modelBase{"TALLYVOX_MODEL_BASE_URL", server.base()};
+    EventLoop loop;
+
+    void runUntilIdle(WhisperManager& manager) {
+        auto done = manager.downloading.observe([&](bool running) {
+            if (!running)
+                loop.quit();
+        });
+        auto watchdog = loop.postAfter(std::chrono::seconds(30), [&] { loop.quit(); });
+        loop.run();
+        watchdog.cancel();
+    }
+    void modelPresent(WhisperModel model) {
+        std::filesystem::create_directories(WhisperModel::directory());
+        std::ofstream(model.localURL()).put('x');
+        std::filesystem::resize_file(model.localURL(),
+                                     static_cast<std::uintmax_t>(model.minimumBytes()));
+    }
+};
+
+TEST_F(ManagerFixture, FetchesOnlyTheMissingVADWithTheWholeShare) {
+    server.route("ggml-silero-v6.2.0.bin", {200, vadBody});
+    modelPresent(WhisperModel::tiny);
+    EXPECT_EQ(WhisperManager::missingLabel(WhisperModel::tiny, false), "2 MB");
+    Log::Capture log;
+    WhisperManager manager(loop);
+    manager.download(WhisperModel::tiny, false);
+    EXPECT_TRUE(manager.downloading.get());
+    runUntilIdle(manager);
+
+    EXPECT_DOUBLE_EQ(manager.progress.get(), 1.0);
+    EXPECT_EQ(manager.downloadError.get(), std::nullopt);
+    EXPECT_EQ(log.texts(), (std::vector<std::string>{"Downloading 1 model files", "Models ready"}));
+    EXPECT_EQ(contents(VADModel::localURL()), vadBody);
+    EXPECT_EQ(WhisperManager::missingLabel(WhisperModel::tiny, true), std::nullopt);
+}
+
+TEST_F(ManagerFixture, AFailedFetchEndsTheDownloadWithItsReason) {
+    server.route("ggml-silero-v6.2.0.bin", {500, "down"});
+    modelPresent(WhisperModel::base);
+    Log::Capture log;
+    WhisperManager manager(loop);
+    manager.download(WhisperModel::base, false);
+    runUntilIdle(manager);
+
+    std::string expected = "Model download failed: The server answered with HTTP status 500 for "
+                           "ggml-silero-v6.2.0.bin.";
+    EXPECT_EQ(manager.downloadError.get(), expected);
+    EXPECT_FALSE(manager.downloading.get());
+    EXPECT_TRUE(log.contains(expected));
+    EXPECT_FALSE(VADModel::isDownloaded());
+    EXPECT_EQ(names(WhisperModel::directory()), std::vector<std::string>{"ggml-base.bin"});
+}
+
+TEST_F(ManagerFixture, GoingAwayMidDownloadStopsTheTransfer) {
+    // The server hangs up after half; the manager is gone long before anyone reports.
+    server.route("ggml-silero-v6.2.0.bin", {200, vadBody, vadBody.size() / 2});
+    modelPresent(WhisperModel::tiny);
+    {
+        WhisperManager manager(loop);
+        manager.download(WhisperModel::tiny, false);
+    }
+    loop.postAfter(std::chrono::milliseconds(200), [&] { loop.quit(); });
+    loop.run();
+    EXPECT_FALSE(VADModel::isDownloaded());
+}
+
+// Scripted fetches: write the file (at the model's minimum size) and report halfway and done.
+struct ScriptedFetches {
+    std::vector<DownloadItem> items;
+    std::function<void(std::optional<std::string>)> held;
+    bool hold = false;
+    WhisperManager::Fetcher fetcher() {
+        return [this](const DownloadItem& item, std::function<void(double)> progress,
+                      std::function<void(std::optional<std::string>)> done) {
+            items.push_back(item);
+            if (hold) {
+                held = done;
+                return;
+            }
+            std::filesystem::create_directories(item.local.parent_path());
+            std::ofstream(item.local).put('x');
+            std::filesystem::resize_file(item.local, 900000000);
+            progress(0.5);
+            progress(1.0);
+            done(std::nullopt);
+        };
+    }
+};
+
+TEST_F(ManagerFixture, TheModelCountsForMostOfTheProgressAndTheVADForTheRest) {
+    ScriptedFetches fetches;
+    WhisperManager manager(loop, fetches.fetcher());
+    EXPECT_EQ(WhisperManager::missingLabel(WhisperModel::small, true), "466 MB + 2 MB");
+    std::vector<double> seen;
+    auto watch = manager.progress.observe([&](double value) { seen.push_back(value); });
+    manager.download(WhisperModel::small, true);
+
+    ASSERT_EQ(fetches.items.size(), 2u);
+    EXPECT_EQ(fetches.items[0].remote, server.base() + "ggml-small.bin");
+    EXPECT_EQ(fetches.items[0].sha256,
+              "1be3a9b2063867b937e64e2ec7483364a79917e157fa98c5d94b5c1fffea987b");
+    EXPECT_EQ(fetches.items[1].local, VADModel::localURL());
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_NEAR(seen[0], 0.475, 1e-9);
+    EXPECT_NEAR(seen[1], 0.95, 1e-9);
+    EXPECT_NEAR(seen[2], 0.975, 1e-9);
+    EXPECT_NEAR(seen[3], 1.0, 1e-9);
+    EXPECT_FALSE(manager.downloading.get());
+}
+
+TEST_F(ManagerFixture, OneDownloadAtATimeAndNothingToDoWhenAllIsThere) {
+    ScriptedFetches fetches;
+    fetches.hold = true;
+    WhisperManager manager(loop, fetches.fetcher());
+    manager.download(WhisperModel::medium, false);
+    manager.download(WhisperModel::tiny, false);
+    EXPECT_EQ(fetches.items.size(), 1u);
+    fetches.hold = false;
+    fetches.held(std::optional<std::string>("no network"));
+    EXPECT_EQ(manager.downloadError.get(), "Model download failed: no network");
+
+    // Everything present: no state change and nothing said.
+    modelPresent(WhisperModel::tiny);
+    std::filesystem::copy_file(sharedVAD, VADModel::localURL());
+    Log::Capture log;
+    int changes = 0;
+    auto a = manager.downloading.observe([&](bool) { ++changes; });
+    auto b = manager.downloadError.observe([&](const auto&) { ++changes; });
+    manager.download(WhisperModel::tiny, true);
+    EXPECT_EQ(changes, 0);
+    EXPECT_TRUE(log.texts().empty());
+    EXPECT_EQ(manager.downloadError.get(), "Model download failed: no network");
+}
+
+TEST_F(ManagerFixture, AModelStillTooSmallAfterFetchingIsRemoved) {
+    std::filesystem::create_directories(WhisperModel::directory());
+    std::filesystem::copy_file(sharedVAD, VADModel::localURL());
+    WhisperManager manager(loop, [](const DownloadItem& item, auto, auto done) {
+        std::ofstream(item.local) << "tiny";
+        done(std::nullopt);
+    });
+    manager.download(WhisperModel::tiny, false);
+    EXPECT_EQ(manager.downloadError.get(),
+              "Model download failed: The downloaded ggml-tiny.bin is incomplete.");
+    EXPECT_FALSE(std::filesystem::exists(WhisperModel(WhisperModel::tiny).localURL()));
+}
+
+} // namespace
+} // namespace tallyvox
