@@ -1,338 +1,47 @@
-// tallyvox-cli: transcribe audio files through the session engine, manage model files.
+// tallyvox-cli: the command line and the headless mode of Tallyvox.
 
-#include "AudioFile.h"
-#include "FastForwardQueue.h"
+#include "Commands.h"
 
-#include "base/Error.h"
-#include "base/EventLoop.h"
 #include "base/Log.h"
-#include "transcription/ModelHash.h"
-#include "transcription/TranscriptionEngine.h"
 #include "transcription/WhisperContext.h"
-#include "transcription/WhisperManager.h"
-#include "transcripts/TranscriptFormat.h"
 
-#include <atomic>
-#include <chrono>
-#include <cstdio>
-#include <fstream>
-#include <future>
 #include <iostream>
-#include <mutex>
-#include <thread>
-#include <unistd.h>
 
-namespace tallyvox {
-namespace {
-
-enum Exit { ok = 0, failed = 1, usageError = 2, missingFile = 3, unknownModel = 4 };
-
-constexpr const char* usageText =
-    "usage: tallyvox-cli transcribe FILE [--model NAME|PATH] [--vad PATH] [--language CODE]\n"
-    "                        [--chunk SECONDS] [--realtime] [--output FILE] [--format txt|md|srt]\n"
-    "       tallyvox-cli models [list|download NAME]\n";
+namespace tallyvox::cli {
 
 int usage() {
-    std::cerr << usageText;
+    std::cerr
+        << "usage: tallyvox-cli run [--model PATH] [--vad PATH] [--trust-zoom|--trust-teams PATH]\n"
+           "       tallyvox-cli transcribe FILE [--model NAME|PATH] [--vad PATH] [--language "
+           "CODE]\n"
+           "                        [--chunk SECONDS] [--realtime] [--output FILE]\n"
+           "                        [--format txt|md|srt]\n"
+           "       tallyvox-cli models [list|download NAME]\n"
+           "       tallyvox-cli settings [list|get KEY|set KEY VALUE]\n"
+           "       tallyvox-cli consent standing [on|off|status] [--yes]\n";
     return usageError;
 }
 
-double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-// Times the recognition calls themselves, so the cost around them can be measured.
-class TimedRecognizer : public Recognizer {
-public:
-    TimedRecognizer(std::unique_ptr<Recognizer> inner, std::atomic<double>& spent)
-        : inner_(std::move(inner))
-        , spent_(spent) {}
-    std::optional<std::vector<SpeechRange>> speech(std::span<const float> samples) override {
-        return inner_->speech(samples);
-    }
-    std::vector<WhisperSegment> transcribe(std::span<const float> samples,
-                                           const std::string& language,
-                                           const std::string& prompt) override {
-        double start = now();
-        auto result = inner_->transcribe(samples, language, prompt);
-        spent_ = spent_ + (now() - start);
-        return result;
-    }
-    std::map<std::string, float>
-    languageProbabilities(std::span<const float> samples,
-                          const std::vector<std::string>& among) override {
-        return inner_->languageProbabilities(samples, among);
-    }
-
-private:
-    std::unique_ptr<Recognizer> inner_;
-    std::atomic<double>& spent_;
-};
-
-std::string render(const std::vector<TranscriptSegment>& lines, const std::string& format) {
-    std::string out;
-    int number = 0;
-    for (const auto& line : lines) {
-        std::string text = TranscriptFormat::oneLine(line.text);
-        if (format == "srt")
-            out += std::to_string(++number) + "\n" + TranscriptFormat::srtTimestamp(line.start) +
-                   " --> " + TranscriptFormat::srtTimestamp(line.end) + "\n" + text + "\n\n";
-        else if (format == "md")
-            out += "**" + TranscriptFormat::timestamp(line.start) + "** " + text + "\n\n";
-        else
-            out += "[" + TranscriptFormat::timestamp(line.start) + "] " + text + "\n";
-    }
-    return out;
-}
-
-int transcribe(const std::vector<std::string>& args) {
-    if (args.empty())
-        return usage();
-    std::filesystem::path input = args[0];
-    std::string modelArg = "small", language = "en", format = "txt";
-    std::optional<std::filesystem::path> vadFile, output;
-    double chunk = 20;
-    bool realtime = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& key = args[i];
-        bool hasValue = i + 1 < args.size();
-        if (key == "--realtime")
-            realtime = true;
-        else if (!hasValue)
-            return usage();
-        else if (key == "--model")
-            modelArg = args[++i];
-        else if (key == "--vad")
-            vadFile = args[++i];
-        else if (key == "--language")
-            language = args[++i];
-        else if (key == "--output")
-            output = args[++i];
-        else if (key == "--format")
-            format = args[++i];
-        else if (key == "--chunk") {
-            try {
-                chunk = std::stod(args[++i]);
-            } catch (const std::exception&) {
-                return usage();
-            }
-            if (!(chunk >= 1 && chunk <= 30))
-                return usage();
-        } else
-            return usage();
-    }
-    if (format != "txt" && format != "md" && format != "srt")
-        return usage();
-
-    // A known name means the models folder; anything else is a path, used as it is.
-    WhisperModel model = WhisperModel::tiny;
-    std::filesystem::path modelFile;
-    if (auto named = WhisperModel::fromRaw(modelArg)) {
-        model = *named;
-        modelFile = model.localURL();
-        if (!model.isDownloaded()) {
-            std::cerr << "The Whisper " << model.title() << " model is not downloaded; run "
-                      << "tallyvox-cli models download " << model.rawValue() << "\n";
-            return missingFile;
-        }
-    } else if (modelArg.find('/') != std::string::npos || modelArg.ends_with(".bin")) {
-        modelFile = modelArg;
-        if (!std::filesystem::is_regular_file(modelFile)) {
-            std::cerr << "No model file at " << modelFile.string() << "\n";
-            return missingFile;
-        }
-    } else {
-        std::cerr << "Unknown model \"" << modelArg << "\"; known models:";
-        for (auto known : WhisperModel::all())
-            std::cerr << " " << known.rawValue();
-        std::cerr << "\n";
-        return unknownModel;
-    }
-    if (!std::filesystem::exists(input)) {
-        std::cerr << "No such file: " << input.string() << "\n";
-        return missingFile;
-    }
-
-    double wallStart = now();
-    std::vector<float> audio;
-    try {
-        audio = AudioFile::read16kMono(input);
-    } catch (const Error& error) {
-        std::cerr << error.what() << "\n";
-        return failed;
-    }
-    const double total = static_cast<double>(audio.size()) / 16000.0;
-
-    std::atomic<size_t> fed{0};
-    std::atomic<double> whisperSeconds{0};
-    std::mutex linesMutex;
-    std::vector<TranscriptSegment> lines;
-    bool progressShown = ::isatty(STDERR_FILENO) && total > 60;
-
-    EngineOptions options;
-    options.model = model;
-    options.language = language;
-    options.chunkSeconds = chunk;
-    options.diarize = false;
-    TranscriptionEngine::Dependencies deps;
-    auto loader = whisperLoader(modelFile, vadFile ? *vadFile : VADModel::localURL());
-    deps.loadRecognizer = [loader, &whisperSeconds](WhisperModel m) -> std::unique_ptr<Recognizer> {
-        return std::make_unique<TimedRecognizer>(loader(m), whisperSeconds);
-    };
-    deps.stopwatch = now;
-
-    // The engine pulls audio every second as in a live session; without --realtime its
-    // seconds pass as fast as recognition allows.
-    std::shared_ptr<FastForwardQueue> fastQueue;
-    if (!realtime) {
-        fastQueue = std::make_shared<FastForwardQueue>();
-        deps.queue = fastQueue;
-    }
-    double feedStart = now();
-    auto drain = [&]() -> std::vector<float> {
-        size_t from = fed.load();
-        size_t to = realtime ? static_cast<size_t>((now() - feedStart) * 16000.0) : from + 16000;
-        to = std::min(std::max(to, from), audio.size());
-        fed = to;
-        return {audio.begin() + static_cast<std::ptrdiff_t>(from),
-                audio.begin() + static_cast<std::ptrdiff_t>(to)};
-    };
-    auto engine = TranscriptionEngine::make(
-        drain, options, [&] { return static_cast<double>(fed.load()) / 16000.0; },
-        [&](std::vector<TranscriptSegment> committed) {
-            std::lock_guard lock(linesMutex);
-            for (auto& line : committed) {
-                std::cout << "[" << TranscriptFormat::timestamp(line.start) << "] "
-                          << TranscriptFormat::oneLine(line.text) << std::endl;
-                lines.push_back(std::move(line));
-            }
-        },
-        deps);
-
-    std::promise<std::exception_ptr> started;
-    engine->start([&](std::exception_ptr error) { started.set_value(error); });
-    if (auto error = started.get_future().get()) {
-        try {
-            std::rethrow_exception(error);
-        } catch (const std::exception& e) {
-            std::cerr << e.what() << "\n";
-        }
-        return failed;
-    }
-    feedStart = now();
-    while (fed.load() < audio.size()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        if (progressShown)
-            std::fprintf(stderr, "\r%.0f of %.0f s", static_cast<double>(fed.load()) / 16000.0,
-                         total);
-    }
-    if (progressShown)
-        std::fprintf(stderr, "\n");
-
-    std::promise<TranscriptionEngine::StopResult> stopped;
-    engine->stop(
-        [&](TranscriptionEngine::StopResult result) { stopped.set_value(std::move(result)); });
-    auto result = stopped.get_future().get();
-    double wall = now() - wallStart;
-
-    for (const auto& [name, stats] : result.stats)
-        std::fprintf(
-            stderr,
-            "%s: audio %.2f s, received %.2f s, processed %.2f s, speech %.2f s, windows %d, "
-            "segments %d, phantoms dropped %d\n",
-            name.c_str(), total, stats.receivedSeconds, stats.processedSeconds, stats.speechSeconds,
-            stats.windows, stats.segments, stats.phantomDropped);
-    std::fprintf(stderr, "wall %.3f s, whisper %.3f s, ratio %.4f\n", wall, whisperSeconds.load(),
-                 whisperSeconds.load() > 0 ? wall / whisperSeconds.load() : 0.0);
-
-    if (output) {
-        std::ofstream out(*output, std::ios::binary | std::ios::trunc);
-        out << render(lines, format);
-        if (!out.flush()) {
-            std::cerr << "Couldn't write " << output->string() << "\n";
-            return failed;
-        }
-    }
-    return ok;
-}
-
-std::string megabytes(std::int64_t bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
-    return text;
-}
-
-int listModels() {
-    std::cout << "Models folder: " << WhisperModel::directory().string() << "\n";
-    auto row = [](std::string_view name, const std::filesystem::path& file, std::string_view sha256,
-                  bool present) {
-        std::int64_t size = fileSizeOrZero(file);
-        std::string state = size == 0                          ? "missing"
-                            : !present                         ? "too small"
-                            : ModelHash::matches(file, sha256) ? "ok"
-                                                               : "digest differs";
-        std::printf("%-22s %10s  %s\n", std::string(name).c_str(),
-                    size ? megabytes(size).c_str() : "-", state.c_str());
-    };
-    for (auto model : WhisperModel::all())
-        row(model.rawValue(), model.localURL(), model.sha256(), model.isDownloaded());
-    row("vad", VADModel::localURL(), VADModel::sha256, VADModel::isDownloaded());
-    return ok;
-}
-
-int downloadModel(const std::string& name) {
-    auto model = WhisperModel::fromRaw(name);
-    if (!model) {
-        std::cerr << "Unknown model \"" << name << "\"\n";
-        return unknownModel;
-    }
-    if (!WhisperManager::missingLabel(*model, false)) {
-        std::cout << "Already downloaded.\n";
-        return ok;
-    }
-    EventLoop loop;
-    WhisperManager manager(loop);
-    auto bar = manager.progress.observe([](double value) {
-        int filled = static_cast<int>(value * 40);
-        std::fprintf(stderr, "\r[%s%s] %3.0f%%",
-                     std::string(static_cast<size_t>(filled), '#').c_str(),
-                     std::string(static_cast<size_t>(40 - filled), ' ').c_str(), value * 100);
-    });
-    auto done = manager.downloading.observe([&](bool running) {
-        if (!running)
-            loop.quit();
-    });
-    manager.download(*model, false);
-    if (manager.downloading.get())
-        loop.run();
-    std::fprintf(stderr, "\n");
-    if (auto error = manager.downloadError.get()) {
-        std::cerr << *error << "\n";
-        return failed;
-    }
-    return ok;
-}
-
-} // namespace
-} // namespace tallyvox
+} // namespace tallyvox::cli
 
 int main(int argc, char** argv) {
     using namespace tallyvox;
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty())
-        return usage();
+        return cli::usage();
     Log::enableStderr();
     silenceWhisperLogs();
     std::string command = args[0];
     args.erase(args.begin());
     if (command == "transcribe")
-        return transcribe(args);
-    if (command == "models") {
-        if (args.empty() || (args.size() == 1 && args[0] == "list"))
-            return listModels();
-        if (args.size() == 2 && args[0] == "download")
-            return downloadModel(args[1]);
-    }
-    return usage();
+        return cli::transcribeCommand(args);
+    if (command == "models")
+        return cli::modelsCommand(args);
+    if (command == "settings")
+        return cli::settingsCommand(args);
+    if (command == "consent")
+        return cli::consentCommand(args);
+    if (command == "run")
+        return cli::runCommand(args);
+    return cli::usage();
 }

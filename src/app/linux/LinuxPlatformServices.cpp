@@ -10,12 +10,15 @@
 
 namespace tallyvox::linux_services {
 
-PlatformServices linuxPlatformServices(Executor& main, Clock& clock, std::string executable) {
+PlatformServices linuxPlatformServices(Executor& main, Clock& clock, std::string executable,
+                                       TrustList trust) {
     PlatformServices services;
     Executor* loop = &main;
     Clock* time = &clock;
 
-    services.makeDetection = [loop, time] { return makeSystemMeetingDetection(*loop, *time); };
+    services.makeDetection = [loop, time, trust] {
+        return makeSystemMeetingDetection(*loop, *time, trust);
+    };
     services.makeCapture = [loop] { return makePulseCapture(*loop); };
     services.outputIsBuiltInSpeakers = [] { return PulseOutputTap::outputIsBuiltInSpeakers(); };
     services.makeMic = [loop] { return makePulseMic(*loop); };

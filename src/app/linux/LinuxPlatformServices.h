@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "base/Executor.h"
+#include "detection/AppGenuineness.h"
 #include "session/PlatformServices.h"
 
 #include <string>
@@ -11,7 +12,8 @@ namespace tallyvox::linux_services {
 // The real services of a Linux desktop for the session manager: the sound server for
 // meeting audio, microphone and detection, whisper.cpp, the desktop's notifications,
 // logind's sleep signals, the autostart entry and the Trash. `executable` is what the
-// autostart entry starts.
-PlatformServices linuxPlatformServices(Executor& main, Clock& clock, std::string executable);
+// autostart entry starts; `trust` says which meeting apps are genuine.
+PlatformServices linuxPlatformServices(Executor& main, Clock& clock, std::string executable,
+                                       TrustList trust = AppGenuineness::vendors());
 
 } // namespace tallyvox::linux_services

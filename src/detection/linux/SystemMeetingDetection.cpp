@@ -6,9 +6,11 @@
 
 namespace tallyvox {
 
-std::unique_ptr<MeetingDetectionService> makeSystemMeetingDetection(Executor& main, Clock& clock) {
-    return std::make_unique<NativeMeetingDetection>(
-        main, clock, std::make_shared<PulseProcessList>(), std::make_shared<ProcFs>());
+std::unique_ptr<MeetingDetectionService> makeSystemMeetingDetection(Executor& main, Clock& clock,
+                                                                    TrustList trust) {
+    return std::make_unique<NativeMeetingDetection>(main, clock,
+                                                    std::make_shared<PulseProcessList>(),
+                                                    std::make_shared<ProcFs>(), std::move(trust));
 }
 
 } // namespace tallyvox

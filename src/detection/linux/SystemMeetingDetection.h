@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "base/Executor.h"
+#include "detection/AppGenuineness.h"
 #include "detection/MeetingDetectionService.h"
 
 #include <memory>
@@ -9,7 +10,8 @@
 namespace tallyvox {
 
 // The product's detection: the sound server's streams, /proc, and the makers' trust list.
-std::unique_ptr<MeetingDetectionService> makeSystemMeetingDetection(Executor& main,
-                                                                    Clock& clock = Clock::system());
+std::unique_ptr<MeetingDetectionService>
+makeSystemMeetingDetection(Executor& main, Clock& clock = Clock::system(),
+                           TrustList trust = AppGenuineness::vendors());
 
 } // namespace tallyvox

@@ -1,0 +1,81 @@
+// tallyvox-cli models: what is on disk, and downloading with a progress bar.
+
+#include "Commands.h"
+
+#include "base/EventLoop.h"
+#include "transcription/ModelHash.h"
+#include "transcription/WhisperManager.h"
+
+#include <cstdio>
+#include <iostream>
+
+namespace tallyvox::cli {
+namespace {
+std::string megabytes(std::int64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    return text;
+}
+
+int listModels() {
+    std::cout << "Models folder: " << WhisperModel::directory().string() << "\n";
+    auto row = [](std::string_view name, const std::filesystem::path& file, std::string_view sha256,
+                  bool present) {
+        std::int64_t size = fileSizeOrZero(file);
+        std::string state = size == 0                          ? "missing"
+                            : !present                         ? "too small"
+                            : ModelHash::matches(file, sha256) ? "ok"
+                                                               : "digest differs";
+        std::printf("%-22s %10s  %s\n", std::string(name).c_str(),
+                    size ? megabytes(size).c_str() : "-", state.c_str());
+    };
+    for (auto model : WhisperModel::all())
+        row(model.rawValue(), model.localURL(), model.sha256(), model.isDownloaded());
+    row("vad", VADModel::localURL(), VADModel::sha256, VADModel::isDownloaded());
+    return ok;
+}
+
+int downloadModel(const std::string& name) {
+    auto model = WhisperModel::fromRaw(name);
+    if (!model) {
+        std::cerr << "Unknown model \"" << name << "\"\n";
+        return unknownModel;
+    }
+    if (!WhisperManager::missingLabel(*model, false)) {
+        std::cout << "Already downloaded.\n";
+        return ok;
+    }
+    EventLoop loop;
+    WhisperManager manager(loop);
+    auto bar = manager.progress.observe([](double value) {
+        int filled = static_cast<int>(value * 40);
+        std::fprintf(stderr, "\r[%s%s] %3.0f%%",
+                     std::string(static_cast<size_t>(filled), '#').c_str(),
+                     std::string(static_cast<size_t>(40 - filled), ' ').c_str(), value * 100);
+    });
+    auto done = manager.downloading.observe([&](bool running) {
+        if (!running)
+            loop.quit();
+    });
+    manager.download(*model, false);
+    if (manager.downloading.get())
+        loop.run();
+    std::fprintf(stderr, "\n");
+    if (auto error = manager.downloadError.get()) {
+        std::cerr << *error << "\n";
+        return failed;
+    }
+    return ok;
+}
+
+} // namespace
+
+int modelsCommand(const std::vector<std::string>& args) {
+    if (args.empty() || (args.size() == 1 && args[0] == "list"))
+        return listModels();
+    if (args.size() == 2 && args[0] == "download")
+        return downloadModel(args[1]);
+    return usage();
+}
+
+} // namespace tallyvox::cli

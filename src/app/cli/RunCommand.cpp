@@ -1,0 +1,222 @@
+// tallyvox-cli run: the headless mode. One session manager with the desktop's real services
+// on the command line's own loop; what happens is printed as it happens.
+
+#include "Commands.h"
+
+#include "app/linux/LinuxPlatformServices.h"
+#include "base/EventLoop.h"
+#include "base/Log.h"
+#include "session/AppLifecycleManager.h"
+#include "settings/AppInfo.h"
+#include "settings/ConsentManager.h"
+#include "transcription/WhisperContext.h"
+#include "transcripts/TranscriptFormat.h"
+
+#include <csignal>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <pthread.h>
+#include <set>
+#include <thread>
+#include <unistd.h>
+
+namespace tallyvox::cli {
+
+namespace {
+
+std::string executablePath() {
+    std::error_code error;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? "tallyvox-cli" : self.string();
+}
+
+void say(const std::string& line) {
+    std::cout << line << std::endl;
+}
+
+// Asks at the terminal, one meeting at a time, whether a detected meeting may be
+// transcribed. Answers arrive from a reader thread through the main loop.
+class ConsentPrompt {
+public:
+    ConsentPrompt(EventLoop& loop, std::shared_ptr<AppLifecycleManager> manager)
+        : loop_(loop)
+        , manager_(std::move(manager)) {}
+
+    void offer(const DetectedMeeting& meeting) {
+        if (pending_ || manager_->session.get() || manager_->finishing.get())
+            return;
+        pending_ = meeting;
+        std::cout << rawValue(meeting.platform) << " meeting detected (" << meeting.id()
+                  << "). Start transcription? Confirm that all participants know this meeting "
+                     "is being transcribed and have agreed [y/N]: "
+                  << std::flush;
+    }
+
+    void answer(const std::string& line) {
+        auto meeting = std::exchange(pending_, std::nullopt);
+        if (!meeting)
+            return;
+        bool yes = line == "y" || line == "Y" || line == "yes";
+        // The meeting may have ended while the question stood.
+        const auto& running = manager_->detection().meetings.get();
+        bool stillThere = std::find(running.begin(), running.end(), *meeting) != running.end();
+        if (!yes || !stillThere) {
+            say(yes ? "That meeting has ended." : "Not transcribing " + meeting->id() + ".");
+            return;
+        }
+        if (auto consent = ConsentManager::confirm(*meeting, true, Clock::system().now()))
+            manager_->start(*meeting, *consent);
+    }
+
+    void withdraw(const std::vector<DetectedMeeting>& running) {
+        if (pending_ && std::find(running.begin(), running.end(), *pending_) == running.end()) {
+            pending_.reset();
+            say("\nThe meeting ended before it was confirmed.");
+        }
+    }
+
+private:
+    EventLoop& loop_;
+    std::shared_ptr<AppLifecycleManager> manager_;
+    std::optional<DetectedMeeting> pending_;
+};
+
+// Ctrl-C and termination requests, turned into tasks on the main loop. The signals are
+// blocked in every thread (before any is started) and taken by this one thread.
+void watchSignals(EventLoop& loop, std::function<void(int)> onSignal) {
+    std::thread([&loop, onSignal] {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGINT);
+        sigaddset(&set, SIGTERM);
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&set, &signal) != 0)
+                continue;
+            loop.post([onSignal, signal] { onSignal(signal); });
+        }
+    }).detach();
+}
+
+} // namespace
+
+int runCommand(const std::vector<std::string>& args) {
+    // --model/--vad load these files instead of the models folder's; --trust-zoom and
+    // --trust-teams accept one more executable as that maker's app (for trying it out with
+    // a stand-in program; a real install is recognised without them).
+    std::optional<std::filesystem::path> modelFile, vadFile;
+    TrustList trust = AppGenuineness::vendors();
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (i + 1 >= args.size())
+            return usage();
+        const std::string& value = args[++i];
+        if (args[i - 1] == "--model")
+            modelFile = value;
+        else if (args[i - 1] == "--vad")
+            vadFile = value;
+        else if (args[i - 1] == "--trust-zoom" || args[i - 1] == "--trust-teams")
+            trust.push_back({args[i - 1] == "--trust-zoom" ? Platform::zoom : Platform::teams,
+                             {},
+                             {},
+                             {},
+                             {std::filesystem::absolute(value).string()}});
+        else
+            return usage();
+    }
+
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGINT);
+    sigaddset(&blocked, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
+
+    EventLoop loop;
+    Clock& clock = Clock::system();
+    auto services = linux_services::linuxPlatformServices(loop, clock, executablePath(), trust);
+    if (modelFile || vadFile) {
+        services.loadRecognizer = [modelFile, vadFile](WhisperModel model) {
+            return whisperLoader(modelFile.value_or(model.localURL()),
+                                 vadFile.value_or(VADModel::localURL()))(model);
+        };
+    }
+    auto manager = AppLifecycleManager::make(loop, clock, std::move(services));
+    say("Tallyvox " + AppInfo::summary() + " is watching for Zoom and Teams meetings. " +
+        (manager->automatic.get() ? "Standing consent is on: meetings are transcribed "
+                                    "automatically."
+                                  : "Each meeting asks before it is transcribed.") +
+        " Ctrl-C quits.");
+
+    std::vector<Subscription> watching;
+    ConsentPrompt prompt(loop, manager);
+    bool interactive = ::isatty(STDIN_FILENO);
+
+    std::set<std::string> known;
+    watching.push_back(
+        manager->detection().meetings.observe([&](const std::vector<DetectedMeeting>& now) {
+            std::set<std::string> current;
+            for (const auto& meeting : now) {
+                current.insert(meeting.id());
+                if (known.count(meeting.id()))
+                    continue;
+                say("Meeting detected: " + meeting.appName + " (" + meeting.id() + ")");
+                if (!manager->automatic.get() && interactive)
+                    prompt.offer(meeting);
+            }
+            for (const auto& id : known)
+                if (!current.count(id))
+                    say("Meeting ended: " + id);
+            known = std::move(current);
+            prompt.withdraw(now);
+        }));
+    watching.push_back(manager->session.observe([&](const auto& session) {
+        if (session)
+            say(session->pausedAt ? "Paused" : "Transcribing " + session->meeting.id());
+    }));
+    watching.push_back(manager->transcript.observe([&](const auto& record) {
+        if (record)
+            say("Transcript: " + record->fileURL.string());
+    }));
+    watching.push_back(manager->finishing.observe([&](bool finishing) {
+        if (finishing)
+            say("Finishing the transcript…");
+        else if (manager->transcript.get())
+            say("Saved: " + manager->transcript.get()->fileURL.string());
+    }));
+    watching.push_back(manager->lastError.observe([&](const auto& error) {
+        if (error)
+            say("Error: " + *error);
+    }));
+    size_t shown = 0;
+    watching.push_back(manager->segments.observe([&](const auto& lines) {
+        if (lines.size() < shown)
+            shown = 0;
+        for (; shown < lines.size(); ++shown)
+            say("[" + TranscriptFormat::timestamp(lines[shown].start) + "] " +
+                manager->speakerName(lines[shown].speaker) + ": " + lines[shown].text);
+    }));
+
+    if (interactive)
+        std::thread([&loop, &prompt] {
+            std::string line;
+            while (std::getline(std::cin, line))
+                loop.post([&prompt, line] { prompt.answer(line); });
+        }).detach();
+
+    bool quitting = false;
+    watchSignals(loop, [&](int) {
+        if (quitting) {
+            say("Quitting without waiting.");
+            std::_Exit(130);
+        }
+        quitting = true;
+        say("Quitting…");
+        manager->finishForQuit([&loop] { loop.quit(); });
+    });
+
+    loop.run();
+    watching.clear();
+    return ok;
+}
+
+} // namespace tallyvox::cli

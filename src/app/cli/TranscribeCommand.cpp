@@ -1,0 +1,248 @@
+// tallyvox-cli transcribe: an audio file through the same engine a live session uses.
+
+#include "AudioFile.h"
+#include "Commands.h"
+#include "FastForwardQueue.h"
+
+#include "base/Error.h"
+#include "base/Log.h"
+#include "transcription/TranscriptionEngine.h"
+#include "transcription/WhisperContext.h"
+#include "transcription/WhisperManager.h"
+#include "transcripts/TranscriptFormat.h"
+#include "transcripts/TranscriptManager.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <future>
+#include <iostream>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+namespace tallyvox::cli {
+namespace {
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Times the recognition calls themselves, so the cost around them can be measured.
+class TimedRecognizer : public Recognizer {
+public:
+    TimedRecognizer(std::unique_ptr<Recognizer> inner, std::atomic<double>& spent)
+        : inner_(std::move(inner))
+        , spent_(spent) {}
+    std::optional<std::vector<SpeechRange>> speech(std::span<const float> samples) override {
+        return inner_->speech(samples);
+    }
+    std::vector<WhisperSegment> transcribe(std::span<const float> samples,
+                                           const std::string& language,
+                                           const std::string& prompt) override {
+        double start = now();
+        auto result = inner_->transcribe(samples, language, prompt);
+        spent_ = spent_ + (now() - start);
+        return result;
+    }
+    std::map<std::string, float>
+    languageProbabilities(std::span<const float> samples,
+                          const std::vector<std::string>& among) override {
+        return inner_->languageProbabilities(samples, among);
+    }
+
+private:
+    std::unique_ptr<Recognizer> inner_;
+    std::atomic<double>& spent_;
+};
+
+std::string render(const std::vector<TranscriptSegment>& lines, const std::string& format) {
+    // Subtitles are the same as a meeting's export; lines of a file have no speakers.
+    if (format == "srt")
+        return TranscriptManager::srt(lines, [](int) { return std::string(); });
+    std::string out;
+    for (const auto& line : lines) {
+        std::string text = TranscriptFormat::oneLine(line.text);
+        if (format == "md")
+            out += "**" + TranscriptFormat::timestamp(line.start) + "** " + text + "\n\n";
+        else
+            out += "[" + TranscriptFormat::timestamp(line.start) + "] " + text + "\n";
+    }
+    return out;
+}
+
+} // namespace
+
+int transcribeCommand(const std::vector<std::string>& args) {
+    if (args.empty())
+        return usage();
+    std::filesystem::path input = args[0];
+    std::string modelArg = "small", language = "en", format = "txt";
+    std::optional<std::filesystem::path> vadFile, output;
+    double chunk = 20;
+    bool realtime = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& key = args[i];
+        bool hasValue = i + 1 < args.size();
+        if (key == "--realtime")
+            realtime = true;
+        else if (!hasValue)
+            return usage();
+        else if (key == "--model")
+            modelArg = args[++i];
+        else if (key == "--vad")
+            vadFile = args[++i];
+        else if (key == "--language")
+            language = args[++i];
+        else if (key == "--output")
+            output = args[++i];
+        else if (key == "--format")
+            format = args[++i];
+        else if (key == "--chunk") {
+            try {
+                chunk = std::stod(args[++i]);
+            } catch (const std::exception&) {
+                return usage();
+            }
+            if (!(chunk >= 1 && chunk <= 30))
+                return usage();
+        } else
+            return usage();
+    }
+    if (format != "txt" && format != "md" && format != "srt")
+        return usage();
+
+    // A known name means the models folder; anything else is a path, used as it is.
+    WhisperModel model = WhisperModel::tiny;
+    std::filesystem::path modelFile;
+    if (auto named = WhisperModel::fromRaw(modelArg)) {
+        model = *named;
+        modelFile = model.localURL();
+        if (!model.isDownloaded()) {
+            std::cerr << "The Whisper " << model.title() << " model is not downloaded; run "
+                      << "tallyvox-cli models download " << model.rawValue() << "\n";
+            return missingFile;
+        }
+    } else if (modelArg.find('/') != std::string::npos || modelArg.ends_with(".bin")) {
+        modelFile = modelArg;
+        if (!std::filesystem::is_regular_file(modelFile)) {
+            std::cerr << "No model file at " << modelFile.string() << "\n";
+            return missingFile;
+        }
+    } else {
+        std::cerr << "Unknown model \"" << modelArg << "\"; known models:";
+        for (auto known : WhisperModel::all())
+            std::cerr << " " << known.rawValue();
+        std::cerr << "\n";
+        return unknownModel;
+    }
+    if (!std::filesystem::exists(input)) {
+        std::cerr << "No such file: " << input.string() << "\n";
+        return missingFile;
+    }
+
+    double wallStart = now();
+    std::vector<float> audio;
+    try {
+        audio = AudioFile::read16kMono(input);
+    } catch (const Error& error) {
+        std::cerr << error.what() << "\n";
+        return failed;
+    }
+    const double total = static_cast<double>(audio.size()) / 16000.0;
+
+    std::atomic<size_t> fed{0};
+    std::atomic<double> whisperSeconds{0};
+    std::mutex linesMutex;
+    std::vector<TranscriptSegment> lines;
+    bool progressShown = ::isatty(STDERR_FILENO) && total > 60;
+
+    EngineOptions options;
+    options.model = model;
+    options.language = language;
+    options.chunkSeconds = chunk;
+    options.diarize = false;
+    TranscriptionEngine::Dependencies deps;
+    auto loader = whisperLoader(modelFile, vadFile ? *vadFile : VADModel::localURL());
+    deps.loadRecognizer = [loader, &whisperSeconds](WhisperModel m) -> std::unique_ptr<Recognizer> {
+        return std::make_unique<TimedRecognizer>(loader(m), whisperSeconds);
+    };
+    deps.stopwatch = now;
+
+    // The engine pulls audio every second as in a live session; without --realtime its
+    // seconds pass as fast as recognition allows.
+    std::shared_ptr<FastForwardQueue> fastQueue;
+    if (!realtime) {
+        fastQueue = std::make_shared<FastForwardQueue>();
+        deps.queue = fastQueue;
+    }
+    double feedStart = now();
+    auto drain = [&]() -> std::vector<float> {
+        size_t from = fed.load();
+        size_t to = realtime ? static_cast<size_t>((now() - feedStart) * 16000.0) : from + 16000;
+        to = std::min(std::max(to, from), audio.size());
+        fed = to;
+        return {audio.begin() + static_cast<std::ptrdiff_t>(from),
+                audio.begin() + static_cast<std::ptrdiff_t>(to)};
+    };
+    auto engine = TranscriptionEngine::make(
+        drain, options, [&] { return static_cast<double>(fed.load()) / 16000.0; },
+        [&](std::vector<TranscriptSegment> committed) {
+            std::lock_guard lock(linesMutex);
+            for (auto& line : committed) {
+                std::cout << "[" << TranscriptFormat::timestamp(line.start) << "] "
+                          << TranscriptFormat::oneLine(line.text) << std::endl;
+                lines.push_back(std::move(line));
+            }
+        },
+        deps);
+
+    std::promise<std::exception_ptr> started;
+    engine->start([&](std::exception_ptr error) { started.set_value(error); });
+    if (auto error = started.get_future().get()) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::exception& e) {
+            std::cerr << e.what() << "\n";
+        }
+        return failed;
+    }
+    feedStart = now();
+    while (fed.load() < audio.size()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (progressShown)
+            std::fprintf(stderr, "\r%.0f of %.0f s", static_cast<double>(fed.load()) / 16000.0,
+                         total);
+    }
+    if (progressShown)
+        std::fprintf(stderr, "\n");
+
+    std::promise<TranscriptionEngine::StopResult> stopped;
+    engine->stop(
+        [&](TranscriptionEngine::StopResult result) { stopped.set_value(std::move(result)); });
+    auto result = stopped.get_future().get();
+    double wall = now() - wallStart;
+
+    for (const auto& [name, stats] : result.stats)
+        std::fprintf(
+            stderr,
+            "%s: audio %.2f s, received %.2f s, processed %.2f s, speech %.2f s, windows %d, "
+            "segments %d, phantoms dropped %d\n",
+            name.c_str(), total, stats.receivedSeconds, stats.processedSeconds, stats.speechSeconds,
+            stats.windows, stats.segments, stats.phantomDropped);
+    std::fprintf(stderr, "wall %.3f s, whisper %.3f s, ratio %.4f\n", wall, whisperSeconds.load(),
+                 whisperSeconds.load() > 0 ? wall / whisperSeconds.load() : 0.0);
+
+    if (output) {
+        std::ofstream out(*output, std::ios::binary | std::ios::trunc);
+        out << render(lines, format);
+        if (!out.flush()) {
+            std::cerr << "Couldn't write " << output->string() << "\n";
+            return failed;
+        }
+    }
+    return ok;
+}
+
+} // namespace tallyvox::cli
