@@ -84,8 +84,9 @@ private:
 
 // Ctrl-C and termination requests, turned into tasks on the main loop. The signals are
 // blocked in every thread (before any is started) and taken by this one thread.
-void watchSignals(EventLoop& loop, std::function<void(int)> onSignal) {
-    std::thread([&loop, onSignal] {
+void watchSignals(std::shared_ptr<EventLoop> loop, std::function<void(int)> onSignal) {
+    // The thread keeps the loop alive: a late signal only queues a task nobody runs.
+    std::thread([loop, onSignal] {
         sigset_t set;
         sigemptyset(&set);
         sigaddset(&set, SIGINT);
@@ -94,7 +95,7 @@ void watchSignals(EventLoop& loop, std::function<void(int)> onSignal) {
             int signal = 0;
             if (sigwait(&set, &signal) != 0)
                 continue;
-            loop.post([onSignal, signal] { onSignal(signal); });
+            loop->post([onSignal, signal] { onSignal(signal); });
         }
     }).detach();
 }
@@ -131,7 +132,8 @@ int runCommand(const std::vector<std::string>& args) {
     sigaddset(&blocked, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
 
-    EventLoop loop;
+    auto sharedLoop = std::make_shared<EventLoop>();
+    EventLoop& loop = *sharedLoop;
     Clock& clock = Clock::system();
     auto services = linux_services::linuxPlatformServices(loop, clock, executablePath(), trust);
     if (modelFile || vadFile) {
@@ -173,9 +175,12 @@ int runCommand(const std::vector<std::string>& args) {
         if (session)
             say(session->pausedAt ? "Paused" : "Transcribing " + session->meeting.id());
     }));
+    std::filesystem::path announced;
     watching.push_back(manager->transcript.observe([&](const auto& record) {
-        if (record)
-            say("Transcript: " + record->fileURL.string());
+        if (record && record->fileURL != announced) {
+            announced = record->fileURL;
+            say("Transcript: " + announced.string());
+        }
     }));
     watching.push_back(manager->finishing.observe([&](bool finishing) {
         if (finishing)
@@ -197,14 +202,15 @@ int runCommand(const std::vector<std::string>& args) {
     }));
 
     if (interactive)
-        std::thread([&loop, &prompt] {
+        // Answers queued after the loop ended are never run, so `prompt` is not touched then.
+        std::thread([sharedLoop, &prompt] {
             std::string line;
             while (std::getline(std::cin, line))
-                loop.post([&prompt, line] { prompt.answer(line); });
+                sharedLoop->post([&prompt, line] { prompt.answer(line); });
         }).detach();
 
     bool quitting = false;
-    watchSignals(loop, [&](int) {
+    watchSignals(sharedLoop, [&](int) {
         if (quitting) {
             say("Quitting without waiting.");
             std::_Exit(130);

@@ -1,0 +1,303 @@
+// `tallyvox-cli run` end to end against a real sound server: a copy of pacat named "zoom"
+// records and plays, the command line transcribes it under standing consent and writes its
+// files. Run through scripts/with-sound-server.
+#include "fakes/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+
+namespace tallyvox {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ScopedEnv;
+using testing::TempDir;
+using Steady = std::chrono::steady_clock;
+
+double since(Steady::time_point start) {
+    return std::chrono::duration<double>(Steady::now() - start).count();
+}
+
+// Polls `done` until it holds or `seconds` pass; the machine may be slow and busy.
+template <class Done> bool waitFor(double seconds, Done done) {
+    auto deadline = Steady::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (Steady::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+std::string readText(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A child process with its standard streams on files; killed and reaped when it goes.
+class Child {
+public:
+    Child(std::vector<std::string> argv, const fs::path& in = "/dev/null",
+          const fs::path& out = "/dev/null", const fs::path& err = "/dev/null") {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        std::vector<char*> args;
+        for (auto& arg : argv)
+            args.push_back(arg.data());
+        args.push_back(nullptr);
+        int error = ::posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(error, 0) << "could not start " << argv[0];
+        if (error)
+            pid_ = 0;
+    }
+    ~Child() { kill(SIGKILL); }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t pid() const { return pid_; }
+    void signal(int number) {
+        if (pid_ > 0 && !status_)
+            ::kill(pid_, number);
+    }
+    // Signals it and waits for it to go.
+    void kill(int number) {
+        signal(number);
+        if (pid_ > 0 && !status_)
+            exitStatus(60);
+    }
+    // The exit code (or -signal), once it has exited within `seconds`.
+    std::optional<int> exitStatus(double seconds) {
+        waitFor(seconds, [&] {
+            int raw = 0;
+            if (!status_ && pid_ > 0 && ::waitpid(pid_, &raw, WNOHANG) == pid_)
+                status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
+            return status_.has_value();
+        });
+        return status_;
+    }
+
+private:
+    pid_t pid_ = 0;
+    std::optional<int> status_;
+};
+
+int runToEnd(std::vector<std::string> argv) {
+    Child child(std::move(argv));
+    return child.exitStatus(120).value_or(-1000);
+}
+
+bool serverAnswers() {
+    return runToEnd({"pactl", "info"}) == 0;
+}
+
+struct HeadlessRun : ::testing::Test {
+    TempDir dir;
+    ScopedEnv home{"HOME", dir.path().string()};
+    ScopedEnv config{"XDG_CONFIG_HOME", (dir / "config").string()};
+    ScopedEnv data{"XDG_DATA_HOME", (dir / "data").string()};
+    fs::path zoom = dir / "zoom";
+    fs::path out = dir / "run.out";
+    fs::path err = dir / "run.err";
+    const double speechSeconds = 9.0;
+    fs::path speech = dir / "speech48.wav";
+
+    void SetUp() override {
+        if (!serverAnswers()) {
+            const char* required = std::getenv("TALLYVOX_REQUIRE_SOUND_SERVER");
+            if (required && std::string(required) == "1")
+                FAIL() << "no sound server answers";
+            GTEST_SKIP() << "no sound server; run through scripts/with-sound-server";
+        }
+        auto models = dir / "data/Tallyvox/Models";
+        fs::create_directories(models);
+        fs::copy_file(TALLYVOX_TEST_MODEL, models / "ggml-tiny.bin");
+        fs::copy_file(fs::path(TALLYVOX_SHARED_DIR) / "models/ggml-silero-v6.2.0.bin",
+                      models / "ggml-silero-v6.2.0.bin");
+        ASSERT_EQ(cli({"settings", "set", "whisperModel", "tiny"}), 0);
+        ASSERT_EQ(cli({"settings", "set", "diarize", "false"}), 0);
+        ASSERT_EQ(cli({"consent", "standing", "on", "--yes"}), 0);
+
+        // A copy, not a link: /proc/PID/exe must name this file.
+        fs::copy_file("/usr/bin/pacat", zoom);
+        fs::permissions(zoom, fs::perms::owner_all);
+
+        // Speech padded to an exact length, at the rate and channels a meeting app plays.
+        auto raw = (dir / "speech.wav").string();
+        ASSERT_EQ(runToEnd({"espeak-ng", "-w", raw,
+                            "Hello everyone, thanks for joining. Today we review the roadmap and "
+                            "the sprint. The design team will show the new prototype next week."}),
+                  0);
+        ASSERT_EQ(runToEnd({"sox", raw, "-r", "48000", "-c", "2", speech.string(), "pad", "0", "10",
+                            "trim", "0", std::to_string(speechSeconds)}),
+                  0);
+    }
+
+    int cli(std::vector<std::string> args) {
+        args.insert(args.begin(), TALLYVOX_CLI);
+        return runToEnd(std::move(args));
+    }
+
+    std::unique_ptr<Child> startRun(std::vector<std::string> args) {
+        args.insert(args.begin(), {TALLYVOX_CLI, "run", "--trust-zoom", zoom.string()});
+        return std::make_unique<Child>(std::move(args), "/dev/null", out, err);
+    }
+
+    std::string output() const { return readText(out); }
+    std::string report() const {
+        return "\n--- stdout\n" + output() + "\n--- stderr\n" + readText(err);
+    }
+    bool printed(const std::string& text) const { return output().find(text) != std::string::npos; }
+
+    // The meeting app: a recorder, and a player of silence (a meeting is an app that both
+    // records and plays); returns once the run transcribes it.
+    struct Meeting {
+        std::unique_ptr<Child> recorder, silence;
+        bool started = false;
+    };
+    Meeting startMeeting() {
+        Meeting meeting;
+        meeting.recorder = std::make_unique<Child>(
+            std::vector<std::string>{zoom.string(), "--record"}, "/dev/null", "/dev/null");
+        meeting.silence = std::make_unique<Child>(
+            std::vector<std::string>{zoom.string(), "--playback"}, "/dev/zero");
+        meeting.started = waitFor(60, [&] {
+            return printed("Transcribing Zoom-" + std::to_string(meeting.recorder->pid()) + "\n");
+        });
+        return meeting;
+    }
+
+    // The one transcript (or its diagnostics) the run saved.
+    fs::path saved(bool diagnostics) const {
+        std::vector<fs::path> found;
+        auto root = dir / "Documents/Tallyvox";
+        if (fs::exists(root))
+            for (const auto& entry : fs::recursive_directory_iterator(root)) {
+                auto name = entry.path().filename().string();
+                if (name.ends_with(".txt") && name.ends_with(".diagnostics.txt") == diagnostics)
+                    found.push_back(entry.path());
+            }
+        EXPECT_EQ(found.size(), 1u) << (diagnostics ? "diagnostics" : "transcripts");
+        return found.empty() ? fs::path() : found.front();
+    }
+    std::string transcript() const { return readText(saved(false)); }
+    std::string diagnostics() const { return readText(saved(true)); }
+};
+
+double receivedSeconds(const std::string& diagnostics) {
+    std::smatch match;
+    if (!std::regex_search(diagnostics, match, std::regex("received ([0-9.]+) s of")))
+        return -1;
+    return std::stod(match[1]);
+}
+
+void expectCompleteHeader(const std::string& transcript) {
+    EXPECT_TRUE(transcript.starts_with("Meeting: Zoom Meeting\nPlatform: Zoom\n")) << transcript;
+    EXPECT_TRUE(std::regex_search(transcript, std::regex("\nEnd: [0-9]+:[0-9]{2} [AP]M\n")))
+        << transcript;
+    EXPECT_TRUE(std::regex_search(
+        transcript, std::regex("\nConsent: Automatic transcription \\(standing consent given by "
+                               "user on [0-9]+ [A-Z][a-z]+ [0-9]{4}\\)\n")))
+        << transcript;
+}
+
+} // namespace
+
+TEST_F(HeadlessRun, TranscribesAMeetingFromStartToHangUpUnderStandingConsent) {
+    auto run = startRun({});
+    auto meeting = startMeeting();
+    ASSERT_TRUE(meeting.started) << report();
+    std::string id = "Zoom-" + std::to_string(meeting.recorder->pid());
+
+    // The silence played since the capture started is received too: bound it.
+    auto transcribingSeen = Steady::now();
+    meeting.silence->kill(SIGKILL);
+    double silence = since(transcribingSeen) + 0.5;
+    Child player({zoom.string(), "--playback", speech.string(), "--file-format=wav"});
+    ASSERT_EQ(player.exitStatus(60), 0);
+    // The app stays in the call, silent, until the server has let go of its stream.
+    EXPECT_TRUE(waitFor(30, [&] {
+        return readText(err).find("Meeting app sound from: nobody") != std::string::npos;
+    })) << report();
+
+    auto hungUp = Steady::now();
+    meeting.recorder->kill(SIGKILL);
+    // A process that goes ends its meeting at once, not after the quiet-call delay.
+    ASSERT_TRUE(waitFor(30, [&] { return printed("Meeting ended: " + id + "\n"); })) << report();
+    EXPECT_LT(since(hungUp), 3.0) << report();
+    ASSERT_TRUE(waitFor(180, [&] { return printed("Saved: "); })) << report();
+    run->signal(SIGINT);
+    EXPECT_EQ(run->exitStatus(60), 0) << report();
+
+    auto text = transcript();
+    expectCompleteHeader(text);
+    EXPECT_TRUE(std::regex_search(text, std::regex("\n\n\\[[0-9]{2}:[0-9]{2}:[0-9]{2}\\]\n\\S")))
+        << "no line block:\n"
+        << text;
+    auto numbers = diagnostics();
+    EXPECT_NE(numbers.find("\n3. Transcript\n"), std::string::npos) << numbers;
+    EXPECT_NE(numbers.find("\nHints\n"), std::string::npos) << numbers;
+    double received = receivedSeconds(numbers);
+    EXPECT_GE(received, speechSeconds * 0.97) << numbers;
+    EXPECT_LE(received, speechSeconds * 1.03 + silence) << numbers;
+}
+
+TEST_F(HeadlessRun, WeightlessModelEndsTheTranscriptWithWhyItIsEmpty) {
+    // The random-weight model stays in the models folder, so the start check passes.
+    auto run =
+        startRun({"--model", (fs::path(TALLYVOX_SHARED_DIR) / "models/for-tests-ggml-tiny.bin")});
+    auto meeting = startMeeting();
+    ASSERT_TRUE(meeting.started) << report();
+    meeting.silence->kill(SIGKILL);
+    Child player({zoom.string(), "--playback", speech.string(), "--file-format=wav"});
+    ASSERT_EQ(player.exitStatus(60), 0);
+    meeting.recorder->kill(SIGKILL);
+    ASSERT_TRUE(waitFor(180, [&] { return printed("Saved: "); })) << report();
+    run->signal(SIGINT);
+    EXPECT_EQ(run->exitStatus(60), 0) << report();
+
+    auto text = transcript();
+    expectCompleteHeader(text);
+    EXPECT_TRUE(text.ends_with(
+        "\n\nNo speech was transcribed. Sound was received, but Whisper found no words in it.\n"))
+        << text;
+    EXPECT_GT(receivedSeconds(diagnostics()), speechSeconds * 0.9);
+}
+
+TEST_F(HeadlessRun, CtrlCDuringAMeetingSavesEverythingBeforeExiting) {
+    auto run = startRun({});
+    auto meeting = startMeeting();
+    ASSERT_TRUE(meeting.started) << report();
+    meeting.silence->kill(SIGKILL);
+    Child player({zoom.string(), "--playback", speech.string(), "--file-format=wav"});
+    ASSERT_EQ(player.exitStatus(60), 0);
+
+    run->signal(SIGINT);
+    EXPECT_EQ(run->exitStatus(180), 0) << report();
+    EXPECT_TRUE(printed("Quitting…\n")) << report();
+    EXPECT_TRUE(printed("Saved: ")) << report();
+    auto text = transcript();
+    expectCompleteHeader(text);
+    auto numbers = diagnostics();
+    EXPECT_NE(numbers.find("\n3. Transcript\n"), std::string::npos) << numbers;
+    // The app is still in the call: only the quit ended it.
+    EXPECT_EQ(::kill(meeting.recorder->pid(), 0), 0);
+}
+
+} // namespace tallyvox
