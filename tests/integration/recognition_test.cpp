@@ -1,5 +1,7 @@
 #include "transcription/WhisperContext.h"
 
+#include "fakes/TestAudio.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,18 +12,7 @@ namespace tallyvox {
 namespace {
 
 std::vector<float> jfk() {
-    std::ifstream in(std::string(TALLYVOX_SHARED_DIR) + "/audio/jfk.wav", std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    size_t at = bytes.find("data");
-    std::uint32_t length = 0;
-    std::memcpy(&length, bytes.data() + at + 4, 4);
-    std::vector<float> samples(length / 2);
-    for (size_t i = 0; i < samples.size(); ++i) {
-        std::int16_t value;
-        std::memcpy(&value, bytes.data() + at + 8 + 2 * i, 2);
-        samples[i] = static_cast<float>(value) / 32768.0f;
-    }
-    return samples;
+    return tallyvox::testing::readPcm16Wav(std::string(TALLYVOX_SHARED_DIR) + "/audio/jfk.wav");
 }
 
 TEST(RandomModelRecognition, SegmentsCarryMonotonicWordTimingsInsideThem) {

@@ -2,6 +2,8 @@
 #include "fakes/TempDir.h"
 #include "transcription/WhisperContext.h"
 
+#include "fakes/TestAudio.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -17,20 +19,8 @@ const std::filesystem::path shared(TALLYVOX_SHARED_DIR);
 const std::filesystem::path weightless = shared / "models" / "for-tests-ggml-tiny.bin";
 const std::filesystem::path silero = shared / "models" / "ggml-silero-v6.2.0.bin";
 
-// The 16-bit samples of the "data" chunk of the 16 kHz mono test recording.
 std::vector<float> jfk() {
-    std::ifstream in(shared / "audio" / "jfk.wav", std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    size_t at = bytes.find("data");
-    std::uint32_t length = 0;
-    std::memcpy(&length, bytes.data() + at + 4, 4);
-    std::vector<float> samples(length / 2);
-    for (size_t i = 0; i < samples.size(); ++i) {
-        std::int16_t value;
-        std::memcpy(&value, bytes.data() + at + 8 + 2 * i, 2);
-        samples[i] = static_cast<float>(value) / 32768.0f;
-    }
-    return samples;
+    return tallyvox::testing::readPcm16Wav(shared / "audio" / "jfk.wav");
 }
 
 WhisperWords::Token token(std::string bytes, std::int64_t t0, std::int64_t t1) {

@@ -229,40 +229,41 @@ struct PulseProcessList::Impl {
 
     bool keep(const Stream& stream) const { return stream.pid != ownPid; }
 
-    static void sinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* data) {
-        auto* self = static_cast<Impl*>(data);
-        if (eol < 0)
-            self->listFailed = true;
-        if (eol) {
-            self->finishOne();
-            return;
-        }
+    // Sink inputs and source outputs describe their client the same way.
+    template <class Info> static Stream streamOf(const Info* info, Stream::Direction direction) {
         Stream stream;
-        stream.direction = Stream::Direction::playing;
+        stream.direction = direction;
         stream.index = info->index;
         stream.pid = pidProperty(info->proplist);
         stream.binary = property(info->proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
         stream.appName = property(info->proplist, PA_PROP_APPLICATION_NAME);
         stream.corked = info->corked != 0;
+        return stream;
+    }
+
+    // True when the listing is over (the end, or a failure).
+    bool listEnded(int eol) {
+        if (eol < 0)
+            listFailed = true;
+        if (eol)
+            finishOne();
+        return eol != 0;
+    }
+
+    static void sinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* data) {
+        auto* self = static_cast<Impl*>(data);
+        if (self->listEnded(eol))
+            return;
+        Stream stream = streamOf(info, Stream::Direction::playing);
         if (self->keep(stream))
             self->playing.push_back(std::move(stream));
     }
 
     static void sourceOutput(pa_context*, const pa_source_output_info* info, int eol, void* data) {
         auto* self = static_cast<Impl*>(data);
-        if (eol < 0)
-            self->listFailed = true;
-        if (eol) {
-            self->finishOne();
+        if (self->listEnded(eol))
             return;
-        }
-        Stream stream;
-        stream.direction = Stream::Direction::recording;
-        stream.index = info->index;
-        stream.pid = pidProperty(info->proplist);
-        stream.binary = property(info->proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
-        stream.appName = property(info->proplist, PA_PROP_APPLICATION_NAME);
-        stream.corked = info->corked != 0;
+        Stream stream = streamOf(info, Stream::Direction::recording);
         // Only the index for now; the source list fills in the rest.
         stream.source = Source{info->source, {}, {}, false, false};
         if (self->keep(stream))
@@ -271,12 +272,8 @@ struct PulseProcessList::Impl {
 
     static void source(pa_context*, const pa_source_info* info, int eol, void* data) {
         auto* self = static_cast<Impl*>(data);
-        if (eol < 0)
-            self->listFailed = true;
-        if (eol) {
-            self->finishOne();
+        if (self->listEnded(eol))
             return;
-        }
         Source source;
         source.index = info->index;
         source.name = info->name ? info->name : "";
