@@ -285,15 +285,16 @@ void PulseConnection::record(const std::string& source, double sampleRate, int c
     Impl::Lock lock(impl_->loop);
     impl_->closeStreamLocked();
 
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_FLOAT32NE;
-    spec.rate = static_cast<uint32_t>(sampleRate);
-    spec.channels = static_cast<uint8_t>(channels);
+    pa_sample_spec sampleFormat{};
+    sampleFormat.format = PA_SAMPLE_FLOAT32NE;
+    sampleFormat.rate = static_cast<uint32_t>(sampleRate);
+    sampleFormat.channels = static_cast<uint8_t>(channels);
     if (sampleRate < 1 || channels < 1 || channels > static_cast<int>(PA_CHANNELS_MAX) ||
-        !pa_sample_spec_valid(&spec))
+        !pa_sample_spec_valid(&sampleFormat))
         throw Failure{"create record stream", PA_ERR_INVALID};
 
-    impl_->stream = pa_stream_new(impl_->context, impl_->clientName.c_str(), &spec, nullptr);
+    impl_->stream =
+        pa_stream_new(impl_->context, impl_->clientName.c_str(), &sampleFormat, nullptr);
     if (!impl_->stream)
         throw Failure{"create record stream", impl_->error()};
     impl_->handlers = std::make_shared<StreamHandlers>(std::move(handlers));
@@ -303,7 +304,7 @@ void PulseConnection::record(const std::string& source, double sampleRate, int c
     // Small fragments: the server's default buffering holds back (and can lose) audio.
     pa_buffer_attr attr;
     std::memset(&attr, 0xff, sizeof attr);
-    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(20000, &spec));
+    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(20000, &sampleFormat));
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(impl_->stream, source.c_str(), &attr, flags) < 0) {
         int code = impl_->error();
