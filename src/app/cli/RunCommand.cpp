@@ -196,9 +196,12 @@ int runCommand(const std::vector<std::string>& args) {
     watching.push_back(manager->segments.observe([&](const auto& lines) {
         if (lines.size() < shown)
             shown = 0;
-        for (; shown < lines.size(); ++shown)
-            say("[" + TranscriptFormat::timestamp(lines[shown].start) + "] " +
-                manager->speakerName(lines[shown].speaker) + ": " + lines[shown].text);
+        // Like the transcript file: a name only where the line has a speaker.
+        for (; shown < lines.size(); ++shown) {
+            const auto& line = lines[shown];
+            std::string who = line.speaker ? manager->speakerName(line.speaker) + ": " : "";
+            say("[" + TranscriptFormat::timestamp(line.start) + "] " + who + line.text);
+        }
     }));
 
     if (interactive)
