@@ -1,12 +1,14 @@
 #include "base/EventLoop.h"
 
+#include <algorithm>
+
 namespace tallyvox {
 
 void EventLoop::schedule(Duration delay, Task task) {
-    auto due = std::chrono::steady_clock::now() +
-               std::chrono::duration_cast<std::chrono::steady_clock::duration>(delay);
+    auto step = std::chrono::duration_cast<std::chrono::steady_clock::duration>(delay);
     {
         std::lock_guard lock(mutex_);
+        auto due = nowLocked() + std::max(step, std::chrono::steady_clock::duration::zero());
         entries_.push(Entry{due, nextOrder_++, std::move(task)});
     }
     wake_.notify_one();
@@ -21,9 +23,13 @@ void EventLoop::run() {
             continue;
         }
         auto due = entries_.top().due;
-        if (due > std::chrono::steady_clock::now()) {
-            wake_.wait_until(lock, due);
-            continue;
+        if (due > nowLocked()) {
+            if (pace_ == Pace::fastForward) {
+                virtualNow_ = due;
+            } else {
+                wake_.wait_until(lock, due);
+                continue;
+            }
         }
         Task task = std::move(const_cast<Entry&>(entries_.top()).task);
         entries_.pop();

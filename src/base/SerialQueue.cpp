@@ -5,8 +5,9 @@
 
 namespace tallyvox {
 
-SerialQueue::SerialQueue(std::string label)
-    : label_(std::move(label)) {
+SerialQueue::SerialQueue(std::string label, EventLoop::Pace pace)
+    : label_(std::move(label))
+    , loop_(pace) {
     std::promise<void> started;
     auto ready = started.get_future();
     thread_ = std::thread([this, &started] {

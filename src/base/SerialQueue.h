@@ -10,7 +10,7 @@ namespace tallyvox {
 // One worker thread that runs its tasks one after another, in the order posted.
 class SerialQueue : public Executor {
 public:
-    explicit SerialQueue(std::string label);
+    explicit SerialQueue(std::string label, EventLoop::Pace pace = EventLoop::Pace::realTime);
     ~SerialQueue() override; // drops pending tasks, waits for the running one
 
     const std::string& label() const { return label_; }
@@ -24,6 +24,7 @@ protected:
 private:
     std::string label_;
     struct Loop : EventLoop {
+        using EventLoop::EventLoop;
         using EventLoop::schedule;
     } loop_;
     std::thread thread_;

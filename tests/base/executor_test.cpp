@@ -128,3 +128,23 @@ TEST(EventLoop, QuitFromATaskEndsRunAndPostsFromOtherThreadsArrive) {
     other.join();
     EXPECT_EQ(seen, (std::vector<int>{1, 2}));
 }
+
+TEST(SerialQueue, FastForwardRunsTimersInOrderWithoutWaiting) {
+    SerialQueue queue("com.tallyvox.test", EventLoop::Pace::fastForward);
+    std::vector<int> ticks;
+    std::promise<void> done;
+    auto started = std::chrono::steady_clock::now();
+    TaskHandle timer;
+    queue.sync([&] {
+        timer = queue.repeating(Executor::Duration(1000.0), [&] { ticks.push_back(1); });
+        queue.postAfter(Executor::Duration(3600.0), [&] {
+            ticks.push_back(2);
+            timer.cancel();
+            done.set_value();
+        });
+    });
+    done.get_future().wait();
+    queue.sync([] {});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_EQ(ticks, (std::vector<int>{1, 1, 1, 2})) << "three 1000 s ticks come before 3600 s";
+}

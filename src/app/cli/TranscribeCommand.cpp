@@ -2,10 +2,10 @@
 
 #include "AudioFile.h"
 #include "Commands.h"
-#include "FastForwardQueue.h"
 
 #include "base/Error.h"
 #include "base/Log.h"
+#include "base/SerialQueue.h"
 #include "transcription/TranscriptionEngine.h"
 #include "transcription/WhisperContext.h"
 #include "transcription/WhisperManager.h"
@@ -172,11 +172,9 @@ int transcribeCommand(const std::vector<std::string>& args) {
 
     // The engine pulls audio every second as in a live session; without --realtime its
     // seconds pass as fast as recognition allows.
-    std::shared_ptr<FastForwardQueue> fastQueue;
-    if (!realtime) {
-        fastQueue = std::make_shared<FastForwardQueue>();
-        deps.queue = fastQueue;
-    }
+    if (!realtime)
+        deps.queue = std::make_shared<SerialQueue>("com.tallyvox.transcription",
+                                                   EventLoop::Pace::fastForward);
     double feedStart = now();
     auto drain = [&]() -> std::vector<float> {
         size_t from = fed.load();
