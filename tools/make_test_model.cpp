@@ -4,7 +4,10 @@
 // mel filters and vocabulary are copied from a weightless model file.
 //
 //   make_test_model --from for-tests-ggml-tiny.bin --out random-tiny.bin [--seed N]
-//                   [--scale S]
+//                   [--scale S] [--architecture tiny|base|small]
+//
+// The larger architectures (same vocabulary and mel filters) let benchmarks weigh the work
+// around recognition against the models people actually use.
 
 #include <cmath>
 #include <cstdint>
@@ -118,14 +121,14 @@ void block(Writer& w, const std::string& prefix, std::int32_t state, bool cross)
 
 int usage() {
     std::cerr << "usage: make_test_model --from WEIGHTLESS.bin --out MODEL.bin [--seed N] "
-                 "[--scale S]\n";
+                 "[--scale S] [--architecture tiny|base|small]\n";
     return 2;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string from, to;
+    std::string from, to, architecture = "tiny";
     std::uint64_t seed = 1;
     float scale = 1.0f;
     struct {
@@ -139,6 +142,8 @@ int main(int argc, char** argv) {
             from = value;
         else if (key == "--out")
             to = value;
+        else if (key == "--architecture")
+            architecture = value;
         else if (key == "--seed")
             seed = std::stoull(value);
         else if (key == "--scale")
@@ -196,6 +201,21 @@ int main(int argc, char** argv) {
         std::cerr << "make_test_model: " << from << " is not of the tiny architecture\n";
         return 1;
     }
+    // Width, attention heads and layers of each architecture; both halves are alike.
+    struct Shape {
+        const char* name;
+        std::int32_t state, heads, layers;
+    };
+    constexpr Shape shapes[] = {{"tiny", 384, 6, 4}, {"base", 512, 8, 6}, {"small", 768, 12, 12}};
+    const Shape* shape = nullptr;
+    for (const auto& candidate : shapes)
+        if (architecture == candidate.name)
+            shape = &candidate;
+    if (!shape)
+        return usage();
+    header.audioState = header.textState = shape->state;
+    header.audioHead = header.textHead = shape->heads;
+    header.audioLayer = header.textLayer = shape->layers;
     header.ftype = typeF16;
 
     std::ofstream out(to, std::ios::binary | std::ios::trunc);
