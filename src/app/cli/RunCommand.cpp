@@ -9,6 +9,7 @@
 #include "session/AppLifecycleManager.h"
 #include "settings/AppInfo.h"
 #include "settings/ConsentManager.h"
+#include "settings/SettingsManager.h"
 #include "transcription/WhisperContext.h"
 #include "transcripts/TranscriptFormat.h"
 
@@ -148,6 +149,18 @@ int runCommand(const std::vector<std::string>& args) {
                                     "automatically."
                                   : "Each meeting asks before it is transcribed.") +
         " Ctrl-C quits.");
+
+    if (!modelFile) {
+        auto model = SettingsManager::model();
+        if (!model.isDownloaded())
+            say("The Whisper " + std::string(model.title()) + " model (" +
+                std::string(model.sizeLabel()) +
+                ") is not downloaded yet, so meetings cannot be transcribed: run "
+                "\"tallyvox-cli models download " +
+                std::string(model.rawValue()) +
+                "\", or choose another model with "
+                "\"tallyvox-cli settings set whisperModel NAME\".");
+    }
 
     std::vector<Subscription> watching;
     ConsentPrompt prompt(loop, manager);
