@@ -1,6 +1,7 @@
 #include "transcription/WhisperContext.h"
 
 #include "base/Log.h"
+#include "base/Utf8.h"
 
 #include <whisper.h>
 
@@ -216,60 +217,8 @@ std::vector<WhisperWord> fromTokens(const std::vector<Token>& tokens, double sta
     for (const auto& word : pending)
         words.push_back({start + (static_cast<double>(word.t0) - first) * scale,
                          start + (static_cast<double>(word.t1) - first) * scale,
-                         repairedUTF8(word.bytes)});
+                         Utf8::repaired(word.bytes)});
     return words;
-}
-
-std::string repairedUTF8(std::string_view bytes) {
-    static constexpr std::string_view replacement = "\xEF\xBF\xBD";
-    std::string out;
-    out.reserve(bytes.size());
-    size_t i = 0;
-    auto at = [&](size_t k) { return static_cast<unsigned char>(bytes[k]); };
-    while (i < bytes.size()) {
-        unsigned char lead = at(i);
-        if (lead < 0x80) {
-            out += static_cast<char>(lead);
-            ++i;
-            continue;
-        }
-        int length = 0;
-        unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
-        if (lead >= 0xC2 && lead <= 0xDF)
-            length = 2;
-        else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0)
-                low = 0xA0;
-            if (lead == 0xED)
-                high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0)
-                low = 0x90;
-            if (lead == 0xF4)
-                high = 0x8F;
-        }
-        if (length == 0) {
-            out += replacement;
-            ++i;
-            continue;
-        }
-        // Replace the longest valid beginning of a broken sequence with one mark.
-        size_t k = 1;
-        for (; k < static_cast<size_t>(length) && i + k < bytes.size(); ++k) {
-            unsigned char c = at(i + k);
-            bool ok = k == 1 ? (c >= low && c <= high) : (c >= 0x80 && c <= 0xBF);
-            if (!ok)
-                break;
-        }
-        if (k == static_cast<size_t>(length))
-            out.append(bytes.substr(i, k));
-        else
-            out += replacement;
-        i += k;
-    }
-    return out;
 }
 
 } // namespace WhisperWords

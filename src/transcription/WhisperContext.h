@@ -78,9 +78,6 @@ struct Token {
 // [start, end]. Empty when the tokens span no time.
 std::vector<WhisperWord> fromTokens(const std::vector<Token>& tokens, double start, double end);
 
-// Bytes as UTF-8, each invalid sequence replaced by U+FFFD.
-std::string repairedUTF8(std::string_view bytes);
-
 } // namespace WhisperWords
 
 // The product's recogniser: whisper.cpp with the files of the models folder.

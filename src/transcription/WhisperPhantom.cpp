@@ -1,5 +1,7 @@
 #include "transcription/WhisperPhantom.h"
 
+#include "base/Utf8.h"
+
 #include <cstdint>
 
 namespace tallyvox::WhisperPhantom {
@@ -22,32 +24,6 @@ const std::set<std::string, std::less<>> lines = {
 namespace {
 
 enum class Kind { letter, space, other };
-
-// Reads one UTF-8 character; an invalid byte reads as itself and counts as a letter, so
-// it can never make a line look like a phrase.
-std::uint32_t next(std::string_view text, size_t& i, size_t& length) {
-    auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    unsigned char lead = byte(i);
-    size_t count = lead < 0x80           ? 1
-                   : (lead >> 5) == 0x6  ? 2
-                   : (lead >> 4) == 0xE  ? 3
-                   : (lead >> 3) == 0x1E ? 4
-                                         : 0;
-    if (count == 0 || i + count > text.size()) {
-        length = 1;
-        return 0xFFFD;
-    }
-    std::uint32_t cp = count == 1 ? lead : lead & (0xFF >> (count + 1));
-    for (size_t k = 1; k < count; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80) {
-            length = 1;
-            return 0xFFFD;
-        }
-        cp = (cp << 6) | (byte(i + k) & 0x3F);
-    }
-    length = count;
-    return cp;
-}
 
 Kind kind(std::uint32_t c) {
     if (c < 0x80) {
@@ -77,8 +53,11 @@ std::string simplified(std::string_view text) {
     std::string out;
     bool gap = false;
     for (size_t i = 0; i < text.size();) {
-        size_t length = 1;
-        std::uint32_t c = next(text, i, length);
+        // A broken byte sequence reads as U+FFFD, a letter, so it never makes a line look
+        // like a phrase.
+        Utf8::Char decoded = Utf8::decode(text, i);
+        std::uint32_t c = decoded.value;
+        size_t length = decoded.length;
         switch (kind(c)) {
         case Kind::space:
             gap = !out.empty();

@@ -1,5 +1,6 @@
 #include "transcripts/WordFix.h"
 
+#include "base/Utf8.h"
 #include "transcripts/TranscriptFormat.h"
 
 #include <cstdint>
@@ -23,52 +24,17 @@ std::vector<CodePoint> decode(std::string_view text) {
     std::vector<CodePoint> out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
-        auto byte = [&](size_t at) { return static_cast<unsigned char>(text[at]); };
-        unsigned char lead = byte(i);
-        size_t length = lead < 0x80           ? 1
-                        : (lead >> 5) == 0x6  ? 2
-                        : (lead >> 4) == 0xE  ? 3
-                        : (lead >> 3) == 0x1E ? 4
-                                              : 0;
-        char32_t value = lead;
-        bool valid = length > 0 && i + length <= text.size();
-        if (valid && length > 1) {
-            value = lead & (0x7F >> length);
-            for (size_t k = 1; k < length && valid; ++k) {
-                valid = (byte(i + k) & 0xC0) == 0x80;
-                value = (value << 6) | (byte(i + k) & 0x3F);
-            }
-            static constexpr char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-            valid = valid && value >= smallest[length] && value <= 0x10FFFF &&
-                    !(value >= 0xD800 && value <= 0xDFFF);
-        }
-        if (!valid) {
-            out.push_back({static_cast<char32_t>(0x110000 + lead), i, 1});
+        Utf8::Char c = Utf8::decode(text, i);
+        if (!c.valid) {
+            out.push_back(
+                {static_cast<char32_t>(0x110000 + static_cast<unsigned char>(text[i])), i, 1});
             ++i;
             continue;
         }
-        out.push_back({value, i, length});
-        i += length;
+        out.push_back({c.value, i, c.length});
+        i += c.length;
     }
     return out;
-}
-
-void encode(char32_t c, std::string& out) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
 }
 
 char32_t lower(char32_t c) {
@@ -131,7 +97,7 @@ std::string lowercased(std::string_view text) {
         if (cp.value > 0x10FFFF)
             out.append(text.substr(cp.offset, cp.length));
         else
-            encode(lower(cp.value), out);
+            Utf8::append(lower(cp.value), out);
     }
     return out;
 }

@@ -51,17 +51,9 @@ TEST(WhisperWords, ACharacterSplitAcrossTokensIsJoinedAndBrokenBytesRepaired) {
     auto words = WhisperWords::fromTokens({token(" caf\xC3", 0, 10), token("\xA9", 10, 20)}, 0, 1);
     ASSERT_EQ(words.size(), 1u);
     EXPECT_EQ(words[0].text, " caf\xC3\xA9");
-    EXPECT_EQ(WhisperWords::repairedUTF8("a\xC3"), "a\xEF\xBF\xBD");
-    EXPECT_EQ(WhisperWords::repairedUTF8("\xFF"
-                                         "b"),
-              "\xEF\xBF\xBD"
-              "b");
-    EXPECT_EQ(WhisperWords::repairedUTF8("\xE2\x82"
-                                         "x"),
-              "\xEF\xBF\xBD"
-              "x");
-    EXPECT_EQ(WhisperWords::repairedUTF8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
-    EXPECT_EQ(WhisperWords::repairedUTF8("\xF0\x9F\x98\x80 ok"), "\xF0\x9F\x98\x80 ok");
+    auto broken = WhisperWords::fromTokens({token(" a\xC3", 0, 10)}, 0, 1);
+    ASSERT_EQ(broken.size(), 1u);
+    EXPECT_EQ(broken[0].text, " a\xEF\xBF\xBD") << "a byte left dangling is repaired";
 }
 
 TEST(WhisperContext, ThreadsAreProcessorsMinusTwoBetweenTwoAndSix) {
