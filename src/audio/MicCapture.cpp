@@ -102,6 +102,9 @@ void MicCapture::start(const std::optional<Device>& requested) {
 }
 
 void MicCapture::pause() {
+    // A retry between two failed opens would otherwise reopen the input while paused.
+    paused_ = true;
+    retry_.cancel();
     if (!running_)
         return;
     input_->close();
@@ -109,6 +112,7 @@ void MicCapture::pause() {
 }
 
 void MicCapture::resume() {
+    paused_ = false;
     if (!running_)
         start(device_);
 }
@@ -240,7 +244,7 @@ void MicCapture::check(SystemTime now) {
 }
 
 void MicCapture::restart(int attempt) {
-    if (stopped_ || !(running_ || attempt > 0))
+    if (stopped_ || paused_ || !(running_ || attempt > 0))
         return;
     retry_.cancel();
     input_->close();

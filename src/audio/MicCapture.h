@@ -94,6 +94,8 @@ private:
     SystemTime startedAt_{};
     bool running_ = false;
     bool stopped_ = false;
+    // Paused by the session: nothing may open the input until it resumes.
+    bool paused_ = false;
     std::optional<Device> device_;
     // A meeting device that could not be opened at the last start: not "moved" again.
     std::optional<Device> unusable_;

@@ -53,6 +53,16 @@ void writeAll(int fd, std::string_view bytes, const std::string& path) {
     }
 }
 
+// The rename lives in the folder: without this a power loss can bring back the old file,
+// or no file at all for a new one. A folder that cannot be synced changes nothing written.
+void syncFolder(const std::filesystem::path& folder) {
+    int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
 } // namespace
 
 void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes) {
@@ -82,6 +92,7 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view b
         ::unlink(temp.c_str());
         throw;
     }
+    syncFolder(target.parent_path());
 }
 
 std::optional<std::string> readWholeFile(const std::filesystem::path& path) {

@@ -104,27 +104,32 @@ void NativeMeetingDetection::evaluate() {
 
     const auto current = meetings.get();
     if (result.active != current) {
+        std::vector<DetectedMeeting> started, ended;
         for (const auto& meeting : result.active) {
             bool known = std::any_of(current.begin(), current.end(),
                                      [&](const auto& m) { return m.id() == meeting.id(); });
-            if (known)
-                continue;
+            if (!known)
+                started.push_back(meeting);
+        }
+        for (const auto& meeting : current)
+            if (std::find(result.active.begin(), result.active.end(), meeting) ==
+                result.active.end())
+                ended.push_back(meeting);
+        // The list is current before anyone is told: a start checks that its meeting is
+        // still listed.
+        meetings.set(result.active);
+        for (const auto& meeting : started) {
             Log::info("Meeting started: {} in {} pid {}", rawValue(meeting.platform),
                       meeting.appName, meeting.pid);
             if (onMeetingStarted)
                 onMeetingStarted(meeting);
         }
-        for (const auto& meeting : current) {
-            bool still = std::find(result.active.begin(), result.active.end(), meeting) !=
-                         result.active.end();
-            if (still)
-                continue;
+        for (const auto& meeting : ended) {
             Log::info("Meeting ended: {} in {} pid {}", rawValue(meeting.platform), meeting.appName,
                       meeting.pid);
             if (onMeetingEnded)
                 onMeetingEnded(meeting);
         }
-        meetings.set(result.active);
     }
 
     recheck_.cancel();

@@ -40,6 +40,7 @@ AppLifecycleManager::AppLifecycleManager(Executor& main, Clock& clock, PlatformS
 AppLifecycleManager::~AppLifecycleManager() {
     cleanupTimer_.cancel();
     micCheck_.cancel();
+    unsavedRetry_.cancel();
     if (muteWatcher_)
         muteWatcher_->stop();
 }
@@ -100,21 +101,28 @@ void AppLifecycleManager::setUp() {
 
     detection_->start();
 
-    if (SettingsManager::deleteAfterDays(stores_) >= 1)
-        runRetention();
+    runRetention();
     cleanupTimer_ = main_.repeating(Executor::Duration(cleanupInterval), [weak] {
         if (auto self = weak.lock())
-            if (SettingsManager::deleteAfterDays(self->stores_) > 0)
-                self->runRetention();
+            self->runRetention();
     });
 }
 
 void AppLifecycleManager::runRetention() {
-    if (!services_.trash)
+    // Whatever the retention setting, copies left by a write that was cut short go.
+    TranscriptManager::removeWriteLeftovers(SettingsManager::saveRoot(stores_), clock_.now());
+    // "Never" is 0: nothing is old then.
+    const int days = SettingsManager::deleteAfterDays(stores_);
+    if (days < 1 || !services_.trash)
         return;
-    TranscriptManager::trashOld(SettingsManager::saveRoot(stores_),
-                                SettingsManager::deleteAfterDays(stores_), clock_.now(),
+    TranscriptManager::trashOld(SettingsManager::saveRoot(stores_), days, clock_.now(),
                                 services_.trash);
+}
+
+bool AppLifecycleManager::isListed(const DetectedMeeting& meeting) const {
+    const auto& running = detection_->meetings.get();
+    return std::any_of(running.begin(), running.end(),
+                       [&](const auto& m) { return m.id() == meeting.id(); });
 }
 
 void AppLifecycleManager::cleanUpOldTranscripts() {
@@ -132,7 +140,8 @@ MicAuthorization AppLifecycleManager::micAuthorization() const {
 // MARK: Starting
 
 void AppLifecycleManager::autoStart(const DetectedMeeting& meeting) {
-    if (session.get() || finishing.get() || skipped_.count(meeting.id()))
+    if (session.get() || finishing.get() || quitting_ || standingOffUnsaved_ ||
+        skipped_.count(meeting.id()))
         return;
     auto consent = ConsentManager::standing(meeting, stores_.protectedFile);
     if (!consent)
@@ -142,8 +151,15 @@ void AppLifecycleManager::autoStart(const DetectedMeeting& meeting) {
 }
 
 void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRecord& consent) {
-    if (session.get() || finishing.get() || consent.meetingID != meeting.id())
+    if (session.get() || finishing.get() || quitting_ || consent.meetingID != meeting.id())
         return;
+    // A stale menu entry would record everything the computer plays under a meeting that
+    // never ends.
+    if (!isListed(meeting)) {
+        Log::error("Start refused: {} is no longer running", meeting.id());
+        lastError.set("That meeting has already ended.");
+        return;
+    }
 
     auto options = SettingsManager::transcriptionOptions(stores_);
     if (!options.model.isDownloaded()) {
@@ -178,6 +194,8 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
 
     micMutedByUser.set(false);
     meetingMuted.set(std::nullopt);
+    audioPaused_ = false;
+    modelLoadError_.reset();
 
     bool followMute = SettingsManager::followMute(stores_);
     if (mic && followMute &&
@@ -283,8 +301,10 @@ void AppLifecycleManager::engineStarted(std::uint64_t generation,
     bool current = generation == generation_;
     if (error) {
         lastError.set(describe(error));
-        if (engine && engine_ == engine)
+        if (engine && engine_ == engine) {
+            modelLoadError_ = describe(error);
             stop("model failed to load");
+        }
     }
     if (current)
         modelLoading.set(false);
@@ -325,10 +345,10 @@ void AppLifecycleManager::receive(std::uint64_t generation, std::vector<Transcri
     save();
 }
 
-void AppLifecycleManager::save() {
+bool AppLifecycleManager::save() {
     const auto& record = transcript.get();
     if (!record)
-        return;
+        return false;
     try {
         TranscriptManager::write(
             TranscriptManager::text(*record, segments.get(),
@@ -338,6 +358,43 @@ void AppLifecycleManager::save() {
         Log::error("Saving transcript failed: {}", error.what());
         lastError.set("Couldn't save the transcript: " + std::string(error.what()) +
                       ". It is still in memory.");
+        return false;
+    }
+    // A newer full write of the same file makes an older unsaved copy pointless.
+    std::erase_if(unsaved_, [&](const auto& file) { return file.path == record->fileURL; });
+    return true;
+}
+
+void AppLifecycleManager::keepUnsaved(std::filesystem::path path, std::string text) {
+    std::erase_if(unsaved_, [&](const auto& file) { return file.path == path; });
+    unsaved_.push_back({std::move(path), std::move(text)});
+    if (unsavedRetry_.isActive())
+        return;
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+    unsavedRetry_ = main_.repeating(Executor::Duration(unsavedRetryInterval), [weak] {
+        if (auto self = weak.lock())
+            self->retryUnsaved();
+    });
+}
+
+void AppLifecycleManager::retryUnsaved() {
+    for (auto file = unsaved_.begin(); file != unsaved_.end();) {
+        try {
+            TranscriptManager::write(file->text, file->path);
+        } catch (const std::exception& error) {
+            Log::error("Saving transcript failed: {}", error.what());
+            lastError.set("Couldn't save the transcript: " + std::string(error.what()) +
+                          ". It is still in memory.");
+            ++file;
+            continue;
+        }
+        Log::info("Transcript saved: {}", file->path.string());
+        savedTranscript.set(file->path);
+        file = unsaved_.erase(file);
+    }
+    if (unsaved_.empty()) {
+        unsavedRetry_.cancel();
+        unsavedRetry_ = {};
     }
 }
 
@@ -375,6 +432,7 @@ void AppLifecycleManager::togglePause() {
 }
 
 void AppLifecycleManager::pauseAudio() {
+    audioPaused_ = true;
     if (capture_)
         capture_->pause();
     if (mic_)
@@ -384,6 +442,7 @@ void AppLifecycleManager::pauseAudio() {
 }
 
 void AppLifecycleManager::resumeCapture() {
+    audioPaused_ = false;
     if (capture_) {
         try {
             capture_->resume();
@@ -430,6 +489,9 @@ std::shared_ptr<MicCaptureService> AppLifecycleManager::startMic(const DetectedM
                         self->lastError.set(microphoneRefusedText);
                         return;
                     }
+                    // Paused or asleep: resuming opens it.
+                    if (self->audioPaused_)
+                        return;
                     try {
                         asked->start(std::nullopt);
                     } catch (const std::exception& error) {
@@ -490,23 +552,14 @@ void AppLifecycleManager::micPass(const std::shared_ptr<MicWatch>& watch) {
     micSilent.set(silent);
 
     if (silent && !watch->warned && services_.canNotify && services_.postNotification) {
-        std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
-        Executor* main = &main_;
+        // Once per session, shown or not: the watch goes on whatever the notification
+        // service answers, or if it never answers.
+        watch->warned = true;
         services_.postNotification(
             {"mic-silent", "Your microphone gives no audio",
              "Your own voice isn't being transcribed. Allow Tallyvox to use the microphone in "
              "the desktop's privacy settings, and check the input in the sound settings."},
-            [main, weak, watch](std::optional<std::string>) {
-                // A notification that could not be shown is not retried.
-                main->post([weak, watch] {
-                    if (watch->handle.isCancelled())
-                        return;
-                    watch->warned = true;
-                    if (auto self = weak.lock())
-                        self->scheduleMicPass(watch);
-                });
-            });
-        return;
+            nullptr);
     }
     scheduleMicPass(watch);
 }
@@ -570,7 +623,14 @@ void AppLifecycleManager::notify(const DetectedMeeting& meeting) {
 }
 
 void AppLifecycleManager::enableAutomatic(bool includeMic, bool launchAtLogin) {
-    ConsentManager::grantStanding(clock_.now(), stores_.protectedFile);
+    try {
+        ConsentManager::grantStanding(clock_.now(), stores_.protectedFile);
+    } catch (const std::exception& error) {
+        Log::error("Standing consent not saved: {}", error.what());
+        lastError.set(ConsentManager::notSavedText(error.what()));
+        return;
+    }
+    standingOffUnsaved_ = false;
     automatic.set(true);
     skipped_.clear();
     ProtectedSettings::set(PlistValue(includeMic), SettingsManager::Key::includeMic,
@@ -595,8 +655,16 @@ void AppLifecycleManager::enableAutomatic(bool includeMic, bool launchAtLogin) {
 }
 
 void AppLifecycleManager::disableAutomatic() {
-    ConsentManager::revokeStanding(stores_.protectedFile);
+    // Off takes effect for this run even when it cannot be stored.
     automatic.set(false);
+    try {
+        ConsentManager::revokeStanding(stores_.protectedFile);
+        standingOffUnsaved_ = false;
+    } catch (const std::exception& error) {
+        standingOffUnsaved_ = true;
+        Log::error("Standing consent not saved: {}", error.what());
+        lastError.set(ConsentManager::notSavedText(error.what()));
+    }
 }
 
 void AppLifecycleManager::skipCurrentMeeting() {

@@ -12,6 +12,7 @@
 #include "transcripts/TranscriptRecord.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -36,6 +37,8 @@ public:
     static constexpr double cleanupInterval = 21600; // seconds
     static constexpr double micCheckInterval = 5;
     static constexpr double muteRetryInterval = 2;
+    // How often a finished transcript that could not be written is tried again.
+    static constexpr double unsavedRetryInterval = 30;
 
     MeetingDetectionService& detection() { return *detection_; }
     WhisperManager& whisper() { return *whisper_; }
@@ -54,6 +57,8 @@ public:
     Observable<std::optional<TranscriptRecord>> transcript;
     Observable<bool> micSilent{false};
     Observable<bool> automatic{false};
+    // The file of the last finished transcript, once it is on disk in full.
+    Observable<std::optional<std::filesystem::path>> savedTranscript;
 
     bool canNotify() const { return services_.canNotify; }
     // The user's switch or the meeting's own mute.
@@ -77,8 +82,10 @@ public:
     // Stops the session and calls `done` (on the main thread) once its files are written.
     void finishForQuit(std::function<void()> done);
 
-    // Rewrites the transcript file from memory.
-    void save();
+    // Rewrites the transcript file from memory; false when it could not be written.
+    bool save();
+    // Finished transcripts that are still only in memory, waiting for a write that works.
+    std::size_t unsavedTranscripts() const { return unsaved_.size(); }
     std::string speakerName(std::optional<int> speaker) const;
     std::vector<int> knownSpeakers() const;
     void updateMatches();
@@ -86,6 +93,11 @@ public:
 private:
     struct FinishJob;
     struct MicWatch;
+    // A finished transcript's full text that could not be written yet.
+    struct UnsavedFile {
+        std::filesystem::path path;
+        std::string text;
+    };
 
     AppLifecycleManager(Executor& main, Clock& clock, PlatformServices services,
                         SettingsStores stores);
@@ -105,6 +117,9 @@ private:
     void finish(std::shared_ptr<FinishJob> job);
     void finishAfterEngine(std::shared_ptr<FinishJob> job, TranscriptionEngine::StopResult result);
     void runRetention();
+    bool isListed(const DetectedMeeting& meeting) const;
+    void keepUnsaved(std::filesystem::path path, std::string text);
+    void retryUnsaved();
     bool outputIsBuiltInSpeakers() const;
     MicAuthorization micAuthorization() const;
 
@@ -125,6 +140,18 @@ private:
     bool finishRunning_ = false;
     std::vector<std::function<void()>> finishWaiters_;
     bool askedAccessibility_ = false;
+    // Once quitting has begun nothing new starts.
+    bool quitting_ = false;
+    // The audio of the running session is paused (by the user or for sleep): nothing may
+    // open the microphone until it resumes.
+    bool audioPaused_ = false;
+    // Standing consent was turned off but that could not be stored: the stored "on" must
+    // not start meetings while this app runs.
+    bool standingOffUnsaved_ = false;
+    // Why the running session's model could not be loaded, for its transcript.
+    std::optional<std::string> modelLoadError_;
+    std::vector<UnsavedFile> unsaved_;
+    TaskHandle unsavedRetry_;
     std::map<int, int> aliases_;
     std::set<std::string> skipped_;
     std::vector<Subscription> observers_;

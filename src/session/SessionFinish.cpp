@@ -21,6 +21,7 @@ struct AppLifecycleManager::FinishJob {
     int micRestarts = 0;
     bool muteWatched = false;
     bool outputIsSpeakers = false;
+    std::optional<std::string> modelLoadError;
 };
 
 void AppLifecycleManager::stop(const std::string& reason) {
@@ -77,6 +78,7 @@ void AppLifecycleManager::stop(const std::string& reason) {
         job->micRestarts = job->mic->restarts();
     }
     job->muteWatched = muteWatched;
+    job->modelLoadError = std::exchange(modelLoadError_, std::nullopt);
     job->outputIsSpeakers = outputIsBuiltInSpeakers();
 
     finishRunning_ = true;
@@ -137,22 +139,38 @@ void AppLifecycleManager::finishAfterEngine(std::shared_ptr<FinishJob> job,
             Log::error("Diagnostics not saved: {}", error.what());
         }
 
-        if (result.segments > 0) {
-            save();
+        const bool empty = result.segments == 0;
+        std::string text;
+        if (!empty)
+            text = TranscriptManager::text(*record, segments.get(),
+                                           [this](int speaker) { return speakerName(speaker); });
+        else if (job->modelLoadError)
+            text = TranscriptManager::emptySessionText(
+                *record, TranscriptManager::modelNotLoadedMessage(*job->modelLoadError));
+        else
+            text = TranscriptManager::emptySessionText(*record, job->soundReceived);
+        try {
+            TranscriptManager::write(text, record->fileURL);
             Log::info("Transcript saved: {}", record->fileURL.string());
-        } else {
-            try {
-                TranscriptManager::write(
-                    TranscriptManager::emptySessionText(*record, job->soundReceived),
-                    record->fileURL);
-            } catch (const std::exception& error) {
+            savedTranscript.set(record->fileURL);
+        } catch (const std::exception& error) {
+            if (empty) {
                 Log::error("Saving empty transcript failed: {}", error.what());
+            } else {
+                Log::error("Saving transcript failed: {}", error.what());
+                lastError.set("Couldn't save the transcript: " + std::string(error.what()) +
+                              ". It is still in memory.");
             }
-            Log::error("No speech transcribed (sound received: {})", job->soundReceived);
+            // The next session must not take these lines with it: they stay until written.
+            keepUnsaved(record->fileURL, std::move(text));
         }
+        if (empty)
+            Log::error("No speech transcribed (sound received: {})", job->soundReceived);
     }
 
     finishRunning_ = false;
+    if (quitting_ && !unsaved_.empty())
+        retryUnsaved();
     auto waiters = std::exchange(finishWaiters_, {});
     for (auto& done : waiters)
         done();
@@ -167,10 +185,16 @@ void AppLifecycleManager::finishAfterEngine(std::shared_ptr<FinishJob> job,
 }
 
 void AppLifecycleManager::finishForQuit(std::function<void()> done) {
+    quitting_ = true;
     stop("app quitting");
-    if (finishRunning_)
+    if (finishRunning_) {
         finishWaiters_.push_back(std::move(done));
-    else if (done)
+        return;
+    }
+    // A last try for what earlier finishes could not write.
+    if (!unsaved_.empty())
+        retryUnsaved();
+    if (done)
         done();
 }
 

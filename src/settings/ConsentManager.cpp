@@ -19,13 +19,17 @@ std::optional<SystemTime> standingConsentDate(const std::filesystem::path& file)
 }
 
 void grantStanding(SystemTime now, const std::filesystem::path& file) {
-    ProtectedSettings::set(PlistValue(now), SettingsManager::Key::standingConsentAt, file);
+    ProtectedSettings::storeValue(PlistValue(now), SettingsManager::Key::standingConsentAt, file);
     Log::info("Standing consent given: automatic transcription on");
 }
 
 void revokeStanding(const std::filesystem::path& file) {
-    ProtectedSettings::set(std::nullopt, SettingsManager::Key::standingConsentAt, file);
+    ProtectedSettings::storeValue(std::nullopt, SettingsManager::Key::standingConsentAt, file);
     Log::info("Standing consent withdrawn: automatic transcription off");
+}
+
+std::string notSavedText(std::string_view description) {
+    return "Couldn't save the consent setting: " + std::string(description) + ".";
 }
 
 std::optional<ConsentRecord> standing(const DetectedMeeting& meeting,

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace tallyvox::ConsentManager {
@@ -25,10 +26,13 @@ std::optional<ConsentRecord> confirm(const DetectedMeeting& meeting, bool userCo
 std::optional<SystemTime>
 standingConsentDate(const std::filesystem::path& file = ProtectedSettings::url());
 
-// Granting again moves the date to now. The date is kept to the whole second.
+// Granting again moves the date to now. The date is kept to the whole second. Both throw
+// FileError when the setting cannot be stored, so nobody goes on believing it changed.
 void grantStanding(SystemTime now = Clock::system().now(),
                    const std::filesystem::path& file = ProtectedSettings::url());
 void revokeStanding(const std::filesystem::path& file = ProtectedSettings::url());
+// What the user is told when a change of standing consent could not be stored.
+std::string notSavedText(std::string_view description);
 
 // A record derived from standing consent, dated when that consent was given.
 std::optional<ConsentRecord> standing(const DetectedMeeting& meeting,

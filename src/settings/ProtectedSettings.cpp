@@ -66,21 +66,26 @@ std::optional<PlistValue> value(std::string_view key, const std::filesystem::pat
     return it->second;
 }
 
-void update(const std::function<void(PlistValue::Dictionary&)>& change,
-            const std::filesystem::path& at) {
+void store(const std::function<void(PlistValue::Dictionary&)>& change,
+           const std::filesystem::path& at) {
     std::lock_guard guard(lock());
     PlistValue::Dictionary dict = load(at).value_or(PlistValue::Dictionary{});
     change(dict);
+    save(dict, at);
+}
+
+void update(const std::function<void(PlistValue::Dictionary&)>& change,
+            const std::filesystem::path& at) {
     try {
-        save(dict, at);
+        store(change, at);
     } catch (const std::exception& e) {
         Log::error("Settings not saved: {}", e.what());
     }
 }
 
-void set(const std::optional<PlistValue>& value, std::string_view key,
-         const std::filesystem::path& at) {
-    update(
+void storeValue(const std::optional<PlistValue>& value, std::string_view key,
+                const std::filesystem::path& at) {
+    store(
         [&](PlistValue::Dictionary& dict) {
             if (value)
                 dict.insert_or_assign(std::string(key), *value);
@@ -88,6 +93,15 @@ void set(const std::optional<PlistValue>& value, std::string_view key,
                 dict.erase(it);
         },
         at);
+}
+
+void set(const std::optional<PlistValue>& value, std::string_view key,
+         const std::filesystem::path& at) {
+    try {
+        storeValue(value, key, at);
+    } catch (const std::exception& e) {
+        Log::error("Settings not saved: {}", e.what());
+    }
 }
 
 void migrate(const std::filesystem::path& at, UserDefaults& defaults) {

@@ -36,9 +36,17 @@ std::optional<PlistValue> value(std::string_view key, const std::filesystem::pat
 void set(const std::optional<PlistValue>& value, std::string_view key,
          const std::filesystem::path& at = url());
 
+// The same as `set`, but a failed write throws FileError, for callers that must not go on
+// as if the value were stored.
+void storeValue(const std::optional<PlistValue>& value, std::string_view key,
+                const std::filesystem::path& at = url());
+
 // Reads, changes and writes the whole dictionary under the lock, so changes to several keys
 // land together and no concurrent writer's change is lost. `change` runs under the lock and
-// must not call back into this namespace.
+// must not call back into this namespace. `store` throws FileError when the file cannot be
+// written; `update` logs it and keeps the previous file.
+void store(const std::function<void(PlistValue::Dictionary&)>& change,
+           const std::filesystem::path& at = url());
 void update(const std::function<void(PlistValue::Dictionary&)>& change,
             const std::filesystem::path& at = url());
 

@@ -1,5 +1,7 @@
 #include "transcription/Dedup.h"
 
+#include "base/Unicode.h"
+
 #include <algorithm>
 
 namespace tallyvox::Dedup {
@@ -19,17 +21,7 @@ std::vector<std::string> words(std::string_view text) {
 }
 
 std::string norm(std::string_view word) {
-    std::string out;
-    for (char ch : word) {
-        auto c = static_cast<unsigned char>(ch);
-        if (c >= 0x80)
-            out += ch;
-        else if (c >= 'A' && c <= 'Z')
-            out += static_cast<char>(c - 'A' + 'a');
-        else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
-            out += ch;
-    }
-    return out;
+    return Unicode::wordKey(word);
 }
 
 std::vector<std::string> significantWords(std::string_view text) {

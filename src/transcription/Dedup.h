@@ -11,8 +11,8 @@ namespace tallyvox::Dedup {
 
 // The text split at single spaces, empty pieces dropped, spelling kept.
 std::vector<std::string> words(std::string_view text);
-// Lower case, letters and digits only ("Don't," -> "dont"). Bytes of non-ASCII characters
-// are kept as they are, so other scripts still compare word for word.
+// Letters, marks and digits of any script, case-folded ("Don't," -> "dont", "Über" and
+// "über" alike, "।" and "—" nothing).
 std::string norm(std::string_view word);
 // The normalised words that are not empty.
 std::vector<std::string> significantWords(std::string_view text);

@@ -30,6 +30,8 @@ float level(SpeechRange stretch, std::span<const float> audio,
 }
 
 float median(std::vector<float> levels) {
+    // A level that is not a number says nothing and would break the sort's ordering.
+    std::erase_if(levels, [](float level) { return !std::isfinite(level); });
     if (levels.empty())
         return 0;
     std::sort(levels.begin(), levels.end());
@@ -38,7 +40,10 @@ float median(std::vector<float> levels) {
 
 std::vector<Run> levelRuns(const WhisperSegment& segment, const std::vector<float>& levels) {
     const auto& words = segment.words;
-    float loudest = levels.empty() ? 0 : *std::max_element(levels.begin(), levels.end());
+    float loudest = 0;
+    for (float level : levels)
+        if (std::isfinite(level))
+            loudest = std::max(loudest, level);
     if (words.size() <= 1 || levels.size() != words.size() || !(loudest > 0))
         return {{segment, median(levels)}};
 

@@ -3,6 +3,7 @@
 #include "base/Error.h"
 #include "base/Log.h"
 #include "base/SerialQueue.h"
+#include "base/TextLines.h"
 #include "transcription/ChunkCommitter.h"
 #include "transcription/Dedup.h"
 #include "transcription/MicLevels.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <set>
 #include <stdexcept>
 #include <thread>
@@ -251,7 +253,7 @@ void TranscriptionEngine::drainAll(Channel& channel) {
         run(channel, before <= windowSamples);
         if (whisper_ && channel.pending.size() == before) {
             run(channel, true);
-            // A cut shorter than one sample cannot move; leave the rest rather than spin.
+            // A full window always moves (see run), so this only guards against spinning.
             if (channel.pending.size() == before)
                 return;
         }
@@ -260,8 +262,15 @@ void TranscriptionEngine::drainAll(Channel& channel) {
     }
 }
 
+size_t TranscriptionEngine::wholeSamples(double time) {
+    // Rounded, not truncated: truncating `time * rate` left one sample behind for some
+    // window lengths, and that sample cost a window of its own.
+    double position = std::round(time * sampleRate);
+    return position > 0 ? static_cast<size_t>(std::min(position, 1e15)) : 0;
+}
+
 void TranscriptionEngine::drop(Channel& channel, double time) {
-    size_t n = std::min(channel.pending.size(), sampleIndex(time, SIZE_MAX));
+    size_t n = std::min(channel.pending.size(), wholeSamples(time));
     channel.pending.erase(channel.pending.begin(),
                           channel.pending.begin() + static_cast<std::ptrdiff_t>(n));
     channel.pendingStart += seconds(n);
@@ -432,7 +441,15 @@ void TranscriptionEngine::run(Channel& channel, bool final) {
     }
     stats.whisperSeconds += deps_.stopwatch() - started;
 
-    auto [commit, cut] = ChunkCommitter::split(lines, heard, duration, whole);
+    auto split = ChunkCommitter::split(lines, heard, duration, whole);
+    if (!whole && audio.size() == windowSamples && wholeSamples(split.cut) == 0) {
+        // A line that never settles would hold a full window in place and have it heard
+        // again every second: the window is committed and cut in full instead.
+        Log::info("{}: window made no progress; committing all of it", channel.source.name);
+        split = ChunkCommitter::split(lines, heard, duration, true);
+    }
+    auto& commit = split.commit;
+    const double cut = split.cut;
 
     Diarizer::Labelled labelled;
     if (channel.source.speaker) {
@@ -475,7 +492,6 @@ void TranscriptionEngine::run(Channel& channel, bool final) {
         }
     }
 
-    double now = clock_();
     std::vector<TranscriptSegment> output;
     for (auto& item : items) {
         double start = channel.pendingStart + item.segment.start;
@@ -487,7 +503,9 @@ void TranscriptionEngine::run(Channel& channel, bool final) {
             text = Dedup::trimOverlap(last->text, text, start < last->end + 0.2);
             stats.wordsTrimmedAsRepeats += static_cast<int>(before - Dedup::words(text).size());
         }
-        text = trimmed(text);
+        // A line break inside a line would end a subtitle cue early or fake a speaker's line
+        // in the transcript file.
+        text = trimmed(TextLines::oneLine(text));
         if (text.empty())
             continue;
         if (WhisperPhantom::isPhantom(text)) {
@@ -516,7 +534,13 @@ void TranscriptionEngine::run(Channel& channel, bool final) {
 
     stats.segments += static_cast<int>(out.size());
     recent_.insert(recent_.end(), out.begin(), out.end());
-    std::erase_if(recent_, [&](const auto& line) { return !(line.end > now - recentSeconds); });
+    // Kept on the audio's own timeline: however far behind the engine runs, a line is
+    // needed while some source may still bring words from its time.
+    double oldestPending = channel.pendingStart;
+    for (const auto& other : channels_)
+        oldestPending = std::min(oldestPending, other.pendingStart);
+    std::erase_if(recent_,
+                  [&](const auto& line) { return !(line.end > oldestPending - recentSeconds); });
     emitted_ += static_cast<int>(out.size());
     size_t count = out.size();
     if (!out.empty() && onSegments_)

@@ -87,6 +87,7 @@ private:
     void drainAll(Channel& channel);
     void drop(Channel& channel, double seconds);
     void run(Channel& channel, bool final);
+    static size_t wholeSamples(double seconds);
     std::vector<WhisperSegment> transcribe(Channel& channel, std::span<const float> audio,
                                            const std::optional<std::vector<SpeechRange>>& speech);
     std::vector<std::string> languages() const;

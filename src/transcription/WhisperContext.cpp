@@ -1,6 +1,7 @@
 #include "transcription/WhisperContext.h"
 
 #include "base/Log.h"
+#include "base/UsableProcessors.h"
 #include "base/Utf8.h"
 
 #include <whisper.h>
@@ -57,7 +58,9 @@ WhisperContext::WhisperContext(WhisperModel model)
 
 WhisperContext::WhisperContext(WhisperModel model, const std::filesystem::path& modelFile,
                                const std::filesystem::path& vadFile) {
-    processors_ = ::sysconf(_SC_NPROCESSORS_ONLN);
+    // What the process may use, not what the machine has: a process limited to 2 of 4 CPUs
+    // running 4 threads took minutes per window.
+    processors_ = UsableProcessors::count();
     threads_ = threadCount(processors_);
     silenceWhisperLogs();
 
@@ -78,7 +81,10 @@ WhisperContext::WhisperContext(WhisperModel model, const std::filesystem::path& 
         if (vad_)
             vadPath_ = vadFile.string();
     }
-    Log::info("Loaded Whisper {}, VAD {}", model.title(), vad_ ? "on" : "off");
+    // A file given by hand is named as it is: it need not be the model it stands in for.
+    std::string name =
+        modelFile == model.localURL() ? std::string(model.title()) : modelFile.filename().string();
+    Log::info("Loaded Whisper {}, VAD {}", name, vad_ ? "on" : "off");
 }
 
 WhisperContext::~WhisperContext() {
@@ -88,7 +94,9 @@ WhisperContext::~WhisperContext() {
 }
 
 int WhisperContext::threadCount(long processors) {
-    return static_cast<int>(std::clamp<long>(processors - 2, 2, 6));
+    // Never more threads than processors to run them: two on one CPU took 6.4 times as long.
+    return static_cast<int>(
+        std::min(std::clamp<long>(processors - 2, 2, 6), std::max(processors, 1L)));
 }
 
 std::optional<std::vector<SpeechRange>> WhisperContext::speech(std::span<const float> samples) {

@@ -41,7 +41,7 @@ public:
     WhisperContext(const WhisperContext&) = delete;
     WhisperContext& operator=(const WhisperContext&) = delete;
 
-    // Active processors minus two, kept between 2 and 6.
+    // Usable processors minus two, kept between 2 and 6, and never above the processors.
     static int threadCount(long processors);
     int threads() const { return threads_; }
     bool hasVAD() const { return vad_ != nullptr; }

@@ -3,6 +3,7 @@
 #include "transcription/Dedup.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace tallyvox::TranscriptManager {
 
@@ -20,9 +21,12 @@ std::vector<TranscriptSegment> withoutEchoes(const std::vector<TranscriptSegment
 
 std::vector<TranscriptSegment> withoutLeakage(const std::vector<TranscriptSegment>& segments) {
     // Only lines long enough to be the user really speaking set the reference level.
+    // A level that is not a finite number is no measurement: it neither sets the reference
+    // nor marks its line as leakage (and would break the sort's ordering).
+    auto measured = [](const TranscriptSegment& s) { return s.level && std::isfinite(*s.level); };
     std::vector<float> levels;
     for (const auto& s : segments)
-        if (s.isMic() && s.level && Dedup::words(s.text).size() >= 8)
+        if (s.isMic() && measured(s) && Dedup::words(s.text).size() >= 8)
             levels.push_back(*s.level);
     if (levels.empty())
         return segments;
@@ -31,7 +35,7 @@ std::vector<TranscriptSegment> withoutLeakage(const std::vector<TranscriptSegmen
 
     std::vector<TranscriptSegment> kept;
     for (const auto& s : segments)
-        if (!s.isMic() || !s.level || *s.level >= reference * leakRatio)
+        if (!s.isMic() || !measured(s) || *s.level >= reference * leakRatio)
             kept.push_back(s);
     return kept;
 }

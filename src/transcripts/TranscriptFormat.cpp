@@ -1,5 +1,7 @@
 #include "transcripts/TranscriptFormat.h"
 
+#include "base/TextLines.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -35,44 +37,8 @@ std::string srtTimestamp(double seconds) {
     return text;
 }
 
-namespace {
-// Byte length of the line break starting at `i`, or 0.
-size_t lineBreakAt(std::string_view text, size_t i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == '\n' || c == '\v' || c == '\f' || c == '\r')
-        return 1;
-    if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x85)
-        return 2; // U+0085
-    if (c == 0xE2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80) {
-        unsigned char d = static_cast<unsigned char>(text[i + 2]);
-        if (d == 0xA8 || d == 0xA9)
-            return 3; // U+2028, U+2029
-    }
-    return 0;
-}
-} // namespace
-
 std::string oneLine(std::string_view text) {
-    std::string out;
-    std::string piece;
-    auto flush = [&] {
-        if (piece.empty())
-            return;
-        if (!out.empty())
-            out += ' ';
-        out += piece;
-        piece.clear();
-    };
-    for (size_t i = 0; i < text.size();) {
-        if (size_t n = lineBreakAt(text, i)) {
-            flush();
-            i += n;
-        } else {
-            piece += text[i++];
-        }
-    }
-    flush();
-    return out;
+    return TextLines::oneLine(text);
 }
 
 } // namespace tallyvox::TranscriptFormat

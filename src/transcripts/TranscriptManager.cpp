@@ -8,9 +8,6 @@
 
 #include <algorithm>
 #include <regex>
-#include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tallyvox::TranscriptManager {
 
@@ -123,8 +120,18 @@ std::string srt(const std::vector<TranscriptSegment>& segments, const SpeakerNam
 }
 
 std::string emptySessionText(const TranscriptRecord& record, bool soundReceived) {
-    std::string message(soundReceived ? noWordsMessage : noSoundMessage);
-    return text(record, {}, [](int) { return std::string(); }) + "\n" + message + "\n";
+    return emptySessionText(record, soundReceived ? noWordsMessage : noSoundMessage);
+}
+
+std::string emptySessionText(const TranscriptRecord& record, std::string_view explanation) {
+    return text(record, {}, [](int) { return std::string(); }) + "\n" + std::string(explanation) +
+           "\n";
+}
+
+std::string modelNotLoadedMessage(std::string_view reason) {
+    return "No speech was transcribed: the Whisper model could not be loaded, so the audio was "
+           "never recognised. " +
+           std::string(reason);
 }
 
 void write(std::string_view bytes, const fs::path& target) {
@@ -135,133 +142,6 @@ bool isAppFile(std::string_view fileName) {
     static const std::regex pattern(
         R"((Zoom|Teams|Meet)_Meeting_\d{2}-\d{2}(_\d+)?(\.diagnostics)?\.(txt|md|srt|docx|pdf))");
     return std::regex_match(fileName.begin(), fileName.end(), pattern);
-}
-
-namespace {
-
-// The path with "." and ".." resolved and no trailing slash, for prefix comparisons.
-std::string standardised(const fs::path& path) {
-    std::string text = path.lexically_normal().string();
-    while (text.size() > 1 && text.back() == '/')
-        text.pop_back();
-    return text;
-}
-
-// Lists a folder's entry names; nothing when it cannot be read.
-std::optional<std::vector<std::string>> entryNames(const fs::path& folder) {
-    std::error_code ec;
-    fs::directory_iterator it(folder, ec);
-    if (ec)
-        return std::nullopt;
-    std::vector<std::string> names;
-    for (; it != fs::directory_iterator(); it.increment(ec))
-        names.push_back(it->path().filename().string());
-    if (ec)
-        return std::nullopt;
-    return names;
-}
-
-// Litter from Macs (.DS_Store) does not keep a folder alive; anything else, even a ".DS_Store"
-// folder, does.
-bool removeIfEmpty(const fs::path& folder) {
-    auto names = entryNames(folder);
-    if (!names)
-        return false;
-    for (const auto& name : *names)
-        if (name != ".DS_Store")
-            return false;
-    if (!names->empty()) {
-        fs::path litter = folder / ".DS_Store";
-        struct stat st {};
-        if (::lstat(litter.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
-            return false;
-        ::unlink(litter.c_str());
-    }
-    ::rmdir(folder.c_str());
-    return true;
-}
-
-// Removes emptied folders from `folder` upward, strictly inside `root`.
-void removeEmptiedFolders(fs::path folder, const std::string& root) {
-    const std::string inside = root == "/" ? root : root + "/";
-    while (true) {
-        std::string path = standardised(folder);
-        if (path.size() <= inside.size() || path.compare(0, inside.size(), inside) != 0)
-            return;
-        if (!removeIfEmpty(path))
-            return;
-        folder = fs::path(path).parent_path();
-    }
-}
-
-} // namespace
-
-int trashOld(const fs::path& root, int olderThanDays, SystemTime now, const TrashOperation& trash) {
-    // Past about 200 years the cutoff would overflow the clock and wrap into the future,
-    // which would make every file look old.
-    const SystemTime cutoff = now - std::chrono::seconds(86400LL * std::min(olderThanDays, 73000));
-    const std::string rootText = standardised(root);
-
-    int moved = 0;
-    std::set<fs::path> touchedFolders;
-    // Folders already walked, by device and inode: a bind mount inside the tree could
-    // otherwise lead the walk in circles. Links are never followed at all.
-    std::set<std::pair<dev_t, ino_t>> seen;
-    std::vector<fs::path> pending{rootText};
-    bool walkedRoot = false;
-
-    while (!pending.empty()) {
-        fs::path folder = std::move(pending.back());
-        pending.pop_back();
-
-        struct stat folderStat {};
-        if (::stat(folder.c_str(), &folderStat) != 0 || !S_ISDIR(folderStat.st_mode) ||
-            !seen.insert({folderStat.st_dev, folderStat.st_ino}).second)
-            continue;
-
-        std::error_code ec;
-        fs::directory_iterator it(folder, ec);
-        if (ec)
-            continue; // unreadable folders are passed over
-        walkedRoot = true;
-
-        for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-            const fs::path& item = it->path();
-            struct stat st {};
-            if (::lstat(item.c_str(), &st) != 0)
-                continue;
-            if (S_ISDIR(st.st_mode)) {
-                pending.push_back(item);
-                continue;
-            }
-            if (!S_ISREG(st.st_mode) || !isAppFile(item.filename().string()))
-                continue;
-            SystemTime modified{std::chrono::duration_cast<SystemTime::duration>(
-                std::chrono::seconds(st.st_mtim.tv_sec) +
-                std::chrono::nanoseconds(st.st_mtim.tv_nsec))};
-            if (!(modified < cutoff))
-                continue;
-            try {
-                trash(item);
-                ++moved;
-                touchedFolders.insert(folder);
-            } catch (const std::exception& e) {
-                Log::error("Auto-delete failed for {}: {}", item.filename().string(), e.what());
-            } catch (...) {
-                Log::error("Auto-delete failed for {}: {}", item.filename().string(),
-                           "unknown error");
-            }
-        }
-    }
-    if (!walkedRoot)
-        return 0;
-
-    for (const auto& folder : touchedFolders)
-        removeEmptiedFolders(folder, rootText);
-
-    if (moved > 0)
-        Log::info("Moved {} old transcript files to the Trash", moved);
-    return moved;
 }
 
 bool isCloudSynced(const fs::path& folder, const UbiquitousTest& ubiquitous) {

@@ -61,6 +61,9 @@ std::string srt(const std::vector<TranscriptSegment>& segments, const SpeakerNam
 
 // The file of a session that produced no lines: the header, a blank line and why.
 std::string emptySessionText(const TranscriptRecord& record, bool soundReceived);
+std::string emptySessionText(const TranscriptRecord& record, std::string_view explanation);
+// Why a session whose model never loaded has no lines; `reason` is the load error.
+std::string modelNotLoadedMessage(std::string_view reason);
 
 // Atomic, owner-only write (see writeFileAtomically); throws FileError.
 void write(std::string_view bytes, const std::filesystem::path& target);
@@ -69,9 +72,15 @@ void write(std::string_view bytes, const std::filesystem::path& target);
 bool isAppFile(std::string_view fileName);
 
 // Moves this app's files older than the given number of days under `root` to the Trash and
-// removes the folders that leaves empty. Returns how many files were moved.
+// removes the folders that leaves empty; fewer than one day moves nothing. Trash folders
+// inside `root` are not walked. Returns how many files were moved.
 int trashOld(const std::filesystem::path& root, int olderThanDays, SystemTime now,
              const TrashOperation& trash);
+
+// Whether a file name is the temporary copy of one of our atomic writes (".<name>.XXXXXX").
+bool isWriteLeftover(std::string_view fileName);
+// Removes such copies older than a day under `root`: what a killed write left behind.
+int removeWriteLeftovers(const std::filesystem::path& root, SystemTime now);
 
 // Whether what is written in `folder` is synchronised off this computer.
 bool isCloudSynced(

@@ -1,5 +1,6 @@
 #include "transcripts/WordFix.h"
 
+#include "base/Unicode.h"
 #include "base/Utf8.h"
 #include "transcripts/TranscriptFormat.h"
 
@@ -37,45 +38,26 @@ std::vector<CodePoint> decode(std::string_view text) {
     return out;
 }
 
-char32_t lower(char32_t c) {
-    if (c >= 'A' && c <= 'Z')
-        return c + 32;
-    if (c < 0x80)
-        return c;
-    if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
-        return c + 32;
-    if (c >= 0x100 && c <= 0x137 && c % 2 == 0)
-        return c + 1;
-    if (c >= 0x139 && c <= 0x148 && c % 2 == 1)
-        return c + 1;
-    if (c >= 0x14A && c <= 0x177 && c % 2 == 0)
-        return c + 1;
-    if (c == 0x178)
-        return 0xFF;
-    if ((c == 0x179 || c == 0x17B || c == 0x17D))
-        return c + 1;
-    if (c >= 0x391 && c <= 0x3AB && c != 0x3A2)
-        return c + 32;
-    if (c >= 0x410 && c <= 0x42F)
-        return c + 32;
-    if (c >= 0x400 && c <= 0x40F)
-        return c + 80;
-    return c;
-}
-
-// Punctuation, spaces and symbols outside ASCII; everything else beyond ASCII (accented
-// letters, other scripts, combining marks) is treated as part of a word.
-bool isNonWordBeyondAscii(char32_t c) {
-    return (c >= 0x80 && c <= 0xBF) || c == 0xD7 || c == 0xF7 || (c >= 0x2000 && c <= 0x206F) ||
-           (c >= 0x20A0 && c <= 0x20CF) || (c >= 0x2190 && c <= 0x2BFF) ||
-           (c >= 0x3000 && c <= 0x3003) || (c >= 0x3008 && c <= 0x3011) || c == 0xFEFF ||
-           (c >= 0xFF01 && c <= 0xFF0F) || c == 0x1680;
-}
-
+// Malformed bytes are of no known kind: they never split a word.
 bool isWordCharacter(char32_t c) {
-    if (c < 0x80)
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    return !isNonWordBeyondAscii(c);
+    return c > 0x10FFFF || Unicode::isWordCharacter(c);
+}
+
+// The case-folded characters of a text, each with the index of the character it came
+// from, so a match found in the folded text maps back to whole original characters.
+struct Folded {
+    std::u32string chars;
+    std::vector<size_t> origin;
+};
+
+Folded foldAll(const std::vector<CodePoint>& cps) {
+    Folded out;
+    for (size_t i = 0; i < cps.size(); ++i)
+        for (char32_t c : Unicode::folded(cps[i].value)) {
+            out.chars.push_back(c);
+            out.origin.push_back(i);
+        }
+    return out;
 }
 
 bool isSpace(char32_t c) {
@@ -91,15 +73,7 @@ size_t characterCount(std::string_view text) {
 }
 
 std::string lowercased(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const auto& cp : decode(text)) {
-        if (cp.value > 0x10FFFF)
-            out.append(text.substr(cp.offset, cp.length));
-        else
-            Utf8::append(lower(cp.value), out);
-    }
-    return out;
+    return Unicode::folded(text);
 }
 
 std::string cleaned(std::string_view text) {
@@ -121,35 +95,43 @@ std::string cleaned(std::string_view text) {
 Applied apply(std::string_view word, std::string_view fix, std::string_view text) {
     if (word.empty() || fix.empty())
         return {std::string(text), 0};
-    auto pattern = decode(word);
-    for (auto& cp : pattern)
-        cp.value = lower(cp.value);
-    auto cps = decode(text);
+    const std::u32string pattern = foldAll(decode(word)).chars;
+    const auto cps = decode(text);
+    const Folded folded = foldAll(cps);
+    const auto& chars = folded.chars;
+    const auto& origin = folded.origin;
 
     Applied result;
     result.text.reserve(text.size());
-    size_t i = 0;
+    size_t i = 0; // original character
+    size_t f = 0; // first folded character of cps[i]
     while (i < cps.size()) {
-        bool matches = i + pattern.size() <= cps.size();
-        for (size_t k = 0; matches && k < pattern.size(); ++k)
-            matches = lower(cps[i + k].value) == pattern[k].value;
+        // A match covers whole original characters: it starts where one starts and ends
+        // where one ends ("ß" matches "ss", but half of it never does).
+        size_t end = f + pattern.size();
+        bool matches = !pattern.empty() && f < chars.size() && origin[f] == i &&
+                       end <= chars.size() && chars.compare(f, pattern.size(), pattern) == 0 &&
+                       (end == chars.size() || origin[end] != origin[end - 1]);
         if (!matches) {
             result.text.append(text.substr(cps[i].offset, cps[i].length));
             ++i;
+            while (f < chars.size() && origin[f] < i)
+                ++f;
             continue;
         }
-        size_t end = i + pattern.size();
+        size_t last = origin[end - 1];
         bool insideWord = (i > 0 && isWordCharacter(cps[i - 1].value)) ||
-                          (end < cps.size() && isWordCharacter(cps[end].value));
+                          (last + 1 < cps.size() && isWordCharacter(cps[last + 1].value));
         size_t from = cps[i].offset;
-        size_t to = cps[end - 1].offset + cps[end - 1].length;
+        size_t to = cps[last].offset + cps[last].length;
         if (insideWord) {
             result.text.append(text.substr(from, to - from));
         } else {
             result.text.append(fix);
             ++result.count;
         }
-        i = end;
+        i = last + 1;
+        f = end;
     }
     return result;
 }

@@ -50,7 +50,7 @@ std::vector<std::string> checked(const std::optional<PlistValue>& value);
 
 // Characters (code points) in UTF-8 text; a malformed byte counts as one.
 size_t characterCount(std::string_view text);
-// Lower case without a locale: ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic letters.
+// Full Unicode case folding without a locale, for comparing words in any script.
 std::string lowercased(std::string_view text);
 
 } // namespace tallyvox::WordFix

@@ -346,6 +346,19 @@ TEST_F(MicServiceTest, RestartRetriesEveryHalfSecondAndStopCancelsThem) {
     mic->stop();
     main.advance(20);
     EXPECT_EQ(input->opened.size(), opens);
+
+    // Paused: a retry that was pending never reopens the input; resuming does.
+    input->failures = 0;
+    mic->start(std::nullopt);
+    input->failures = 1;
+    mic->restart(0);
+    opens = input->opened.size();
+    mic->pause();
+    main.advance(5);
+    EXPECT_EQ(input->opened.size(), opens);
+    EXPECT_FALSE(mic->isRunning());
+    mic->resume();
+    EXPECT_TRUE(mic->isRunning());
 }
 
 TEST_F(MicServiceTest, UnreadableNameIsUnknownMic) {

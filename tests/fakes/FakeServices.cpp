@@ -137,9 +137,14 @@ void FakeMic::deliver(double seconds, float level) {
 // MARK: Detection
 
 void FakeDetection::begin(const DetectedMeeting& meeting) {
-    meetings.modify([&](auto& list) { list.push_back(meeting); });
+    list(meeting);
     if (onMeetingStarted)
         onMeetingStarted(meeting);
+}
+
+void FakeDetection::list(const DetectedMeeting& meeting) {
+    if (std::find(meetings.get().begin(), meetings.get().end(), meeting) == meetings.get().end())
+        meetings.modify([&](auto& list) { list.push_back(meeting); });
 }
 
 void FakeDetection::end(const DetectedMeeting& meeting) {
@@ -227,7 +232,7 @@ PlatformServices FakeServices::services() {
     s.postNotification = [this](const UserNotification& note,
                                 std::function<void(std::optional<std::string>)> accepted) {
         notifications.push_back(note);
-        if (accepted)
+        if (accepted && !notificationsNeverAnswer)
             accepted(std::nullopt);
     };
     s.observeSleepWake = [this](std::function<void()> willSleep, std::function<void()> didWake) {

@@ -101,6 +101,8 @@ public:
     // Reports a meeting the way the debouncer does.
     void begin(const DetectedMeeting& meeting);
     void end(const DetectedMeeting& meeting);
+    // Listed as running without telling anyone (it was seen before).
+    void list(const DetectedMeeting& meeting);
 
     int starts = 0;
     int evaluations = 0;
@@ -139,6 +141,8 @@ public:
     bool notificationsGranted = true;
     std::optional<std::string> notificationAuthError;
     std::vector<UserNotification> notifications;
+    // A notification service that takes requests and never says whether they were shown.
+    bool notificationsNeverAnswer = false;
 
     void sleep();
     void wake();

@@ -79,7 +79,9 @@ protected:
     void setProtected(std::string_view key, PlistValue value) {
         ProtectedSettings::set(value, key, stores.protectedFile);
     }
+    // The user confirms a meeting offered in the menu: one the detection lists as running.
     ConsentRecord confirmed(const DetectedMeeting& m) {
+        fakes.detection->list(m);
         return *ConsentManager::confirm(m, true, clock.now());
     }
 

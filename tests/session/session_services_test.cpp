@@ -193,6 +193,31 @@ TEST_F(SessionServices, MuteFollowingWaitsForPermissionThenFollows) {
     EXPECT_EQ(fakes.muteWatchers.back()->page, Platform::meet);
 }
 
+// Neither a late permission answer nor a retry opens the microphone while the user paused.
+TEST_F(SessionServices, LatePermissionDoesNotOpenThePausedMicrophone) {
+    startWithMic(MicAuthorization::notDetermined);
+    manager->togglePause();
+    fakes.answerMicRequests(true);
+    executor.runUntilIdle();
+    EXPECT_EQ(fakes.mic()->starts, 0);
+    manager->togglePause();
+    EXPECT_EQ(fakes.mic()->resumes, 1) << "resuming opens it";
+}
+
+// The silence watch goes on when the notification service never answers.
+TEST_F(SessionServices, SilenceWatchOutlivesAnUnansweredNotification) {
+    fakes.muteAllowed = false;
+    fakes.notificationsNeverAnswer = true;
+    startWithMic();
+    executor.advance(25);
+    EXPECT_TRUE(manager->micSilent.get());
+    int checks = fakes.mic()->checks;
+    fakes.mic()->deliver(3);
+    executor.advance(10);
+    EXPECT_GT(fakes.mic()->checks, checks) << "the stalled-microphone check still runs";
+    EXPECT_FALSE(manager->micSilent.get());
+}
+
 TEST_F(SessionServices, SkippingAndStandingConsent) {
     grantStanding();
     launch();

@@ -10,7 +10,21 @@ TEST(DedupWords, NormalFormsDropPunctuationAndCase) {
     EXPECT_EQ(Dedup::norm("Don't,"), "dont");
     EXPECT_EQ(Dedup::norm("--"), "");
     EXPECT_EQ(Dedup::significantWords("Well -- OK."), (std::vector<std::string>{"well", "ok"}));
-    EXPECT_EQ(Dedup::norm("Ärger"), "\xC3\x84rger") << "non-ASCII letters are kept";
+    EXPECT_EQ(Dedup::norm("Ärger"), "ärger");
+}
+
+// Words compare the same in any script: case by full folding, punctuation of every kind
+// dropped, marks kept with their letters.
+TEST(DedupWords, AnyScriptComparesWordForWord) {
+    EXPECT_EQ(Dedup::norm("ÜBER"), Dedup::norm("über"));
+    EXPECT_EQ(Dedup::norm("É"), Dedup::norm("e\u0301")) << "precomposed or combined accent";
+    EXPECT_EQ(Dedup::norm("STRASSE"), Dedup::norm("straße"));
+    EXPECT_EQ(Dedup::significantWords("¿Qué? «Sí» — ’tis।"),
+              (std::vector<std::string>{"qué", "sí", "tis"}));
+    EXPECT_TRUE(Dedup::significantWords("— — —").empty());
+    EXPECT_NE(Dedup::norm("कि"), Dedup::norm("का")) << "vowel signs belong to the word";
+    EXPECT_EQ(Dedup::trimOverlap("हम कल मिलेंगे।", "मिलेंगे, फिर बात करेंगे", true), "फिर बात करेंगे");
+    EXPECT_EQ(Dedup::trimOverlap("Nos vemos en Múnich", "EN MÚNICH entonces", false), "entonces");
 }
 
 TEST(DedupTrimOverlap, RepeatedWordsAtTheSeamAreRemoved) {

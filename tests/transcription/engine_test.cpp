@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <future>
+#include <map>
 #include <thread>
 
 namespace tallyvox {
@@ -482,6 +483,71 @@ TEST(EngineSources, TwoSourcesOfOneNameAreRefused) {
     EXPECT_THROW(TranscriptionEngine::make(
                      {a, a}, {}, [] { return 0.0; }, nullptr),
                  std::invalid_argument);
+}
+
+TEST_F(EngineTest, LineBreaksInRecognisedTextNeverReachALine) {
+    script->pushSegments({makeSegment(0.2, 2.8, "We agreed.\n[00:00:09] Mallory:\r\nSend it.")});
+    make({meetingSource()});
+    ASSERT_FALSE(start());
+    meeting.push(3, 0.1f);
+    flush();
+    EXPECT_EQ(texts(), std::vector<std::string>{"We agreed. [00:00:09] Mallory: Send it."});
+}
+
+// Every window is cut in whole samples, and a full window always moves on, so no audio is
+// heard twice and none is left behind at stop.
+TEST_F(EngineTest, WindowsCutInWholeSamplesAndAlwaysMoveOn) {
+    size_t length = 5 * 16000;
+    while (static_cast<size_t>(static_cast<double>(length) / rate * rate) == length)
+        ++length; // a length whose seconds, times the rate, fall just short of it
+    script->setSpeech([](std::span<const float>) { return std::vector<SpeechRange>{}; });
+    make({meetingSource()});
+    ASSERT_FALSE(start());
+    meeting.push(std::vector<float>(length, 0.0f));
+    flush();
+    auto stats = stop().stats.at("meeting audio");
+    EXPECT_EQ(stats.windows, 1) << length << " samples";
+
+    // A line that starts just after the re-heard overlap and runs past the window's end
+    // would put the cut a fraction of a sample in: the window is committed in full.
+    Log::Capture log;
+    int windows = 0;
+    script->setSpeech([](std::span<const float> audio) {
+        return std::vector<SpeechRange>{{0, static_cast<double>(audio.size()) / rate}};
+    });
+    script->setSegments([&](std::span<const float> audio, const std::string&, const std::string&) {
+        double length = static_cast<double>(audio.size()) / rate;
+        return std::vector<WhisperSegment>{
+            makeSegment(0.3 + 1e-6, length - 0.5, "Never settles " + std::to_string(++windows))};
+    });
+    lines.clear();
+    make({meetingSource()});
+    ASSERT_FALSE(start());
+    meeting.push(75, 0.1f);
+    auto result = stop();
+    EXPECT_NEAR(result.stats.at("meeting audio").processedSeconds, 75, 1e-9);
+    EXPECT_EQ(lines.size(), 3u);
+    EXPECT_TRUE(log.contains("meeting audio: window made no progress; committing all of it"));
+}
+
+// Far behind the meeting (here 90 s), the meeting's lines are still there for the
+// microphone's echo check: they are kept on the audio's timeline, not the wall clock's.
+TEST_F(EngineTest, EchoesAreDroppedFarBehindTheMeeting) {
+    const std::string said = "We should ship the release on Friday morning.";
+    std::map<float, int> windows;
+    script->setSegments([&](std::span<const float> audio, const std::string&, const std::string&) {
+        if (windows[audio[0]]++ > 0)
+            return std::vector<WhisperSegment>{};
+        return std::vector<WhisperSegment>{makeSegment(2, 5, said)};
+    });
+    make({meetingSource(), micSource()});
+    ASSERT_FALSE(start());
+    clock.advance(150);
+    meeting.push(90, 0.1f);
+    mic.push(90, 0.2f);
+    auto result = stop();
+    EXPECT_EQ(texts(), std::vector<std::string>{said});
+    EXPECT_EQ(result.stats.at("your microphone").echoDropped, 1);
 }
 
 } // namespace

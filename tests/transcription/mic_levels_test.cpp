@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace tallyvox {
 namespace {
 
@@ -48,6 +50,12 @@ TEST(MicLevels, MedianIsTheUpperMiddleOfTheSortedLevels) {
     EXPECT_EQ(MicLevels::median({4, 1, 3, 2}), 3);
     EXPECT_EQ(MicLevels::median({5, 1, 3}), 3);
     EXPECT_EQ(MicLevels::median({}), 0);
+}
+
+TEST(MicLevels, LevelsThatAreNoNumberDoNotCount) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_FLOAT_EQ(MicLevels::median({nan, 0.2f, 0.3f, nan}), 0.3f);
+    EXPECT_FLOAT_EQ(MicLevels::median({nan}), 0.0f);
 }
 
 TEST(MicLevels, LineStaysWholeWhenLevelsCannotSplitIt) {

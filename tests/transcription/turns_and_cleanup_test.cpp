@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 using namespace tallyvox;
 
 namespace {
@@ -64,4 +66,13 @@ TEST(CleanupFilters, QuietMicLinesAreLeaksOnlyAgainstLongLinesOfTheUser) {
                                              line(1, 2, "loud", you, 0.9f)};
     EXPECT_EQ(TranscriptManager::withoutLeakage(shortOnly).size(), 2u)
         << "without a long line there is no reference";
+
+    // A level that is no number is no measurement: it neither sets the reference nor
+    // makes its own line a leak.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    std::vector<TranscriptSegment> unmeasured{
+        line(0, 3, eight, you, nan), line(4, 5, "short", you, 0.2f), line(6, 9, eight, you, 0.5f)};
+    EXPECT_EQ(TranscriptManager::withoutLeakage(unmeasured).size(), 3u);
+    unmeasured.pop_back();
+    EXPECT_EQ(TranscriptManager::withoutLeakage(unmeasured).size(), 2u);
 }

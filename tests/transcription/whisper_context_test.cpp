@@ -57,7 +57,8 @@ TEST(WhisperWords, ACharacterSplitAcrossTokensIsJoinedAndBrokenBytesRepaired) {
 }
 
 TEST(WhisperContext, ThreadsAreProcessorsMinusTwoBetweenTwoAndSix) {
-    EXPECT_EQ(WhisperContext::threadCount(1), 2);
+    EXPECT_EQ(WhisperContext::threadCount(1), 1) << "never more threads than processors";
+    EXPECT_EQ(WhisperContext::threadCount(2), 2);
     EXPECT_EQ(WhisperContext::threadCount(4), 2);
     EXPECT_EQ(WhisperContext::threadCount(7), 5);
     EXPECT_EQ(WhisperContext::threadCount(8), 6);
@@ -88,14 +89,15 @@ TEST(WhisperContext, ATruncatedVADModelMeansNoSpeechDetection) {
     EXPECT_EQ(context.speech(std::vector<float>(16000, 0.0f)), std::nullopt);
     EXPECT_EQ(log.texts(),
               (std::vector<std::string>{"VAD model missing; transcribing without speech detection",
-                                        "Loaded Whisper Tiny, VAD off"}));
+                                        "Loaded Whisper for-tests-ggml-tiny.bin, VAD off"}))
+        << "a file given by hand is named, not the model it stands in for";
 }
 
 TEST(WhisperContext, SpeechIsFoundWhereSpeechIsAndNotInSilenceOrNoise) {
     Log::Capture log;
     WhisperContext context(WhisperModel::tiny, weightless, silero);
     ASSERT_TRUE(context.hasVAD());
-    EXPECT_TRUE(log.contains("Loaded Whisper Tiny, VAD on"));
+    EXPECT_TRUE(log.contains("Loaded Whisper for-tests-ggml-tiny.bin, VAD on"));
 
     // Two seconds of silence, the speech, then two seconds of silence again.
     auto speech = jfk();

@@ -143,3 +143,38 @@ TEST(Retention, UnreadableFoldersAreSkippedAndAMissingRootIsNothing) {
     fs::permissions(root / "locked", fs::perms::owner_all);
     EXPECT_TRUE(fs::exists(root / "locked/Zoom_Meeting_10-00.txt"));
 }
+
+TEST(Retention, NeverAndTrashFoldersAreLeftAlone) {
+    TempDir root;
+    place(root / "2026/Zoom_Meeting_10-00.txt", 400);
+    auto never = [](const fs::path& p) { ADD_FAILURE() << p; };
+    for (int days : {0, -1, -100000})
+        EXPECT_EQ(TranscriptManager::trashOld(root.path(), days, now, never), 0) << days;
+
+    // A home-folder root holds the desktop Trash; a drive root holds .Trash-UID.
+    place(root / ".local/share/Trash/files/Zoom_Meeting_09-00.txt", 400);
+    place(root / ".Trash-1000/files/Teams_Meeting_09-00.txt", 400);
+    place(root / ".Trash/Meet_Meeting_09-00.txt", 400);
+    FakeTrash trash;
+    EXPECT_EQ(trash.run(root.path()), 1);
+    EXPECT_EQ(trash.trashed, std::set<std::string>{"Zoom_Meeting_10-00.txt"});
+    EXPECT_TRUE(fs::exists(root / ".local/share/Trash/files/Zoom_Meeting_09-00.txt"));
+}
+
+TEST(Retention, CopiesOfInterruptedWritesGoAfterADay) {
+    TempDir root;
+    auto folder = root / "2026/December/06-12-26";
+    place(folder / ".Zoom_Meeting_09-30.txt.a1B2c3", 2);
+    place(folder / "..settings.plist.Zz9Yy8", 2);
+    place(folder / ".Zoom_Meeting_10-30.txt.q1w2e3", 0); // a write going on now
+    place(folder / ".notes.txt.a1B2c3", 2);              // not ours
+    place(folder / ".Zoom_Meeting_09-30.txt.a1B2", 2);   // not the temporary-name pattern
+    Log::Capture log;
+    EXPECT_EQ(TranscriptManager::removeWriteLeftovers(root.path(), now), 2);
+    EXPECT_TRUE(log.contains("Removed 2 leftover copies of interrupted writes"));
+    std::set<std::string> left;
+    for (const auto& entry : fs::directory_iterator(folder))
+        left.insert(entry.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{".Zoom_Meeting_10-30.txt.q1w2e3", ".notes.txt.a1B2c3",
+                                           ".Zoom_Meeting_09-30.txt.a1B2"}));
+}

@@ -22,6 +22,18 @@ TEST(WordFixApply, NonAsciiLettersJoinWordsButPunctuationDoesNot) {
     EXPECT_EQ(accented.count, 2);
 }
 
+TEST(WordFixApply, CaseIsFoldedInEveryScript) {
+    EXPECT_EQ(WordFix::apply("ștefan", "Ștefan", "ȘTEFAN met ștefan").text, "Ștefan met Ștefan");
+    EXPECT_EQ(WordFix::apply("strasse", "Straße", "STRASSE oder straße").text,
+              "Straße oder Straße");
+    EXPECT_EQ(WordFix::apply("ok", "OK", "ok👍 ok").text, "OK👍 OK") << "emoji are no letters";
+    EXPECT_EQ(WordFix::lowercased("İstanbul"), "i\u0307stanbul");
+    WordFix::Memory memory;
+    memory.record("Ștefan");
+    memory.record("ștefan");
+    EXPECT_EQ(memory.words, std::vector<std::string>{"ștefan"});
+}
+
 TEST(WordFixApply, EmptyWordOrFixChangesNothing) {
     EXPECT_EQ(WordFix::apply("", "x", "a b"), (WordFix::Applied{"a b", 0}));
     EXPECT_EQ(WordFix::apply("a", "", "a b"), (WordFix::Applied{"a b", 0}));

@@ -198,8 +198,11 @@ int runCommand(const std::vector<std::string>& args) {
     watching.push_back(manager->finishing.observe([&](bool finishing) {
         if (finishing)
             say("Finishing the transcript…");
-        else if (manager->transcript.get())
-            say("Saved: " + manager->transcript.get()->fileURL.string());
+    }));
+    // Only a transcript that is really on disk is reported saved.
+    watching.push_back(manager->savedTranscript.observe([&](const auto& file) {
+        if (file)
+            say("Saved: " + file->string());
     }));
     watching.push_back(manager->lastError.observe([&](const auto& error) {
         if (error)

@@ -90,14 +90,18 @@ int consentCommand(const std::vector<std::string>& args) {
         std::cout << standingText(stores) << "\n";
         return ok;
     }
-    if (action == "on") {
-        if (!agreed(args))
-            return failed;
-        ConsentManager::grantStanding(Clock::system().now(), stores.protectedFile);
-    } else if (action == "off") {
-        ConsentManager::revokeStanding(stores.protectedFile);
-    } else {
+    if (action != "on" && action != "off")
         return usage();
+    if (action == "on" && !agreed(args))
+        return failed;
+    try {
+        if (action == "on")
+            ConsentManager::grantStanding(Clock::system().now(), stores.protectedFile);
+        else
+            ConsentManager::revokeStanding(stores.protectedFile);
+    } catch (const std::exception& error) {
+        std::cerr << ConsentManager::notSavedText(error.what()) << "\n";
+        return failed;
     }
     bool on = ConsentManager::standingConsentDate(stores.protectedFile).has_value();
     std::cout << standingText(stores) << "\n";
