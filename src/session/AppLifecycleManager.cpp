@@ -15,6 +15,10 @@ namespace tallyvox {
 using namespace std::chrono_literals;
 
 namespace {
+std::string unsavedText(const std::string& description) {
+    return "Couldn't save the transcript: " + description + ". It is still in memory.";
+}
+
 const std::string microphoneOffText =
     "Microphone access is off. Turn it on in the desktop's privacy settings (Microphone).";
 const std::string microphoneRefusedText =
@@ -35,12 +39,15 @@ AppLifecycleManager::AppLifecycleManager(Executor& main, Clock& clock, PlatformS
     : main_(main)
     , clock_(clock)
     , services_(std::move(services))
-    , stores_(stores) {}
+    , stores_(stores)
+    , unsaved_(main, {.saved = [this](const auto& path) { savedTranscript.set(path); },
+                      .failed =
+                          [this](const std::string& description) {
+                              lastError.set(unsavedText(description));
+                          }}) {}
 
 AppLifecycleManager::~AppLifecycleManager() {
-    cleanupTimer_.cancel();
     micCheck_.cancel();
-    unsavedRetry_.cancel();
     if (muteWatcher_)
         muteWatcher_->stop();
 }
@@ -76,7 +83,7 @@ void AppLifecycleManager::setUp() {
             return;
         self->skipped_.erase(meeting.id());
         if (self->session.get() && self->session.get()->meeting.id() == meeting.id())
-            self->stop("meeting ended");
+            self->stop(StopReason::meetingEnded);
     };
 
     if (services_.observeSleepWake)
@@ -101,22 +108,13 @@ void AppLifecycleManager::setUp() {
 
     detection_->start();
 
-    runRetention();
-    cleanupTimer_ = main_.repeating(Executor::Duration(cleanupInterval), [weak] {
-        if (auto self = weak.lock())
-            self->runRetention();
-    });
-}
-
-void AppLifecycleManager::runRetention() {
-    // Whatever the retention setting, copies left by a write that was cut short go.
-    TranscriptManager::removeWriteLeftovers(SettingsManager::saveRoot(stores_), clock_.now());
-    // "Never" is 0: nothing is old then.
-    const int days = SettingsManager::deleteAfterDays(stores_);
-    if (days < 1 || !services_.trash)
-        return;
-    TranscriptManager::trashOld(SettingsManager::saveRoot(stores_), days, clock_.now(),
-                                services_.trash);
+    retention_ = std::make_unique<RetentionTimer>(
+        main_, clock_,
+        RetentionTimer::Settings{
+            .root = [this] { return SettingsManager::saveRoot(stores_); },
+            .days = [this] { return SettingsManager::deleteAfterDays(stores_); }},
+        services_.trash);
+    retention_->start();
 }
 
 bool AppLifecycleManager::isListed(const DetectedMeeting& meeting) const {
@@ -126,7 +124,7 @@ bool AppLifecycleManager::isListed(const DetectedMeeting& meeting) const {
 }
 
 void AppLifecycleManager::cleanUpOldTranscripts() {
-    runRetention();
+    retention_->runNow();
 }
 
 bool AppLifecycleManager::outputIsBuiltInSpeakers() const {
@@ -179,7 +177,7 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
         if (!self || !failed || self->capture_ != failed)
             return;
         self->lastError.set(std::string(error.what()));
-        self->stop("capture failed");
+        self->stop(StopReason::captureFailed);
     };
     try {
         capture->start(consent);
@@ -303,7 +301,7 @@ void AppLifecycleManager::engineStarted(std::uint64_t generation,
         lastError.set(describe(error));
         if (engine && engine_ == engine) {
             modelLoadError_ = describe(error);
-            stop("model failed to load");
+            stop(StopReason::modelFailedToLoad);
         }
     }
     if (current)
@@ -356,46 +354,11 @@ bool AppLifecycleManager::save() {
             record->fileURL);
     } catch (const std::exception& error) {
         Log::error("Saving transcript failed: {}", error.what());
-        lastError.set("Couldn't save the transcript: " + std::string(error.what()) +
-                      ". It is still in memory.");
+        lastError.set(unsavedText(error.what()));
         return false;
     }
-    // A newer full write of the same file makes an older unsaved copy pointless.
-    std::erase_if(unsaved_, [&](const auto& file) { return file.path == record->fileURL; });
+    unsaved_.forget(record->fileURL);
     return true;
-}
-
-void AppLifecycleManager::keepUnsaved(std::filesystem::path path, std::string text) {
-    std::erase_if(unsaved_, [&](const auto& file) { return file.path == path; });
-    unsaved_.push_back({std::move(path), std::move(text)});
-    if (unsavedRetry_.isActive())
-        return;
-    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
-    unsavedRetry_ = main_.repeating(Executor::Duration(unsavedRetryInterval), [weak] {
-        if (auto self = weak.lock())
-            self->retryUnsaved();
-    });
-}
-
-void AppLifecycleManager::retryUnsaved() {
-    for (auto file = unsaved_.begin(); file != unsaved_.end();) {
-        try {
-            TranscriptManager::write(file->text, file->path);
-        } catch (const std::exception& error) {
-            Log::error("Saving transcript failed: {}", error.what());
-            lastError.set("Couldn't save the transcript: " + std::string(error.what()) +
-                          ". It is still in memory.");
-            ++file;
-            continue;
-        }
-        Log::info("Transcript saved: {}", file->path.string());
-        savedTranscript.set(file->path);
-        file = unsaved_.erase(file);
-    }
-    if (unsaved_.empty()) {
-        unsavedRetry_.cancel();
-        unsavedRetry_ = {};
-    }
 }
 
 std::string AppLifecycleManager::speakerName(std::optional<int> speaker) const {
@@ -448,7 +411,7 @@ void AppLifecycleManager::resumeCapture() {
             capture_->resume();
         } catch (const std::exception& error) {
             lastError.set(std::string(error.what()));
-            stop("resume failed");
+            stop(StopReason::resumeFailed);
             return;
         }
     }
@@ -671,7 +634,7 @@ void AppLifecycleManager::skipCurrentMeeting() {
     if (!session.get())
         return;
     skipped_.insert(session.get()->meeting.id());
-    stop("user stopped this meeting");
+    stop(StopReason::userStoppedThisMeeting);
 }
 
 void AppLifecycleManager::transcribeAnyway(const DetectedMeeting& meeting) {

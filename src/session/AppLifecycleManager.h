@@ -4,7 +4,10 @@
 #include "base/Executor.h"
 #include "base/Observable.h"
 #include "session/PlatformServices.h"
+#include "session/RetentionTimer.h"
+#include "session/StopReason.h"
 #include "session/TranscriptionSession.h"
+#include "session/UnsavedTranscripts.h"
 #include "settings/SettingsManager.h"
 #include "transcription/TranscriptSegment.h"
 #include "transcription/TranscriptionEngine.h"
@@ -34,11 +37,9 @@ public:
     AppLifecycleManager(const AppLifecycleManager&) = delete;
     AppLifecycleManager& operator=(const AppLifecycleManager&) = delete;
 
-    static constexpr double cleanupInterval = 21600; // seconds
+    static constexpr double cleanupInterval = RetentionTimer::interval;
     static constexpr double micCheckInterval = 5;
     static constexpr double muteRetryInterval = 2;
-    // How often a finished transcript that could not be written is tried again.
-    static constexpr double unsavedRetryInterval = 30;
 
     MeetingDetectionService& detection() { return *detection_; }
     WhisperManager& whisper() { return *whisper_; }
@@ -71,7 +72,7 @@ public:
     void start(const DetectedMeeting& meeting, const ConsentRecord& consent);
     void autoStart(const DetectedMeeting& meeting);
     // The finish goes on asynchronously; `finishing` tells when it is done.
-    void stop(const std::string& reason = "user stopped");
+    void stop(StopReason reason = StopReason::userStopped);
     void togglePause();
     void toggleMicMute();
     void skipCurrentMeeting();
@@ -85,7 +86,7 @@ public:
     // Rewrites the transcript file from memory; false when it could not be written.
     bool save();
     // Finished transcripts that are still only in memory, waiting for a write that works.
-    std::size_t unsavedTranscripts() const { return unsaved_.size(); }
+    std::size_t unsavedTranscripts() const { return unsaved_.count(); }
     std::string speakerName(std::optional<int> speaker) const;
     std::vector<int> knownSpeakers() const;
     void updateMatches();
@@ -93,11 +94,6 @@ public:
 private:
     struct FinishJob;
     struct MicWatch;
-    // A finished transcript's full text that could not be written yet.
-    struct UnsavedFile {
-        std::filesystem::path path;
-        std::string text;
-    };
 
     AppLifecycleManager(Executor& main, Clock& clock, PlatformServices services,
                         SettingsStores stores);
@@ -116,10 +112,8 @@ private:
                        std::exception_ptr error);
     void finish(std::shared_ptr<FinishJob> job);
     void finishAfterEngine(std::shared_ptr<FinishJob> job, TranscriptionEngine::StopResult result);
-    void runRetention();
     bool isListed(const DetectedMeeting& meeting) const;
-    void keepUnsaved(std::filesystem::path path, std::string text);
-    void retryUnsaved();
+
     bool outputIsBuiltInSpeakers() const;
     MicAuthorization micAuthorization() const;
 
@@ -135,7 +129,7 @@ private:
     std::shared_ptr<TranscriptionEngine> engine_;
     std::shared_ptr<MicCaptureService> mic_;
     std::unique_ptr<MuteWatcher> muteWatcher_;
-    TaskHandle cleanupTimer_;
+    std::unique_ptr<RetentionTimer> retention_;
     TaskHandle micCheck_;
     bool finishRunning_ = false;
     std::vector<std::function<void()>> finishWaiters_;
@@ -150,8 +144,7 @@ private:
     bool standingOffUnsaved_ = false;
     // Why the running session's model could not be loaded, for its transcript.
     std::optional<std::string> modelLoadError_;
-    std::vector<UnsavedFile> unsaved_;
-    TaskHandle unsavedRetry_;
+    UnsavedTranscripts unsaved_;
     std::map<int, int> aliases_;
     std::set<std::string> skipped_;
     std::vector<Subscription> observers_;

@@ -24,11 +24,11 @@ struct AppLifecycleManager::FinishJob {
     std::optional<std::string> modelLoadError;
 };
 
-void AppLifecycleManager::stop(const std::string& reason) {
+void AppLifecycleManager::stop(StopReason reason) {
     if (!session.get())
         return;
     TranscriptionSession stopped = *session.get();
-    if (reason != "meeting ended")
+    if (reason != StopReason::meetingEnded)
         skipped_.insert(stopped.meeting.id());
 
     micCheck_.cancel();
@@ -55,7 +55,7 @@ void AppLifecycleManager::stop(const std::string& reason) {
     finishing.set(true);
     session.set(std::nullopt);
 
-    Log::info("Transcription stopped: {}", reason);
+    Log::info("Transcription stopped: {}", text(reason));
 
     SystemTime now = clock_.now();
     if (transcript.get())
@@ -139,38 +139,37 @@ void AppLifecycleManager::finishAfterEngine(std::shared_ptr<FinishJob> job,
             Log::error("Diagnostics not saved: {}", error.what());
         }
 
-        const bool empty = result.segments == 0;
-        std::string text;
-        if (!empty)
-            text = TranscriptManager::text(*record, segments.get(),
-                                           [this](int speaker) { return speakerName(speaker); });
-        else if (job->modelLoadError)
-            text = TranscriptManager::emptySessionText(
-                *record, TranscriptManager::modelNotLoadedMessage(*job->modelLoadError));
-        else
-            text = TranscriptManager::emptySessionText(*record, job->soundReceived);
-        try {
-            TranscriptManager::write(text, record->fileURL);
-            Log::info("Transcript saved: {}", record->fileURL.string());
-            savedTranscript.set(record->fileURL);
-        } catch (const std::exception& error) {
-            if (empty) {
-                Log::error("Saving empty transcript failed: {}", error.what());
+        if (result.segments > 0) {
+            if (save()) {
+                Log::info("Transcript saved: {}", record->fileURL.string());
+                savedTranscript.set(record->fileURL);
             } else {
-                Log::error("Saving transcript failed: {}", error.what());
-                lastError.set("Couldn't save the transcript: " + std::string(error.what()) +
-                              ". It is still in memory.");
+                // The next session must not take these lines with it: they stay until written.
+                unsaved_.keep(record->fileURL,
+                              TranscriptManager::text(*record, segments.get(), [this](int speaker) {
+                                  return speakerName(speaker);
+                              }));
             }
-            // The next session must not take these lines with it: they stay until written.
-            keepUnsaved(record->fileURL, std::move(text));
-        }
-        if (empty)
+        } else {
+            std::string text =
+                job->modelLoadError
+                    ? TranscriptManager::emptySessionText(
+                          *record, TranscriptManager::modelNotLoadedMessage(*job->modelLoadError))
+                    : TranscriptManager::emptySessionText(*record, job->soundReceived);
+            try {
+                TranscriptManager::write(text, record->fileURL);
+                savedTranscript.set(record->fileURL);
+            } catch (const std::exception& error) {
+                Log::error("Saving empty transcript failed: {}", error.what());
+                unsaved_.keep(record->fileURL, std::move(text));
+            }
             Log::error("No speech transcribed (sound received: {})", job->soundReceived);
+        }
     }
 
     finishRunning_ = false;
-    if (quitting_ && !unsaved_.empty())
-        retryUnsaved();
+    if (quitting_)
+        unsaved_.retry();
     auto waiters = std::exchange(finishWaiters_, {});
     for (auto& done : waiters)
         done();
@@ -186,14 +185,13 @@ void AppLifecycleManager::finishAfterEngine(std::shared_ptr<FinishJob> job,
 
 void AppLifecycleManager::finishForQuit(std::function<void()> done) {
     quitting_ = true;
-    stop("app quitting");
+    stop(StopReason::appQuitting);
     if (finishRunning_) {
         finishWaiters_.push_back(std::move(done));
         return;
     }
     // A last try for what earlier finishes could not write.
-    if (!unsaved_.empty())
-        retryUnsaved();
+    unsaved_.retry();
     if (done)
         done();
 }

@@ -28,6 +28,15 @@ std::string timestamp(double seconds) {
     return text;
 }
 
+std::string bracketedTimestamp(double seconds) {
+    // Appended, not `"[" + std::string`: GCC 12 at -O3 warns about an overlapping copy
+    // inside that operator that cannot happen (GCC bug 105329).
+    std::string text = "[";
+    text += timestamp(seconds);
+    text += ']';
+    return text;
+}
+
 std::string srtTimestamp(double seconds) {
     std::int64_t ms = wholeUnits(std::round(seconds * 1000));
     char text[56];

@@ -73,9 +73,12 @@ namespace {
 
 // "[00:00:04] Sam:" or "[00:00:04]".
 std::string blockHeading(const Block& block, const SpeakerName& name) {
-    std::string heading = "[" + TranscriptFormat::timestamp(block.start) + "]";
-    if (block.speaker)
-        heading += " " + TranscriptFormat::oneLine(name(*block.speaker)) + ":";
+    std::string heading = TranscriptFormat::bracketedTimestamp(block.start);
+    if (block.speaker) {
+        heading += ' ';
+        heading += TranscriptFormat::oneLine(name(*block.speaker));
+        heading += ':';
+    }
     return heading;
 }
 
@@ -87,7 +90,11 @@ std::string text(const TranscriptRecord& record, const std::vector<TranscriptSeg
     for (const auto& [label, value] : header(record))
         out += label + ": " + value + "\n";
     for (const auto& block : blocks(segments))
-        out += "\n" + blockHeading(block, name) + "\n" + block.text + "\n";
+        out.append("\n")
+            .append(blockHeading(block, name))
+            .append("\n")
+            .append(block.text)
+            .append("\n");
     return out;
 }
 
@@ -98,7 +105,11 @@ std::string markdown(const TranscriptRecord& record, const std::vector<Transcrip
     for (size_t i = 1; i < pairs.size(); ++i)
         out += "**" + pairs[i].first + ":** " + pairs[i].second + "  \n";
     for (const auto& block : blocks(segments))
-        out += "\n**" + blockHeading(block, name) + "** " + block.text + "\n";
+        out.append("\n**")
+            .append(blockHeading(block, name))
+            .append("** ")
+            .append(block.text)
+            .append("\n");
     return out;
 }
 

@@ -96,7 +96,7 @@ TEST_F(SessionGuards, UnsavedTranscriptSurvivesTheNextSessionAndIsWrittenLater) 
     EXPECT_EQ(manager->unsavedTranscripts(), 1u) << "the new session kept the old lines";
 
     fs::remove(file.parent_path());
-    executor.advance(AppLifecycleManager::unsavedRetryInterval);
+    executor.advance(UnsavedTranscripts::retryInterval);
     EXPECT_EQ(manager->unsavedTranscripts(), 0u);
     auto text = readWholeFile(file);
     ASSERT_TRUE(text);

@@ -244,7 +244,7 @@ TEST_F(SessionServices, SkippingAndStandingConsent) {
     manager->skipCurrentMeeting(); // nothing runs: nothing to skip
     fakes.micStatus = MicAuthorization::notDetermined;
     fakes.loginItemError = "the autostart folder is read-only";
-    manager->stop("user stopped");
+    manager->stop(StopReason::userStopped);
     manager->enableAutomatic(true, true);
     EXPECT_TRUE(manager->automatic.get());
     EXPECT_TRUE(ConsentManager::standingConsentDate(stores.protectedFile));

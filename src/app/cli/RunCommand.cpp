@@ -216,7 +216,7 @@ int runCommand(const std::vector<std::string>& args) {
         for (; shown < lines.size(); ++shown) {
             const auto& line = lines[shown];
             std::string who = line.speaker ? manager->speakerName(line.speaker) + ": " : "";
-            say("[" + TranscriptFormat::timestamp(line.start) + "] " + who + line.text);
+            say(TranscriptFormat::bracketedTimestamp(line.start) + " " + who + line.text);
         }
     }));
 

@@ -65,9 +65,10 @@ std::string render(const std::vector<TranscriptSegment>& lines, const std::strin
     for (const auto& line : lines) {
         std::string text = TranscriptFormat::oneLine(line.text);
         if (format == "md")
-            out += "**" + TranscriptFormat::timestamp(line.start) + "** " + text + "\n\n";
+            out.append("**").append(TranscriptFormat::timestamp(line.start)).append("** ");
         else
-            out += "[" + TranscriptFormat::timestamp(line.start) + "] " + text + "\n";
+            out.append(TranscriptFormat::bracketedTimestamp(line.start)).append(" ");
+        out.append(text).append(format == "md" ? "\n\n" : "\n");
     }
     return out;
 }
