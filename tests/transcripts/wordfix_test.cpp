@@ -105,7 +105,7 @@ TEST(WordFixMemory, LengthIsCountedInCharacters) {
 TEST(WordFixMemory, SingleFixesAreCappedWithoutLosingTheNewOne) {
     WordFix::Memory memory;
     for (int i = 0; i < 121; ++i)
-        memory.record("w" + std::to_string(i));
+        memory.record(std::string("w").append(std::to_string(i)));
     EXPECT_EQ(memory.counts.size(), 120u);
     EXPECT_EQ(memory.counts.count("w120"), 1u);
 }
