@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 #include "settings/ProtectedSettings.h"
+#include "transcription/EngineTypes.h"
 #include "transcription/WhisperModel.h"
 
 #include <algorithm>
@@ -134,8 +135,11 @@ void check(const std::string& key, const PlistValue& value) {
                         "en+hi), not \"" +
                         language + "\".");
     }
-    if (key == Key::chunkSeconds && (*value.realValue() < 5 || *value.realValue() > 28))
-        throw Error("chunkSeconds is between 5 and 28.");
+    if (key == Key::chunkSeconds) {
+        EngineOptions options;
+        options.chunkSeconds = *value.realValue();
+        options.validate();
+    }
     if (key == Key::deleteAfterDays && *value.integerValue() < 0)
         throw Error("deleteAfterDays is 0 (keep transcripts) or a number of days.");
     if (key == Key::saveLocation) {

@@ -1,9 +1,9 @@
 #include "settings/SettingsManager.h"
 
 #include "settings/ProtectedSettings.h"
+#include "transcription/WhisperContext.h"
 #include "transcripts/TranscriptManager.h"
 #include "transcripts/WordFix.h"
-#include "transcription/WhisperContext.h"
 
 #include <whisper.h>
 
@@ -24,9 +24,7 @@ namespace SettingsManager {
 namespace {
 
 constexpr std::uint64_t eightGiB = 8ull * 1024 * 1024 * 1024;
-constexpr double minimumChunk = 5;
-constexpr double maximumChunk = 28;
-constexpr double accurateChunk = 20;
+constexpr double accurateChunk = EngineOptions::defaultChunkSeconds;
 
 std::optional<PlistValue> protectedValue(const SettingsStores& stores, std::string_view key) {
     return ProtectedSettings::value(key, stores.protectedFile);
@@ -271,9 +269,7 @@ EngineOptions transcriptionOptions(const SettingsStores& stores) {
     options.model = model(stores);
     auto language = defaults.object(Key::language);
     options.language = checkedLanguage(language ? language->stringValue() : std::nullopt);
-    double chunk = defaults.doubleValue(Key::chunkSeconds);
-    options.chunkSeconds =
-        std::isnan(chunk) ? minimumChunk : std::clamp(chunk, minimumChunk, maximumChunk);
+    options.chunkSeconds = EngineOptions::clampedChunk(defaults.doubleValue(Key::chunkSeconds));
     options.vocabulary =
         WordFix::prompt(defaults.stringValue(Key::vocabulary), learnedWords(stores));
     options.diarize = defaults.boolValue(Key::diarize);

@@ -8,11 +8,22 @@ namespace tallyvox {
 
 // What a session's engine runs with; taken once from the settings when the session starts.
 struct EngineOptions {
+    // The one range of the window length ("chunk"), for settings, the command line and the
+    // engine alike.
+    static constexpr double minChunkSeconds = 5;
+    static constexpr double maxChunkSeconds = 28;
+    static constexpr double defaultChunkSeconds = 20;
+
     WhisperModel model = WhisperModel::small;
     std::string language = "en+hi"; // a code, "auto", or codes joined by "+" (first is main)
-    double chunkSeconds = 20;
+    double chunkSeconds = defaultChunkSeconds;
     std::string vocabulary;
     bool diarize = true;
+
+    // Throws Error naming the first value out of its range, in words for the user.
+    void validate() const;
+    // A stored window length brought into range (not a number: the shortest).
+    static double clampedChunk(double seconds);
 
     bool operator==(const EngineOptions&) const = default;
 };

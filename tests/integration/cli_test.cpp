@@ -110,6 +110,11 @@ TEST(CommandLine, ClearErrorsWithExitCodes) {
 
     EXPECT_EQ(cli("transcribe", dir).code, 2);
     EXPECT_EQ(cli("transcribe x.wav --format doc", dir).code, 2);
+    // The window length has one range everywhere: the settings' own.
+    CliRun shortWindow = cli("transcribe x.wav --chunk 3", dir);
+    EXPECT_EQ(shortWindow.code, 2);
+    EXPECT_NE(shortWindow.err.find("--chunk: chunkSeconds is between 5 and 28."), std::string::npos)
+        << shortWindow.err;
 }
 
 } // namespace

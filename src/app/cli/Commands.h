@@ -1,19 +1,22 @@
 #pragma once
 
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
+
+namespace CLI {
+class App;
+}
 
 namespace tallyvox::cli {
 
 enum Exit { ok = 0, failed = 1, usageError = 2, missingFile = 3, unknownModel = 4 };
 
-// Prints the usage text and answers the usage exit code.
-int usage();
-
-int transcribeCommand(const std::vector<std::string>& args);
-int modelsCommand(const std::vector<std::string>& args);
-int settingsCommand(const std::vector<std::string>& args);
-int consentCommand(const std::vector<std::string>& args);
-int runCommand(const std::vector<std::string>& args);
+// Each adds its command to `app`; running it stores the command's exit code in `exitCode`.
+void addRunCommand(CLI::App& app, int& exitCode);
+void addTranscribeCommand(CLI::App& app, int& exitCode);
+void addModelsCommand(CLI::App& app, int& exitCode);
+void addSettingsCommands(CLI::App& app, int& exitCode);
 
 } // namespace tallyvox::cli

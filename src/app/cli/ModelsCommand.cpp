@@ -6,6 +6,8 @@
 #include "transcription/ModelHash.h"
 #include "transcription/WhisperManager.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <iostream>
 
@@ -70,12 +72,19 @@ int downloadModel(const std::string& name) {
 
 } // namespace
 
-int modelsCommand(const std::vector<std::string>& args) {
-    if (args.empty() || (args.size() == 1 && args[0] == "list"))
-        return listModels();
-    if (args.size() == 2 && args[0] == "download")
-        return downloadModel(args[1]);
-    return usage();
+void addModelsCommand(CLI::App& app, int& exitCode) {
+    auto* command = app.add_subcommand("models", "List the models or download one");
+    command->callback([command, &exitCode] {
+        if (command->get_subcommands().empty())
+            exitCode = listModels();
+    });
+    command->add_subcommand("list", "Models on disk and whether their digests match")
+        ->callback([&exitCode] { exitCode = listModels(); });
+    auto name = std::make_shared<std::string>();
+    auto* download =
+        command->add_subcommand("download", "Download a model, checked against its SHA-256");
+    download->add_option("NAME", *name, "tiny, base, small, medium or turbo")->required();
+    download->callback([name, &exitCode] { exitCode = downloadModel(*name); });
 }
 
 } // namespace tallyvox::cli

@@ -13,6 +13,8 @@
 #include "transcription/WhisperContext.h"
 #include "transcripts/TranscriptFormat.h"
 
+#include <CLI/CLI.hpp>
+
 #include <csignal>
 #include <filesystem>
 #include <iostream>
@@ -101,31 +103,28 @@ void watchSignals(std::shared_ptr<EventLoop> loop, std::function<void(int)> onSi
     }).detach();
 }
 
-} // namespace
-
-int runCommand(const std::vector<std::string>& args) {
-    // --model/--vad load these files instead of the models folder's; --trust-zoom and
-    // --trust-teams accept one more executable as that maker's app (for trying it out with
-    // a stand-in program; a real install is recognised without them).
+struct RunOptions {
     std::optional<std::filesystem::path> modelFile, vadFile;
+    std::vector<std::filesystem::path> trustZoom, trustTeams;
+};
+
+// One more executable accepted as that maker's app, for trying it out with a stand-in
+// program; a real install is recognised without it.
+TrustedApp standIn(Platform platform, const std::filesystem::path& executable) {
+    TrustedApp app;
+    app.platform = platform;
+    app.exactPaths = {std::filesystem::absolute(executable).string()};
+    return app;
+}
+
+int run(const RunOptions& options) {
+    const auto& modelFile = options.modelFile;
+    const auto& vadFile = options.vadFile;
     TrustList trust = AppGenuineness::vendors();
-    for (size_t i = 0; i < args.size(); ++i) {
-        if (i + 1 >= args.size())
-            return usage();
-        const std::string& value = args[++i];
-        if (args[i - 1] == "--model")
-            modelFile = value;
-        else if (args[i - 1] == "--vad")
-            vadFile = value;
-        else if (args[i - 1] == "--trust-zoom" || args[i - 1] == "--trust-teams")
-            trust.push_back({args[i - 1] == "--trust-zoom" ? Platform::zoom : Platform::teams,
-                             {},
-                             {},
-                             {},
-                             {std::filesystem::absolute(value).string()}});
-        else
-            return usage();
-    }
+    for (const auto& path : options.trustZoom)
+        trust.push_back(standIn(Platform::zoom, path));
+    for (const auto& path : options.trustTeams)
+        trust.push_back(standIn(Platform::teams, path));
 
     sigset_t blocked;
     sigemptyset(&blocked);
@@ -163,7 +162,8 @@ int runCommand(const std::vector<std::string>& args) {
     }
 
     std::vector<Subscription> watching;
-    ConsentPrompt prompt(loop, manager);
+    // Shared with the reader thread, which may outlive this function.
+    auto prompt = std::make_shared<ConsentPrompt>(loop, manager);
     bool interactive = ::isatty(STDIN_FILENO);
 
     std::set<std::string> known;
@@ -176,13 +176,13 @@ int runCommand(const std::vector<std::string>& args) {
                     continue;
                 say("Meeting detected: " + meeting.appName + " (" + meeting.id() + ")");
                 if (!manager->automatic.get() && interactive)
-                    prompt.offer(meeting);
+                    prompt->offer(meeting);
             }
             for (const auto& id : known)
                 if (!current.count(id))
                     say("Meeting ended: " + id);
             known = std::move(current);
-            prompt.withdraw(now);
+            prompt->withdraw(now);
         }));
     watching.push_back(manager->session.observe([&](const auto& session) {
         if (session)
@@ -221,11 +221,10 @@ int runCommand(const std::vector<std::string>& args) {
     }));
 
     if (interactive)
-        // Answers queued after the loop ended are never run, so `prompt` is not touched then.
-        std::thread([sharedLoop, &prompt] {
+        std::thread([sharedLoop, prompt] {
             std::string line;
             while (std::getline(std::cin, line))
-                sharedLoop->post([&prompt, line] { prompt.answer(line); });
+                sharedLoop->post([prompt, line] { prompt->answer(line); });
         }).detach();
 
     bool quitting = false;
@@ -242,6 +241,21 @@ int runCommand(const std::vector<std::string>& args) {
     loop.run();
     watching.clear();
     return ok;
+}
+
+} // namespace
+
+void addRunCommand(CLI::App& app, int& exitCode) {
+    auto options = std::make_shared<RunOptions>();
+    auto* command = app.add_subcommand(
+        "run", "Watch for meetings and transcribe them (the headless mode); Ctrl-C quits");
+    command->add_option("--model", options->modelFile, "Use this Whisper model file");
+    command->add_option("--vad", options->vadFile, "Use this speech detector model file");
+    command->add_option("--trust-zoom", options->trustZoom,
+                        "Accept this executable as the Zoom app (a stand-in for trying it out)");
+    command->add_option("--trust-teams", options->trustTeams,
+                        "Accept this executable as the Teams app (a stand-in for trying it out)");
+    command->callback([options, &exitCode] { exitCode = run(*options); });
 }
 
 } // namespace tallyvox::cli

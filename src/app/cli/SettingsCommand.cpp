@@ -9,7 +9,10 @@
 #include "settings/ProtectedSettings.h"
 #include "transcripts/DateText.h"
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
+#include <functional>
 #include <iostream>
 #include <unistd.h>
 
@@ -41,8 +44,8 @@ std::string standingText(const SettingsStores& stores) {
            " (detected meetings are transcribed automatically)";
 }
 
-bool agreed(const std::vector<std::string>& args) {
-    if (std::find(args.begin(), args.end(), "--yes") != args.end())
+bool agreed(bool yes) {
+    if (yes)
         return true;
     if (!::isatty(STDIN_FILENO)) {
         std::cerr << "Standing consent needs your agreement: run it in a terminal, or add --yes "
@@ -56,43 +59,32 @@ bool agreed(const std::vector<std::string>& args) {
     return answer == "y" || answer == "Y" || answer == "yes";
 }
 
-} // namespace
-
-int settingsCommand(const std::vector<std::string>& args) {
+// Errors of the settings store are the user's to read; they never crash the command.
+int guarded(const std::function<void()> work) {
     try {
-        auto stores = preparedStores();
-        if (args.empty() || (args.size() == 1 && args[0] == "list")) {
-            for (const auto& entry : PreferenceCommands::list(stores))
-                print(entry, true);
-            return ok;
-        }
-        if (args.size() == 2 && args[0] == "get") {
-            print(PreferenceCommands::get(args[1], stores), false);
-            return ok;
-        }
-        if (args.size() == 3 && args[0] == "set") {
-            print(PreferenceCommands::set(args[1], args[2], stores), true);
-            return ok;
-        }
+        work();
+        return ok;
     } catch (const Error& error) {
         std::cerr << error.what() << "\n";
         return failed;
     }
-    return usage();
 }
 
-int consentCommand(const std::vector<std::string>& args) {
-    if (args.empty() || args[0] != "standing")
-        return usage();
+int listSettings() {
+    return guarded([] {
+        auto stores = preparedStores();
+        for (const auto& entry : PreferenceCommands::list(stores))
+            print(entry, true);
+    });
+}
+
+int standingConsent(const std::string& action, bool yes) {
     auto stores = preparedStores();
-    std::string action = args.size() > 1 ? args[1] : "status";
     if (action == "status") {
         std::cout << standingText(stores) << "\n";
         return ok;
     }
-    if (action != "on" && action != "off")
-        return usage();
-    if (action == "on" && !agreed(args))
+    if (action == "on" && !agreed(yes))
         return failed;
     try {
         if (action == "on")
@@ -106,6 +98,45 @@ int consentCommand(const std::vector<std::string>& args) {
     bool on = ConsentManager::standingConsentDate(stores.protectedFile).has_value();
     std::cout << standingText(stores) << "\n";
     return on == (action == "on") ? ok : failed;
+}
+
+} // namespace
+
+void addSettingsCommands(CLI::App& app, int& exitCode) {
+    auto* settings = app.add_subcommand("settings", "Show or change the settings");
+    settings->callback([settings, &exitCode] {
+        if (settings->get_subcommands().empty())
+            exitCode = listSettings();
+    });
+    settings->add_subcommand("list", "Every setting with its value")->callback([&exitCode] {
+        exitCode = listSettings();
+    });
+    auto key = std::make_shared<std::string>();
+    auto value = std::make_shared<std::string>();
+    auto* get = settings->add_subcommand("get", "One setting's value");
+    get->add_option("KEY", *key)->required();
+    get->callback([key, &exitCode] {
+        exitCode = guarded([&] { print(PreferenceCommands::get(*key, preparedStores()), false); });
+    });
+    auto* set = settings->add_subcommand("set", "Change a setting; a bad value is refused");
+    set->add_option("KEY", *key)->required();
+    set->add_option("VALUE", *value)->required();
+    set->callback([key, value, &exitCode] {
+        exitCode =
+            guarded([&] { print(PreferenceCommands::set(*key, *value, preparedStores()), true); });
+    });
+
+    auto* consent = app.add_subcommand("consent", "Standing consent for automatic transcription");
+    consent->require_subcommand(1);
+    auto action = std::make_shared<std::string>("status");
+    auto yes = std::make_shared<bool>(false);
+    auto* standing = consent->add_subcommand(
+        "standing", "Turn standing consent on or off, or show it (the default)");
+    standing->add_option("ACTION", *action)
+        ->check(CLI::IsMember({"on", "off", "status"}))
+        ->capture_default_str();
+    standing->add_flag("--yes", *yes, "Agree to the consent statement without being asked");
+    standing->callback([action, yes, &exitCode] { exitCode = standingConsent(*action, *yes); });
 }
 
 } // namespace tallyvox::cli

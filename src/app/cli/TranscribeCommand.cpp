@@ -12,6 +12,8 @@
 #include "transcripts/TranscriptFormat.h"
 #include "transcripts/TranscriptManager.h"
 
+#include <CLI/CLI.hpp>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -73,46 +75,26 @@ std::string render(const std::vector<TranscriptSegment>& lines, const std::strin
     return out;
 }
 
-} // namespace
-
-int transcribeCommand(const std::vector<std::string>& args) {
-    if (args.empty())
-        return usage();
-    std::filesystem::path input = args[0];
-    std::string modelArg = "small", language = "en", format = "txt";
-    std::optional<std::filesystem::path> vadFile, output;
-    double chunk = 20;
+struct TranscribeOptions {
+    std::filesystem::path input;
+    std::string model = "small";
+    std::optional<std::filesystem::path> vad;
+    std::string language = "en";
+    double chunk = EngineOptions::defaultChunkSeconds;
     bool realtime = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& key = args[i];
-        bool hasValue = i + 1 < args.size();
-        if (key == "--realtime")
-            realtime = true;
-        else if (!hasValue)
-            return usage();
-        else if (key == "--model")
-            modelArg = args[++i];
-        else if (key == "--vad")
-            vadFile = args[++i];
-        else if (key == "--language")
-            language = args[++i];
-        else if (key == "--output")
-            output = args[++i];
-        else if (key == "--format")
-            format = args[++i];
-        else if (key == "--chunk") {
-            try {
-                chunk = std::stod(args[++i]);
-            } catch (const std::exception&) {
-                return usage();
-            }
-            if (!(chunk >= 1 && chunk <= 30))
-                return usage();
-        } else
-            return usage();
-    }
-    if (format != "txt" && format != "md" && format != "srt")
-        return usage();
+    std::optional<std::filesystem::path> output;
+    std::string format = "txt";
+};
+
+int transcribe(const TranscribeOptions& given) {
+    const auto& input = given.input;
+    const auto& modelArg = given.model;
+    const auto& vadFile = given.vad;
+    const auto& language = given.language;
+    const auto& output = given.output;
+    const auto& format = given.format;
+    const double chunk = given.chunk;
+    const bool realtime = given.realtime;
 
     // A known name means the models folder; anything else is a path, used as it is.
     WhisperModel model = WhisperModel::tiny;
@@ -242,6 +224,48 @@ int transcribeCommand(const std::vector<std::string>& args) {
         }
     }
     return ok;
+}
+
+// The window length's one range, for CLI11.
+std::string checkChunk(const std::string& text) {
+    EngineOptions options;
+    try {
+        options.chunkSeconds = std::stod(text);
+        options.validate();
+    } catch (const Error& error) {
+        return error.what();
+    } catch (const std::exception&) {
+        return "a number of seconds";
+    }
+    return {};
+}
+
+} // namespace
+
+void addTranscribeCommand(CLI::App& app, int& exitCode) {
+    auto options = std::make_shared<TranscribeOptions>();
+    auto* command = app.add_subcommand(
+        "transcribe", "Transcribe an audio file with the engine a live meeting uses");
+    command->add_option("FILE", options->input, "Audio file (any format libsndfile reads)")
+        ->required();
+    command
+        ->add_option("--model", options->model,
+                     "A model name (tiny, base, small, medium, turbo) or a model file")
+        ->capture_default_str();
+    command->add_option("--vad", options->vad, "Speech detector model file");
+    command
+        ->add_option("--language", options->language,
+                     "Language code, \"auto\", or codes joined by +")
+        ->capture_default_str();
+    command->add_option("--chunk", options->chunk, "Seconds of new audio per window")
+        ->check(CLI::Validator(checkChunk, "SECONDS", "window length"))
+        ->capture_default_str();
+    command->add_flag("--realtime", options->realtime, "Feed the audio at its own pace");
+    command->add_option("--output", options->output, "Write the transcript to this file");
+    command->add_option("--format", options->format, "Output format")
+        ->check(CLI::IsMember({"txt", "md", "srt"}))
+        ->capture_default_str();
+    command->callback([options, &exitCode] { exitCode = transcribe(*options); });
 }
 
 } // namespace tallyvox::cli
