@@ -13,9 +13,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <fstream>
 #include <future>
+#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -225,7 +227,8 @@ TEST(CaptureIntegration, KeepsBothHalvesWhenTheDefaultOutputChanges) {
     const double firstHalf = soundSeconds(first.samples);
     const double played = firstHalf + soundSeconds(second.samples);
     std::system(("paplay '" + first.wav + "'").c_str());
-    EXPECT_TRUE(waitFor(15, [&] { return collect() >= firstHalf * 0.95; }));
+    // An output gone idle holds back its monitor's last partial fragment.
+    EXPECT_TRUE(waitFor(15, [&] { return collect() >= firstHalf * 0.9; }));
     std::system("pactl set-default-sink tallyvox_second");
     EXPECT_TRUE(waitFor(15, [&] { return logged(log, "Recording tallyvox_second.monitor"); }));
     EXPECT_TRUE(log.contains("Output device changed; rebuilding capture"));
@@ -235,7 +238,7 @@ TEST(CaptureIntegration, KeepsBothHalvesWhenTheDefaultOutputChanges) {
     std::system(("pactl set-default-sink '" + original + "'").c_str());
     std::system(("pactl unload-module " + module).c_str());
 
-    EXPECT_NEAR(soundSeconds(samples), played, played * 0.05 + 0.1);
+    EXPECT_NEAR(soundSeconds(samples), played, played * 0.05 + 0.2);
 }
 
 // A quiet meeting on a suspended output (as servers do with idle ones): its monitor delivers
@@ -434,9 +437,31 @@ TEST(CaptureIntegration, RecordsTheOutputTheMeetingPlaysToAndFollowsItsMove) {
             return main.sync([&] { return capture->recordedOutput(); }) == sinkIndex(sink);
         });
     };
+    // Like a call app, it never stops writing: silence between what is said (an output
+    // that runs dry makes the server rewind, which its monitor cannot follow).
+    std::mutex said;
+    std::deque<std::vector<float>> toSay;
+    std::atomic<bool> hangUp{false};
+    std::thread app([&] {
+        const std::vector<float> silence(1600, 0.0f);
+        while (!hangUp) {
+            std::vector<float> next;
+            {
+                std::lock_guard lock(said);
+                if (!toSay.empty()) {
+                    next = std::move(toSay.front());
+                    toSay.pop_front();
+                }
+            }
+            const auto& out = next.empty() ? silence : next;
+            if (::write(pipe, out.data(), out.size() * sizeof(float)) < 0)
+                return;
+        }
+    });
     auto say = [&](const Speech& s) {
-        auto bytes = s.samples.size() * sizeof(float);
-        return ::write(pipe, s.samples.data(), bytes) == static_cast<ssize_t>(bytes);
+        std::lock_guard lock(said);
+        toSay.push_back(s.samples);
+        return true;
     };
     std::vector<float> samples;
     auto collect = [&] {
@@ -449,7 +474,8 @@ TEST(CaptureIntegration, RecordsTheOutputTheMeetingPlaysToAndFollowsItsMove) {
 
     EXPECT_TRUE(recording("tallyvox_headset"));
     EXPECT_TRUE(say(first));
-    EXPECT_TRUE(waitFor(15, [&] { return collect() >= firstHalf * 0.95; }));
+    EXPECT_TRUE(waitFor(15, [&] { return collect() >= firstHalf * 0.95; }))
+        << soundSeconds(samples) << " of " << firstHalf;
     std::uint32_t index = 0;
     for (const auto& stream : streams.streams())
         if (stream.pid == appPid)
@@ -459,6 +485,8 @@ TEST(CaptureIntegration, RecordsTheOutputTheMeetingPlaysToAndFollowsItsMove) {
     EXPECT_TRUE(say(second));
     waitFor(15, [&] { return collect() >= played * 0.95; });
     main.sync([&] { capture->stop(); });
+    hangUp = true;
+    app.join();
     ::close(pipe);
     ::kill(appPid, SIGTERM);
 
