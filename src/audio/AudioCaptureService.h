@@ -4,14 +4,17 @@
 #include "base/Error.h"
 #include "settings/ConsentRecord.h"
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace tallyvox {
 
-// Records what the computer plays (every application's output but ours) as 16 kHz mono
-// float samples held in a bounded buffer until the engine drains them.
+// Records what the computer plays on the meeting's output (every application's sound there
+// but ours) as 16 kHz mono float samples held in a bounded buffer until the engine drains
+// them.
 class AudioCaptureService {
 public:
     using Stats = CaptureStats;
@@ -34,14 +37,18 @@ public:
 
     virtual ~AudioCaptureService() = default;
 
-    // Called on the main thread when capture fails after start() returned. Set before start().
+    // Called on the main thread when capture fails, also when the stream that start() or
+    // resume() began building cannot be built. Set before start().
     std::function<void(const Error&)> onFailure;
+    // The output (sound-server sink index) the meeting plays to, when it plays at all; asked
+    // at each build and every second while capturing. Empty or nothing: the default output.
+    std::function<std::optional<std::uint32_t>()> meetingOutput;
 
-    // Throws CaptureError (or another Error) when recording cannot begin.
+    // Begins building the stream; may throw Error when recording cannot begin at all.
     virtual void start(const ConsentRecord& consent) = 0;
     // Stops taking audio; what is buffered stays drainable.
     virtual void pause() = 0;
-    virtual void resume() = 0; // throws like start()
+    virtual void resume() = 0; // like start()
     // Releases the record stream and the buffered audio.
     virtual void stop() = 0;
     // Every sample received since the last call; safe from any thread, never blocks long.

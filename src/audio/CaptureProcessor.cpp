@@ -20,9 +20,8 @@ double rms(const std::vector<float>& samples) {
     return std::sqrt(sum / static_cast<double>(samples.size()));
 }
 
-std::string formatText(double rate, int channels, bool corrected) {
-    return fmt::format("{} Hz, {} ch{}", static_cast<long long>(rate), channels,
-                       corrected ? " (corrected)" : "");
+std::string formatText(double rate, int channels) {
+    return fmt::format("{} Hz, {} ch", static_cast<long long>(rate), channels);
 }
 } // namespace
 
@@ -38,17 +37,20 @@ bool CaptureProcessor::useStream(std::uint64_t generation, double sampleRate, in
         std::lock_guard lock(convertMutex_);
         resampler_ = std::move(resampler);
         rateTracker_.reset();
+        lastMeasured_.reset();
+        rateReported_ = false;
         generation_ = generation;
     }
     std::lock_guard lock(stateMutex_);
-    stats_.format = formatText(sampleRate, channels, false);
+    stats_.format = formatText(sampleRate, channels);
     return true;
 }
 
 void CaptureProcessor::process(const float* interleaved, std::size_t sampleCount,
                                std::uint64_t generation, double at) {
     std::optional<std::vector<float>> converted;
-    std::optional<std::string> corrected;
+    std::optional<double> measured;
+    double claimed = 0;
     {
         std::lock_guard lock(convertMutex_);
         // Buffers of a stream that has been replaced are in another format.
@@ -59,13 +61,13 @@ void CaptureProcessor::process(const float* interleaved, std::size_t sampleCount
         if (frames == 0)
             return;
         if (auto rate = rateTracker_.add(static_cast<long>(frames), at))
-            corrected = useRateLocked(*rate);
+            measured = checkRateLocked(*rate);
+        claimed = resampler_->inputRate();
         converted = resampler_->convert(interleaved, frames);
     }
-    if (corrected) {
-        std::lock_guard lock(stateMutex_);
-        stats_.format = *corrected;
-    }
+    if (measured)
+        Log::info("Audio arrives at about {} Hz, not {} Hz; keeping the stream's rate",
+                  static_cast<long long>(*measured), static_cast<long long>(claimed));
     if (!converted || converted->empty())
         return;
 
@@ -96,17 +98,17 @@ void CaptureProcessor::process(const float* interleaved, std::size_t sampleCount
                    overflowEvents);
 }
 
-std::optional<std::string> CaptureProcessor::useRateLocked(double rate) {
-    if (!resampler_ || rate == resampler_->inputRate())
+std::optional<double> CaptureProcessor::checkRateLocked(double measured) {
+    if (measured == resampler_->inputRate()) {
+        lastMeasured_.reset();
         return std::nullopt;
-    const int channels = resampler_->channels();
-    auto replacement = Resampler::make(rate, channels);
-    if (!replacement)
+    }
+    const bool agreed = lastMeasured_ == measured;
+    lastMeasured_ = measured;
+    if (!agreed || rateReported_)
         return std::nullopt;
-    Log::info("Audio rate is {} Hz, not {} Hz; correcting", static_cast<long long>(rate),
-              static_cast<long long>(resampler_->inputRate()));
-    resampler_ = std::move(replacement);
-    return formatText(rate, channels, true);
+    rateReported_ = true;
+    return measured;
 }
 
 std::vector<float> CaptureProcessor::drain() {
@@ -122,6 +124,10 @@ CaptureStats CaptureProcessor::stats() const {
 }
 
 void CaptureProcessor::reset() {
+    {
+        std::lock_guard lock(convertMutex_);
+        resampler_.reset();
+    }
     std::lock_guard lock(stateMutex_);
     samples_.clear();
     stats_ = CaptureStats();

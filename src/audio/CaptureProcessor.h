@@ -15,8 +15,10 @@
 
 namespace tallyvox {
 
-// What happens to each meeting-audio buffer: rate tracking and correction, down-mix and
-// resampling to 16 kHz mono, level, the bounded buffer and its figures. Buffers arrive on
+// What happens to each meeting-audio buffer: down-mix and resampling to 16 kHz mono, level,
+// the bounded buffer and its figures. The server delivers the rate the stream was opened
+// with, so that rate is trusted; the measured arrival rate is only a diagnostic, since
+// delivery jitter makes single windows lie. Buffers arrive on
 // one thread at a time; drain() and stats() may be called from any thread. Two short locks,
 // never held together: one for the converter, one for the samples and figures.
 class CaptureProcessor {
@@ -33,11 +35,14 @@ public:
 
     std::vector<float> drain();
     CaptureStats stats() const;
-    // Empties the buffer and starts the figures afresh.
+    // Ends the stream (buffers still on their way are ignored), empties the buffer and
+    // starts the figures afresh.
     void reset();
 
 private:
-    std::optional<std::string> useRateLocked(double rate);
+    // The rate to report when two windows in a row measured the same standard rate other
+    // than the stream's.
+    std::optional<double> checkRateLocked(double measured);
 
     Clock& clock_;
 
@@ -45,6 +50,8 @@ private:
     std::unique_ptr<Resampler> resampler_;
     RateTracker rateTracker_;
     std::uint64_t generation_ = 0;
+    std::optional<double> lastMeasured_;
+    bool rateReported_ = false;
 
     mutable std::mutex stateMutex_;
     SampleBuffer samples_;

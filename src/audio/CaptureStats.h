@@ -19,7 +19,7 @@ struct CaptureStats {
     double levelSum = 0;
     int callbacks = 0;
     int buffersInCallback = 0;
-    std::string format; // "48000 Hz, 2 ch", "... (corrected)" after a rate correction
+    std::string format; // the stream as opened: "48000 Hz, 2 ch"
 
     double averageLevel() const { return callbacks <= 0 ? 0 : levelSum / callbacks; }
     bool operator==(const CaptureStats&) const = default;

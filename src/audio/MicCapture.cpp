@@ -25,95 +25,136 @@ MicCapture::~MicCapture() {
     input_->close();
 }
 
-std::string MicCapture::name(MicInput& input, const std::optional<Device>& device) {
-    try {
-        if (auto described = input.describe(device); described && !described->empty())
-            return *described;
-    } catch (const std::exception&) {
-    }
-    return "unknown mic";
+std::string MicCapture::name(const std::optional<std::string>& description) {
+    return description && !description->empty() ? *description : "unknown mic";
 }
 
 void MicCapture::start(const std::optional<Device>& requested) {
     stopped_ = false;
+    retry_.cancel();
     std::optional<Device> chosen;
     if (!useDefault_)
         chosen = requested ? requested : (meetingDevice ? meetingDevice() : std::nullopt);
+    openStream(chosen, -1);
+}
 
+void MicCapture::closeStream() {
+    // Buffers and results of the closed stream are dropped.
+    ++shared_->generation;
     input_->close();
+    running_ = false;
+    starting_ = false;
+}
+
+void MicCapture::openStream(std::optional<Device> chosen, int attempt) {
+    closeStream();
     device_.reset();
-    const std::uint64_t generation = ++shared_->generation;
+    chosen_ = chosen;
+    attempt_ = attempt;
+    starting_ = true;
+    {
+        std::lock_guard lock(shared_->resamplerMutex);
+        shared_->resampler.reset();
+    }
+    const std::uint64_t generation = shared_->generation.load();
     std::weak_ptr<MicCapture> weak = weak_from_this();
     std::weak_ptr<Shared> shared = shared_;
     Executor* main = &main_;
-    auto handlers = [weak, shared, main, generation] {
-        MicInput::Handlers h;
-        h.audio = [shared, generation](std::vector<float>&& buffer, StreamFormat format) {
-            if (auto s = shared.lock())
-                s->receive(buffer.data(), buffer.size(), format, generation);
-        };
-        h.changed = [weak, main, generation] {
-            main->post([weak, generation] {
-                auto self = weak.lock();
-                if (!self || !self->running_ || generation != self->shared_->generation)
-                    return;
-                Log::info("Mic device changed; restarting mic");
-                self->restart(0);
-            });
-        };
-        return h;
+
+    MicInput::Handlers handlers;
+    handlers.opened = [weak, main, generation](const MicInput::Opened& opened) {
+        main->post([weak, generation, opened] {
+            if (auto self = weak.lock())
+                self->streamOpened(generation, opened);
+        });
     };
+    handlers.failed = [weak, main, generation](const std::string& error) {
+        main->post([weak, generation, error] {
+            if (auto self = weak.lock())
+                self->streamFailed(generation, error);
+        });
+    };
+    handlers.audio = [shared, generation](std::vector<float>&& buffer, StreamFormat format) {
+        if (auto s = shared.lock())
+            s->receive(buffer.data(), buffer.size(), format, generation);
+    };
+    handlers.changed = [weak, main, generation] {
+        main->post([weak, generation] {
+            auto self = weak.lock();
+            if (!self || !self->running_ || generation != self->shared_->generation)
+                return;
+            Log::info("Mic device changed; restarting mic");
+            self->restart(0);
+        });
+    };
+    input_->open(chosen, std::move(handlers));
+}
 
-    StreamFormat format;
-    if (chosen) {
-        try {
-            format = input_->open(chosen, handlers());
-            device_ = chosen;
-            unusable_.reset();
-        } catch (const std::exception&) {
-            Log::error("Couldn't record from the meeting's mic; using the default input");
-            unusable_ = chosen;
-        }
+void MicCapture::streamOpened(std::uint64_t generation, const MicInput::Opened& opened) {
+    if (generation != shared_->generation || !starting_)
+        return;
+    if (!Resampler::make(opened.format.sampleRate, opened.format.channels)) {
+        streamFailed(generation, AudioCaptureService::CaptureError::badFormat().what());
+        return;
     }
-    if (!device_)
-        format = input_->open(std::nullopt, handlers());
+    starting_ = false;
+    device_ = chosen_;
+    if (chosen_)
+        unusable_.reset();
     followsMeeting_ = device_.has_value();
-
-    auto resampler = Resampler::make(format.sampleRate, format.channels);
-    if (!resampler) {
-        input_->close();
-        throw AudioCaptureService::CaptureError::badFormat();
-    }
-    {
-        std::lock_guard lock(shared_->resamplerMutex);
-        shared_->resampler = std::move(resampler);
-    }
-
     running_ = true;
     startedAt_ = clock_.now();
     {
         std::lock_guard lock(shared_->lastAudioMutex);
         shared_->lastAudio.reset();
     }
-    std::string micName = name(*input_, device_);
+    std::string micName = name(opened.description);
     description_ = micName + " (" +
                    (followsMeeting_ ? "the one the meeting uses" : "system default input") + ")";
     Log::info("Mic capture started on {}", micName);
+    if (attempt_ >= 0)
+        ++restarts_;
+}
+
+void MicCapture::streamFailed(std::uint64_t generation, const std::string& error) {
+    if (generation != shared_->generation || !starting_)
+        return;
+    if (chosen_) {
+        Log::error("Couldn't record from the meeting's mic; using the default input");
+        unusable_ = chosen_;
+        openStream(std::nullopt, attempt_);
+        return;
+    }
+    const int attempt = attempt_;
+    closeStream();
+    if (attempt < 0) {
+        if (onFailure)
+            onFailure(Error(error));
+        return;
+    }
+    if (attempt >= maxRestartAttempt) {
+        Log::error("Mic restart failed: {}", error);
+        return;
+    }
+    std::weak_ptr<MicCapture> weak = weak_from_this();
+    retry_ = main_.postAfter(Executor::Duration(restartDelay), [weak, attempt] {
+        if (auto self = weak.lock())
+            self->restart(attempt + 1);
+    });
 }
 
 void MicCapture::pause() {
     // A retry between two failed opens would otherwise reopen the input while paused.
     paused_ = true;
     retry_.cancel();
-    if (!running_)
+    if (!running_ && !starting_)
         return;
-    input_->close();
-    running_ = false;
+    closeStream();
 }
 
 void MicCapture::resume() {
     paused_ = false;
-    if (!running_)
+    if (!running_ && !starting_)
         start(device_);
 }
 
@@ -121,10 +162,7 @@ void MicCapture::stop() {
     // A retry still pending would bring the microphone back after the session ended.
     retry_.cancel();
     stopped_ = true;
-    ++shared_->generation;
-    if (running_)
-        input_->close();
-    running_ = false;
+    closeStream();
     {
         std::lock_guard lock(shared_->samplesMutex);
         shared_->samples.clear();
@@ -247,23 +285,10 @@ void MicCapture::restart(int attempt) {
     if (stopped_ || paused_ || !(running_ || attempt > 0))
         return;
     retry_.cancel();
-    input_->close();
-    running_ = false;
-    try {
-        start(std::nullopt);
-        ++restarts_;
-        return;
-    } catch (const std::exception& error) {
-        if (attempt >= maxRestartAttempt) {
-            Log::error("Mic restart failed: {}", error.what());
-            return;
-        }
-    }
-    std::weak_ptr<MicCapture> weak = weak_from_this();
-    retry_ = main_.postAfter(Executor::Duration(restartDelay), [weak, attempt] {
-        if (auto self = weak.lock())
-            self->restart(attempt + 1);
-    });
+    std::optional<Device> chosen;
+    if (!useDefault_ && meetingDevice)
+        chosen = meetingDevice();
+    openStream(chosen, attempt);
 }
 
 } // namespace tallyvox

@@ -16,7 +16,8 @@
 namespace tallyvox {
 
 // The user's microphone from a MicInput: the meeting's input when known, else the default
-// input; rebuilt when it goes silent or its source changes.
+// input; rebuilt when it goes silent or its source changes. Streams are built on the input's
+// thread and their results come back as tasks on the main thread.
 class MicCapture final : public MicCaptureService, public std::enable_shared_from_this<MicCapture> {
 public:
     static constexpr double stallSeconds = 6.0;
@@ -44,13 +45,14 @@ public:
     void restart(int attempt);
 
     bool isRunning() const { return running_; }
+    bool isStarting() const { return starting_; }
     const std::optional<Device>& device() const { return device_; }
     bool followsMeeting() const { return followsMeeting_; }
     bool usesDefault() const { return useDefault_; }
     int stalls() const { return stalls_; }
 
     // The source's description, "unknown mic" when it cannot be read.
-    static std::string name(MicInput& input, const std::optional<Device>& device);
+    static std::string name(const std::optional<std::string>& description);
     static bool fallBack(int stalls, bool followsMeeting) { return stalls > 1 && followsMeeting; }
     static bool isStalled(std::optional<SystemTime> lastAudio, SystemTime started, SystemTime now) {
         return secondsBetween(lastAudio.value_or(started), now) >= stallSeconds;
@@ -85,6 +87,13 @@ private:
     MicCapture(std::shared_ptr<MicInput> input, Executor& main, Clock& clock,
                std::size_t bufferLimit);
 
+    // Builds a stream on `chosen` (nothing: the default input). `attempt` is -1 for a start
+    // the owner asked for, else the restart attempt.
+    void openStream(std::optional<Device> chosen, int attempt);
+    void streamOpened(std::uint64_t generation, const MicInput::Opened& opened);
+    void streamFailed(std::uint64_t generation, const std::string& error);
+    void closeStream();
+
     std::shared_ptr<MicInput> input_;
     Executor& main_;
     Clock& clock_;
@@ -93,6 +102,10 @@ private:
     // Main thread only.
     SystemTime startedAt_{};
     bool running_ = false;
+    bool starting_ = false;
+    // The stream being built: its source and attempt.
+    std::optional<Device> chosen_;
+    int attempt_ = -1;
     bool stopped_ = false;
     // Paused by the session: nothing may open the input until it resumes.
     bool paused_ = false;

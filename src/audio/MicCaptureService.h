@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Clock.h"
+#include "base/Error.h"
 
 #include <functional>
 #include <optional>
@@ -29,12 +30,15 @@ public:
 
     // The meeting app's input device, asked at each start; may answer nothing.
     std::function<std::optional<Device>()> meetingDevice;
+    // Called on the main thread when the stream that start() or resume() began building
+    // cannot be built (the description behind "Microphone unavailable: "). Set before start().
+    std::function<void(const Error&)> onFailure;
 
     // No device: the meeting's device (through meetingDevice), else the default input.
-    // Throws Error when recording cannot begin.
+    // Begins building the stream; may throw Error when recording cannot begin at all.
     virtual void start(const std::optional<Device>& device) = 0;
     virtual void pause() = 0;
-    virtual void resume() = 0; // throws like start()
+    virtual void resume() = 0; // like start()
     virtual void stop() = 0;
     // Every sample since the last call (nothing while held); called on the engine queue.
     virtual std::vector<float> drain() = 0;

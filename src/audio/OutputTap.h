@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -14,28 +15,41 @@ struct StreamFormat {
     int channels = 0;
 };
 
-// A record stream on the monitor of the current default output: everything the computer
-// plays. Handlers run on the tap's own thread and must return quickly.
+// A record stream on the monitor of an output: everything the computer plays to it. The
+// stream is built on the tap's own thread; handlers run there (or on the sound server's
+// thread) and must return quickly.
 class OutputTap {
 public:
+    // The stream that runs: its format and the output (sound-server sink index) it records.
+    struct Opened {
+        StreamFormat format;
+        std::uint32_t output = 0;
+    };
+
     struct Handlers {
-        // One buffer of interleaved float frames in the format open() answered.
+        // The stream runs; called once, before any of its audio.
+        std::function<void(const Opened&)> opened;
+        // The stream could not be built: the user-facing description.
+        std::function<void(const std::string& error)> failed;
+        // One buffer of interleaved float frames in the opened format.
         std::function<void(std::vector<float>&& interleaved)> audio;
         // The server ended the stream (its output went away, or the server itself).
         std::function<void(const std::string& reason)> lost;
-        // The default output is no longer the one this stream records.
+        // The default output changed while the stream records it.
         std::function<void()> outputChanged;
     };
 
     virtual ~OutputTap() = default;
 
-    // Closes any open stream, then opens a new one. Throws AudioCaptureService::CaptureError.
-    virtual StreamFormat open(Handlers handlers) = 0;
+    // Closes any open stream and starts building a new one on `output` (nothing, or an
+    // output that no longer exists: the default output). Never waits for the sound server;
+    // exactly one of opened and failed follows.
+    virtual void open(std::optional<std::uint32_t> output, Handlers handlers) = 0;
     // No handler of the closed stream runs once this returns.
     virtual void close() = 0;
-    // Whether the output the stream records is playing anything. An idle or suspended
-    // output may deliver nothing at all, which is no fault of the stream. True when it
-    // cannot be told.
+    // Whether the recorded output was playing anything when last asked, without waiting
+    // for the server. An idle or suspended output may deliver nothing at all, which is no
+    // fault of the stream. True when it cannot be told.
     virtual bool isPlaying() { return true; }
 };
 

@@ -17,7 +17,7 @@ struct RateTracker {
     double last = 0;
     long frames = 0;
 
-    // A corrected rate when a full window measured one close to a standard rate.
+    // The standard rate a full window measured, when one is close to the measurement.
     std::optional<double> add(long count, double at);
     void reset() { *this = RateTracker(); }
 

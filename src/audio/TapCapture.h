@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace tallyvox {
 
@@ -17,11 +18,15 @@ struct TapCaptureOptions {
     double watchdogInterval = 5;
     // Between attempts to reopen a stream the server ended.
     double retryInterval = 1;
+    // Between looks at the output the meeting plays to.
+    double followInterval = 1;
 };
 
-// Meeting audio from an OutputTap: buffers are converted on the capture queue, a watchdog
-// rebuilds a stream that stopped delivering while its output plays, and a change of default
-// output or a stream the server ended is followed by a fresh stream.
+// Meeting audio from an OutputTap: streams are built on the tap's thread and their results
+// come back as tasks, buffers are converted on the capture queue, a watchdog rebuilds a
+// stream that stopped delivering while its output plays, and a move of the meeting to
+// another output, a change of default output or a stream the server ended is followed by a
+// fresh stream.
 class TapCapture final : public AudioCaptureService,
                          public std::enable_shared_from_this<TapCapture> {
 public:
@@ -43,13 +48,25 @@ public:
 
     // The conversion and buffering, shared with the capture queue's tasks.
     const std::shared_ptr<CaptureProcessor>& processor() const { return processor_; }
+    // Whether a stream is being built.
+    bool isStarting() const { return starting_; }
+    // The output the running stream records.
+    std::optional<std::uint32_t> recordedOutput() const { return recorded_; }
 
 private:
+    // Why a stream is built decides what becomes of a failure.
+    enum class Build { start, watchdog, outputChange, recovery };
+
     TapCapture(std::shared_ptr<OutputTap> tap, Executor& main, std::shared_ptr<Executor> queue,
                Clock& clock, Options options);
 
-    void buildDevice();
+    void buildDevice(Build why);
     void teardownDevice();
+    void streamOpened(std::uint64_t generation, const OutputTap::Opened& opened, bool usable);
+    void streamFailed(std::uint64_t generation, const Error& error);
+    void buildFailed(const Error& error);
+    std::optional<std::uint32_t> wantedOutput();
+    void followMeeting();
     void rebuildIfStalled();
     void streamLost(std::uint64_t generation, const std::string& reason);
     void outputChanged(std::uint64_t generation);
@@ -66,12 +83,20 @@ private:
     // Main thread only.
     std::uint64_t generation_ = 0;
     bool streamOpen_ = false;
+    bool starting_ = false;
+    Build build_ = Build::start;
     bool running_ = false;
     bool paused_ = false;
     double lastReceived_ = -1;
     // Whether the output was playing at the previous watchdog tick.
     bool wasPlaying_ = false;
+    std::optional<std::uint32_t> recorded_;
+    // The meeting's output as last known (it keeps it between its playback streams), and
+    // one that could not be recorded, so it is not tried at every look.
+    std::optional<std::uint32_t> meetingOutput_;
+    std::optional<std::uint32_t> unusableOutput_;
     TaskHandle watchdog_;
+    TaskHandle follow_;
     TaskHandle retry_;
     int failedRetries_ = 0;
 };

@@ -26,12 +26,13 @@ public:
     struct Stream {
         enum class Direction { playing, recording };
         Direction direction = Direction::playing;
-        std::uint32_t index = 0;      // sink-input or source-output index
-        std::int32_t pid = 0;         // "application.process.id"; 0 when not given
-        std::string binary;           // "application.process.binary"
-        std::string appName;          // "application.name"; clients choose it freely
-        bool corked = false;          // paused by its client: neither plays nor records
-        std::optional<Source> source; // recordings only, when the server names it
+        std::uint32_t index = 0;           // sink-input or source-output index
+        std::int32_t pid = 0;              // "application.process.id"; 0 when not given
+        std::string binary;                // "application.process.binary"
+        std::string appName;               // "application.name"; clients choose it freely
+        bool corked = false;               // paused by its client: neither plays nor records
+        std::optional<Source> source;      // recordings only, when the server names it
+        std::optional<std::uint32_t> sink; // playing streams: the sink (output) they play to
         bool operator==(const Stream&) const = default;
 
         bool isPlaying() const { return direction == Direction::playing && !corked; }

@@ -3,6 +3,7 @@
 #include "base/Observable.h"
 #include "detection/DetectedMeeting.h"
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <set>
@@ -31,6 +32,10 @@ public:
     virtual void evaluate() = 0;
     // The input device (sound-server source) the meeting's app records from, if known.
     virtual std::optional<std::string> inputDevice(const DetectedMeeting& meeting) const = 0;
+    // The output (sound-server sink index) the meeting's app plays to, if it plays now.
+    virtual std::optional<std::uint32_t> outputDevice(const DetectedMeeting&) const {
+        return std::nullopt;
+    }
 };
 
 } // namespace tallyvox

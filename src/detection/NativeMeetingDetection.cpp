@@ -263,4 +263,20 @@ NativeMeetingDetection::inputDevice(const DetectedMeeting& meeting) const {
     return fallback;
 }
 
+// Streams of the meeting's own process tree; a playing one wins over a paused one.
+std::optional<std::uint32_t>
+NativeMeetingDetection::outputDevice(const DetectedMeeting& meeting) const {
+    std::optional<std::uint32_t> paused;
+    for (const auto& stream : processes_->streams()) {
+        if (stream.direction != AudioProcessList::Stream::Direction::playing || !stream.sink ||
+            stream.pid <= 0 || ProcessTree::mainProcess(stream.pid, *info_) != meeting.pid)
+            continue;
+        if (!stream.corked)
+            return stream.sink;
+        if (!paused)
+            paused = stream.sink;
+    }
+    return paused;
+}
+
 } // namespace tallyvox

@@ -31,6 +31,7 @@ public:
     void start() override;
     void evaluate() override;
     std::optional<std::string> inputDevice(const DetectedMeeting& meeting) const override;
+    std::optional<std::uint32_t> outputDevice(const DetectedMeeting& meeting) const override;
 
     // What one pass saw; an app counts when it both records and plays.
     std::vector<DetectedMeeting> currentSightings();

@@ -179,6 +179,8 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
         self->lastError.set(std::string(error.what()));
         self->stop(StopReason::captureFailed);
     };
+    MeetingDetectionService* detection = detection_.get();
+    capture->meetingOutput = [detection, meeting] { return detection->outputDevice(meeting); };
     try {
         capture->start(consent);
     } catch (const std::exception& error) {
@@ -436,6 +438,16 @@ std::shared_ptr<MicCaptureService> AppLifecycleManager::startMic(const DetectedM
     auto mic = services_.makeMic();
     MeetingDetectionService* detection = detection_.get();
     mic->meetingDevice = [detection, meeting] { return detection->inputDevice(meeting); };
+    {
+        std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+        std::weak_ptr<MicCaptureService> weakMic = mic;
+        mic->onFailure = [weak, weakMic](const Error& error) {
+            auto self = weak.lock();
+            auto failed = weakMic.lock();
+            if (self && failed && self->mic_ == failed)
+                self->lastError.set("Microphone unavailable: " + std::string(error.what()));
+        };
+    }
 
     if (status == MicAuthorization::notDetermined) {
         std::weak_ptr<AppLifecycleManager> weak = weak_from_this();

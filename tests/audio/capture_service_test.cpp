@@ -13,18 +13,27 @@ namespace {
 using testing::ManualClock;
 using testing::ManualExecutor;
 
-// A stream source a test drives: what open() answers and the handlers it was given.
+// A stream source a test drives: what a build answers and the handlers it was given.
+// Builds finish at once unless `hung` (a sound server that does not answer).
 class FakeTap : public OutputTap {
 public:
-    StreamFormat open(Handlers h) override {
+    void open(std::optional<std::uint32_t> output, Handlers h) override {
         ++opens;
-        if (failures > 0) {
-            --failures;
-            throw AudioCaptureService::CaptureError::step("connect to sound server", 6);
-        }
+        asked = output;
         handlers = std::move(h);
         isOpen = true;
-        return format;
+        if (!hung)
+            finishBuild();
+    }
+    void finishBuild() {
+        if (failures > 0) {
+            --failures;
+            isOpen = false;
+            handlers.failed("Audio capture failed (connect to sound server, error 6).");
+            return;
+        }
+        const bool exists = asked && outputs.count(*asked);
+        handlers.opened({format, exists ? *asked : defaultOutput});
     }
     void close() override { isOpen = false; }
     bool isPlaying() override { return playing; }
@@ -35,9 +44,13 @@ public:
     }
 
     StreamFormat format{48000, 2};
+    std::set<std::uint32_t> outputs{1, 2};
+    std::uint32_t defaultOutput = 1;
+    std::optional<std::uint32_t> asked;
     Handlers handlers;
     int opens = 0;
     int failures = 0;
+    bool hung = false;
     bool isOpen = false;
     bool playing = true;
 };
@@ -46,9 +59,11 @@ class CaptureServiceTest : public ::testing::Test {
 protected:
     ManualClock clock;
     ManualExecutor main{clock};
+    // The capture queue, run by the test.
+    ManualExecutor queue{clock};
     std::shared_ptr<FakeTap> tap = std::make_shared<FakeTap>();
     std::shared_ptr<TapCapture> capture =
-        TapCapture::make(tap, main, std::shared_ptr<Executor>(&main, [](Executor*) {}), clock);
+        TapCapture::make(tap, main, std::shared_ptr<Executor>(&queue, [](Executor*) {}), clock);
     Log::Capture log;
     std::vector<std::string> failures;
 
@@ -60,17 +75,22 @@ protected:
         c.meetingID = "Zoom-42";
         return c;
     }
+    void start() {
+        capture->start(consent());
+        main.runUntilIdle();
+    }
     // Plays one buffer every 20 ms for `seconds`.
     void playFor(double seconds) {
         for (double t = 0; t < seconds - 1e-9; t += 0.02) {
             tap->play(0.02);
             main.advance(0.02);
+            queue.runUntilIdle();
         }
     }
 };
 
 TEST_F(CaptureServiceTest, StartConvertsTheStreamAndStopReleasesEverything) {
-    capture->start(consent());
+    start();
     EXPECT_TRUE(log.contains("Capture started for Zoom-42"));
     EXPECT_EQ(capture->stats().format, "48000 Hz, 2 ch");
     playFor(1);
@@ -84,31 +104,80 @@ TEST_F(CaptureServiceTest, StartConvertsTheStreamAndStopReleasesEverything) {
     EXPECT_TRUE(tap->isOpen);
     EXPECT_EQ(tap->opens, 2);
 
+    // Buffers still waiting for the capture queue when the owner stops are released too.
+    tap->play(0.5);
     capture->stop();
+    queue.runUntilIdle();
     EXPECT_FALSE(tap->isOpen);
+    EXPECT_TRUE(capture->drain().empty());
     EXPECT_EQ(capture->stats(), CaptureStats());
     EXPECT_TRUE(log.contains("Capture stopped; audio released"));
     main.advance(30);
     EXPECT_EQ(tap->opens, 2); // no watchdog after stop
 }
 
-TEST_F(CaptureServiceTest, FailedSetUpStepIsThrownWithItsDescription) {
+// The sound server hangs: start() returns at once, the watchdog leaves the pending build
+// alone, and its failure reaches the owner once it comes.
+TEST_F(CaptureServiceTest, StreamIsBuiltWithoutWaitingAndAFailedBuildIsReported) {
+    tap->hung = true;
+    capture->start(consent());
+    EXPECT_TRUE(capture->isStarting());
+    main.advance(30);
+    EXPECT_EQ(tap->opens, 1);
+    EXPECT_TRUE(failures.empty());
+
     tap->failures = 1;
-    try {
-        capture->start(consent());
-        FAIL();
-    } catch (const AudioCaptureService::CaptureError& e) {
-        EXPECT_STREQ(e.what(), "Audio capture failed (connect to sound server, error 6).");
-    }
+    tap->finishBuild();
+    main.runUntilIdle();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0], "Audio capture failed (connect to sound server, error 6).");
+    EXPECT_FALSE(capture->isStarting());
+
+    tap->hung = false;
     tap->format = {0, 2};
-    EXPECT_THROW(capture->start(consent()), AudioCaptureService::CaptureError);
+    capture->resume();
+    main.runUntilIdle();
+    ASSERT_EQ(failures.size(), 2u);
+    EXPECT_EQ(failures[1], "Unsupported audio format from the meeting app.");
     EXPECT_FALSE(tap->isOpen);
-    EXPECT_EQ(AudioCaptureService::CaptureError::badFormat().what(),
-              std::string("Unsupported audio format from the meeting app."));
+}
+
+// The meeting plays to a headset while the default output stays the speakers.
+TEST_F(CaptureServiceTest, RecordsTheOutputTheMeetingPlaysToAndFollowsItsMoves) {
+    std::optional<std::uint32_t> meetingOutput;
+    capture->meetingOutput = [&] { return meetingOutput; };
+    start();
+    EXPECT_EQ(tap->asked, std::nullopt); // nothing plays yet: the default output
+    playFor(1);
+
+    meetingOutput = 2;
+    main.advance(1);
+    EXPECT_EQ(tap->opens, 2);
+    EXPECT_EQ(tap->asked, 2u);
+    EXPECT_EQ(capture->recordedOutput(), 2u);
+    EXPECT_TRUE(log.contains("Meeting plays to another output; rebuilding capture"));
+    playFor(1);
+    EXPECT_GT(capture->stats().receivedSeconds, 1.8);
+
+    // Between its playback streams the meeting keeps its output.
+    tap->playing = false;
+    meetingOutput.reset();
+    main.advance(5);
+    EXPECT_EQ(tap->opens, 2);
+
+    // An output that is gone leaves the default output recorded, without a rebuild at
+    // every look.
+    meetingOutput = 7;
+    main.advance(1);
+    EXPECT_EQ(tap->opens, 3);
+    EXPECT_EQ(capture->recordedOutput(), 1u);
+    main.advance(5);
+    EXPECT_EQ(tap->opens, 3);
+    EXPECT_TRUE(failures.empty());
 }
 
 TEST_F(CaptureServiceTest, WatchdogRebuildsAStalledStreamButNotASilentOne) {
-    capture->start(consent());
+    start();
     playFor(12);
     EXPECT_EQ(tap->opens, 1); // audio flowing, silence or not
 
@@ -140,7 +209,7 @@ TEST_F(CaptureServiceTest, WatchdogRebuildsAStalledStreamButNotASilentOne) {
 }
 
 TEST_F(CaptureServiceTest, QuietOutputIsNoStallButAStreamDeafToPlayingOutputIsRebuilt) {
-    capture->start(consent());
+    start();
     playFor(2);
     // A quiet meeting: the idle output's monitor delivers nothing, for minutes.
     tap->playing = false;
@@ -160,7 +229,7 @@ TEST_F(CaptureServiceTest, QuietOutputIsNoStallButAStreamDeafToPlayingOutputIsRe
 }
 
 TEST_F(CaptureServiceTest, ChangeOfDefaultOutputRebuildsAndReportsAFailedRebuild) {
-    capture->start(consent());
+    start();
     playFor(1);
     auto old = tap->handlers;
     old.outputChanged();
@@ -183,7 +252,7 @@ TEST_F(CaptureServiceTest, ChangeOfDefaultOutputRebuildsAndReportsAFailedRebuild
 }
 
 TEST_F(CaptureServiceTest, StreamEndedByTheServerIsReopenedOnceTheServerAnswers) {
-    capture->start(consent());
+    start();
     playFor(1);
     tap->failures = 3; // the server is restarting
     tap->handlers.lost("Connection terminated");
@@ -200,21 +269,22 @@ TEST_F(CaptureServiceTest, StreamEndedByTheServerIsReopenedOnceTheServerAnswers)
     EXPECT_EQ(tap->opens, 5);
 }
 
-// A microphone a test drives.
+// A microphone a test drives; builds finish at once.
 class FakeMicInput : public MicInput {
 public:
-    StreamFormat open(const std::optional<std::string>& source, Handlers h) override {
+    void open(const std::optional<std::string>& source, Handlers h) override {
         opened.push_back(source.value_or("default"));
+        handlers = std::move(h);
         if (failures > 0 || (source && missing.count(*source))) {
             if (failures > 0)
                 --failures;
-            throw Error("No input named " + source.value_or("default") + ".");
+            handlers.failed("No input named " + source.value_or("default") + ".");
+            return;
         }
-        handlers = std::move(h);
-        return {48000, 1};
+        handlers.opened({{48000, 1}, describe(source)});
     }
     void close() override {}
-    std::optional<std::string> describe(const std::optional<std::string>& source) override {
+    static std::optional<std::string> describe(const std::optional<std::string>& source) {
         if (!source)
             return "Built-in Microphone";
         if (*source == "nameless")
@@ -254,6 +324,7 @@ protected:
 
 TEST_F(MicServiceTest, MutedAndHeldAudio) {
     mic->start(std::nullopt);
+    main.runUntilIdle();
     EXPECT_EQ(*mic->deviceDescription(), "Built-in Microphone (system default input)");
     EXPECT_TRUE(log.contains("Mic capture started on Built-in Microphone"));
 
@@ -268,6 +339,7 @@ TEST_F(MicServiceTest, MutedAndHeldAudio) {
     EXPECT_NEAR(counts.ignored, 1.0, 0.1);
     // Muted speech still counts as audio arriving.
     mic->check(clock.now());
+    main.runUntilIdle();
     EXPECT_EQ(mic->stalls(), 0);
 
     mic->hold();
@@ -284,14 +356,17 @@ TEST_F(MicServiceTest, MutedAndHeldAudio) {
 TEST_F(MicServiceTest, SilentMeetingDeviceIsRetriedOnceThenTheDefaultInputIsUsedForGood) {
     meeting = "usb-headset";
     mic->start(std::nullopt);
+    main.runUntilIdle();
     EXPECT_EQ(*mic->deviceDescription(), "Headset usb-headset (the one the meeting uses)");
     clock.advance(6);
     mic->check(clock.now());
+    main.runUntilIdle();
     EXPECT_TRUE(log.contains("Mic gave no audio; rebuilding"));
     EXPECT_EQ(input->opened.back(), "usb-headset");
     EXPECT_EQ(mic->restarts(), 1);
     clock.advance(6);
     mic->check(clock.now());
+    main.runUntilIdle();
     EXPECT_TRUE(log.contains("The meeting's mic gives no audio; switching to the default input"));
     EXPECT_EQ(input->opened.back(), "default");
     EXPECT_TRUE(mic->usesDefault());
@@ -301,9 +376,11 @@ TEST_F(MicServiceTest, SilentMeetingDeviceIsRetriedOnceThenTheDefaultInputIsUsed
 TEST_F(MicServiceTest, FollowsTheMeetingToAnotherDeviceAndFallsBackWhenItVanishes) {
     meeting = "usb-headset";
     mic->start(std::nullopt);
+    main.runUntilIdle();
     speakFor(1);
     meeting = "bt-headset";
     mic->check(clock.now());
+    main.runUntilIdle();
     EXPECT_TRUE(log.contains("Mic moved with the meeting; rebuilding"));
     EXPECT_EQ(*mic->device(), "bt-headset");
 
@@ -319,11 +396,22 @@ TEST_F(MicServiceTest, FollowsTheMeetingToAnotherDeviceAndFallsBackWhenItVanishe
     auto opens = input->opened.size();
     speakFor(1);
     mic->check(clock.now());
+    main.runUntilIdle();
     EXPECT_EQ(input->opened.size(), opens);
 }
 
-TEST_F(MicServiceTest, RestartRetriesEveryHalfSecondAndStopCancelsThem) {
+TEST_F(MicServiceTest, FailedStartIsReportedAndRestartsRetryEveryHalfSecondUntilStopped) {
+    std::vector<std::string> failures;
+    mic->onFailure = [&](const Error& e) { failures.push_back(e.what()); };
+    input->failures = 1;
     mic->start(std::nullopt);
+    EXPECT_TRUE(failures.empty()); // the answer comes back as a task
+    main.runUntilIdle();
+    EXPECT_EQ(failures, std::vector<std::string>{"No input named default."});
+    EXPECT_FALSE(mic->isRunning());
+
+    mic->start(std::nullopt);
+    main.runUntilIdle();
     input->failures = 3;
     input->handlers.changed();
     main.runUntilIdle();
@@ -335,11 +423,12 @@ TEST_F(MicServiceTest, RestartRetriesEveryHalfSecondAndStopCancelsThem) {
     mic->restart(0);
     main.advance(20);
     EXPECT_TRUE(log.contains("Mic restart failed: No input named default."));
-    EXPECT_EQ(input->opened.size(), 1u + 4u + 21u);
+    EXPECT_EQ(input->opened.size(), 2u + 4u + 21u);
     EXPECT_FALSE(mic->isRunning());
 
     input->failures = 0;
     mic->start(std::nullopt);
+    main.runUntilIdle();
     input->failures = 100;
     mic->restart(0);
     auto opens = input->opened.size();
@@ -362,8 +451,8 @@ TEST_F(MicServiceTest, RestartRetriesEveryHalfSecondAndStopCancelsThem) {
 }
 
 TEST_F(MicServiceTest, UnreadableNameIsUnknownMic) {
-    EXPECT_EQ(MicCapture::name(*input, std::string("nameless")), "unknown mic");
-    EXPECT_EQ(MicCapture::name(*input, std::nullopt), "Built-in Microphone");
+    EXPECT_EQ(MicCapture::name(FakeMicInput::describe("nameless")), "unknown mic");
+    EXPECT_EQ(MicCapture::name(FakeMicInput::describe(std::nullopt)), "Built-in Microphone");
     EXPECT_TRUE(MicCapture::fallBack(2, true));
     EXPECT_FALSE(MicCapture::fallBack(2, false));
     EXPECT_FALSE(MicCapture::fallBack(1, true));

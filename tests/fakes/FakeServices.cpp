@@ -75,6 +75,12 @@ void FakeCapture::fail(const std::string& description) {
 
 // MARK: FakeMic
 
+void FakeMic::fail(const std::string& description) {
+    running = false;
+    if (onFailure)
+        onFailure(Error(description));
+}
+
 void FakeMic::start(const std::optional<Device>& device) {
     ++starts;
     askedDevice = device ? device : (meetingDevice ? meetingDevice() : std::nullopt);

@@ -64,6 +64,8 @@ public:
     int restarts() const override { return 0; }
 
     void deliver(double seconds, float level = 0.1f);
+    // What the sound server does when the stream that start() began cannot be built.
+    void fail(const std::string& description);
 
     std::optional<std::string> startError;
     std::optional<std::string> resumeError;
@@ -97,6 +99,9 @@ public:
     void start() override { ++starts; }
     void evaluate() override { ++evaluations; }
     std::optional<std::string> inputDevice(const DetectedMeeting&) const override { return device; }
+    std::optional<std::uint32_t> outputDevice(const DetectedMeeting&) const override {
+        return output;
+    }
 
     // Reports a meeting the way the debouncer does.
     void begin(const DetectedMeeting& meeting);
@@ -107,6 +112,7 @@ public:
     int starts = 0;
     int evaluations = 0;
     std::optional<std::string> device;
+    std::optional<std::uint32_t> output;
 };
 
 // Every platform service the session manager uses, as fakes that tests steer and inspect.

@@ -47,6 +47,9 @@ TEST_F(SessionServices, MicrophoneByAuthorisation) {
     executor.runUntilIdle();
     EXPECT_EQ(fakes.mic()->starts, 1);
     EXPECT_EQ(fakes.mic()->askedDevice, "alsa_input.usb-headset");
+    // Meeting audio is taken from the output the meeting plays to.
+    fakes.detection->output = 7;
+    EXPECT_EQ(fakes.capture()->meetingOutput(), 7u);
     manager->stop();
     executor.runUntilIdle();
 
@@ -79,6 +82,14 @@ TEST_F(SessionServices, MicrophoneByAuthorisation) {
     fakes.nextMicStartError = "Input device busy";
     manager->start(zoom, confirmed(zoom));
     EXPECT_EQ(manager->lastError.get(), "Microphone unavailable: Input device busy");
+    // So is a stream refused once the sound server answers.
+    fakes.mic()->fail("\"Monitor of Speakers\" only hears what the computer plays, not a "
+                      "microphone. Connect a microphone or choose one as the input in the sound "
+                      "settings.");
+    EXPECT_EQ(manager->lastError.get(),
+              "Microphone unavailable: \"Monitor of Speakers\" only hears what the computer "
+              "plays, not a microphone. Connect a microphone or choose one as the input in the "
+              "sound settings.");
     EXPECT_TRUE(manager->hasMic());
     EXPECT_TRUE(log.contains("Transcribing Zoom-812 (manual, mic on) → " +
                              manager->transcript.get()->fileURL.string()));

@@ -3,6 +3,7 @@
 #include "app/linux/AutostartEntry.h"
 #include "app/linux/DesktopNotifications.h"
 #include "app/linux/SleepWatcher.h"
+#include "audio/linux/PulseMicInput.h"
 #include "audio/linux/PulseOutputTap.h"
 #include "detection/linux/SystemMeetingDetection.h"
 #include "transcription/WhisperContext.h"
@@ -20,7 +21,8 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, std::string
         return makeSystemMeetingDetection(*loop, *time, trust);
     };
     services.makeCapture = [loop] { return makePulseCapture(*loop); };
-    services.outputIsBuiltInSpeakers = [] { return PulseOutputTap::outputIsBuiltInSpeakers(); };
+    auto speakers = std::make_shared<PulseSpeakersCheck>();
+    services.outputIsBuiltInSpeakers = [speakers] { return (*speakers)(); };
     services.makeMic = [loop] { return makePulseMic(*loop); };
 
     // A plain desktop has no permission system for the microphone: it counts as allowed,

@@ -1,5 +1,7 @@
 #include "audio/linux/PulseConnection.h"
 
+#include "audio/linux/RecordFragment.h"
+
 #include <pulse/pulseaudio.h>
 
 #include <chrono>
@@ -95,11 +97,7 @@ struct PulseConnection::Impl {
             size_t bytes = 0;
             if (pa_stream_peek(s, &data, &bytes) < 0 || bytes == 0)
                 break;
-            // A hole (no data) carries nothing to keep.
-            if (data) {
-                auto* samples = static_cast<const float*>(data);
-                buffer.insert(buffer.end(), samples, samples + bytes / sizeof(float));
-            }
+            appendRecordFragment(buffer, data, bytes);
             pa_stream_drop(s);
         }
         if (!buffer.empty() && self->handlers->audio)
@@ -212,39 +210,65 @@ PulseConnection::Defaults PulseConnection::defaults() {
     return query.value;
 }
 
-PulseConnection::SinkInfo PulseConnection::sink(const std::string& name) {
-    connect();
-    Impl::Lock lock(impl_->loop);
-    struct Query {
-        bool ok = false;
-        SinkInfo value;
-    } query;
-    auto callback = [](pa_context*, const pa_sink_info* info, int eol, void* userdata) {
-        auto* q = static_cast<Query*>(userdata);
+namespace {
+void fillSink(PulseConnection::SinkInfo& value, const pa_sink_info* info) {
+    value.index = info->index;
+    value.name = text(info->name);
+    value.monitor = text(info->monitor_source_name);
+    value.sampleRate = info->sample_spec.rate;
+    value.channels = info->sample_spec.channels;
+    value.running = info->state == PA_SINK_RUNNING;
+    OutputDeviceInfo& device = value.device;
+    device.bus = text(pa_proplist_gets(info->proplist, "device.bus"));
+    device.api = text(pa_proplist_gets(info->proplist, "device.api"));
+    device.formFactor = text(pa_proplist_gets(info->proplist, "device.form_factor"));
+    if (const pa_sink_port_info* port = info->active_port) {
+        device.activePort = text(port->name);
+        device.activePortIsHeadphones = port->type == PA_DEVICE_PORT_TYPE_HEADPHONES ||
+                                        port->type == PA_DEVICE_PORT_TYPE_HEADSET;
+        device.activePortIsExternalDisplay = port->type == PA_DEVICE_PORT_TYPE_HDMI ||
+                                             port->type == PA_DEVICE_PORT_TYPE_TV ||
+                                             port->type == PA_DEVICE_PORT_TYPE_SPDIF;
+    }
+}
+
+struct SinkQuery {
+    bool ok = false;
+    bool missing = false;
+    PulseConnection::SinkInfo value;
+
+    static void answer(pa_context* c, const pa_sink_info* info, int eol, void* userdata) {
+        auto* q = static_cast<SinkQuery*>(userdata);
+        if (eol < 0 && pa_context_errno(c) == PA_ERR_NOENTITY)
+            q->missing = true;
         if (eol != 0 || !info)
             return;
         q->ok = true;
-        q->value.name = text(info->name);
-        q->value.monitor = text(info->monitor_source_name);
-        q->value.sampleRate = info->sample_spec.rate;
-        q->value.channels = info->sample_spec.channels;
-        q->value.running = info->state == PA_SINK_RUNNING;
-        OutputDeviceInfo& device = q->value.device;
-        device.bus = text(pa_proplist_gets(info->proplist, "device.bus"));
-        device.api = text(pa_proplist_gets(info->proplist, "device.api"));
-        device.formFactor = text(pa_proplist_gets(info->proplist, "device.form_factor"));
-        if (const pa_sink_port_info* port = info->active_port) {
-            device.activePort = text(port->name);
-            device.activePortIsHeadphones = port->type == PA_DEVICE_PORT_TYPE_HEADPHONES ||
-                                            port->type == PA_DEVICE_PORT_TYPE_HEADSET;
-            device.activePortIsExternalDisplay = port->type == PA_DEVICE_PORT_TYPE_HDMI ||
-                                                 port->type == PA_DEVICE_PORT_TYPE_TV ||
-                                                 port->type == PA_DEVICE_PORT_TYPE_SPDIF;
-        }
-    };
-    if (!impl_->finish(
-            pa_context_get_sink_info_by_name(impl_->context, name.c_str(), callback, &query)) ||
+        fillSink(q->value, info);
+    }
+};
+} // namespace
+
+PulseConnection::SinkInfo PulseConnection::sink(const std::string& name) {
+    connect();
+    Impl::Lock lock(impl_->loop);
+    SinkQuery query;
+    if (!impl_->finish(pa_context_get_sink_info_by_name(impl_->context, name.c_str(),
+                                                        SinkQuery::answer, &query)) ||
         !query.ok)
+        throw Failure{"read output device", impl_->error()};
+    return query.value;
+}
+
+std::optional<PulseConnection::SinkInfo> PulseConnection::sink(std::uint32_t index) {
+    connect();
+    Impl::Lock lock(impl_->loop);
+    SinkQuery query;
+    bool finished = impl_->finish(
+        pa_context_get_sink_info_by_index(impl_->context, index, SinkQuery::answer, &query));
+    if (query.missing)
+        return std::nullopt;
+    if (!finished || !query.ok)
         throw Failure{"read output device", impl_->error()};
     return query.value;
 }
@@ -280,7 +304,7 @@ std::optional<PulseConnection::SourceInfo> PulseConnection::source(const std::st
 }
 
 void PulseConnection::record(const std::string& source, double sampleRate, int channels,
-                             StreamHandlers handlers) {
+                             double fragmentSeconds, StreamHandlers handlers) {
     connect();
     Impl::Lock lock(impl_->loop);
     impl_->closeStreamLocked();
@@ -301,10 +325,13 @@ void PulseConnection::record(const std::string& source, double sampleRate, int c
     pa_stream_set_read_callback(impl_->stream, Impl::onRead, impl_.get());
     pa_stream_set_state_callback(impl_->stream, Impl::onStreamState, impl_.get());
 
-    // Small fragments: the server's default buffering holds back (and can lose) audio.
+    // The server's default buffering holds back (and can lose) audio; fragments of a tenth
+    // of a second or more keep it flowing without making the server wake every few
+    // milliseconds.
     pa_buffer_attr attr;
     std::memset(&attr, 0xff, sizeof attr);
-    attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(20000, &sampleFormat));
+    attr.fragsize = static_cast<uint32_t>(
+        pa_usec_to_bytes(static_cast<pa_usec_t>(fragmentSeconds * PA_USEC_PER_SEC), &sampleFormat));
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(impl_->stream, source.c_str(), &attr, flags) < 0) {
         int code = impl_->error();
@@ -322,6 +349,9 @@ void PulseConnection::record(const std::string& source, double sampleRate, int c
         throw Failure{"start stream", code};
     }
     impl_->streamReady = true;
+    // Still under the loop's lock, so no audio of this stream has been handed on yet.
+    if (impl_->handlers->ready)
+        impl_->handlers->ready();
 }
 
 void PulseConnection::closeStream() {

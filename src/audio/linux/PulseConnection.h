@@ -16,8 +16,9 @@ struct pa_stream;
 namespace tallyvox {
 
 // One client connection to the sound server (PulseAudio, or PipeWire through pipewire-pulse)
-// on its own thread, with at most one record stream. Calls are made from one thread (the
-// main thread); callbacks arrive on the connection's thread.
+// with at most one record stream. Its calls wait for the server (each step up to the
+// time-out), so they are made from one worker thread (see PulseClient), never the main thread;
+// callbacks arrive on libpulse's own thread.
 class PulseConnection {
 public:
     // A sound-server step that failed, with the server's error number.
@@ -40,6 +41,7 @@ public:
     };
 
     struct SinkInfo {
+        std::uint32_t index = 0;
         std::string name;
         std::string monitor;
         double sampleRate = 0;
@@ -50,6 +52,8 @@ public:
     };
 
     struct StreamHandlers {
+        // The stream runs; called once, before any audio.
+        std::function<void()> ready;
         std::function<void(std::vector<float>&& interleaved)> audio;
         std::function<void(const std::string& reason)> ended;
         // The server's default sink or source changed (names after the change).
@@ -65,10 +69,14 @@ public:
     void connect();
     Defaults defaults();                                       // throws Failure
     SinkInfo sink(const std::string& name);                    // throws Failure
+    std::optional<SinkInfo> sink(std::uint32_t index);         // nothing when absent; throws
     std::optional<SourceInfo> source(const std::string& name); // nothing when absent; throws
 
-    // Replaces the open record stream; answers once it runs. Throws Failure.
-    void record(const std::string& source, double sampleRate, int channels,
+    // Replaces the open record stream; answers once it runs. Audio comes in fragments of
+    // `fragmentSeconds`, and the source runs at that latency unless others ask for less. A
+    // monitor's latency is its sink's: short fragments would make the playback it records
+    // glitch-prone under load. Throws Failure.
+    void record(const std::string& source, double sampleRate, int channels, double fragmentSeconds,
                 StreamHandlers handlers);
     // No handler of the closed stream runs once this returns.
     void closeStream();

@@ -1,7 +1,6 @@
 #include "audio/linux/PulseOutputTap.h"
 
 #include "audio/AudioCaptureService.h"
-#include "audio/MicCapture.h"
 #include "audio/TapCapture.h"
 #include "base/Log.h"
 
@@ -10,141 +9,148 @@
 namespace tallyvox {
 
 namespace {
-AudioCaptureService::CaptureError failed(const PulseConnection::Failure& failure) {
+std::string failed(const PulseConnection::Failure& failure) {
     Log::error("Sound server {} failed: {}", failure.step, failure.code);
-    return AudioCaptureService::CaptureError::step(failure.step, failure.code);
+    return AudioCaptureService::CaptureError::step(failure.step, failure.code).what();
+}
+
+// The sink to record: the one asked for while it exists, else the default one.
+PulseConnection::SinkInfo chooseSink(PulseConnection& connection,
+                                     std::optional<std::uint32_t> output, bool& followsDefault) {
+    followsDefault = true;
+    if (output) {
+        if (auto sink = connection.sink(*output)) {
+            followsDefault = false;
+            return *sink;
+        }
+        Log::info("The meeting's output is gone; recording the default output");
+    }
+    auto defaults = connection.defaults();
+    if (defaults.sink.empty())
+        throw PulseConnection::Failure{"find output device", -1};
+    return connection.sink(defaults.sink);
 }
 } // namespace
 
-PulseOutputTap::PulseOutputTap()
-    : connection_("Tallyvox meeting audio") {}
+PulseOutputTap::PulseOutputTap(std::shared_ptr<PulseClient> client)
+    : client_(client ? std::move(client)
+                     : std::make_shared<PulseClient>("Tallyvox meeting audio")) {}
 
-StreamFormat PulseOutputTap::open(Handlers handlers) {
-    try {
-        close();
-        auto defaults = connection_.defaults();
-        if (defaults.sink.empty())
-            throw PulseConnection::Failure{"find output device", -1};
-        auto sink = connection_.sink(defaults.sink);
-        if (sink.monitor.empty())
-            throw PulseConnection::Failure{"read output device", -1};
-        StreamFormat format{sink.sampleRate, sink.channels};
+PulseOutputTap::~PulseOutputTap() {
+    close();
+}
 
-        PulseConnection::StreamHandlers stream;
-        stream.audio = std::move(handlers.audio);
-        stream.ended = std::move(handlers.lost);
-        std::string recorded = sink.name;
-        stream.defaultsChanged = [recorded, changed = std::move(handlers.outputChanged)](
-                                     const PulseConnection::Defaults& now) {
-            if (!now.sink.empty() && now.sink != recorded && changed)
-                changed();
-        };
-        connection_.record(sink.monitor, format.sampleRate, format.channels, std::move(stream));
-        sink_ = sink.name;
-        Log::info("Recording {} ({} Hz, {} ch)", sink.monitor, format.sampleRate, format.channels);
-        return format;
-    } catch (const PulseConnection::Failure& failure) {
-        throw failed(failure);
-    }
+void PulseOutputTap::open(std::optional<std::uint32_t> output, Handlers handlers) {
+    close();
+    auto gate = std::make_shared<HandlerGate>();
+    gate_ = gate;
+    auto shared = shared_;
+    client_->post([gate, shared, output, handlers = std::move(handlers)](PulseConnection& c) {
+        if (!gate->isOpen())
+            return;
+        try {
+            bool followsDefault = true;
+            auto sink = chooseSink(c, output, followsDefault);
+            if (sink.monitor.empty())
+                throw PulseConnection::Failure{"read output device", -1};
+            Opened opened{{sink.sampleRate, std::clamp(sink.channels, 1, 2)}, sink.index};
+
+            PulseConnection::StreamHandlers stream;
+            stream.ready = [gate, opened, onOpened = handlers.opened] {
+                gate->run([&] { onOpened(opened); });
+            };
+            stream.audio = [gate, audio = handlers.audio](std::vector<float>&& buffer) {
+                gate->run([&] { audio(std::move(buffer)); });
+            };
+            stream.ended = [gate, lost = handlers.lost](const std::string& reason) {
+                gate->run([&] { lost(reason); });
+            };
+            if (followsDefault)
+                stream.defaultsChanged =
+                    [gate, recorded = sink.name,
+                     changed = handlers.outputChanged](const PulseConnection::Defaults& now) {
+                        if (!now.sink.empty() && now.sink != recorded)
+                            gate->run([&] { changed(); });
+                    };
+            c.record(sink.monitor, opened.format.sampleRate, opened.format.channels,
+                     fragmentSeconds, std::move(stream));
+            {
+                std::lock_guard lock(shared->mutex);
+                shared->recorded = sink.index;
+            }
+            shared->playing = true;
+            Log::info("Recording {} ({} Hz, {} ch)", sink.monitor, opened.format.sampleRate,
+                      opened.format.channels);
+        } catch (const PulseConnection::Failure& failure) {
+            std::string error = failed(failure);
+            gate->run([&] { handlers.failed(error); });
+        }
+    });
 }
 
 void PulseOutputTap::close() {
-    connection_.closeStream();
-    sink_.clear();
+    if (!gate_)
+        return;
+    gate_->shut();
+    gate_.reset();
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->recorded.reset();
+    }
+    client_->post([](PulseConnection& c) { c.closeStream(); });
 }
 
 bool PulseOutputTap::isPlaying() {
-    if (sink_.empty())
-        return true;
-    try {
-        return connection_.sink(sink_).running;
-    } catch (const PulseConnection::Failure&) {
-        // The server or the sink went away: whatever the stream does now is a fault.
-        return true;
-    }
+    if (!shared_->asking.exchange(true))
+        client_->post([shared = shared_](PulseConnection& c) {
+            std::optional<std::uint32_t> recorded;
+            {
+                std::lock_guard lock(shared->mutex);
+                recorded = shared->recorded;
+            }
+            bool playing = true;
+            try {
+                if (recorded)
+                    if (auto sink = c.sink(*recorded))
+                        playing = sink->running;
+            } catch (const PulseConnection::Failure&) {
+                // The server went away: whatever the stream does now is a fault.
+            }
+            shared->playing = playing;
+            shared->asking = false;
+        });
+    return shared_->playing;
 }
 
-bool PulseOutputTap::outputIsBuiltInSpeakers() {
-    try {
-        PulseConnection connection("Tallyvox output check", 2);
-        auto defaults = connection.defaults();
-        if (defaults.sink.empty())
-            return true;
-        return OutputDeviceInfo::isBuiltInSpeakers(connection.sink(defaults.sink).device);
-    } catch (const PulseConnection::Failure&) {
-        return OutputDeviceInfo::isBuiltInSpeakers(std::nullopt);
-    }
+PulseSpeakersCheck::PulseSpeakersCheck(std::shared_ptr<PulseClient> client)
+    : client_(client ? std::move(client)
+                     : std::make_shared<PulseClient>("Tallyvox output check", 2)) {
+    refresh();
 }
 
-PulseMicInput::PulseMicInput()
-    : connection_("Tallyvox microphone") {}
+bool PulseSpeakersCheck::operator()() {
+    refresh();
+    return shared_->speakers;
+}
 
-StreamFormat PulseMicInput::open(const std::optional<std::string>& source, Handlers handlers) {
-    try {
-        connection_.closeStream();
-        std::string name;
-        if (source) {
-            name = *source;
-        } else {
-            name = connection_.defaults().source;
-            if (name.empty())
-                throw PulseConnection::Failure{"find input device", -1};
+void PulseSpeakersCheck::refresh() {
+    if (shared_->asking.exchange(true))
+        return;
+    client_->post([shared = shared_](PulseConnection& c) {
+        std::optional<OutputDeviceInfo> device;
+        try {
+            auto defaults = c.defaults();
+            if (!defaults.sink.empty())
+                device = c.sink(defaults.sink).device;
+        } catch (const PulseConnection::Failure&) {
         }
-        auto info = connection_.source(name);
-        if (!info)
-            throw Error("No input named " + name + ".");
-        // Speech needs no more than two channels; the server mixes the rest down.
-        StreamFormat format{info->sampleRate, std::clamp(info->channels, 1, 2)};
-
-        PulseConnection::StreamHandlers stream;
-        stream.audio = [audio = std::move(handlers.audio), format](std::vector<float>&& buffer) {
-            if (audio)
-                audio(std::move(buffer), format);
-        };
-        auto changed = std::make_shared<std::function<void()>>(std::move(handlers.changed));
-        stream.ended = [changed](const std::string&) {
-            if (*changed)
-                (*changed)();
-        };
-        const bool followDefault = !source.has_value();
-        stream.defaultsChanged = [changed, followDefault,
-                                  name](const PulseConnection::Defaults& now) {
-            if (followDefault && !now.source.empty() && now.source != name && *changed)
-                (*changed)();
-        };
-        connection_.record(name, format.sampleRate, format.channels, std::move(stream));
-        return format;
-    } catch (const PulseConnection::Failure& failure) {
-        Log::error("Sound server {} failed: {}", failure.step, failure.code);
-        throw Error("The sound server refused the input (" + failure.step + ", error " +
-                    std::to_string(failure.code) + ").");
-    }
-}
-
-void PulseMicInput::close() {
-    connection_.closeStream();
-}
-
-std::optional<std::string> PulseMicInput::describe(const std::optional<std::string>& source) {
-    try {
-        std::string name = source ? *source : connection_.defaults().source;
-        if (name.empty())
-            return std::nullopt;
-        auto info = connection_.source(name);
-        if (!info)
-            return std::nullopt;
-        return info->description;
-    } catch (const PulseConnection::Failure&) {
-        return std::nullopt;
-    }
+        shared->speakers = OutputDeviceInfo::isBuiltInSpeakers(device);
+        shared->asking = false;
+    });
 }
 
 std::shared_ptr<AudioCaptureService> makePulseCapture(Executor& main) {
     return TapCapture::make(std::make_shared<PulseOutputTap>(), main);
-}
-
-std::shared_ptr<MicCaptureService> makePulseMic(Executor& main) {
-    return MicCapture::make(std::make_shared<PulseMicInput>(), main);
 }
 
 } // namespace tallyvox

@@ -1,50 +1,68 @@
 #pragma once
 
-#include "audio/MicInput.h"
 #include "audio/OutputTap.h"
-#include "audio/linux/PulseConnection.h"
+#include "audio/linux/HandlerGate.h"
+#include "audio/linux/PulseClient.h"
 
+#include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace tallyvox {
 
 class AudioCaptureService;
-class MicCaptureService;
 class Executor;
 
-// Records the monitor of the default sink. Since our process plays nothing, that is every
-// other application's sound. The stream names its sink explicitly (a "default monitor" would
-// not follow a change of default sink), so a change is reported and the caller reopens.
+// Records the monitor of an output: the one the meeting plays to, else the default sink.
+// Since our process plays nothing, that is other applications' sound. The stream names its
+// sink explicitly (a "default monitor" would not follow a change of default sink), so a
+// change is reported and the caller reopens. Stereo is asked for whatever the sink has, so
+// the server's own down-mix weighs surround channels (and leaves out the LFE).
 class PulseOutputTap final : public OutputTap {
 public:
-    PulseOutputTap();
-    StreamFormat open(Handlers handlers) override;
+    // Long enough not to make the server wake often; the engine works per second anyway.
+    static constexpr double fragmentSeconds = 0.15;
+
+    explicit PulseOutputTap(std::shared_ptr<PulseClient> client = nullptr);
+    ~PulseOutputTap() override;
+    void open(std::optional<std::uint32_t> output, Handlers handlers) override;
     void close() override;
     bool isPlaying() override;
 
-    // Whether the default sink is the computer's own speakers; see OutputDeviceInfo.
-    static bool outputIsBuiltInSpeakers();
-
 private:
-    PulseConnection connection_;
-    std::string sink_; // the sink whose monitor is recorded
+    // What the client's thread reports back.
+    struct Shared {
+        std::atomic<bool> playing{true};
+        std::atomic<bool> asking{false};
+        std::mutex mutex;
+        std::optional<std::uint32_t> recorded;
+    };
+
+    std::shared_ptr<PulseClient> client_;
+    std::shared_ptr<HandlerGate> gate_;
+    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
 };
 
-// Records a named source, or the default source (reopened when the default changes).
-class PulseMicInput final : public MicInput {
+// Whether the default output is the computer's own speakers (see OutputDeviceInfo). Answers
+// at once from the last reading; every call starts a fresh one on the client's thread.
+class PulseSpeakersCheck {
 public:
-    PulseMicInput();
-    StreamFormat open(const std::optional<std::string>& source, Handlers handlers) override;
-    void close() override;
-    std::optional<std::string> describe(const std::optional<std::string>& source) override;
+    explicit PulseSpeakersCheck(std::shared_ptr<PulseClient> client = nullptr);
+    bool operator()();
 
 private:
-    PulseConnection connection_;
+    struct Shared {
+        std::atomic<bool> speakers{true};
+        std::atomic<bool> asking{false};
+    };
+    void refresh();
+
+    std::shared_ptr<PulseClient> client_;
+    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
 };
 
-// The real services, run with `main` as their main thread.
+// The real service, run with `main` as its main thread.
 std::shared_ptr<AudioCaptureService> makePulseCapture(Executor& main);
-std::shared_ptr<MicCaptureService> makePulseMic(Executor& main);
 
 } // namespace tallyvox

@@ -255,6 +255,7 @@ struct PulseProcessList::Impl {
         if (self->listEnded(eol))
             return;
         Stream stream = streamOf(info, Stream::Direction::playing);
+        stream.sink = info->sink;
         if (self->keep(stream))
             self->playing.push_back(std::move(stream));
     }
