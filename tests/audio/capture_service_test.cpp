@@ -439,14 +439,17 @@ TEST_F(MicServiceTest, FailedStartIsReportedAndRestartsRetryEveryHalfSecondUntil
     // Paused: a retry that was pending never reopens the input; resuming does.
     input->failures = 0;
     mic->start(std::nullopt);
+    main.runUntilIdle();
     input->failures = 1;
     mic->restart(0);
+    main.runUntilIdle(); // the failed open is answered; a retry is due in half a second
     opens = input->opened.size();
     mic->pause();
     main.advance(5);
     EXPECT_EQ(input->opened.size(), opens);
     EXPECT_FALSE(mic->isRunning());
     mic->resume();
+    main.runUntilIdle();
     EXPECT_TRUE(mic->isRunning());
 }
 
