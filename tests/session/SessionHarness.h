@@ -18,6 +18,10 @@
 
 namespace tallyvox::testing {
 
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
 // Holds back what is posted while `deferring`, to deliver it late on purpose.
 class DeferringExecutor : public Executor {
 public:

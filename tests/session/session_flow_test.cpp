@@ -6,12 +6,6 @@ using namespace tallyvox;
 using namespace tallyvox::testing;
 namespace fs = std::filesystem;
 
-namespace {
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-} // namespace
-
 using SessionFlow = SessionHarness;
 
 // Standing consent: the meeting starts by itself, speaks over several windows, pauses,

@@ -8,12 +8,6 @@ using namespace tallyvox;
 using namespace tallyvox::testing;
 namespace fs = std::filesystem;
 
-namespace {
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-} // namespace
-
 using SessionGuards = SessionHarness;
 
 TEST_F(SessionGuards, RetentionNeverTrashesNothing) {
