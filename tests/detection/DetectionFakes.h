@@ -81,6 +81,7 @@ public:
     std::map<std::string, FileFacts> files;
     std::map<std::string, std::vector<std::string>> packages;
     int packageQueries = 0;
+    int packageFailures = 0; // the next queries the package database fails
     int executableQueries = 0;
 
     // A root-owned, locked-down file and every folder above it.
@@ -137,8 +138,12 @@ public:
         auto it = files.find(path);
         return it == files.end() ? std::nullopt : std::optional(it->second);
     }
-    std::vector<std::string> owningPackages(const std::string& path) override {
+    std::optional<std::vector<std::string>> owningPackages(const std::string& path) override {
         ++packageQueries;
+        if (packageFailures > 0) {
+            --packageFailures;
+            return std::nullopt;
+        }
         auto it = packages.find(path);
         return it == packages.end() ? std::vector<std::string>{} : it->second;
     }
