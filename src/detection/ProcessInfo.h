@@ -39,6 +39,10 @@ public:
     virtual std::optional<std::string> cgroup(std::int32_t pid) = 0;
     // The text of /proc/PID/root/.flatpak-info: present only inside a flatpak sandbox.
     virtual std::optional<std::string> flatpakInfo(std::int32_t pid) = 0;
+    // Every running process.
+    virtual std::vector<std::int32_t> processIds() = 0;
+    // The process's ids in each pid namespace it lives in, ours first, its own last (NSpid).
+    virtual std::vector<std::int32_t> namespacePids(std::int32_t pid) = 0;
 };
 
 } // namespace tallyvox

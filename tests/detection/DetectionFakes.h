@@ -74,6 +74,7 @@ public:
         std::optional<FileFacts> runningFile; // default: whatever is at `executable`
         std::string cgroup = "0::/user.slice/user-1000.slice/session-2.scope\n";
         std::optional<std::string> flatpakInfo;
+        std::vector<std::int32_t> namespacePids; // default: only its own pid
         bool alive = true;
     };
 
@@ -154,6 +155,19 @@ public:
     std::optional<std::string> flatpakInfo(std::int32_t pid) override {
         auto* p = find(pid);
         return p ? p->flatpakInfo : std::nullopt;
+    }
+    std::vector<std::int32_t> processIds() override {
+        std::vector<std::int32_t> pids;
+        for (const auto& [pid, p] : processes)
+            if (p.alive)
+                pids.push_back(pid);
+        return pids;
+    }
+    std::vector<std::int32_t> namespacePids(std::int32_t pid) override {
+        auto* p = find(pid);
+        if (!p)
+            return {};
+        return p->namespacePids.empty() ? std::vector<std::int32_t>{pid} : p->namespacePids;
     }
 
 private:

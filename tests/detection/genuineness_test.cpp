@@ -1,6 +1,7 @@
 #include "detection/AppGenuineness.h"
 
 #include "detection/DetectionFakes.h"
+#include "detection/HostProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -182,4 +183,18 @@ TEST(ProcessTree, MainProcessIsTheTopOfTheSameExecutable) {
     info.run(8, "/x", 7); // a cycle cannot hang the walk
     auto top = ProcessTree::mainProcess(7, info);
     EXPECT_TRUE(top == 7 || top == 8);
+}
+
+TEST(HostProcess, ASandboxedClientIsTheProcessRunningItsBinaryUnderThatPidThere) {
+    FakeProcessInfo info;
+    info.run(2, "/usr/lib/systemd/systemd-journald");
+    info.run(812, "/opt/zoom/zoom");
+    info.run(7297, "/app/zoom/zoom").namespacePids = {7297, 2};
+    info.run(7300, "/app/other/tool").namespacePids = {7300, 2};
+    EXPECT_EQ(HostProcess::find(812, "zoom", info), 812);
+    EXPECT_EQ(HostProcess::find(2, "zoom", info), 7297);
+    EXPECT_FALSE(HostProcess::find(3, "zoom", info));
+
+    info.run(8000, "/app/zoom/zoom (deleted)").namespacePids = {8000, 2};
+    EXPECT_FALSE(HostProcess::find(2, "zoom", info)) << "two sandboxes alike";
 }

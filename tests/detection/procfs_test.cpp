@@ -126,6 +126,13 @@ TEST(ProcFs, APlantedDpkgOnThePathIsNeverAsked) {
                      .genuine);
 }
 
+TEST(ProcFs, NamespacePidsOfTheStatusFile) {
+    EXPECT_EQ(ProcFs::nsPidLine("Name:\tzoom\nNSpid:\t7297\t2\nNSpgid:\t1\n"),
+              (std::vector<std::int32_t>{7297, 2}));
+    EXPECT_TRUE(ProcFs::nsPidLine("Name:\tx\n").empty());
+    EXPECT_EQ(ProcFs().namespacePids(::getpid()), std::vector<std::int32_t>{::getpid()});
+}
+
 TEST(ProcFs, RealProcessesAgainstTheRule) {
     if (!haveDpkg())
         GTEST_SKIP() << "no dpkg database here";

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
@@ -149,6 +150,48 @@ std::optional<std::string> ProcFs::cgroup(std::int32_t pid) {
 
 std::optional<std::string> ProcFs::flatpakInfo(std::int32_t pid) {
     return pid > 0 ? readSmallFile(pidPath(pid, "root/.flatpak-info")) : std::nullopt;
+}
+
+std::vector<std::int32_t> ProcFs::processIds() {
+    std::vector<std::int32_t> pids;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(procRoot_.c_str()), &::closedir);
+    if (!dir)
+        return pids;
+    while (auto* entry = ::readdir(dir.get())) {
+        char* end = nullptr;
+        long pid = std::strtol(entry->d_name, &end, 10);
+        if (*entry->d_name && *end == '\0' && pid > 0 && pid <= INT32_MAX)
+            pids.push_back(static_cast<std::int32_t>(pid));
+    }
+    return pids;
+}
+
+std::vector<std::int32_t> ProcFs::nsPidLine(std::string_view status) {
+    static constexpr std::string_view key = "\nNSpid:";
+    std::vector<std::int32_t> pids;
+    auto at = status.find(key);
+    if (at == std::string_view::npos)
+        return pids;
+    auto line = status.substr(at + key.size());
+    line = line.substr(0, line.find('\n'));
+    std::string text(line);
+    const char* cursor = text.c_str();
+    while (true) {
+        char* end = nullptr;
+        long pid = std::strtol(cursor, &end, 10);
+        if (end == cursor || pid <= 0 || pid > INT32_MAX)
+            break;
+        pids.push_back(static_cast<std::int32_t>(pid));
+        cursor = end;
+    }
+    return pids;
+}
+
+std::vector<std::int32_t> ProcFs::namespacePids(std::int32_t pid) {
+    if (pid <= 0)
+        return {};
+    auto status = readSmallFile(pidPath(pid, "status"));
+    return status ? nsPidLine(*status) : std::vector<std::int32_t>{};
 }
 
 std::optional<std::vector<std::string>> ProcFs::owningPackages(const std::string& path) {

@@ -20,9 +20,13 @@ public:
     std::optional<std::vector<std::string>> owningPackages(const std::string& path) override;
     std::optional<std::string> cgroup(std::int32_t pid) override;
     std::optional<std::string> flatpakInfo(std::int32_t pid) override;
+    std::vector<std::int32_t> processIds() override;
+    std::vector<std::int32_t> namespacePids(std::int32_t pid) override;
 
     // The fields of /proc/PID/stat after the command name: state first, then the parent.
     static std::optional<std::vector<std::string>> statFields(std::string_view stat);
+    // The ids of the NSpid line of a /proc/PID/status text.
+    static std::vector<std::int32_t> nsPidLine(std::string_view status);
     // Runs "/usr/bin/dpkg-query --search path" without a shell, PATH or any of our environment:
     // its standard output ("" when no package owns the path), or nothing on failure.
     static std::optional<std::string> runDpkgSearch(const std::string& path,
