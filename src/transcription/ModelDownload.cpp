@@ -7,9 +7,11 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 
 namespace tallyvox::ModelDownload {
@@ -23,7 +25,23 @@ struct Transfer {
     const std::function<void(double)>* progress = nullptr;
     const std::atomic<bool>* cancelled = nullptr;
     double lastReported = -1;
+    // The response now arriving is a redirect: its body is not the file.
+    bool redirecting = false;
 };
+
+// Every response of a redirect chain starts with a status line; progress counts only the
+// last one, so a redirect with a body is neither shown as done nor starts the bar high.
+size_t header(char* data, size_t size, size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    std::string_view line(data, size * count);
+    if (line.starts_with("HTTP/")) {
+        auto space = line.find(' ');
+        int status = space == std::string_view::npos ? 0 : std::atoi(line.data() + space + 1);
+        transfer->redirecting = status >= 300 && status < 400;
+        transfer->lastReported = -1;
+    }
+    return size * count;
+}
 
 size_t write(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
@@ -40,7 +58,7 @@ int report(void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t)
     auto* transfer = static_cast<Transfer*>(user);
     if (transfer->cancelled && transfer->cancelled->load())
         return 1;
-    if (total > 0 && transfer->progress && *transfer->progress) {
+    if (total > 0 && !transfer->redirecting && transfer->progress && *transfer->progress) {
         double fraction = static_cast<double>(now) / static_cast<double>(total);
         // A thousand steps are plenty for a progress bar and keep the main thread quiet.
         if (fraction - transfer->lastReported >= 0.001 ||
@@ -107,7 +125,9 @@ void fetch(const std::string& remote, const std::filesystem::path& local, const 
     curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl.get(), CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(curl.get(), CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl.get(), CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    // A redirect never leaves HTTPS; plain HTTP is only ever asked for by tests on loopback.
+    curl_easy_setopt(curl.get(), CURLOPT_REDIR_PROTOCOLS_STR,
+                     remote.starts_with("https:") ? "https" : "http,https");
     curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl.get(), CURLOPT_CONNECTTIMEOUT, 30L);
     // A stalled transfer (under 1 byte/s for a minute) fails instead of hanging forever.
@@ -116,6 +136,8 @@ void fetch(const std::string& remote, const std::filesystem::path& local, const 
     curl_easy_setopt(curl.get(), CURLOPT_ERRORBUFFER, detail);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &write);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, &header);
+    curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, &report);
     curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &transfer);
     curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);

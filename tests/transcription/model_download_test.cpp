@@ -89,6 +89,23 @@ TEST_F(DownloadFixture, PutsACheckedFileInPlaceWithRisingProgress) {
     EXPECT_EQ(names(models), std::vector<std::string>{"ggml-silero-v6.2.0.bin"});
 }
 
+TEST_F(DownloadFixture, ProgressFollowsTheFileBehindARedirectWithABody) {
+    server.route("vad.bin", {200, vadBody});
+    server.redirect("moved", server.base() + "vad.bin", std::string(20000, 'r'));
+    std::vector<double> progress;
+    int requestsAtDone = 0;
+    ModelDownload::fetch(server.base() + "moved", target, std::string(VADModel::sha256),
+                         [&](double value) {
+                             if (value >= 1 && requestsAtDone == 0)
+                                 requestsAtDone = server.requests();
+                             progress.push_back(value);
+                         });
+    EXPECT_EQ(contents(target), vadBody);
+    EXPECT_EQ(requestsAtDone, 2) << "the redirect's body was taken for the file";
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_DOUBLE_EQ(progress.back(), 1.0);
+}
+
 TEST_F(DownloadFixture, BadAnswersLeaveThePreviousFileAndNoTemporaryFile) {
     server.route("missing.bin", {404, "gone"});
     server.route("broken.bin", {500, "oops"});
