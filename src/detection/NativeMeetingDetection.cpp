@@ -181,7 +181,7 @@ bool NativeMeetingDetection::isGenuine(const AudioProcessList::Stream& stream, P
         if (!verdict.genuine && loggedFakes_.insert(pid).second) {
             auto offender = stream.binary + " (pid " + std::to_string(pid) + ")";
             Log::error("Ignored {}: not signed by the meeting app's maker", offender);
-            Log::debug("Process {} is not genuine: {}", pid, verdict.reason);
+            Log::info("Process {} is not genuine: {}", pid, verdict.reason);
         }
         it = genuine_.find(pid);
     }
