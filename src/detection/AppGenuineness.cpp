@@ -1,5 +1,7 @@
 #include "detection/AppGenuineness.h"
 
+#include "detection/FlatpakDeployment.h"
+
 #include <algorithm>
 #include <sys/stat.h>
 
@@ -104,38 +106,62 @@ bool cgroupNamesSnap(std::string_view cgroup, std::string_view snap) {
 }
 
 std::optional<std::string> flatpakAppID(std::string_view info) {
-    bool inApplication = false;
-    while (!info.empty()) {
-        auto end = info.find('\n');
-        auto line = trim(info.substr(0, end));
-        info = end == std::string_view::npos ? std::string_view{} : info.substr(end + 1);
-        if (line.starts_with("[")) {
-            inApplication = line == "[Application]";
-            continue;
-        }
-        if (!inApplication)
-            continue;
-        auto equals = line.find('=');
-        if (equals == std::string_view::npos || trim(line.substr(0, equals)) != "name")
-            continue;
-        auto name = trim(line.substr(equals + 1));
-        if (!name.empty())
-            return std::string(name);
-    }
-    return std::nullopt;
+    return FlatpakDeployment::value(info, "Application", "name");
 }
 
+namespace {
+
+// A .flatpak-info file proves nothing: anyone can write one at the root of a mount namespace
+// of their own. What counts is that the process runs a file of the maker's deployment in the
+// system installation, which only root can change.
+Verdict checkFlatpak(const std::vector<const TrustedApp*>& apps, const std::string& exe,
+                     const std::optional<ProcessInfo::FileFacts>& running,
+                     std::string_view flatpakInfo, ProcessInfo& info) {
+    auto appPath = FlatpakDeployment::value(flatpakInfo, "Instance", "app-path");
+    if (!appPath)
+        return {false, false, "a flatpak that does not say where its app lies"};
+    auto id = FlatpakDeployment::systemAppID(*appPath);
+    if (!id) {
+        if (FlatpakDeployment::isUserInstallation(*appPath))
+            return {false, false,
+                    "a flatpak of a user installation (" + *appPath +
+                        "), which any program of the user can change"};
+        return {false, false, "a flatpak from outside the system installation (" + *appPath + ")"};
+    }
+    bool trusted = std::any_of(apps.begin(), apps.end(),
+                               [&](const TrustedApp* app) { return contains(app->flatpaks, *id); });
+    if (!trusted)
+        return {false, false, "a flatpak (" + *id + ") that is not the maker's"};
+    auto host = FlatpakDeployment::hostPath(*appPath, exe);
+    auto here = host ? info.fileFacts(*host) : std::nullopt;
+    if (!running || !here || !sameFile(*running, *here))
+        return {false, false, "a flatpak whose executable " + exe + " is not a file of " + *id};
+    if (!AppGenuineness::isLockedDown(*host, info))
+        return {false, false, *host + " or a folder above it is not owned by root"};
+    return {true, false, {}};
+}
+
+} // namespace
+
 Verdict check(std::int32_t pid, Platform platform, const TrustList& trust, ProcessInfo& info) {
+    return check(pid, platform, trust, info,
+                 [&info](const std::string& path, const ProcessInfo::FileFacts&) {
+                     return info.owningPackages(path);
+                 });
+}
+
+Verdict check(std::int32_t pid, Platform platform, const TrustList& trust, ProcessInfo& info,
+              const PackageLookup& packages) {
     std::vector<const TrustedApp*> apps;
     for (const auto& app : trust)
         if (app.platform == platform)
             apps.push_back(&app);
     if (apps.empty())
-        return {false, "no trusted source for this platform"};
+        return {false, false, "no trusted source for this platform"};
 
     auto exe = info.executable(pid);
     if (!exe || exe->empty())
-        return {false, "its executable cannot be read"};
+        return {false, false, "its executable cannot be read"};
 
     // Another mount namespace (a sandbox) may show a different file under the same path,
     // so every path rule also checks that the path names the very file being run.
@@ -147,43 +173,42 @@ Verdict check(std::int32_t pid, Platform platform, const TrustList& trust, Proce
 
     for (const auto* app : apps)
         if (contains(app->exactPaths, *exe) && pathIsRunning())
-            return {true, {}};
+            return {true, false, {}};
 
-    if (auto flatpak = info.flatpakInfo(pid)) {
-        auto id = flatpakAppID(*flatpak);
-        for (const auto* app : apps)
-            if (id && contains(app->flatpaks, *id))
-                return {true, {}};
-        return {false, "a flatpak (" + id.value_or("no app id") + ") that is not the maker's"};
-    }
+    if (auto flatpak = info.flatpakInfo(pid))
+        return checkFlatpak(apps, *exe, running, *flatpak, info);
 
     if (exe->ends_with(" (deleted)"))
-        return {false, "its executable was deleted or replaced"};
+        return {false, false, "its executable was deleted or replaced"};
     if (!pathIsRunning())
-        return {false, "it does not run the file at " + *exe};
+        return {false, false, "it does not run the file at " + *exe};
     if (!isLockedDown(*exe, info))
-        return {false, *exe + " or a folder above it is not owned by root or writable by others"};
+        return {false, false,
+                *exe + " or a folder above it is not owned by root or writable by others"};
 
     if (auto snap = snapOfPath(*exe)) {
         bool trusted = std::any_of(apps.begin(), apps.end(), [&](const TrustedApp* app) {
             return contains(app->snaps, *snap);
         });
         if (!trusted)
-            return {false, "snap " + *snap + " is not the maker's"};
+            return {false, false, "snap " + *snap + " is not the maker's"};
         auto cgroup = info.cgroup(pid);
         if (!cgroup || !cgroupNamesSnap(*cgroup, *snap))
-            return {false, "it does not run confined as snap " + *snap};
-        return {true, {}};
+            return {false, false, "it does not run confined as snap " + *snap};
+        return {true, false, {}};
     }
 
     if (exe->starts_with("/usr/") || exe->starts_with("/opt/")) {
-        for (const auto& owner : info.owningPackages(*exe))
+        auto owners = packages(*exe, *running);
+        if (!owners)
+            return {false, true, "the package database has not said who installed " + *exe};
+        for (const auto& owner : *owners)
             for (const auto* app : apps)
                 if (contains(app->packages, owner))
-                    return {true, {}};
-        return {false, *exe + " is not installed by the maker's package"};
+                    return {true, false, {}};
+        return {false, false, *exe + " is not installed by the maker's package"};
     }
-    return {false, *exe + " is not a system, snap or flatpak install"};
+    return {false, false, *exe + " is not a system, snap or flatpak install"};
 }
 
 } // namespace AppGenuineness

@@ -3,6 +3,7 @@
 #include "detection/DetectedMeeting.h"
 #include "detection/ProcessInfo.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,7 +23,7 @@ using TrustList = std::vector<TrustedApp>;
 
 // Stream properties can be claimed by any client, so a meeting counts only when the process
 // runs its maker's executable: a locked-down system install owned by the maker's package, the
-// maker's snap, or the maker's flatpak.
+// maker's snap, or a file of the maker's flatpak in the system installation.
 namespace AppGenuineness {
 
 // The makers' own packages, snaps and flatpaks.
@@ -30,8 +31,15 @@ TrustList vendors();
 
 struct Verdict {
     bool genuine = false;
-    std::string reason; // why not, for the log
+    bool undecided = false; // the package database has not answered yet
+    std::string reason;     // why not, for the log
 };
+// The packages that installed a file; nothing while the answer is not known.
+using PackageLookup = std::function<std::optional<std::vector<std::string>>(
+    const std::string& path, const ProcessInfo::FileFacts& file)>;
+Verdict check(std::int32_t pid, Platform platform, const TrustList& trust, ProcessInfo& info,
+              const PackageLookup& packages);
+// Asks `info` for package owners, waiting for its answer.
 Verdict check(std::int32_t pid, Platform platform, const TrustList& trust, ProcessInfo& info);
 
 // The file and every folder above it owned by root and writable by nobody else.

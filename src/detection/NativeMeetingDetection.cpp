@@ -38,13 +38,21 @@ std::string usersText(const std::vector<const AudioProcessList::Stream*>& users)
 NativeMeetingDetection::NativeMeetingDetection(Executor& main, Clock& clock,
                                                std::shared_ptr<AudioProcessList> processes,
                                                std::shared_ptr<ProcessInfo> processInfo,
-                                               TrustList trust, SettingsStores stores)
+                                               TrustList trust, SettingsStores stores,
+                                               Executor* packageQueue)
     : main_(main)
     , clock_(clock)
     , processes_(std::move(processes))
     , info_(std::move(processInfo))
     , trust_(std::move(trust))
-    , stores_(std::move(stores)) {}
+    , stores_(std::move(stores))
+    , ownPackageQueue_(packageQueue ? nullptr
+                                    : std::make_unique<SerialQueue>("com.tallyvox.packages"))
+    , packageOwners_(
+          main, packageQueue ? *packageQueue : *ownPackageQueue_, clock,
+          [info = info_](const std::string& path) { return info->owningPackages(path); }) {
+    packageOwners_.onAnswer = evaluationRequest();
+}
 
 NativeMeetingDetection::~NativeMeetingDetection() {
     // The list and settings stop calling before anything else goes.
@@ -166,12 +174,19 @@ bool NativeMeetingDetection::isGenuine(const AudioProcessList::Stream& stream, P
     // A pid is checked once, until it is reused or runs something else.
     if (it == genuine_.end() || it->second.startTime != startTime ||
         it->second.executable != executable || it->second.platform != platform) {
-        auto verdict = AppGenuineness::check(pid, platform, trust_, *info_);
+        auto verdict = AppGenuineness::check(
+            pid, platform, trust_, *info_,
+            [this](const std::string& path, const ProcessInfo::FileFacts& file) {
+                return packageOwners_.owners(path, file);
+            });
+        // Asked again on a later pass, once the package database has answered.
+        if (verdict.undecided)
+            return false;
         genuine_[pid] = {startTime, executable, platform, verdict.genuine};
         if (!verdict.genuine && loggedFakes_.insert(pid).second) {
             auto offender = stream.binary + " (pid " + std::to_string(pid) + ")";
             Log::error("Ignored {}: not signed by the meeting app's maker", offender);
-            Log::debug("Process {} is not genuine: {}", pid, verdict.reason);
+            Log::info("Process {} is not genuine: {}", pid, verdict.reason);
         }
         it = genuine_.find(pid);
     }

@@ -2,10 +2,12 @@
 
 #include "base/Clock.h"
 #include "base/Executor.h"
+#include "base/SerialQueue.h"
 #include "detection/AppGenuineness.h"
 #include "detection/AudioProcessList.h"
 #include "detection/MeetingDebouncer.h"
 #include "detection/MeetingDetectionService.h"
+#include "detection/PackageOwners.h"
 #include "detection/ProcessInfo.h"
 #include "settings/SettingsManager.h"
 
@@ -25,7 +27,8 @@ public:
                            std::shared_ptr<AudioProcessList> processes,
                            std::shared_ptr<ProcessInfo> processInfo,
                            TrustList trust = AppGenuineness::vendors(),
-                           SettingsStores stores = SettingsStores::standard());
+                           SettingsStores stores = SettingsStores::standard(),
+                           Executor* packageQueue = nullptr);
     ~NativeMeetingDetection() override;
 
     void start() override;
@@ -63,6 +66,10 @@ private:
     std::shared_ptr<ProcessInfo> info_;
     TrustList trust_;
     SettingsStores stores_;
+
+    // The package database is asked here; a queue of our own unless one is given.
+    std::unique_ptr<SerialQueue> ownPackageQueue_;
+    PackageOwners packageOwners_;
 
     MeetingDebouncer debouncer_;
     Subscription listListener_;

@@ -32,12 +32,17 @@ public:
     virtual std::optional<FileFacts> executableFile(std::int32_t pid) = 0;
     // lstat of a path in our own view of the file system.
     virtual std::optional<FileFacts> fileFacts(const std::string& path) = 0;
-    // Packages that installed the path, as the package manager says ("dpkg -S").
-    virtual std::vector<std::string> owningPackages(const std::string& path) = 0;
+    // Packages that installed the path, as the package database says; nothing when it could
+    // not answer (busy, broken, too slow). May take seconds: never ask on the main thread.
+    virtual std::optional<std::vector<std::string>> owningPackages(const std::string& path) = 0;
     // The text of /proc/PID/cgroup.
     virtual std::optional<std::string> cgroup(std::int32_t pid) = 0;
     // The text of /proc/PID/root/.flatpak-info: present only inside a flatpak sandbox.
     virtual std::optional<std::string> flatpakInfo(std::int32_t pid) = 0;
+    // Every running process.
+    virtual std::vector<std::int32_t> processIds() = 0;
+    // The process's ids in each pid namespace it lives in, ours first, its own last (NSpid).
+    virtual std::vector<std::int32_t> namespacePids(std::int32_t pid) = 0;
 };
 
 } // namespace tallyvox

@@ -1,15 +1,22 @@
 #include "transcription/ModelDownload.h"
 
+#include "base/Log.h"
 #include "base/Uuid.h"
+#include "transcription/ModelFiles.h"
 #include "transcription/ModelHash.h"
 
 #include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 
 namespace tallyvox::ModelDownload {
@@ -23,7 +30,23 @@ struct Transfer {
     const std::function<void(double)>* progress = nullptr;
     const std::atomic<bool>* cancelled = nullptr;
     double lastReported = -1;
+    // The response now arriving is a redirect: its body is not the file.
+    bool redirecting = false;
 };
+
+// Every response of a redirect chain starts with a status line; progress counts only the
+// last one, so a redirect with a body is neither shown as done nor starts the bar high.
+size_t header(char* data, size_t size, size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    std::string_view line(data, size * count);
+    if (line.starts_with("HTTP/")) {
+        auto space = line.find(' ');
+        int status = space == std::string_view::npos ? 0 : std::atoi(line.data() + space + 1);
+        transfer->redirecting = status >= 300 && status < 400;
+        transfer->lastReported = -1;
+    }
+    return size * count;
+}
 
 size_t write(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
@@ -40,7 +63,7 @@ int report(void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t)
     auto* transfer = static_cast<Transfer*>(user);
     if (transfer->cancelled && transfer->cancelled->load())
         return 1;
-    if (total > 0 && transfer->progress && *transfer->progress) {
+    if (total > 0 && !transfer->redirecting && transfer->progress && *transfer->progress) {
         double fraction = static_cast<double>(now) / static_cast<double>(total);
         // A thousand steps are plenty for a progress bar and keep the main thread quiet.
         if (fraction - transfer->lastReported >= 0.001 ||
@@ -52,17 +75,47 @@ int report(void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t)
     return 0;
 }
 
-// Removes the temporary file unless it was put in place.
+// Removes the temporary file unless it was put in place. Holds it locked until then, so that
+// another download's clean-up knows it is not abandoned.
 struct TemporaryFile {
     std::filesystem::path path;
+    int lock = -1;
     bool kept = false;
     ~TemporaryFile() {
         if (!kept) {
             std::error_code ignored;
             std::filesystem::remove(path, ignored);
         }
+        if (lock >= 0)
+            ::close(lock);
     }
 };
+
+FILE* createLocked(TemporaryFile& temporary) {
+    int fd = ::open(temporary.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return nullptr;
+    temporary.lock = ::dup(fd);
+    if (temporary.lock < 0 || ::flock(temporary.lock, LOCK_EX) != 0) {
+        ::close(fd);
+        return nullptr;
+    }
+    FILE* file = ::fdopen(fd, "wb");
+    if (!file)
+        ::close(fd);
+    return file;
+}
+
+// The file's bytes, then its name in the folder, reach the disk before we call it done: a
+// crash must not leave a full-size file of zeros that counts as downloaded.
+bool syncFolder(const std::filesystem::path& folder) {
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
 
 void initialiseCurlOnce() {
     static std::once_flag once;
@@ -88,9 +141,10 @@ void fetch(const std::string& remote, const std::filesystem::path& local, const 
         throw Error("Couldn't create the models folder " + folder.string() + ": " +
                     systemText(error ? error : std::make_error_code(std::errc::not_a_directory)));
 
-    TemporaryFile temporary{folder / ("." + name + "." + Uuid::random().toString() + ".part")};
+    ModelFiles::removeAbandonedDownloads(folder);
+    TemporaryFile temporary{ModelFiles::temporaryPath(local, Uuid::random().toString())};
     Transfer transfer;
-    transfer.file = std::fopen(temporary.path.c_str(), "wb");
+    transfer.file = createLocked(temporary);
     if (!transfer.file)
         throw Error("Couldn't write to the models folder " + folder.string() + ": " +
                     std::strerror(errno));
@@ -107,7 +161,9 @@ void fetch(const std::string& remote, const std::filesystem::path& local, const 
     curl_easy_setopt(curl.get(), CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(curl.get(), CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(curl.get(), CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl.get(), CURLOPT_REDIR_PROTOCOLS_STR, "https");
+    // A redirect never leaves HTTPS; plain HTTP is only ever asked for by tests on loopback.
+    curl_easy_setopt(curl.get(), CURLOPT_REDIR_PROTOCOLS_STR,
+                     remote.starts_with("https:") ? "https" : "http,https");
     curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl.get(), CURLOPT_CONNECTTIMEOUT, 30L);
     // A stalled transfer (under 1 byte/s for a minute) fails instead of hanging forever.
@@ -116,6 +172,8 @@ void fetch(const std::string& remote, const std::filesystem::path& local, const 
     curl_easy_setopt(curl.get(), CURLOPT_ERRORBUFFER, detail);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &write);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &transfer);
+    curl_easy_setopt(curl.get(), CURLOPT_HEADERFUNCTION, &header);
+    curl_easy_setopt(curl.get(), CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(curl.get(), CURLOPT_XFERINFOFUNCTION, &report);
     curl_easy_setopt(curl.get(), CURLOPT_XFERINFODATA, &transfer);
     curl_easy_setopt(curl.get(), CURLOPT_NOPROGRESS, 0L);
@@ -123,8 +181,12 @@ void fetch(const std::string& remote, const std::filesystem::path& local, const 
     CURLcode result = curl_easy_perform(curl.get());
     long status = 0;
     curl_easy_getinfo(curl.get(), CURLINFO_RESPONSE_CODE, &status);
-    bool closed = std::fclose(transfer.file) == 0;
-    int closeErrno = errno;
+    int closeErrno = 0;
+    if (std::fflush(transfer.file) != 0 || ::fsync(::fileno(transfer.file)) != 0)
+        closeErrno = errno;
+    if (std::fclose(transfer.file) != 0 && closeErrno == 0)
+        closeErrno = errno;
+    bool closed = closeErrno == 0;
 
     if (transfer.writeFailed)
         throw Error("Couldn't write " + name +
@@ -149,6 +211,10 @@ void fetch(const std::string& remote, const std::filesystem::path& local, const 
     if (error)
         throw Error("Couldn't move " + name + " into the models folder: " + systemText(error));
     temporary.kept = true;
+    // The file itself is safe; at worst a crash now loses its name, and it is fetched again.
+    if (!syncFolder(folder))
+        Log::error("Couldn't flush the models folder after {}: {}", name, std::strerror(errno));
+    std::filesystem::remove(ModelFiles::setAsidePath(local), error);
     if (progress)
         progress(1.0);
 }

@@ -3,6 +3,7 @@
 #include "base/Log.h"
 #include "base/UsableProcessors.h"
 #include "base/Utf8.h"
+#include "transcription/ModelFiles.h"
 
 #include <whisper.h>
 
@@ -233,7 +234,14 @@ std::vector<WhisperWord> fromTokens(const std::vector<Token>& tokens, double sta
 
 RecognizerLoader whisperLoader() {
     return [](WhisperModel model) -> std::unique_ptr<Recognizer> {
-        return std::make_unique<WhisperContext>(model);
+        try {
+            return std::make_unique<WhisperContext>(model);
+        } catch (const WhisperContext::LoadError&) {
+            // The user is told to download it again; a damaged file would stop that, since
+            // a file of full size counts as downloaded.
+            ModelFiles::setAsideIfDamaged(model.localURL(), model.sha256());
+            throw;
+        }
     };
 }
 

@@ -74,6 +74,7 @@ public:
         std::optional<FileFacts> runningFile; // default: whatever is at `executable`
         std::string cgroup = "0::/user.slice/user-1000.slice/session-2.scope\n";
         std::optional<std::string> flatpakInfo;
+        std::vector<std::int32_t> namespacePids; // default: only its own pid
         bool alive = true;
     };
 
@@ -81,6 +82,7 @@ public:
     std::map<std::string, FileFacts> files;
     std::map<std::string, std::vector<std::string>> packages;
     int packageQueries = 0;
+    int packageFailures = 0; // the next queries the package database fails
     int executableQueries = 0;
 
     // A root-owned, locked-down file and every folder above it.
@@ -137,8 +139,12 @@ public:
         auto it = files.find(path);
         return it == files.end() ? std::nullopt : std::optional(it->second);
     }
-    std::vector<std::string> owningPackages(const std::string& path) override {
+    std::optional<std::vector<std::string>> owningPackages(const std::string& path) override {
         ++packageQueries;
+        if (packageFailures > 0) {
+            --packageFailures;
+            return std::nullopt;
+        }
         auto it = packages.find(path);
         return it == packages.end() ? std::vector<std::string>{} : it->second;
     }
@@ -149,6 +155,19 @@ public:
     std::optional<std::string> flatpakInfo(std::int32_t pid) override {
         auto* p = find(pid);
         return p ? p->flatpakInfo : std::nullopt;
+    }
+    std::vector<std::int32_t> processIds() override {
+        std::vector<std::int32_t> pids;
+        for (const auto& [pid, p] : processes)
+            if (p.alive)
+                pids.push_back(pid);
+        return pids;
+    }
+    std::vector<std::int32_t> namespacePids(std::int32_t pid) override {
+        auto* p = find(pid);
+        if (!p)
+            return {};
+        return p->namespacePids.empty() ? std::vector<std::int32_t>{pid} : p->namespacePids;
     }
 
 private:

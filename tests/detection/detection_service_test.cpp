@@ -39,7 +39,7 @@ struct Detection : ::testing::Test {
     }
     void make(TrustList trust = AppGenuineness::vendors()) {
         detection =
-            std::make_unique<NativeMeetingDetection>(main, clock, list, info, trust, stores);
+            std::make_unique<NativeMeetingDetection>(main, clock, list, info, trust, stores, &main);
         detection->onMeetingStarted = [this](const DetectedMeeting& m) {
             events.push_back("started " + m.id());
         };
@@ -215,6 +215,30 @@ TEST_F(Detection, GenuinenessIsCheckedOncePerProcessUntilItsPidIsReused) {
     main.advance(9);
     EXPECT_TRUE(meetings().empty());
     EXPECT_EQ(count("Ignored zoom (pid 812): not signed by the meeting app's maker"), 1);
+}
+
+TEST_F(Detection, PackageDatabaseIsAskedOffTheMainThreadAndFailuresAreAskedAgain) {
+    ManualExecutor worker{clock};
+    detection = std::make_unique<NativeMeetingDetection>(
+        main, clock, list, info, AppGenuineness::vendors(), stores, &worker);
+    info->packageFailures = 1; // busy during an upgrade, say
+    detection->start();
+    zoomInCall();
+    main.advance(3);
+    EXPECT_EQ(info->packageQueries, 0) << "the main thread never asks";
+    worker.runUntilIdle();
+    main.advance(25);
+    EXPECT_EQ(info->packageQueries, 1);
+    worker.runUntilIdle();
+    EXPECT_EQ(info->packageQueries, 1) << "a failure is asked again only after a while";
+    EXPECT_EQ(count("Ignored zoom (pid 812): not signed by the meeting app's maker"), 0)
+        << "no answer is no verdict";
+
+    main.advance(5);
+    worker.runUntilIdle();
+    EXPECT_EQ(info->packageQueries, 2);
+    main.advance(1.5);
+    EXPECT_EQ(meetings().size(), 1u);
 }
 
 TEST_F(Detection, ExplicitTrustList) {

@@ -1,6 +1,7 @@
 #include "detection/AppGenuineness.h"
 
 #include "detection/DetectionFakes.h"
+#include "detection/HostProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -86,18 +87,41 @@ TEST_F(Genuineness, SnapOfTheMaker) {
     EXPECT_FALSE(genuine(813));
 }
 
-TEST_F(Genuineness, FlatpakIsJudgedByItsAppIDAlone) {
-    // Inside the sandbox /usr is the runtime's, so the host's file at that path says nothing.
-    info.addSystemFile("/usr/bin/teams-for-linux");
-    info.packages["/usr/bin/teams-for-linux"] = {"teams-for-linux"};
-    auto& p = info.run(4711, "/usr/bin/teams-for-linux");
-    p.flatpakInfo = "[Application]\nname=com.example.Fake\nruntime=x\n";
-    EXPECT_FALSE(genuine(4711, Platform::teams));
+TEST_F(Genuineness, FlatpakCountsOnlyForAFileOfTheMakersSystemDeployment) {
+    const std::string files = "/var/lib/flatpak/app/us.zoom.Zoom/x86_64/stable/c0ffee/files";
+    auto instance = [](const std::string& appPath) {
+        return "[Application]\nname=us.zoom.Zoom\n\n[Instance]\napp-path=" + appPath + "\n";
+    };
+    info.addSystemFile(files + "/zoom/zoom");
+    auto& real = info.run(4711, "/app/zoom/zoom");
+    real.runningFile = info.files[files + "/zoom/zoom"];
+    real.flatpakInfo = instance(files);
+    EXPECT_TRUE(genuine(4711));
 
-    p.flatpakInfo = "[Instance]\nname=ignored\n\n[Application]\nname=com.github.IsmaelMartinez."
-                    "teams_for_linux\n";
-    p.runningFile = ProcessInfo::FileFacts{7, 7, 1000, 0100755};
-    EXPECT_TRUE(genuine(4711, Platform::teams));
+    // Anyone can write a .flatpak-info in a mount namespace of their own, naming the maker's
+    // app id and even its deployment; what runs is still their own file.
+    info.addUserFile("/home/ada/fake/zoom");
+    auto& fake = info.run(4712, "/app/zoom/zoom");
+    fake.runningFile = info.files["/home/ada/fake/zoom"];
+    fake.flatpakInfo = "[Application]\nname=us.zoom.Zoom\n";
+    EXPECT_FALSE(genuine(4712));
+    fake.flatpakInfo = instance(files);
+    EXPECT_FALSE(genuine(4712));
+    fake.flatpakInfo = instance("/var/lib/flatpak/app/us.zoom.Zoom/../../../../home/ada/fake");
+    EXPECT_FALSE(genuine(4712));
+
+    const std::string mine =
+        "/home/ada/.local/share/flatpak/app/us.zoom.Zoom/x86_64/stable/1/files";
+    info.addUserFile(mine + "/zoom/zoom");
+    fake.runningFile = info.files[mine + "/zoom/zoom"];
+    fake.flatpakInfo = instance(mine);
+    auto verdict = AppGenuineness::check(4712, Platform::zoom, vendors, info);
+    EXPECT_FALSE(verdict.genuine);
+    EXPECT_EQ(verdict.reason, "a flatpak of a user installation (" + mine +
+                                  "), which any program of the user can change");
+
+    // The maker's deployment does not vouch for another platform.
+    EXPECT_FALSE(genuine(4711, Platform::teams));
 }
 
 TEST_F(Genuineness, ExplicitPathTrustsThatFileOnly) {
@@ -159,4 +183,18 @@ TEST(ProcessTree, MainProcessIsTheTopOfTheSameExecutable) {
     info.run(8, "/x", 7); // a cycle cannot hang the walk
     auto top = ProcessTree::mainProcess(7, info);
     EXPECT_TRUE(top == 7 || top == 8);
+}
+
+TEST(HostProcess, ASandboxedClientIsTheProcessRunningItsBinaryUnderThatPidThere) {
+    FakeProcessInfo info;
+    info.run(2, "/usr/lib/systemd/systemd-journald");
+    info.run(812, "/opt/zoom/zoom");
+    info.run(7297, "/app/zoom/zoom").namespacePids = {7297, 2};
+    info.run(7300, "/app/other/tool").namespacePids = {7300, 2};
+    EXPECT_EQ(HostProcess::find(812, "zoom", info), 812);
+    EXPECT_EQ(HostProcess::find(2, "zoom", info), 7297);
+    EXPECT_FALSE(HostProcess::find(3, "zoom", info));
+
+    info.run(8000, "/app/zoom/zoom (deleted)").namespacePids = {8000, 2};
+    EXPECT_FALSE(HostProcess::find(2, "zoom", info)) << "two sandboxes alike";
 }

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 extern char** environ;
 
 using namespace tallyvox;
+using tallyvox::testing::ScopedEnv;
 using tallyvox::testing::TempDir;
 namespace fs = std::filesystem;
 
@@ -97,11 +99,38 @@ TEST(ProcFs, DpkgIsAskedWithoutAShell) {
     TempDir dir;
     auto marker = dir / "marker";
     auto path = "/usr/bin/sleep; touch " + marker.string();
-    EXPECT_FALSE(ProcFs::runDpkgSearch(path));
+    EXPECT_EQ(ProcFs::runDpkgSearch(path), "") << "an answer: no package owns that";
     EXPECT_FALSE(fs::exists(marker));
     ProcFs proc;
     auto owners = proc.owningPackages("/usr/bin/sleep");
-    EXPECT_NE(std::find(owners.begin(), owners.end(), "coreutils"), owners.end());
+    ASSERT_TRUE(owners);
+    EXPECT_NE(std::find(owners->begin(), owners->end(), "coreutils"), owners->end());
+}
+
+TEST(ProcFs, APlantedDpkgOnThePathIsNeverAsked) {
+    if (!haveDpkg())
+        GTEST_SKIP() << "no dpkg database here";
+    TempDir dir;
+    for (const char* name : {"dpkg", "dpkg-query"}) {
+        std::ofstream(dir / name) << "#!/bin/sh\necho \"zoom: $2\"\n";
+        fs::permissions(dir / name, fs::perms::owner_all);
+    }
+    ScopedEnv path("PATH", dir.path().string() + ":" + std::getenv("PATH"));
+    ScopedEnv admin("DPKG_ADMINDIR", dir.path().string());
+    Child sleeper("/usr/bin/sleep");
+    ProcFs proc;
+    auto owners = proc.owningPackages("/usr/bin/sleep");
+    ASSERT_TRUE(owners);
+    EXPECT_EQ(std::find(owners->begin(), owners->end(), "zoom"), owners->end());
+    EXPECT_FALSE(AppGenuineness::check(sleeper.pid, Platform::zoom, AppGenuineness::vendors(), proc)
+                     .genuine);
+}
+
+TEST(ProcFs, NamespacePidsOfTheStatusFile) {
+    EXPECT_EQ(ProcFs::nsPidLine("Name:\tzoom\nNSpid:\t7297\t2\nNSpgid:\t1\n"),
+              (std::vector<std::int32_t>{7297, 2}));
+    EXPECT_TRUE(ProcFs::nsPidLine("Name:\tx\n").empty());
+    EXPECT_EQ(ProcFs().namespacePids(::getpid()), std::vector<std::int32_t>{::getpid()});
 }
 
 TEST(ProcFs, RealProcessesAgainstTheRule) {

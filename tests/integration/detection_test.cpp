@@ -13,8 +13,10 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <utility>
 
 extern char** environ;
 
@@ -28,16 +30,44 @@ namespace {
 // A sound-server client run from `program`; killed and reaped when the test ends.
 struct Client {
     pid_t pid = 0;
-    Client(const fs::path& program, const std::string& mode) {
+    Client(const fs::path& program, const std::string& mode)
+        : Client(std::vector<std::string>{program.string(), mode}) {}
+    // In a pid namespace of its own, as a flatpak runs: the player is pid 2 there and the
+    // recorder, the child of `unshare`, pid 1.
+    static Client sandboxedCall(const fs::path& program) {
+        return Client(std::vector<std::string>{
+            "/usr/bin/unshare", "--pid", "--fork", "--kill-child", "/bin/sh", "-c",
+            "\"$0\" --playback </dev/zero & exec \"$0\" --record", program.string()});
+    }
+    explicit Client(std::vector<std::string> args) {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         // Playback reads endless silence; recording writes into nothing.
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/zero", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        std::string path = program.string();
-        char* argv[] = {path.data(), const_cast<char*>(mode.c_str()), nullptr};
-        EXPECT_EQ(::posix_spawn(&pid, path.c_str(), &actions, nullptr, argv, environ), 0);
+        std::vector<char*> argv;
+        for (auto& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        EXPECT_EQ(::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&actions);
+    }
+    Client(Client&& other) noexcept
+        : pid(std::exchange(other.pid, 0)) {}
+    // The client under `unshare`, as this system sees it.
+    pid_t child() const {
+        auto children =
+            fs::path("/proc") / std::to_string(pid) / "task" / std::to_string(pid) / "children";
+        for (int i = 0; i < 400; ++i) {
+            pid_t found = 0;
+            std::ifstream(children) >> found;
+            if (found > 0 &&
+                fs::read_symlink(fs::path("/proc") / std::to_string(found) / "exe").filename() ==
+                    "zoom")
+                return found;
+            ::usleep(5000);
+        }
+        return 0;
     }
     void kill() {
         if (pid > 0)
@@ -165,4 +195,22 @@ TEST_F(DetectionIntegration, CopyIsIgnoredWithTheMakersTrustList) {
     EXPECT_FALSE(started);
     EXPECT_TRUE(ignored());
     EXPECT_TRUE(log.contains("Mic in use by: zoom"));
+}
+
+TEST_F(DetectionIntegration, AppInAPidNamespaceOfItsOwnIsFoundAsItsProcessHere) {
+    NativeMeetingDetection detection(loop, Clock::system(), list, std::make_shared<ProcFs>(),
+                                     {{Platform::zoom, {}, {}, {}, {fakeZoom.string()}}}, stores);
+    std::optional<DetectedMeeting> started;
+    detection.onMeetingStarted = [&](const DetectedMeeting& m) { started = m; };
+    loop.post([&] { detection.start(); });
+
+    auto call = Client::sandboxedCall(fakeZoom);
+    pid_t recorderHere = call.child();
+    ASSERT_GT(recorderHere, 0);
+    runUntil([&] { return started.has_value(); }, 15);
+
+    ASSERT_TRUE(started) << "not detected: the clients say they are pids 1 and 2";
+    EXPECT_EQ(started->pid, recorderHere);
+    for (const auto& stream : list->streams())
+        EXPECT_TRUE(stream.binary != "zoom" || stream.pid > 2) << "a pid of the sandbox";
 }

@@ -49,6 +49,12 @@ public:
         std::lock_guard lock(mutex_);
         routes_[path] = std::move(reply);
     }
+    // Answers `path` with 302 to `location`, with a body as many servers send one.
+    void redirect(const std::string& path, const std::string& location, std::string body) {
+        route(path, {302, std::move(body)});
+        std::lock_guard lock(mutex_);
+        locations_[path] = location;
+    }
     int requests() const { return requests_; }
 
 private:
@@ -57,34 +63,42 @@ private:
             int client = ::accept(listener_, nullptr, nullptr);
             if (client < 0)
                 continue;
-            answer(client);
+            while (answer(client)) {
+            }
             ::close(client);
         }
     }
 
-    void answer(int client) {
+    // True when the connection stays open for another request.
+    bool answer(int client) {
         std::string request;
         char buffer[4096];
         while (request.find("\r\n\r\n") == std::string::npos) {
             ssize_t count = ::recv(client, buffer, sizeof buffer, 0);
             if (count <= 0)
-                return;
+                return false;
             request.append(buffer, static_cast<size_t>(count));
         }
         ++requests_;
         size_t space = request.find(' ');
         std::string path = request.substr(space + 2, request.find(' ', space + 1) - space - 2);
         Reply reply{404, "not found"};
+        std::string location;
         {
             std::lock_guard lock(mutex_);
             if (auto it = routes_.find(path); it != routes_.end())
                 reply = it->second;
+            if (auto it = locations_.find(path); it != locations_.end())
+                location = it->second;
         }
+        // A redirect keeps the connection, as real servers do, so the client reads its body.
         std::string head = "HTTP/1.1 " + std::to_string(reply.status) +
-                           " Test\r\nContent-Length: " + std::to_string(reply.body.size()) +
-                           "\r\nConnection: close\r\n\r\n";
+                           " Test\r\nContent-Length: " + std::to_string(reply.body.size()) + "\r\n";
+        head += location.empty() ? "Connection: close\r\n" : "Location: " + location + "\r\n";
+        head += "\r\n";
         sendAll(client, head);
         sendAll(client, reply.body.substr(0, reply.cutAfter));
+        return !location.empty();
     }
 
     static void sendAll(int client, const std::string& data) {
@@ -103,6 +117,7 @@ private:
     std::atomic<int> requests_{0};
     std::mutex mutex_;
     std::map<std::string, Reply> routes_;
+    std::map<std::string, std::string> locations_;
     std::thread thread_;
 };
 

@@ -4,11 +4,14 @@
 #include "fakes/TempDir.h"
 #include "transcription/ModelDownload.h"
 #include "transcription/ModelHash.h"
+#include "transcription/WhisperContext.h"
 #include "transcription/WhisperManager.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <fstream>
+#include <sys/file.h>
 #include <thread>
 
 namespace tallyvox {
@@ -89,6 +92,23 @@ TEST_F(DownloadFixture, PutsACheckedFileInPlaceWithRisingProgress) {
     EXPECT_EQ(names(models), std::vector<std::string>{"ggml-silero-v6.2.0.bin"});
 }
 
+TEST_F(DownloadFixture, ProgressFollowsTheFileBehindARedirectWithABody) {
+    server.route("vad.bin", {200, vadBody});
+    server.redirect("moved", server.base() + "vad.bin", std::string(20000, 'r'));
+    std::vector<double> progress;
+    int requestsAtDone = 0;
+    ModelDownload::fetch(server.base() + "moved", target, std::string(VADModel::sha256),
+                         [&](double value) {
+                             if (value >= 1 && requestsAtDone == 0)
+                                 requestsAtDone = server.requests();
+                             progress.push_back(value);
+                         });
+    EXPECT_EQ(contents(target), vadBody);
+    EXPECT_EQ(requestsAtDone, 2) << "the redirect's body was taken for the file";
+    EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+    EXPECT_DOUBLE_EQ(progress.back(), 1.0);
+}
+
 TEST_F(DownloadFixture, BadAnswersLeaveThePreviousFileAndNoTemporaryFile) {
     server.route("missing.bin", {404, "gone"});
     server.route("broken.bin", {500, "oops"});
@@ -108,6 +128,21 @@ TEST_F(DownloadFixture, BadAnswersLeaveThePreviousFileAndNoTemporaryFile) {
 
     EXPECT_EQ(contents(target), "previous");
     EXPECT_EQ(names(models), std::vector<std::string>{"ggml-silero-v6.2.0.bin"});
+}
+
+TEST_F(DownloadFixture, WhatCrashedDownloadsLeftIsRemovedButNotARunningDownloadsFile) {
+    server.route("vad.bin", {200, vadBody});
+    write(models / ".ggml-silero-v6.2.0.bin.1a2b.part", std::string(1000, 'x'));
+    write(models / ".ggml-small.bin.3c4d.part", "x");
+    write(models / "ggml-silero-v6.2.0.bin.damaged", "set aside after it failed to load");
+    write(models / ".ggml-base.bin.5e6f.part", "x");
+    int running = ::open((models / ".ggml-base.bin.5e6f.part").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(running, LOCK_EX), 0);
+
+    ModelDownload::fetch(server.base() + "vad.bin", target, std::string(VADModel::sha256), nullptr);
+    ::close(running);
+    EXPECT_EQ(names(models),
+              (std::vector<std::string>{".ggml-base.bin.5e6f.part", "ggml-silero-v6.2.0.bin"}));
 }
 
 TEST_F(DownloadFixture, AModelsFolderThatCannotBeMadeFailsBeforeDownloading) {
@@ -258,6 +293,19 @@ TEST_F(ManagerFixture, OneDownloadAtATimeAndNothingToDoWhenAllIsThere) {
     EXPECT_EQ(changes, 0);
     EXPECT_TRUE(log.texts().empty());
     EXPECT_EQ(manager.downloadError.get(), "Model download failed: no network");
+}
+
+TEST_F(ManagerFixture, AModelThatCannotBeLoadedIsSetAsideSoThatItIsDownloadedAgain) {
+    modelPresent(WhisperModel::tiny); // full size, but not a model: a crash before it was written
+    std::filesystem::copy_file(sharedVAD, VADModel::localURL());
+    EXPECT_THROW(whisperLoader()(WhisperModel::tiny), WhisperContext::LoadError);
+    EXPECT_EQ(WhisperManager::missingLabel(WhisperModel::tiny, false), "75 MB");
+
+    ScriptedFetches fetches;
+    WhisperManager manager(loop, fetches.fetcher());
+    manager.download(WhisperModel::tiny, false);
+    ASSERT_EQ(fetches.items.size(), 1u);
+    EXPECT_EQ(fetches.items[0].local, WhisperModel(WhisperModel::tiny).localURL());
 }
 
 TEST_F(ManagerFixture, AModelStillTooSmallAfterFetchingIsRemoved) {

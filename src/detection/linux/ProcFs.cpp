@@ -5,16 +5,18 @@
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace tallyvox {
 
@@ -150,33 +152,73 @@ std::optional<std::string> ProcFs::flatpakInfo(std::int32_t pid) {
     return pid > 0 ? readSmallFile(pidPath(pid, "root/.flatpak-info")) : std::nullopt;
 }
 
-std::vector<std::string> ProcFs::owningPackages(const std::string& path) {
-    auto facts = fileFacts(path);
-    if (!facts)
+std::vector<std::int32_t> ProcFs::processIds() {
+    std::vector<std::int32_t> pids;
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(procRoot_.c_str()), &::closedir);
+    if (!dir)
+        return pids;
+    while (auto* entry = ::readdir(dir.get())) {
+        char* end = nullptr;
+        long pid = std::strtol(entry->d_name, &end, 10);
+        if (*entry->d_name && *end == '\0' && pid > 0 && pid <= INT32_MAX)
+            pids.push_back(static_cast<std::int32_t>(pid));
+    }
+    return pids;
+}
+
+std::vector<std::int32_t> ProcFs::nsPidLine(std::string_view status) {
+    static constexpr std::string_view key = "\nNSpid:";
+    std::vector<std::int32_t> pids;
+    auto at = status.find(key);
+    if (at == std::string_view::npos)
+        return pids;
+    auto line = status.substr(at + key.size());
+    line = line.substr(0, line.find('\n'));
+    std::string text(line);
+    const char* cursor = text.c_str();
+    while (true) {
+        char* end = nullptr;
+        long pid = std::strtol(cursor, &end, 10);
+        if (end == cursor || pid <= 0 || pid > INT32_MAX)
+            break;
+        pids.push_back(static_cast<std::int32_t>(pid));
+        cursor = end;
+    }
+    return pids;
+}
+
+std::vector<std::int32_t> ProcFs::namespacePids(std::int32_t pid) {
+    if (pid <= 0)
         return {};
-    auto key = std::make_tuple(path, facts->device, facts->inode);
-    if (auto it = owners_.find(key); it != owners_.end())
-        return it->second;
+    auto status = readSmallFile(pidPath(pid, "status"));
+    return status ? nsPidLine(*status) : std::vector<std::int32_t>{};
+}
+
+std::optional<std::vector<std::string>> ProcFs::owningPackages(const std::string& path) {
     auto output = runDpkgSearch(path);
-    auto owners = output ? AppGenuineness::dpkgOwners(*output) : std::vector<std::string>{};
+    if (!output)
+        return std::nullopt;
+    auto owners = AppGenuineness::dpkgOwners(*output);
     // With a merged /usr the package database may know the file as /bin/x, not /usr/bin/x.
     if (owners.empty() && path.starts_with("/usr/")) {
         std::string alias = path.substr(4);
         struct stat a {
         }, b{};
         if (::stat(alias.c_str(), &a) == 0 && ::stat(path.c_str(), &b) == 0 &&
-            a.st_dev == b.st_dev && a.st_ino == b.st_ino)
-            if (auto again = runDpkgSearch(alias))
-                owners = AppGenuineness::dpkgOwners(*again);
+            a.st_dev == b.st_dev && a.st_ino == b.st_ino) {
+            auto again = runDpkgSearch(alias);
+            if (!again)
+                return std::nullopt;
+            owners = AppGenuineness::dpkgOwners(*again);
+        }
     }
-    owners_[key] = owners;
     return owners;
 }
 
 std::optional<std::string> ProcFs::runDpkgSearch(const std::string& path, double timeoutSeconds) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) {
-        Log::error("dpkg -S failed: {}", std::strerror(errno));
+        Log::error("dpkg-query --search failed: {}", std::strerror(errno));
         return std::nullopt;
     }
     posix_spawn_file_actions_t actions;
@@ -185,16 +227,20 @@ std::optional<std::string> ProcFs::runDpkgSearch(const std::string& path, double
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
 
-    // The path is one argument of its own: no shell ever reads it.
-    std::string program = "dpkg", option = "-S", argument = path;
+    // The path is one argument of its own: no shell ever reads it. Neither PATH nor DPKG_*
+    // variables of ours may choose what answers, so the program is named in full and its
+    // environment is fixed.
+    std::string program = "/usr/bin/dpkg-query", option = "--search", argument = path;
     char* argv[] = {program.data(), option.data(), argument.data(), nullptr};
+    std::string pathVariable = "PATH=/usr/sbin:/usr/bin:/sbin:/bin", locale = "LC_ALL=C";
+    char* environment[] = {pathVariable.data(), locale.data(), nullptr};
     pid_t child = 0;
-    int spawned = ::posix_spawnp(&child, "dpkg", &actions, nullptr, argv, environ);
+    int spawned = ::posix_spawn(&child, program.c_str(), &actions, nullptr, argv, environment);
     posix_spawn_file_actions_destroy(&actions);
     ::close(out[1]);
     if (spawned != 0) {
         ::close(out[0]);
-        Log::error("dpkg -S failed: {}", std::strerror(spawned));
+        Log::error("dpkg-query --search failed: {}", std::strerror(spawned));
         return std::nullopt;
     }
 
@@ -229,14 +275,21 @@ std::optional<std::string> ProcFs::runDpkgSearch(const std::string& path, double
     ::close(out[0]);
     if (timedOut) {
         ::kill(child, SIGKILL);
-        Log::error("dpkg -S {} took too long", path);
+        Log::error("dpkg-query --search {} took too long", path);
     }
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    // dpkg answers 1 for a path no package owns: not a failure worth a log line.
-    if (timedOut || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (timedOut)
         return std::nullopt;
+    // 1 is its answer for a path that no package owns; anything else is a failure.
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 1)
+        return std::string();
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        Log::error("dpkg-query --search {} failed with status {}", path,
+                   WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status));
+        return std::nullopt;
+    }
     return output;
 }
 

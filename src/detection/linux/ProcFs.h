@@ -2,9 +2,7 @@
 
 #include "detection/ProcessInfo.h"
 
-#include <map>
 #include <string>
-#include <tuple>
 
 namespace tallyvox {
 
@@ -19,13 +17,18 @@ public:
     std::optional<std::string> executable(std::int32_t pid) override;
     std::optional<FileFacts> executableFile(std::int32_t pid) override;
     std::optional<FileFacts> fileFacts(const std::string& path) override;
-    std::vector<std::string> owningPackages(const std::string& path) override;
+    std::optional<std::vector<std::string>> owningPackages(const std::string& path) override;
     std::optional<std::string> cgroup(std::int32_t pid) override;
     std::optional<std::string> flatpakInfo(std::int32_t pid) override;
+    std::vector<std::int32_t> processIds() override;
+    std::vector<std::int32_t> namespacePids(std::int32_t pid) override;
 
     // The fields of /proc/PID/stat after the command name: state first, then the parent.
     static std::optional<std::vector<std::string>> statFields(std::string_view stat);
-    // Runs "dpkg -S path" without a shell; its standard output, or nothing on failure.
+    // The ids of the NSpid line of a /proc/PID/status text.
+    static std::vector<std::int32_t> nsPidLine(std::string_view status);
+    // Runs "/usr/bin/dpkg-query --search path" without a shell, PATH or any of our environment:
+    // its standard output ("" when no package owns the path), or nothing on failure.
     static std::optional<std::string> runDpkgSearch(const std::string& path,
                                                     double timeoutSeconds = 10);
 
@@ -34,9 +37,6 @@ private:
     std::optional<std::vector<std::string>> stat(std::int32_t pid) const;
 
     std::string procRoot_;
-    // By path and the file's identity, so a reinstalled file is asked about again.
-    std::map<std::tuple<std::string, std::uint64_t, std::uint64_t>, std::vector<std::string>>
-        owners_;
 };
 
 } // namespace tallyvox

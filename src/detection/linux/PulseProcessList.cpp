@@ -1,9 +1,12 @@
 #include "detection/linux/PulseProcessList.h"
 
 #include "base/Log.h"
+#include "detection/HostProcess.h"
+#include "detection/linux/ProcFs.h"
 
 #include <pulse/pulseaudio.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <map>
@@ -19,8 +22,8 @@ std::string property(const pa_proplist* props, const char* key) {
     return value ? value : "";
 }
 
-std::int32_t pidProperty(const pa_proplist* props) {
-    auto text = property(props, PA_PROP_APPLICATION_PROCESS_ID);
+std::int32_t pidProperty(const pa_proplist* props, const char* key) {
+    auto text = property(props, key);
     try {
         size_t used = 0;
         long pid = std::stol(text, &used);
@@ -33,6 +36,10 @@ std::int32_t pidProperty(const pa_proplist* props) {
 
 constexpr double retrySeconds = 1.0;
 
+// PipeWire's pulse server adds the pid it took from the client's socket: unlike
+// "application.process.id", the client cannot choose it, and it is in the server's view.
+constexpr const char* serverSidePid = "pipewire.sec.pid";
+
 } // namespace
 
 struct PulseProcessList::Impl {
@@ -42,10 +49,19 @@ struct PulseProcessList::Impl {
     pa_time_event* retry = nullptr;
     const std::int32_t ownPid = static_cast<std::int32_t>(::getpid());
 
+    // A stream as listed, with the index of its client.
+    struct Listed {
+        Stream stream;
+        std::uint32_t client = PA_INVALID_INDEX;
+    };
+
     // Loop thread only.
-    std::vector<Stream> playing;
-    std::vector<Stream> recording;
+    std::vector<Listed> playing;
+    std::vector<Listed> recording;
     std::map<std::uint32_t, Source> sources;
+    std::map<std::uint32_t, std::int32_t> serverPids; // by client
+    std::map<std::uint32_t, std::int32_t> hostPids;   // by client, kept while it is connected
+    ProcFs proc;
     int outstanding = 0;
     bool listing = false;
     bool dirty = false;
@@ -121,6 +137,7 @@ struct PulseProcessList::Impl {
         listing = false;
         dirty = false;
         outstanding = 0;
+        hostPids.clear(); // client indexes start again with the next server
     }
 
     static void stateChanged(pa_context* context, void* data) {
@@ -187,10 +204,12 @@ struct PulseProcessList::Impl {
         playing.clear();
         recording.clear();
         sources.clear();
-        outstanding = 3;
+        serverPids.clear();
+        outstanding = 4;
         start(pa_context_get_sink_input_info_list(context, &Impl::sinkInput, this));
         start(pa_context_get_source_output_info_list(context, &Impl::sourceOutput, this));
         start(pa_context_get_source_info_list(context, &Impl::source, this));
+        start(pa_context_get_client_info_list(context, &Impl::client, this));
     }
 
     void start(pa_operation* op) {
@@ -215,26 +234,53 @@ struct PulseProcessList::Impl {
             requestLists();
             return;
         }
-        std::vector<Stream> all = playing;
-        for (auto stream : recording) {
+        std::erase_if(hostPids, [&](const auto& entry) {
+            auto listed = [&](const Listed& l) { return l.client == entry.first; };
+            return std::none_of(playing.begin(), playing.end(), listed) &&
+                   std::none_of(recording.begin(), recording.end(), listed);
+        });
+        std::vector<Stream> all;
+        for (auto& listed : playing)
+            keep(all, listed);
+        for (auto& listed : recording) {
+            auto& stream = listed.stream;
             if (auto it = sources.find(stream.source ? stream.source->index : PA_INVALID_INDEX);
                 it != sources.end())
                 stream.source = it->second;
             else
                 stream.source.reset();
-            all.push_back(std::move(stream));
+            keep(all, listed);
         }
         publish(std::move(all));
     }
 
-    bool keep(const Stream& stream) const { return stream.pid != ownPid; }
+    // The client's process as /proc here names it, worked out once per client.
+    std::int32_t hostPid(const Listed& listed) {
+        if (auto it = serverPids.find(listed.client); it != serverPids.end())
+            return it->second;
+        if (auto it = hostPids.find(listed.client); it != hostPids.end())
+            return it->second;
+        const auto& stream = listed.stream;
+        auto pid = HostProcess::find(stream.pid, stream.binary, proc).value_or(stream.pid);
+        if (pid != stream.pid)
+            Log::debug("{} pid {} is pid {} here", stream.binary, stream.pid, pid);
+        if (listed.client != PA_INVALID_INDEX)
+            hostPids[listed.client] = pid;
+        return pid;
+    }
+
+    void keep(std::vector<Stream>& all, Listed& listed) {
+        listed.stream.pid = hostPid(listed);
+        if (listed.stream.pid != ownPid)
+            all.push_back(std::move(listed.stream));
+    }
 
     // Sink inputs and source outputs describe their client the same way.
     template <class Info> static Stream streamOf(const Info* info, Stream::Direction direction) {
         Stream stream;
         stream.direction = direction;
         stream.index = info->index;
-        stream.pid = pidProperty(info->proplist);
+        stream.pid = pidProperty(info->proplist, PA_PROP_APPLICATION_PROCESS_ID);
         stream.binary = property(info->proplist, PA_PROP_APPLICATION_PROCESS_BINARY);
         stream.appName = property(info->proplist, PA_PROP_APPLICATION_NAME);
         stream.corked = info->corked != 0;
@@ -256,8 +302,7 @@ struct PulseProcessList::Impl {
             return;
         Stream stream = streamOf(info, Stream::Direction::playing);
         stream.sink = info->sink;
-        if (self->keep(stream))
-            self->playing.push_back(std::move(stream));
+        self->playing.push_back({std::move(stream), info->client});
     }
 
     static void sourceOutput(pa_context*, const pa_source_output_info* info, int eol, void* data) {
@@ -267,8 +312,7 @@ struct PulseProcessList::Impl {
         Stream stream = streamOf(info, Stream::Direction::recording);
         // Only the index for now; the source list fills in the rest.
         stream.source = Source{info->source, {}, {}, false, false};
-        if (self->keep(stream))
-            self->recording.push_back(std::move(stream));
+        self->recording.push_back({std::move(stream), info->client});
     }
 
     static void source(pa_context*, const pa_source_info* info, int eol, void* data) {
@@ -282,6 +326,14 @@ struct PulseProcessList::Impl {
         source.hardware = (info->flags & PA_SOURCE_HARDWARE) != 0;
         source.monitor = info->monitor_of_sink != PA_INVALID_INDEX;
         self->sources[source.index] = std::move(source);
+    }
+
+    static void client(pa_context*, const pa_client_info* info, int eol, void* data) {
+        auto* self = static_cast<Impl*>(data);
+        if (self->listEnded(eol))
+            return;
+        if (auto pid = pidProperty(info->proplist, serverSidePid); pid > 0)
+            self->serverPids[info->index] = pid;
     }
 
     void setConnected(bool now) {

@@ -1,0 +1,69 @@
+#include "transcription/ModelFiles.h"
+
+#include "base/Log.h"
+#include "transcription/ModelHash.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace tallyvox::ModelFiles {
+
+namespace {
+
+constexpr std::string_view temporarySuffix = ".part";
+
+bool isTemporaryName(const std::string& name) {
+    return name.size() > temporarySuffix.size() + 1 && name.front() == '.' &&
+           name.ends_with(temporarySuffix);
+}
+
+// A running download holds its file locked; a dead one's lock went with its process.
+bool isAbandoned(const std::filesystem::path& file) {
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return false;
+    bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return free;
+}
+
+} // namespace
+
+std::filesystem::path temporaryPath(const std::filesystem::path& target, std::string_view unique) {
+    return target.parent_path() / ("." + target.filename().string() + "." + std::string(unique) +
+                                   std::string(temporarySuffix));
+}
+
+void removeAbandonedDownloads(const std::filesystem::path& folder) {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        std::error_code ignored;
+        if (!entry.is_regular_file(ignored) || !isTemporaryName(entry.path().filename()) ||
+            !isAbandoned(entry.path()))
+            continue;
+        if (std::filesystem::remove(entry.path(), ignored))
+            Log::info("Removed {}, left by an unfinished download", entry.path().string());
+    }
+}
+
+std::filesystem::path setAsidePath(const std::filesystem::path& model) {
+    auto path = model;
+    path += ".damaged";
+    return path;
+}
+
+void setAsideIfDamaged(const std::filesystem::path& model, std::string_view sha256) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(model, error) || ModelHash::matches(model, sha256))
+        return;
+    std::filesystem::rename(model, setAsidePath(model), error);
+    if (error) {
+        Log::error("Couldn't set aside the damaged {}: {}", model.string(), error.message());
+        return;
+    }
+    Log::error("Set aside the damaged {} as {}", model.filename().string(),
+               setAsidePath(model).filename().string());
+}
+
+} // namespace tallyvox::ModelFiles

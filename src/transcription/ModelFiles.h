@@ -1,0 +1,21 @@
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace tallyvox::ModelFiles {
+
+// A download in progress writes here, beside its target, and holds an exclusive lock on it.
+std::filesystem::path temporaryPath(const std::filesystem::path& target, std::string_view unique);
+// Removes what downloads that died (a crash, a power cut) left in `folder`: temporary files
+// that no running download holds locked.
+void removeAbandonedDownloads(const std::filesystem::path& folder);
+
+// Where a model file that cannot be loaded is put, so that it no longer counts as downloaded.
+std::filesystem::path setAsidePath(const std::filesystem::path& model);
+// Called after `model` failed to load: when its digest is not `sha256` the file is damaged and
+// is moved to setAsidePath(), so that downloading it again fetches a fresh copy. A file with
+// the right digest stays: downloading it again could not help.
+void setAsideIfDamaged(const std::filesystem::path& model, std::string_view sha256);
+
+} // namespace tallyvox::ModelFiles
