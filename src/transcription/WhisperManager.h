@@ -26,9 +26,9 @@ class WhisperManager {
 public:
     // Fetches one item; calls `progress` (0...1) and finally `done` with an error description
     // (nothing on success). Both are called on the main executor.
-    using Fetcher = std::function<void(const DownloadItem& item,
-                                       std::function<void(double)> progress,
-                                       std::function<void(std::optional<std::string>)> done)>;
+    using Fetcher =
+        std::function<void(const DownloadItem& item, std::function<void(double)> progress,
+                           std::function<void(std::optional<std::string>)> done)>;
 
     // `fetcher` null: HTTPS through libcurl, checked with SHA-256, moved into place.
     explicit WhisperManager(Executor& main, Fetcher fetcher = nullptr);

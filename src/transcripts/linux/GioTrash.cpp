@@ -12,7 +12,8 @@ void moveToTrash(const std::filesystem::path& file) {
     gboolean moved = g_file_trash(handle, nullptr, &error);
     g_object_unref(handle);
     if (!moved) {
-        std::string description = error ? error->message : "The file could not be moved to the Trash";
+        std::string description =
+            error ? error->message : "The file could not be moved to the Trash";
         if (error)
             g_error_free(error);
         throw Error(description);
