@@ -31,12 +31,16 @@ namespace AppGenuineness {
 
 TrustList vendors() {
     return {
-        {Platform::zoom, {"zoom"}, {"zoom-client"}, {"us.zoom.Zoom"}, {}},
-        {Platform::teams,
-         {"teams-for-linux", "teams"},
-         {"teams-for-linux"},
-         {"com.github.IsmaelMartinez.teams_for_linux", "com.microsoft.Teams"},
-         {}},
+        {.platform = Platform::zoom,
+         .packages = {"zoom"},
+         .snaps = {"zoom-client"},
+         .flatpaks = {"us.zoom.Zoom"},
+         .exactPaths = {}},
+        {.platform = Platform::teams,
+         .packages = {"teams-for-linux", "teams"},
+         .snaps = {"teams-for-linux"},
+         .flatpaks = {"com.github.IsmaelMartinez.teams_for_linux", "com.microsoft.Teams"},
+         .exactPaths = {}},
     };
 }
 

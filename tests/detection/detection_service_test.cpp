@@ -244,7 +244,11 @@ TEST_F(Detection, PackageDatabaseIsAskedOffTheMainThreadAndFailuresAreAskedAgain
 TEST_F(Detection, ExplicitTrustList) {
     info->addUserFile("/tmp/t/zoom");
     info->run(5, "/tmp/t/zoom");
-    make({{Platform::zoom, {}, {}, {}, {"/tmp/t/zoom"}}});
+    make({{.platform = Platform::zoom,
+           .packages = {},
+           .snaps = {},
+           .flatpaks = {},
+           .exactPaths = {"/tmp/t/zoom"}}});
     detection->start();
     list->set({recording(5, "zoom"), playing(5, "zoom")});
     main.advance(2);

@@ -127,7 +127,11 @@ TEST_F(Genuineness, FlatpakCountsOnlyForAFileOfTheMakersSystemDeployment) {
 TEST_F(Genuineness, ExplicitPathTrustsThatFileOnly) {
     info.addUserFile("/tmp/t/zoom");
     info.run(5, "/tmp/t/zoom");
-    TrustList trust{{Platform::zoom, {}, {}, {}, {"/tmp/t/zoom"}}};
+    TrustList trust{{.platform = Platform::zoom,
+                     .packages = {},
+                     .snaps = {},
+                     .flatpaks = {},
+                     .exactPaths = {"/tmp/t/zoom"}}};
     EXPECT_TRUE(AppGenuineness::check(5, Platform::zoom, trust, info).genuine);
     EXPECT_FALSE(AppGenuineness::check(5, Platform::teams, trust, info).genuine);
     EXPECT_FALSE(genuine(5)) << "the makers' list does not know it";

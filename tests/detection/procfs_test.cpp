@@ -144,13 +144,21 @@ TEST(ProcFs, RealProcessesAgainstTheRule) {
     Child genuine("/usr/bin/sleep");
     Child impostor(copy.string());
     ProcFs proc;
-    TrustList coreutils{{Platform::zoom, {"coreutils"}, {}, {}, {}}};
+    TrustList coreutils{{.platform = Platform::zoom,
+                         .packages = {"coreutils"},
+                         .snaps = {},
+                         .flatpaks = {},
+                         .exactPaths = {}}};
     EXPECT_TRUE(AppGenuineness::check(genuine.pid, Platform::zoom, coreutils, proc).genuine);
     auto verdict = AppGenuineness::check(impostor.pid, Platform::zoom, coreutils, proc);
     EXPECT_FALSE(verdict.genuine);
     EXPECT_FALSE(AppGenuineness::check(genuine.pid, Platform::zoom, AppGenuineness::vendors(), proc)
                      .genuine);
 
-    TrustList exact{{Platform::zoom, {}, {}, {}, {copy.string()}}};
+    TrustList exact{{.platform = Platform::zoom,
+                     .packages = {},
+                     .snaps = {},
+                     .flatpaks = {},
+                     .exactPaths = {copy.string()}}};
     EXPECT_TRUE(AppGenuineness::check(impostor.pid, Platform::zoom, exact, proc).genuine);
 }

@@ -132,7 +132,12 @@ struct DetectionIntegration : ::testing::Test {
 TEST_F(DetectionIntegration, TrustedCopyIsDetectedAndEndsAtOnceWhenKilled) {
     Log::Capture log;
     NativeMeetingDetection detection(loop, Clock::system(), list, std::make_shared<ProcFs>(),
-                                     {{Platform::zoom, {}, {}, {}, {fakeZoom.string()}}}, stores);
+                                     {{.platform = Platform::zoom,
+                                       .packages = {},
+                                       .snaps = {},
+                                       .flatpaks = {},
+                                       .exactPaths = {fakeZoom.string()}}},
+                                     stores);
     std::optional<DetectedMeeting> started, ended;
     Steady::time_point startedAt, endedAt;
     detection.onMeetingStarted = [&](const DetectedMeeting& m) {
@@ -199,7 +204,12 @@ TEST_F(DetectionIntegration, CopyIsIgnoredWithTheMakersTrustList) {
 
 TEST_F(DetectionIntegration, AppInAPidNamespaceOfItsOwnIsFoundAsItsProcessHere) {
     NativeMeetingDetection detection(loop, Clock::system(), list, std::make_shared<ProcFs>(),
-                                     {{Platform::zoom, {}, {}, {}, {fakeZoom.string()}}}, stores);
+                                     {{.platform = Platform::zoom,
+                                       .packages = {},
+                                       .snaps = {},
+                                       .flatpaks = {},
+                                       .exactPaths = {fakeZoom.string()}}},
+                                     stores);
     std::optional<DetectedMeeting> started;
     detection.onMeetingStarted = [&](const DetectedMeeting& m) { started = m; };
     loop.post([&] { detection.start(); });
