@@ -42,4 +42,12 @@ std::string oneLine(std::string_view text) {
     return out;
 }
 
+std::string_view trimmed(std::string_view text) {
+    constexpr std::string_view space = " \t\n\r\v\f";
+    auto first = text.find_first_not_of(space);
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(space) - first + 1);
+}
+
 } // namespace tallyvox::TextLines

@@ -10,4 +10,8 @@ namespace tallyvox::TextLines {
 // nothing inside it can start a line of its own.
 std::string oneLine(std::string_view text);
 
+// Without ASCII white space (space, tab, line feed, carriage return, vertical tab, form feed)
+// at either end.
+std::string_view trimmed(std::string_view text);
+
 } // namespace tallyvox::TextLines

@@ -1,5 +1,6 @@
 #include "detection/AppGenuineness.h"
 
+#include "base/TextLines.h"
 #include "detection/FlatpakDeployment.h"
 
 #include <algorithm>
@@ -11,14 +12,6 @@ namespace {
 
 bool contains(const std::vector<std::string>& list, std::string_view value) {
     return std::find(list.begin(), list.end(), value) != list.end();
-}
-
-std::string_view trim(std::string_view text) {
-    auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos)
-        return {};
-    auto last = text.find_last_not_of(" \t\r");
-    return text.substr(first, last - first + 1);
 }
 
 bool sameFile(const ProcessInfo::FileFacts& a, const ProcessInfo::FileFacts& b) {
@@ -74,7 +67,7 @@ std::vector<std::string> dpkgOwners(std::string_view output) {
         auto names = line.substr(0, colon);
         while (!names.empty()) {
             auto comma = names.find(',');
-            auto name = trim(names.substr(0, comma));
+            auto name = TextLines::trimmed(names.substr(0, comma));
             names = comma == std::string_view::npos ? std::string_view{} : names.substr(comma + 1);
             name = name.substr(0, name.find(':')); // "zoom:amd64"
             if (!name.empty() && !contains(owners, name))

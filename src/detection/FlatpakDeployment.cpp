@@ -1,16 +1,9 @@
 #include "detection/FlatpakDeployment.h"
 
+#include "base/TextLines.h"
 namespace tallyvox::FlatpakDeployment {
 
 namespace {
-
-std::string_view trim(std::string_view text) {
-    auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos)
-        return {};
-    auto last = text.find_last_not_of(" \t\r");
-    return text.substr(first, last - first + 1);
-}
 
 // Absolute, and no "." or ".." that would make the prefix checks below meaningless.
 bool isPlainAbsolute(std::string_view path) {
@@ -36,7 +29,7 @@ std::optional<std::string> value(std::string_view info, std::string_view group,
     bool inGroup = false;
     while (!info.empty()) {
         auto end = info.find('\n');
-        auto line = trim(info.substr(0, end));
+        auto line = TextLines::trimmed(info.substr(0, end));
         info = end == std::string_view::npos ? std::string_view{} : info.substr(end + 1);
         if (line.starts_with('[')) {
             inGroup = line.size() == group.size() + 2 && line.substr(1, group.size()) == group &&
@@ -44,9 +37,10 @@ std::optional<std::string> value(std::string_view info, std::string_view group,
             continue;
         }
         auto equals = line.find('=');
-        if (!inGroup || equals == std::string_view::npos || trim(line.substr(0, equals)) != key)
+        if (!inGroup || equals == std::string_view::npos ||
+            TextLines::trimmed(line.substr(0, equals)) != key)
             continue;
-        auto found = trim(line.substr(equals + 1));
+        auto found = TextLines::trimmed(line.substr(equals + 1));
         if (!found.empty())
             return std::string(found);
     }

@@ -1,5 +1,6 @@
 #include "transcription/MicLevels.h"
 
+#include "base/TextLines.h"
 #include "speakers/OwnAudio.h"
 #include "transcripts/CleanupFilters.h"
 
@@ -8,15 +9,7 @@
 
 namespace tallyvox::MicLevels {
 
-namespace {
-std::string trimmed(const std::string& text) {
-    const char* space = " \t\n\r\f\v";
-    size_t first = text.find_first_not_of(space);
-    if (first == std::string::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(space) - first + 1);
-}
-} // namespace
+namespace {} // namespace
 
 float level(SpeechRange stretch, std::span<const float> audio,
             const std::optional<std::vector<SpeechRange>>& speech) {
@@ -92,7 +85,7 @@ std::vector<Run> levelRuns(const WhisperSegment& segment, const std::vector<floa
         std::string text;
         for (size_t i = first; i <= last; ++i)
             text += words[i].text;
-        piece.text = trimmed(text);
+        piece.text = std::string(TextLines::trimmed(text));
         piece.words.assign(words.begin() + first, words.begin() + last + 1);
         out.push_back(
             {std::move(piece), median({levels.begin() + first, levels.begin() + last + 1})});

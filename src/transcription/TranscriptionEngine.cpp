@@ -41,14 +41,6 @@ size_t sampleIndex(double time, size_t count) {
     return static_cast<size_t>(position);
 }
 
-std::string trimmed(std::string_view text) {
-    const char* space = " \t\n\r\f\v";
-    size_t first = text.find_first_not_of(space);
-    if (first == std::string_view::npos)
-        return {};
-    return std::string(text.substr(first, text.find_last_not_of(space) - first + 1));
-}
-
 // The last `count` characters, never splitting a UTF-8 sequence.
 std::string tail(const std::string& text, size_t count) {
     size_t start = text.size();
@@ -505,7 +497,7 @@ void TranscriptionEngine::run(Channel& channel, bool final) {
         }
         // A line break inside a line would end a subtitle cue early or fake a speaker's line
         // in the transcript file.
-        text = trimmed(TextLines::oneLine(text));
+        text = std::string(TextLines::trimmed(TextLines::oneLine(text)));
         if (text.empty())
             continue;
         if (WhisperPhantom::isPhantom(text)) {

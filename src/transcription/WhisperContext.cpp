@@ -1,6 +1,7 @@
 #include "transcription/WhisperContext.h"
 
 #include "base/Log.h"
+#include "base/TextLines.h"
 #include "base/UsableProcessors.h"
 #include "base/Utf8.h"
 #include "transcription/ModelFiles.h"
@@ -29,16 +30,6 @@ whisper_vad_params vadParams() {
     params.min_silence_duration_ms = 300;
     params.speech_pad_ms = 250;
     return params;
-}
-
-std::string trimmed(std::string_view text) {
-    auto isSpace = [](unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-    size_t first = 0, last = text.size();
-    while (first < last && isSpace(static_cast<unsigned char>(text[first])))
-        ++first;
-    while (last > first && isSpace(static_cast<unsigned char>(text[last - 1])))
-        --last;
-    return std::string(text.substr(first, last - first));
 }
 
 } // namespace
@@ -158,7 +149,7 @@ std::vector<WhisperSegment> WhisperContext::transcribe(std::span<const float> sa
         const char* raw = whisper_full_get_segment_text(ctx_, i);
         if (!raw)
             break;
-        std::string text = trimmed(raw);
+        std::string text = std::string(TextLines::trimmed(raw));
         if (text.empty())
             continue;
         double start = whisper_full_get_segment_t0(ctx_, i) / 100.0;
