@@ -31,8 +31,10 @@ bool isAbandoned(const std::filesystem::path& file) {
 } // namespace
 
 std::filesystem::path temporaryPath(const std::filesystem::path& target, std::string_view unique) {
-    return target.parent_path() / ("." + target.filename().string() + "." + std::string(unique) +
-                                   std::string(temporarySuffix));
+    // Appended: `"." + std::string` trips GCC 12's bogus -Wrestrict at -O3 (GCC bug 105329).
+    std::string name = ".";
+    name.append(target.filename().string()).append(".").append(unique).append(temporarySuffix);
+    return target.parent_path() / name;
 }
 
 void removeAbandonedDownloads(const std::filesystem::path& folder) {
