@@ -90,6 +90,14 @@ struct DetectionIntegration : ::testing::Test {
     UserDefaults defaults{dir / "preferences.plist"};
     SettingsStores stores{defaults, dir / ".settings.plist"};
     fs::path fakeZoom = dir / "zoom";
+    // The stand-in counts as the maker's app by its exact path.
+    TrustList trustingFakeZoom() const {
+        return {{.platform = Platform::zoom,
+                 .packages = {},
+                 .snaps = {},
+                 .flatpaks = {},
+                 .exactPaths = {fakeZoom.string()}}};
+    }
     std::shared_ptr<PulseProcessList> list;
     EventLoop loop;
 
@@ -132,12 +140,7 @@ struct DetectionIntegration : ::testing::Test {
 TEST_F(DetectionIntegration, TrustedCopyIsDetectedAndEndsAtOnceWhenKilled) {
     Log::Capture log;
     NativeMeetingDetection detection(loop, Clock::system(), list, std::make_shared<ProcFs>(),
-                                     {{.platform = Platform::zoom,
-                                       .packages = {},
-                                       .snaps = {},
-                                       .flatpaks = {},
-                                       .exactPaths = {fakeZoom.string()}}},
-                                     stores);
+                                     trustingFakeZoom(), stores);
     std::optional<DetectedMeeting> started, ended;
     Steady::time_point startedAt, endedAt;
     detection.onMeetingStarted = [&](const DetectedMeeting& m) {
@@ -204,12 +207,7 @@ TEST_F(DetectionIntegration, CopyIsIgnoredWithTheMakersTrustList) {
 
 TEST_F(DetectionIntegration, AppInAPidNamespaceOfItsOwnIsFoundAsItsProcessHere) {
     NativeMeetingDetection detection(loop, Clock::system(), list, std::make_shared<ProcFs>(),
-                                     {{.platform = Platform::zoom,
-                                       .packages = {},
-                                       .snaps = {},
-                                       .flatpaks = {},
-                                       .exactPaths = {fakeZoom.string()}}},
-                                     stores);
+                                     trustingFakeZoom(), stores);
     std::optional<DetectedMeeting> started;
     detection.onMeetingStarted = [&](const DetectedMeeting& m) { started = m; };
     loop.post([&] { detection.start(); });
