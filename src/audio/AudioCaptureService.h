@@ -1,8 +1,8 @@
 #pragma once
 
-#include "audio/CaptureStats.h"
 #include "base/Error.h"
-#include "settings/ConsentRecord.h"
+#include "types/CaptureStats.h"
+#include "types/ConsentRecord.h"
 
 #include <cstdint>
 #include <functional>

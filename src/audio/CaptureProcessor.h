@@ -1,10 +1,10 @@
 #pragma once
 
-#include "audio/CaptureStats.h"
 #include "audio/RateTracker.h"
 #include "audio/Resampler.h"
 #include "audio/SampleBuffer.h"
 #include "base/Clock.h"
+#include "types/CaptureStats.h"
 
 #include <cstdint>
 #include <memory>

@@ -67,4 +67,20 @@ std::string repaired(std::string_view bytes) {
     return out;
 }
 
+std::vector<Piece> pieces(std::string_view text) {
+    std::vector<Piece> out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        Char c = decode(text, i);
+        if (!c.valid) {
+            out.push_back({malformedBase + static_cast<unsigned char>(text[i]), i, 1});
+            ++i;
+            continue;
+        }
+        out.push_back({c.value, i, c.length});
+        i += c.length;
+    }
+    return out;
+}
+
 } // namespace tallyvox::Utf8

@@ -99,4 +99,8 @@ std::optional<fs::path> userDir(const std::string& fileContent, const std::strin
     return found;
 }
 
+fs::path transcriptsRoot(const Getenv& env) {
+    return documents(env) / "Tallyvox";
+}
+
 } // namespace tallyvox::XdgPaths

@@ -18,6 +18,9 @@ std::filesystem::path dataHome(const Getenv& env = processEnv);
 std::filesystem::path runtimeDir(const Getenv& env = processEnv);
 // xdg-user-dirs' documents folder, else ~/Documents.
 std::filesystem::path documents(const Getenv& env = processEnv);
+// Where transcripts (and the protected settings beside them) go unless the user chose a
+// folder: Tallyvox in the documents folder.
+std::filesystem::path transcriptsRoot(const Getenv& env = processEnv);
 
 // One entry of a user-dirs.dirs file ("XDG_DOCUMENTS_DIR"), with $HOME expanded. Nothing
 // when absent, malformed, or pointing at the home folder itself (xdg-user-dirs' "disabled").

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "detection/DetectedMeeting.h"
 #include "detection/ProcessInfo.h"
+#include "types/DetectedMeeting.h"
 
 #include <functional>
 #include <optional>

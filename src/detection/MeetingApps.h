@@ -1,6 +1,6 @@
 #pragma once
 
-#include "detection/DetectedMeeting.h"
+#include "types/DetectedMeeting.h"
 
 #include <string>
 #include <string_view>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "detection/DetectedMeeting.h"
+#include "types/DetectedMeeting.h"
 
 #include <functional>
 #include <map>

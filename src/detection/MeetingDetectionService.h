@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/Observable.h"
-#include "detection/DetectedMeeting.h"
+#include "types/DetectedMeeting.h"
 
 #include <cstdint>
 #include <functional>

@@ -10,12 +10,6 @@ namespace tallyvox {
 
 namespace {
 
-bool isDetectionKey(const std::string& key) {
-    namespace Key = SettingsManager::Key;
-    return key == Key::autoDetect || key == Key::detectZoom || key == Key::detectTeams ||
-           key == Key::detectWeb || key == Key::detectMeet;
-}
-
 // One name per process, in stream order; "nobody" when there is none.
 std::string usersText(const std::vector<const AudioProcessList::Stream*>& users) {
     std::vector<std::pair<std::int32_t, std::string>> seen;
@@ -38,14 +32,14 @@ std::string usersText(const std::vector<const AudioProcessList::Stream*>& users)
 NativeMeetingDetection::NativeMeetingDetection(Executor& main, Clock& clock,
                                                std::shared_ptr<AudioProcessList> processes,
                                                std::shared_ptr<ProcessInfo> processInfo,
-                                               TrustList trust, SettingsStores stores,
+                                               TrustList trust, DetectionChoices choices,
                                                Executor* packageQueue)
     : main_(main)
     , clock_(clock)
     , processes_(std::move(processes))
     , info_(std::move(processInfo))
     , trust_(std::move(trust))
-    , stores_(std::move(stores))
+    , choices_(std::move(choices))
     , ownPackageQueue_(packageQueue ? nullptr
                                     : std::make_unique<SerialQueue>("com.tallyvox.packages"))
     , packageOwners_(
@@ -83,11 +77,7 @@ void NativeMeetingDetection::start() {
     started_ = true;
 
     listListener_ = processes_->observe(evaluationRequest());
-    settingsObserver_ =
-        stores_.defaults.observe([request = evaluationRequest()](const std::string& key) {
-            if (isDetectionKey(key))
-                request();
-        });
+    settingsObserver_ = choices_.observe(evaluationRequest());
 
     evaluate();
     Log::info("{}: meeting detection started", AppInfo::summary());
@@ -102,7 +92,7 @@ void NativeMeetingDetection::start() {
 void NativeMeetingDetection::evaluate() {
     passFacts_.clear();
     std::vector<DetectedMeeting> seen;
-    if (SettingsManager::autoDetect(stores_))
+    if (choices_.enabled())
         seen = currentSightings();
 
     double now = clock_.uptime();
@@ -223,7 +213,7 @@ std::vector<DetectedMeeting> NativeMeetingDetection::currentSightings() {
         if (!recorder.isRecording() || recorder.pid <= 0)
             continue;
         const MeetingApp* app = MeetingApps::forBinary(recorder.binary);
-        if (!app || !SettingsManager::detects(app->platform, stores_))
+        if (!app || !choices_.watches(app->platform))
             continue;
         const auto& executable = facts(recorder.pid).executable;
         if (!executable)

@@ -5,11 +5,11 @@
 #include "base/SerialQueue.h"
 #include "detection/AppGenuineness.h"
 #include "detection/AudioProcessList.h"
+#include "detection/DetectionChoices.h"
 #include "detection/MeetingDebouncer.h"
 #include "detection/MeetingDetectionService.h"
 #include "detection/PackageOwners.h"
 #include "detection/ProcessInfo.h"
-#include "settings/SettingsManager.h"
 
 #include <atomic>
 #include <map>
@@ -25,10 +25,8 @@ class NativeMeetingDetection : public MeetingDetectionService {
 public:
     NativeMeetingDetection(Executor& main, Clock& clock,
                            std::shared_ptr<AudioProcessList> processes,
-                           std::shared_ptr<ProcessInfo> processInfo,
-                           TrustList trust = AppGenuineness::vendors(),
-                           SettingsStores stores = SettingsStores::standard(),
-                           Executor* packageQueue = nullptr);
+                           std::shared_ptr<ProcessInfo> processInfo, TrustList trust,
+                           DetectionChoices choices, Executor* packageQueue = nullptr);
     ~NativeMeetingDetection() override;
 
     void start() override;
@@ -65,7 +63,7 @@ private:
     std::shared_ptr<AudioProcessList> processes_;
     std::shared_ptr<ProcessInfo> info_;
     TrustList trust_;
-    SettingsStores stores_;
+    DetectionChoices choices_;
 
     // The package database is asked here; a queue of our own unless one is given.
     std::unique_ptr<SerialQueue> ownPackageQueue_;

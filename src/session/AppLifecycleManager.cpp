@@ -1,11 +1,13 @@
 #include "session/AppLifecycleManager.h"
 
 #include "base/Log.h"
+#include "session/DetectionSettings.h"
+#include "session/EngineSettings.h"
 #include "session/SessionInternals.h"
 #include "session/SpeakerNames.h"
 #include "settings/ConsentManager.h"
 #include "settings/ProtectedSettings.h"
-#include "transcripts/CleanupFilters.h"
+#include "transcription/CleanupFilters.h"
 #include "transcripts/TranscriptManager.h"
 
 #include <algorithm>
@@ -53,7 +55,7 @@ AppLifecycleManager::~AppLifecycleManager() {
 }
 
 void AppLifecycleManager::setUp() {
-    detection_ = services_.makeDetection();
+    detection_ = services_.makeDetection(SettingsManager::detectionChoices(stores_));
     whisper_ = std::make_unique<WhisperManager>(main_, services_.modelFetcher);
 
     SettingsManager::registerDefaults(stores_);

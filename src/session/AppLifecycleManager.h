@@ -6,13 +6,13 @@
 #include "session/PlatformServices.h"
 #include "session/RetentionTimer.h"
 #include "session/StopReason.h"
-#include "session/TranscriptionSession.h"
 #include "session/UnsavedTranscripts.h"
 #include "settings/SettingsManager.h"
-#include "transcription/TranscriptSegment.h"
 #include "transcription/TranscriptionEngine.h"
 #include "transcripts/Diagnostics.h"
 #include "transcripts/TranscriptRecord.h"
+#include "types/TranscriptSegment.h"
+#include "types/TranscriptionSession.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -31,8 +31,7 @@ namespace tallyvox {
 class AppLifecycleManager : public std::enable_shared_from_this<AppLifecycleManager> {
 public:
     static std::shared_ptr<AppLifecycleManager>
-    make(Executor& main, Clock& clock, PlatformServices services,
-         SettingsStores stores = SettingsStores::standard());
+    make(Executor& main, Clock& clock, PlatformServices services, SettingsStores stores);
     ~AppLifecycleManager();
     AppLifecycleManager(const AppLifecycleManager&) = delete;
     AppLifecycleManager& operator=(const AppLifecycleManager&) = delete;

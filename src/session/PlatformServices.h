@@ -6,12 +6,13 @@
 #include "base/Clock.h"
 #include "base/Executor.h"
 #include "base/Observable.h"
-#include "detection/DetectedMeeting.h"
+#include "detection/DetectionChoices.h"
 #include "detection/MeetingDetectionService.h"
-#include "speakers/Diarizer.h"
+#include "transcription/Diarizer.h"
 #include "transcription/Recognizer.h"
 #include "transcription/WhisperManager.h"
 #include "transcripts/TranscriptManager.h"
+#include "types/DetectedMeeting.h"
 
 #include <cstdint>
 #include <functional>
@@ -40,7 +41,7 @@ struct UserNotification {
 // the same under tests as on the desktop. Members left empty mean "not available here".
 struct PlatformServices {
     // Created once, owned by the manager for its whole life.
-    std::function<std::unique_ptr<MeetingDetectionService>()> makeDetection;
+    std::function<std::unique_ptr<MeetingDetectionService>(DetectionChoices)> makeDetection;
     // Empty: models are fetched over HTTPS.
     WhisperManager::Fetcher modelFetcher;
 

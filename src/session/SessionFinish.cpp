@@ -1,6 +1,8 @@
 #include "session/AppLifecycleManager.h"
 
 #include "base/Log.h"
+#include "session/DiagnosticsContext.h"
+#include "session/EngineSettings.h"
 #include "transcripts/TranscriptManager.h"
 
 namespace tallyvox {
@@ -133,8 +135,10 @@ void AppLifecycleManager::finishAfterEngine(std::shared_ptr<FinishJob> job,
         report.replace_extension();
         report += ".diagnostics.txt";
         try {
-            TranscriptManager::write(
-                TranscriptManager::diagnostics(*record, segments.get(), figures), report);
+            TranscriptManager::write(TranscriptManager::diagnostics(*record, segments.get(),
+                                                                    figures,
+                                                                    currentDiagnosticsContext()),
+                                     report);
         } catch (const std::exception& error) {
             Log::error("Diagnostics not saved: {}", error.what());
         }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "transcription/TranscriptSegment.h"
+#include "types/TranscriptSegment.h"
 
 namespace tallyvox {
 

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "base/Clock.h"
-#include "detection/DetectedMeeting.h"
-#include "settings/ConsentRecord.h"
 #include "settings/ProtectedSettings.h"
+#include "types/ConsentRecord.h"
+#include "types/DetectedMeeting.h"
 
 #include <filesystem>
 #include <optional>
@@ -23,19 +23,17 @@ std::optional<ConsentRecord> confirm(const DetectedMeeting& meeting, bool userCo
                                      SystemTime now = Clock::system().now());
 
 // When standing consent was given; nothing when it was not (or the stored value is no date).
-std::optional<SystemTime>
-standingConsentDate(const std::filesystem::path& file = ProtectedSettings::url());
+std::optional<SystemTime> standingConsentDate(const std::filesystem::path& file);
 
 // Granting again moves the date to now. The date is kept to the whole second. Both throw
 // FileError when the setting cannot be stored, so nobody goes on believing it changed.
-void grantStanding(SystemTime now = Clock::system().now(),
-                   const std::filesystem::path& file = ProtectedSettings::url());
-void revokeStanding(const std::filesystem::path& file = ProtectedSettings::url());
+void grantStanding(SystemTime now, const std::filesystem::path& file);
+void revokeStanding(const std::filesystem::path& file);
 // What the user is told when a change of standing consent could not be stored.
 std::string notSavedText(std::string_view description);
 
 // A record derived from standing consent, dated when that consent was given.
 std::optional<ConsentRecord> standing(const DetectedMeeting& meeting,
-                                      const std::filesystem::path& file = ProtectedSettings::url());
+                                      const std::filesystem::path& file);
 
 } // namespace tallyvox::ConsentManager

@@ -2,7 +2,7 @@
 
 #include "base/AtomicFile.h"
 #include "base/Log.h"
-#include "transcripts/TranscriptManager.h"
+#include "base/XdgPaths.h"
 
 #include <algorithm>
 #include <map>
@@ -18,7 +18,7 @@ constexpr std::string_view movedKey = "moved";
 
 // Throws FileError when the file cannot be written.
 void save(const PlistValue::Dictionary& dict, const std::filesystem::path& at) {
-    TranscriptManager::write(PlistValue(dict).toXml(), at);
+    writeFileAtomically(at, PlistValue(dict).toXml());
 }
 
 std::optional<std::vector<std::string>> textArray(const PlistValue& value) {
@@ -43,7 +43,7 @@ std::mutex& lock() {
 }
 
 std::filesystem::path url() {
-    return TranscriptManager::defaultRoot() / ".settings.plist";
+    return XdgPaths::transcriptsRoot() / ".settings.plist";
 }
 
 std::optional<PlistValue::Dictionary> load(const std::filesystem::path& at) {

@@ -29,30 +29,29 @@ std::filesystem::path url();
 std::optional<PlistValue::Dictionary> load(const std::filesystem::path& at);
 
 // Read afresh on every call, without the lock (writes replace the file atomically).
-std::optional<PlistValue> value(std::string_view key, const std::filesystem::path& at = url());
+std::optional<PlistValue> value(std::string_view key, const std::filesystem::path& at);
 
 // Stores the value, or removes the key when given nothing. A failed write is logged and the
 // previous file stays.
 void set(const std::optional<PlistValue>& value, std::string_view key,
-         const std::filesystem::path& at = url());
+         const std::filesystem::path& at);
 
 // The same as `set`, but a failed write throws FileError, for callers that must not go on
 // as if the value were stored.
 void storeValue(const std::optional<PlistValue>& value, std::string_view key,
-                const std::filesystem::path& at = url());
+                const std::filesystem::path& at);
 
 // Reads, changes and writes the whole dictionary under the lock, so changes to several keys
 // land together and no concurrent writer's change is lost. `change` runs under the lock and
 // must not call back into this namespace. `store` throws FileError when the file cannot be
 // written; `update` logs it and keeps the previous file.
 void store(const std::function<void(PlistValue::Dictionary&)>& change,
-           const std::filesystem::path& at = url());
+           const std::filesystem::path& at);
 void update(const std::function<void(PlistValue::Dictionary&)>& change,
-            const std::filesystem::path& at = url());
+            const std::filesystem::path& at);
 
 // Moves the protected keys out of the ordinary preferences, once. The preferences keep them
 // until the file has been written.
-void migrate(const std::filesystem::path& at = url(),
-             UserDefaults& defaults = UserDefaults::standard());
+void migrate(const std::filesystem::path& at, UserDefaults& defaults);
 
 } // namespace tallyvox::ProtectedSettings

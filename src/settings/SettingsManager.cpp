@@ -1,11 +1,8 @@
 #include "settings/SettingsManager.h"
 
+#include "base/XdgPaths.h"
 #include "settings/ProtectedSettings.h"
-#include "transcription/WhisperContext.h"
-#include "transcripts/TranscriptManager.h"
-#include "transcripts/WordFix.h"
-
-#include <whisper.h>
+#include "settings/WordMemory.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,10 +11,6 @@
 #include <unistd.h>
 
 namespace tallyvox {
-
-SettingsStores SettingsStores::standard() {
-    return {UserDefaults::standard(), ProtectedSettings::url()};
-}
 
 namespace SettingsManager {
 
@@ -194,7 +187,7 @@ std::filesystem::path saveRoot(const SettingsStores& stores) {
             if (folder.is_absolute())
                 return folder;
         }
-    return TranscriptManager::defaultRoot();
+    return XdgPaths::transcriptsRoot();
 }
 
 std::vector<std::string> learnedWords(const SettingsStores& stores) {
@@ -239,41 +232,6 @@ void forgetAllWords(const SettingsStores& stores) {
                     dict.erase(it);
         },
         stores.protectedFile);
-}
-
-std::string checkedLanguage(const std::optional<std::string>& language) {
-    silenceWhisperLogs();
-    if (!language)
-        return std::string(defaultLanguage);
-    if (*language == "auto")
-        return *language;
-    bool anyPiece = false;
-    size_t start = 0;
-    while (start <= language->size()) {
-        size_t end = std::min(language->find('+', start), language->size());
-        std::string piece = language->substr(start, end - start);
-        if (!piece.empty()) {
-            if (whisper_lang_id(piece.c_str()) < 0)
-                return std::string(defaultLanguage);
-            anyPiece = true;
-        }
-        start = end + 1;
-    }
-    // An empty setting would leave the recogniser without any language to use.
-    return anyPiece ? *language : std::string(defaultLanguage);
-}
-
-EngineOptions transcriptionOptions(const SettingsStores& stores) {
-    UserDefaults& defaults = stores.defaults;
-    EngineOptions options;
-    options.model = model(stores);
-    auto language = defaults.object(Key::language);
-    options.language = checkedLanguage(language ? language->stringValue() : std::nullopt);
-    options.chunkSeconds = EngineOptions::clampedChunk(defaults.doubleValue(Key::chunkSeconds));
-    options.vocabulary =
-        WordFix::prompt(defaults.stringValue(Key::vocabulary), learnedWords(stores));
-    options.diarize = defaults.boolValue(Key::diarize);
-    return options;
 }
 
 } // namespace SettingsManager

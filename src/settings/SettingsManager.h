@@ -1,9 +1,9 @@
 #pragma once
 
-#include "detection/DetectedMeeting.h"
 #include "settings/UserDefaults.h"
-#include "transcription/EngineTypes.h"
-#include "transcription/WhisperModel.h"
+#include "types/DetectedMeeting.h"
+#include "types/EngineTypes.h"
+#include "types/WhisperModel.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -18,8 +18,6 @@ namespace tallyvox {
 struct SettingsStores {
     UserDefaults& defaults;
     std::filesystem::path protectedFile;
-
-    static SettingsStores standard();
 };
 
 namespace SettingsManager {
@@ -59,44 +57,37 @@ std::uint64_t physicalMemory();
 std::string systemFullName();
 
 // The defaults of every preference, plus the two protected keys' first-move values.
-void registerDefaults(const SettingsStores& stores = SettingsStores::standard(),
-                      const std::string& fullName = systemFullName());
+void registerDefaults(const SettingsStores& stores, const std::string& fullName = systemFullName());
 // One-time upgrade to the more accurate language, window and model choices.
-void applyAccuracyDefaults(const SettingsStores& stores = SettingsStores::standard());
+void applyAccuracyDefaults(const SettingsStores& stores);
 
 WhisperModel recommendedModel(std::uint64_t physicalMemoryBytes = physicalMemory());
-WhisperModel model(const SettingsStores& stores = SettingsStores::standard());
+WhisperModel model(const SettingsStores& stores);
 
-bool autoDetect(const SettingsStores& stores = SettingsStores::standard());
-bool detectZoom(const SettingsStores& stores = SettingsStores::standard());
-bool detectTeams(const SettingsStores& stores = SettingsStores::standard());
-bool detectWeb(const SettingsStores& stores = SettingsStores::standard());
-bool detectMeet(const SettingsStores& stores = SettingsStores::standard());
-bool detects(Platform platform, const SettingsStores& stores = SettingsStores::standard());
-bool consentReminder(const SettingsStores& stores = SettingsStores::standard());
-bool diarize(const SettingsStores& stores = SettingsStores::standard());
+bool autoDetect(const SettingsStores& stores);
+bool detectZoom(const SettingsStores& stores);
+bool detectTeams(const SettingsStores& stores);
+bool detectWeb(const SettingsStores& stores);
+bool detectMeet(const SettingsStores& stores);
+bool detects(Platform platform, const SettingsStores& stores);
+bool consentReminder(const SettingsStores& stores);
+bool diarize(const SettingsStores& stores);
 
-std::string myName(const SettingsStores& stores = SettingsStores::standard());
-bool useCalendar(const SettingsStores& stores = SettingsStores::standard());
+std::string myName(const SettingsStores& stores);
+bool useCalendar(const SettingsStores& stores);
 // Days after which transcripts go to the Trash; 0 (never) for anything not positive.
-int deleteAfterDays(const SettingsStores& stores = SettingsStores::standard());
+int deleteAfterDays(const SettingsStores& stores);
 
-bool includeMic(const SettingsStores& stores = SettingsStores::standard());
-bool followMute(const SettingsStores& stores = SettingsStores::standard());
+bool includeMic(const SettingsStores& stores);
+bool followMute(const SettingsStores& stores);
 // The chosen transcript folder when it is an absolute path, else the default folder.
-std::filesystem::path saveRoot(const SettingsStores& stores = SettingsStores::standard());
+std::filesystem::path saveRoot(const SettingsStores& stores);
 
-std::vector<std::string> learnedWords(const SettingsStores& stores = SettingsStores::standard());
-void noteFix(std::string_view word, const SettingsStores& stores = SettingsStores::standard());
-void forget(std::string_view word, const SettingsStores& stores = SettingsStores::standard());
-bool hasFixMemory(const SettingsStores& stores = SettingsStores::standard());
-void forgetAllWords(const SettingsStores& stores = SettingsStores::standard());
-
-// The language setting when the recogniser knows every code in it, else "en+hi".
-std::string checkedLanguage(const std::optional<std::string>& language);
-
-// The options a new session's engine runs with, read afresh.
-EngineOptions transcriptionOptions(const SettingsStores& stores = SettingsStores::standard());
+std::vector<std::string> learnedWords(const SettingsStores& stores);
+void noteFix(std::string_view word, const SettingsStores& stores);
+void forget(std::string_view word, const SettingsStores& stores);
+bool hasFixMemory(const SettingsStores& stores);
+void forgetAllWords(const SettingsStores& stores);
 
 } // namespace SettingsManager
 

@@ -64,11 +64,6 @@ std::filesystem::path UserDefaults::standardFile() {
     return XdgPaths::configHome() / "tallyvox" / "preferences.plist";
 }
 
-UserDefaults& UserDefaults::standard() {
-    static UserDefaults defaults(standardFile());
-    return defaults;
-}
-
 void UserDefaults::registerDefaults(const PlistValue::Dictionary& defaults) {
     std::lock_guard lock(mutex_);
     for (const auto& [key, value] : defaults)

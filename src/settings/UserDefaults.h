@@ -29,7 +29,6 @@ public:
     UserDefaults& operator=(const UserDefaults&) = delete;
 
     // $XDG_CONFIG_HOME/tallyvox/preferences.plist.
-    static UserDefaults& standard();
     static std::filesystem::path standardFile();
 
     const std::filesystem::path& file() const { return file_; }

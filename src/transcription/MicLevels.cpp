@@ -1,8 +1,8 @@
 #include "transcription/MicLevels.h"
 
 #include "base/TextLines.h"
-#include "speakers/OwnAudio.h"
-#include "transcripts/CleanupFilters.h"
+#include "transcription/CleanupFilters.h"
+#include "transcription/OwnAudio.h"
 
 #include <algorithm>
 #include <cmath>

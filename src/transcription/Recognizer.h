@@ -1,7 +1,7 @@
 #pragma once
 
-#include "transcription/WhisperModel.h"
-#include "transcription/WhisperSegment.h"
+#include "types/WhisperModel.h"
+#include "types/WhisperSegment.h"
 
 #include <functional>
 #include <map>

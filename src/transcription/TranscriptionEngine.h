@@ -1,10 +1,10 @@
 #pragma once
 
 #include "base/Executor.h"
-#include "speakers/Diarizer.h"
-#include "transcription/EngineTypes.h"
+#include "transcription/Diarizer.h"
 #include "transcription/Recognizer.h"
-#include "transcription/TranscriptSegment.h"
+#include "types/EngineTypes.h"
+#include "types/TranscriptSegment.h"
 
 #include <exception>
 #include <functional>

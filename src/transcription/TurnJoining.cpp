@@ -1,6 +1,6 @@
 #include "transcription/TurnJoining.h"
 
-#include "transcripts/CleanupFilters.h"
+#include "transcription/CleanupFilters.h"
 
 #include <algorithm>
 

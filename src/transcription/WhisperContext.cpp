@@ -34,6 +34,11 @@ whisper_vad_params vadParams() {
 
 } // namespace
 
+bool whisperKnowsLanguage(const std::string& code) {
+    silenceWhisperLogs();
+    return whisper_lang_id(code.c_str()) >= 0;
+}
+
 void silenceWhisperLogs() {
     static std::once_flag once;
     std::call_once(once,

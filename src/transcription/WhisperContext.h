@@ -2,7 +2,7 @@
 
 #include "base/Error.h"
 #include "transcription/Recognizer.h"
-#include "transcription/WhisperModel.h"
+#include "types/WhisperModel.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -18,6 +18,8 @@ namespace tallyvox {
 // Installs a log callback that drops everything, once per process, so whisper.cpp and ggml
 // never write to the console. Safe to call from any thread, any number of times.
 void silenceWhisperLogs();
+// Whether the recogniser knows this language code ("de", "yue").
+bool whisperKnowsLanguage(const std::string& code);
 
 // One loaded whisper.cpp recogniser, with the Silero speech detector when its file is there.
 // Not shared: all calls come from one queue at a time.

@@ -2,7 +2,7 @@
 
 #include "base/Executor.h"
 #include "base/Observable.h"
-#include "transcription/WhisperModel.h"
+#include "types/WhisperModel.h"
 
 #include <filesystem>
 #include <functional>

@@ -1,9 +1,7 @@
 #include "transcripts/Diagnostics.h"
 
-#include "session/TranscriptionSession.h"
-#include "settings/AppInfo.h"
-#include "settings/SettingsManager.h"
 #include "transcripts/TranscriptFormat.h"
+#include "types/TranscriptionSession.h"
 
 #include <algorithm>
 #include <cmath>
@@ -220,10 +218,6 @@ std::string joinedHints(const std::vector<std::string>& hints) {
 }
 
 } // namespace
-
-DiagnosticsContext DiagnosticsContext::current() {
-    return {AppInfo::summary(), VADModel::isDownloaded(), SettingsManager::recommendedModel()};
-}
 
 std::string diagnostics(const TranscriptRecord& record,
                         const std::vector<TranscriptSegment>& segments, const Diagnostics& figures,

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "audio/CaptureStats.h"
-#include "transcription/EngineTypes.h"
-#include "transcription/TranscriptSegment.h"
-#include "transcription/WhisperModel.h"
 #include "transcripts/TranscriptRecord.h"
+#include "types/CaptureStats.h"
+#include "types/EngineTypes.h"
+#include "types/TranscriptSegment.h"
+#include "types/WhisperModel.h"
 
 #include <map>
 #include <optional>
@@ -38,19 +38,17 @@ struct Diagnostics {
     bool operator==(const Diagnostics&) const = default;
 };
 
-// What the report reads from outside its arguments.
+// What the report says about the app and the machine rather than the session: the app's
+// summary, the VAD file on disk and this machine's recommended model.
 struct DiagnosticsContext {
     std::string appSummary;
     bool vadDownloaded = false;
     WhisperModel recommendedModel;
-
-    // The running app's summary, the VAD file on disk and this machine's recommended model.
-    static DiagnosticsContext current();
 };
 
 // The plain-text report written beside a transcript; holds no transcript text.
 std::string diagnostics(const TranscriptRecord& record,
                         const std::vector<TranscriptSegment>& segments, const Diagnostics& figures,
-                        const DiagnosticsContext& context = DiagnosticsContext::current());
+                        const DiagnosticsContext& context);
 
 } // namespace tallyvox::TranscriptManager

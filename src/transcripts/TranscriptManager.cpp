@@ -14,7 +14,7 @@ namespace tallyvox::TranscriptManager {
 namespace fs = std::filesystem;
 
 fs::path defaultRoot() {
-    return XdgPaths::documents() / "Tallyvox";
+    return XdgPaths::transcriptsRoot();
 }
 
 bool pathExists(const fs::path& path) {

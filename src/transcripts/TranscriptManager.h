@@ -1,10 +1,10 @@
 #pragma once
 
 #include "base/Clock.h"
-#include "detection/DetectedMeeting.h"
-#include "transcription/TranscriptSegment.h"
 #include "transcripts/CloudFolders.h"
 #include "transcripts/TranscriptRecord.h"
+#include "types/DetectedMeeting.h"
+#include "types/TranscriptSegment.h"
 
 #include <filesystem>
 #include <functional>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/Clock.h"
-#include "detection/DetectedMeeting.h"
+#include "types/DetectedMeeting.h"
 
 #include <filesystem>
 #include <optional>

@@ -2,45 +2,16 @@
 
 #include "base/Unicode.h"
 #include "base/Utf8.h"
-#include "transcripts/TranscriptFormat.h"
-
-#include <cstdint>
 
 namespace tallyvox::WordFix {
 
 namespace {
 
-// Counted fixes kept before one is dropped; single fixes are not ordered.
-constexpr size_t maxCounts = 120;
-
-struct CodePoint {
-    char32_t value;
-    size_t offset;
-    size_t length;
-};
-
-// Malformed bytes become one code point each, in a range no valid character uses, so
-// they only ever match themselves.
-std::vector<CodePoint> decode(std::string_view text) {
-    std::vector<CodePoint> out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
-        Utf8::Char c = Utf8::decode(text, i);
-        if (!c.valid) {
-            out.push_back(
-                {static_cast<char32_t>(0x110000 + static_cast<unsigned char>(text[i])), i, 1});
-            ++i;
-            continue;
-        }
-        out.push_back({c.value, i, c.length});
-        i += c.length;
-    }
-    return out;
-}
+using CodePoint = Utf8::Piece;
 
 // Malformed bytes are of no known kind: they never split a word.
 bool isWordCharacter(char32_t c) {
-    return c > 0x10FFFF || Unicode::isWordCharacter(c);
+    return c >= Utf8::malformedBase || Unicode::isWordCharacter(c);
 }
 
 // The case-folded characters of a text, each with the index of the character it came
@@ -60,43 +31,13 @@ Folded foldAll(const std::vector<CodePoint>& cps) {
     return out;
 }
 
-bool isSpace(char32_t c) {
-    return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
-           c == 0x205F || c == 0x3000;
-}
-
 } // namespace
-
-size_t characterCount(std::string_view text) {
-    return decode(text).size();
-}
-
-std::string lowercased(std::string_view text) {
-    return Unicode::folded(text);
-}
-
-std::string cleaned(std::string_view text) {
-    std::string line = TranscriptFormat::oneLine(text);
-    auto cps = decode(line);
-    size_t first = 0;
-    size_t last = cps.size();
-    while (first < last && isSpace(cps[first].value))
-        ++first;
-    while (last > first && isSpace(cps[last - 1].value))
-        --last;
-    if (first == last)
-        return {};
-    size_t begin = cps[first].offset;
-    size_t end = cps[last - 1].offset + cps[last - 1].length;
-    return line.substr(begin, end - begin);
-}
 
 Applied apply(std::string_view word, std::string_view fix, std::string_view text) {
     if (word.empty() || fix.empty())
         return {std::string(text), 0};
-    const std::u32string pattern = foldAll(decode(word)).chars;
-    const auto cps = decode(text);
+    const std::u32string pattern = foldAll(Utf8::pieces(word)).chars;
+    const auto cps = Utf8::pieces(text);
     const Folded folded = foldAll(cps);
     const auto& chars = folded.chars;
     const auto& origin = folded.origin;
@@ -136,30 +77,6 @@ Applied apply(std::string_view word, std::string_view fix, std::string_view text
     return result;
 }
 
-void Memory::record(std::string_view word) {
-    size_t length = characterCount(word);
-    if (length < 1 || length > static_cast<size_t>(maxLength))
-        return;
-    std::string key = lowercased(word);
-    for (const auto& learned : words)
-        if (lowercased(learned) == key)
-            return;
-    int& count = counts[key];
-    count += 1;
-    if (count >= needed) {
-        counts.erase(key);
-        words.emplace_back(word);
-        if (words.size() > static_cast<size_t>(maxWords))
-            words.erase(words.begin());
-    }
-    if (counts.size() > maxCounts)
-        for (auto it = counts.begin(); it != counts.end(); ++it)
-            if (it->first != key) {
-                counts.erase(it);
-                break;
-            }
-}
-
 std::string prompt(std::string_view vocabulary, const std::vector<std::string>& words) {
     if (words.empty())
         return std::string(vocabulary);
@@ -173,22 +90,6 @@ std::string prompt(std::string_view vocabulary, const std::vector<std::string>& 
     if (vocabulary.empty())
         return also;
     return std::string(vocabulary) + " " + also;
-}
-
-std::vector<std::string> checked(const std::optional<PlistValue>& value) {
-    std::vector<std::string> words;
-    if (!value || !value->arrayValue())
-        return words;
-    for (const auto& item : *value->arrayValue()) {
-        auto text = item.stringValue();
-        if (!text)
-            continue;
-        std::string word = cleaned(*text);
-        size_t length = characterCount(word);
-        if (length >= 1 && length <= static_cast<size_t>(maxLength))
-            words.push_back(std::move(word));
-    }
-    return words;
 }
 
 } // namespace tallyvox::WordFix

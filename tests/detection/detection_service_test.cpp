@@ -4,6 +4,7 @@
 #include "detection/DetectionFakes.h"
 #include "fakes/ManualExecutor.h"
 #include "fakes/TempDir.h"
+#include "session/DetectionSettings.h"
 #include "settings/AppInfo.h"
 
 #include <gtest/gtest.h>
@@ -38,8 +39,8 @@ struct Detection : ::testing::Test {
         make();
     }
     void make(TrustList trust = AppGenuineness::vendors()) {
-        detection =
-            std::make_unique<NativeMeetingDetection>(main, clock, list, info, trust, stores, &main);
+        detection = std::make_unique<NativeMeetingDetection>(
+            main, clock, list, info, trust, SettingsManager::detectionChoices(stores), &main);
         detection->onMeetingStarted = [this](const DetectedMeeting& m) {
             events.push_back("started " + m.id());
         };
@@ -220,7 +221,8 @@ TEST_F(Detection, GenuinenessIsCheckedOncePerProcessUntilItsPidIsReused) {
 TEST_F(Detection, PackageDatabaseIsAskedOffTheMainThreadAndFailuresAreAskedAgain) {
     ManualExecutor worker{clock};
     detection = std::make_unique<NativeMeetingDetection>(
-        main, clock, list, info, AppGenuineness::vendors(), stores, &worker);
+        main, clock, list, info, AppGenuineness::vendors(),
+        SettingsManager::detectionChoices(stores), &worker);
     info->packageFailures = 1; // busy during an upgrade, say
     detection->start();
     zoomInCall();

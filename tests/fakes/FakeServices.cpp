@@ -195,7 +195,7 @@ void FakeServices::wake() {
 
 PlatformServices FakeServices::services() {
     PlatformServices s;
-    s.makeDetection = [this] {
+    s.makeDetection = [this](DetectionChoices) {
         auto made = std::make_unique<FakeDetection>();
         detection = made.get();
         return std::unique_ptr<MeetingDetectionService>(std::move(made));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transcription/TranscriptSegment.h"
+#include "types/TranscriptSegment.h"
 
 #include <optional>
 #include <string>

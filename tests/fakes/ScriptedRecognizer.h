@@ -1,6 +1,6 @@
 #pragma once
 
-#include "speakers/Diarizer.h"
+#include "transcription/Diarizer.h"
 #include "transcription/Recognizer.h"
 
 #include <deque>

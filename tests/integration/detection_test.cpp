@@ -6,6 +6,7 @@
 #include "detection/linux/ProcFs.h"
 #include "detection/linux/PulseProcessList.h"
 #include "fakes/TempDir.h"
+#include "session/DetectionSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -140,7 +141,7 @@ struct DetectionIntegration : ::testing::Test {
 TEST_F(DetectionIntegration, TrustedCopyIsDetectedAndEndsAtOnceWhenKilled) {
     Log::Capture log;
     NativeMeetingDetection detection(loop, Clock::system(), list, std::make_shared<ProcFs>(),
-                                     trustingFakeZoom(), stores);
+                                     trustingFakeZoom(), SettingsManager::detectionChoices(stores));
     std::optional<DetectedMeeting> started, ended;
     Steady::time_point startedAt, endedAt;
     detection.onMeetingStarted = [&](const DetectedMeeting& m) {
@@ -185,7 +186,8 @@ TEST_F(DetectionIntegration, TrustedCopyIsDetectedAndEndsAtOnceWhenKilled) {
 TEST_F(DetectionIntegration, CopyIsIgnoredWithTheMakersTrustList) {
     Log::Capture log;
     NativeMeetingDetection detection(loop, Clock::system(), list, std::make_shared<ProcFs>(),
-                                     AppGenuineness::vendors(), stores);
+                                     AppGenuineness::vendors(),
+                                     SettingsManager::detectionChoices(stores));
     bool started = false;
     detection.onMeetingStarted = [&](const DetectedMeeting&) { started = true; };
     loop.post([&] { detection.start(); });
@@ -207,7 +209,7 @@ TEST_F(DetectionIntegration, CopyIsIgnoredWithTheMakersTrustList) {
 
 TEST_F(DetectionIntegration, AppInAPidNamespaceOfItsOwnIsFoundAsItsProcessHere) {
     NativeMeetingDetection detection(loop, Clock::system(), list, std::make_shared<ProcFs>(),
-                                     trustingFakeZoom(), stores);
+                                     trustingFakeZoom(), SettingsManager::detectionChoices(stores));
     std::optional<DetectedMeeting> started;
     detection.onMeetingStarted = [&](const DetectedMeeting& m) { started = m; };
     loop.post([&] { detection.start(); });

@@ -2,6 +2,7 @@
 
 #include "base/AtomicFile.h"
 #include "fakes/TempDir.h"
+#include "session/EngineSettings.h"
 #include "settings/ProtectedSettings.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "speakers/OwnAudio.h"
 #include "transcription/MicLevels.h"
+#include "transcription/OwnAudio.h"
 
 #include "fakes/ScriptedRecognizer.h"
 

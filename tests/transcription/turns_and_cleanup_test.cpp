@@ -1,6 +1,6 @@
 #include "fakes/Lines.h"
+#include "transcription/CleanupFilters.h"
 #include "transcription/TurnJoining.h"
-#include "transcripts/CleanupFilters.h"
 
 #include <gtest/gtest.h>
 

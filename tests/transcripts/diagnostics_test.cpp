@@ -1,5 +1,6 @@
 #include "transcripts/Diagnostics.h"
 
+#include "session/DiagnosticsContext.h"
 #include "settings/AppInfo.h"
 
 #include <gtest/gtest.h>
@@ -276,9 +277,9 @@ TEST(Diagnostics, ListsOnlyTheFirstTwentyGaps) {
 }
 
 TEST(Diagnostics, CurrentContextReadsThisMachine) {
-    auto current = DiagnosticsContext::current();
+    auto current = currentDiagnosticsContext();
     EXPECT_EQ(current.appSummary, AppInfo::summary());
-    auto text = TranscriptManager::diagnostics(record(), {}, quiet());
+    auto text = TranscriptManager::diagnostics(record(), {}, quiet(), current);
     EXPECT_TRUE(text.starts_with("Tallyvox diagnostics: Teams_Meeting_14-05.txt\n" +
                                  AppInfo::summary() + "\n"));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/SettingsManager.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -14,9 +16,10 @@ namespace tallyvox::cli {
 enum Exit { ok = 0, failed = 1, usageError = 2, missingFile = 3, unknownModel = 4 };
 
 // Each adds its command to `app`; running it stores the command's exit code in `exitCode`.
-void addRunCommand(CLI::App& app, int& exitCode);
+// The settings commands and the headless mode read and write `stores`, which outlives parsing.
+void addRunCommand(CLI::App& app, const SettingsStores& stores, int& exitCode);
 void addTranscribeCommand(CLI::App& app, int& exitCode);
 void addModelsCommand(CLI::App& app, int& exitCode);
-void addSettingsCommands(CLI::App& app, int& exitCode);
+void addSettingsCommands(CLI::App& app, const SettingsStores& stores, int& exitCode);
 
 } // namespace tallyvox::cli

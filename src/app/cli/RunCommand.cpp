@@ -117,7 +117,7 @@ TrustedApp standIn(Platform platform, const std::filesystem::path& executable) {
     return app;
 }
 
-int run(const RunOptions& options) {
+int run(const RunOptions& options, const SettingsStores& stores) {
     const auto& modelFile = options.modelFile;
     const auto& vadFile = options.vadFile;
     TrustList trust = AppGenuineness::vendors();
@@ -142,7 +142,7 @@ int run(const RunOptions& options) {
                                  vadFile.value_or(VADModel::localURL()))(model);
         };
     }
-    auto manager = AppLifecycleManager::make(loop, clock, std::move(services));
+    auto manager = AppLifecycleManager::make(loop, clock, std::move(services), stores);
     say("Tallyvox " + AppInfo::summary() + " is watching for Zoom and Teams meetings. " +
         (manager->automatic.get() ? "Standing consent is on: meetings are transcribed "
                                     "automatically."
@@ -150,7 +150,7 @@ int run(const RunOptions& options) {
         " Ctrl-C quits.");
 
     if (!modelFile) {
-        auto model = SettingsManager::model();
+        auto model = SettingsManager::model(stores);
         if (!model.isDownloaded())
             say("The Whisper " + std::string(model.title()) + " model (" +
                 std::string(model.sizeLabel()) +
@@ -245,7 +245,7 @@ int run(const RunOptions& options) {
 
 } // namespace
 
-void addRunCommand(CLI::App& app, int& exitCode) {
+void addRunCommand(CLI::App& app, const SettingsStores& stores, int& exitCode) {
     auto options = std::make_shared<RunOptions>();
     auto* command = app.add_subcommand(
         "run", "Watch for meetings and transcribe them (the headless mode); Ctrl-C quits");
@@ -255,7 +255,7 @@ void addRunCommand(CLI::App& app, int& exitCode) {
                         "Accept this executable as the Zoom app (a stand-in for trying it out)");
     command->add_option("--trust-teams", options->trustTeams,
                         "Accept this executable as the Teams app (a stand-in for trying it out)");
-    command->callback([options, &exitCode] { exitCode = run(*options); });
+    command->callback([options, &stores, &exitCode] { exitCode = run(*options, stores); });
 }
 
 } // namespace tallyvox::cli

@@ -4,8 +4,8 @@
 
 #include "base/Clock.h"
 #include "base/Error.h"
+#include "session/PreferenceCommands.h"
 #include "settings/ConsentManager.h"
-#include "settings/PreferenceCommands.h"
 #include "settings/ProtectedSettings.h"
 #include "transcripts/DateText.h"
 
@@ -20,8 +20,7 @@ namespace tallyvox::cli {
 
 namespace {
 
-SettingsStores preparedStores() {
-    auto stores = SettingsStores::standard();
+const SettingsStores& prepared(const SettingsStores& stores) {
     SettingsManager::registerDefaults(stores);
     ProtectedSettings::migrate(stores.protectedFile, stores.defaults);
     return stores;
@@ -70,16 +69,15 @@ int guarded(const std::function<void()> work) {
     }
 }
 
-int listSettings() {
-    return guarded([] {
-        auto stores = preparedStores();
-        for (const auto& entry : PreferenceCommands::list(stores))
+int listSettings(const SettingsStores& stores) {
+    return guarded([&] {
+        for (const auto& entry : PreferenceCommands::list(prepared(stores)))
             print(entry, true);
     });
 }
 
-int standingConsent(const std::string& action, bool yes) {
-    auto stores = preparedStores();
+int standingConsent(const std::string& action, bool yes, const SettingsStores& stores) {
+    prepared(stores);
     if (action == "status") {
         std::cout << standingText(stores) << "\n";
         return ok;
@@ -102,28 +100,28 @@ int standingConsent(const std::string& action, bool yes) {
 
 } // namespace
 
-void addSettingsCommands(CLI::App& app, int& exitCode) {
+void addSettingsCommands(CLI::App& app, const SettingsStores& stores, int& exitCode) {
     auto* settings = app.add_subcommand("settings", "Show or change the settings");
-    settings->callback([settings, &exitCode] {
+    settings->callback([settings, &stores, &exitCode] {
         if (settings->get_subcommands().empty())
-            exitCode = listSettings();
+            exitCode = listSettings(stores);
     });
-    settings->add_subcommand("list", "Every setting with its value")->callback([&exitCode] {
-        exitCode = listSettings();
+    settings->add_subcommand("list", "Every setting with its value")->callback([&] {
+        exitCode = listSettings(stores);
     });
     auto key = std::make_shared<std::string>();
     auto value = std::make_shared<std::string>();
     auto* get = settings->add_subcommand("get", "One setting's value");
     get->add_option("KEY", *key)->required();
-    get->callback([key, &exitCode] {
-        exitCode = guarded([&] { print(PreferenceCommands::get(*key, preparedStores()), false); });
+    get->callback([key, &stores, &exitCode] {
+        exitCode = guarded([&] { print(PreferenceCommands::get(*key, prepared(stores)), false); });
     });
     auto* set = settings->add_subcommand("set", "Change a setting; a bad value is refused");
     set->add_option("KEY", *key)->required();
     set->add_option("VALUE", *value)->required();
-    set->callback([key, value, &exitCode] {
+    set->callback([key, value, &stores, &exitCode] {
         exitCode =
-            guarded([&] { print(PreferenceCommands::set(*key, *value, preparedStores()), true); });
+            guarded([&] { print(PreferenceCommands::set(*key, *value, prepared(stores)), true); });
     });
 
     auto* consent = app.add_subcommand("consent", "Standing consent for automatic transcription");
@@ -136,7 +134,8 @@ void addSettingsCommands(CLI::App& app, int& exitCode) {
         ->check(CLI::IsMember({"on", "off", "status"}))
         ->capture_default_str();
     standing->add_flag("--yes", *yes, "Agree to the consent statement without being asked");
-    standing->callback([action, yes, &exitCode] { exitCode = standingConsent(*action, *yes); });
+    standing->callback(
+        [action, yes, &stores, &exitCode] { exitCode = standingConsent(*action, *yes, stores); });
 }
 
 } // namespace tallyvox::cli

@@ -4,6 +4,7 @@
 
 #include "base/Log.h"
 #include "settings/AppInfo.h"
+#include "settings/ProtectedSettings.h"
 #include "transcription/WhisperContext.h"
 
 #include <CLI/CLI.hpp>
@@ -16,11 +17,14 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
     Log::enableStderr();
     silenceWhisperLogs();
+    // The user's own settings, opened once for whichever command runs.
+    UserDefaults defaults(UserDefaults::standardFile());
+    const SettingsStores stores{defaults, ProtectedSettings::url()};
     int exitCode = cli::ok;
-    cli::addRunCommand(app, exitCode);
+    cli::addRunCommand(app, stores, exitCode);
     cli::addTranscribeCommand(app, exitCode);
     cli::addModelsCommand(app, exitCode);
-    cli::addSettingsCommands(app, exitCode);
+    cli::addSettingsCommands(app, stores, exitCode);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& done) {

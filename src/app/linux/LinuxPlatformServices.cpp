@@ -17,8 +17,8 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, std::string
     Executor* loop = &main;
     Clock* time = &clock;
 
-    services.makeDetection = [loop, time, trust] {
-        return makeSystemMeetingDetection(*loop, *time, trust);
+    services.makeDetection = [loop, time, trust](DetectionChoices choices) {
+        return makeSystemMeetingDetection(*loop, *time, trust, std::move(choices));
     };
     services.makeCapture = [loop] { return makePulseCapture(*loop); };
     auto speakers = std::make_shared<PulseSpeakersCheck>();

@@ -7,10 +7,11 @@
 namespace tallyvox {
 
 std::unique_ptr<MeetingDetectionService> makeSystemMeetingDetection(Executor& main, Clock& clock,
-                                                                    TrustList trust) {
-    return std::make_unique<NativeMeetingDetection>(main, clock,
-                                                    std::make_shared<PulseProcessList>(),
-                                                    std::make_shared<ProcFs>(), std::move(trust));
+                                                                    TrustList trust,
+                                                                    DetectionChoices choices) {
+    return std::make_unique<NativeMeetingDetection>(
+        main, clock, std::make_shared<PulseProcessList>(), std::make_shared<ProcFs>(),
+        std::move(trust), std::move(choices));
 }
 
 } // namespace tallyvox

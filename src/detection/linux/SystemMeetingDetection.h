@@ -3,6 +3,7 @@
 #include "base/Clock.h"
 #include "base/Executor.h"
 #include "detection/AppGenuineness.h"
+#include "detection/DetectionChoices.h"
 #include "detection/MeetingDetectionService.h"
 
 #include <memory>
@@ -11,7 +12,6 @@ namespace tallyvox {
 
 // The product's detection: the sound server's streams, /proc, and the makers' trust list.
 std::unique_ptr<MeetingDetectionService>
-makeSystemMeetingDetection(Executor& main, Clock& clock = Clock::system(),
-                           TrustList trust = AppGenuineness::vendors());
+makeSystemMeetingDetection(Executor& main, Clock& clock, TrustList trust, DetectionChoices choices);
 
 } // namespace tallyvox

@@ -1,4 +1,4 @@
-#include "transcription/WhisperModel.h"
+#include "types/WhisperModel.h"
 
 #include "base/XdgPaths.h"
 

@@ -1,4 +1,4 @@
-#include "transcription/EngineTypes.h"
+#include "types/EngineTypes.h"
 
 #include "base/Error.h"
 

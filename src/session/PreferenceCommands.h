@@ -18,12 +18,11 @@ struct Entry {
 // Every setting that can be changed here: the ordinary preferences with registered
 // defaults, plus the microphone, mute-following and transcript-folder settings of the
 // protected file. Standing consent has its own command.
-std::vector<Entry> list(const SettingsStores& stores = SettingsStores::standard());
+std::vector<Entry> list(const SettingsStores& stores);
 // Throws Error("Unknown setting: …") for anything else.
-Entry get(const std::string& key, const SettingsStores& stores = SettingsStores::standard());
+Entry get(const std::string& key, const SettingsStores& stores);
 // Checks the text against the setting's type and allowed values before storing it; throws
 // Error with a message that says what would be accepted. Answers the stored entry.
-Entry set(const std::string& key, const std::string& text,
-          const SettingsStores& stores = SettingsStores::standard());
+Entry set(const std::string& key, const std::string& text, const SettingsStores& stores);
 
 } // namespace tallyvox::PreferenceCommands

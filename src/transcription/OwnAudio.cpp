@@ -1,4 +1,4 @@
-#include "speakers/OwnAudio.h"
+#include "transcription/OwnAudio.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,8 @@
-#include "settings/PreferenceCommands.h"
+#include "session/PreferenceCommands.h"
 
 #include "base/Error.h"
 #include "fakes/TempDir.h"
+#include "session/EngineSettings.h"
 #include "settings/ProtectedSettings.h"
 
 #include <gtest/gtest.h>

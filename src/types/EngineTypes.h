@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transcription/WhisperModel.h"
+#include "types/WhisperModel.h"
 
 #include <string>
 

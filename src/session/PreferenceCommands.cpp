@@ -1,9 +1,10 @@
-#include "settings/PreferenceCommands.h"
+#include "session/PreferenceCommands.h"
 
 #include "base/Error.h"
+#include "session/EngineSettings.h"
 #include "settings/ProtectedSettings.h"
-#include "transcription/EngineTypes.h"
-#include "transcription/WhisperModel.h"
+#include "types/EngineTypes.h"
+#include "types/WhisperModel.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transcription/WhisperSegment.h"
+#include "types/WhisperSegment.h"
 
 #include <optional>
 #include <span>

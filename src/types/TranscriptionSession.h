@@ -1,8 +1,8 @@
 #pragma once
 
 #include "base/Clock.h"
-#include "detection/DetectedMeeting.h"
-#include "settings/ConsentRecord.h"
+#include "types/ConsentRecord.h"
+#include "types/DetectedMeeting.h"
 
 #include <optional>
 

@@ -1,4 +1,4 @@
-#include "transcripts/CleanupFilters.h"
+#include "transcription/CleanupFilters.h"
 
 #include "transcription/Dedup.h"
 

@@ -1,0 +1,20 @@
+#include "session/DetectionSettings.h"
+
+namespace tallyvox::SettingsManager {
+
+DetectionChoices detectionChoices(const SettingsStores& stores) {
+    return {
+        .enabled = [stores] { return autoDetect(stores); },
+        .watches = [stores](Platform platform) { return detects(platform, stores); },
+        .observe =
+            [stores](std::function<void()> changed) {
+                return stores.defaults.observe([changed](const std::string& key) {
+                    if (key == Key::autoDetect || key == Key::detectZoom ||
+                        key == Key::detectTeams || key == Key::detectWeb || key == Key::detectMeet)
+                        changed();
+                });
+            },
+    };
+}
+
+} // namespace tallyvox::SettingsManager

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "detection/DetectionChoices.h"
+#include "settings/SettingsManager.h"
+
+namespace tallyvox::SettingsManager {
+
+// The detection switches as stored in `stores`, which must outlive what this answers.
+DetectionChoices detectionChoices(const SettingsStores& stores);
+
+} // namespace tallyvox::SettingsManager

@@ -1,0 +1,10 @@
+#pragma once
+
+#include "transcripts/Diagnostics.h"
+
+namespace tallyvox {
+
+// The running app's summary, the VAD file on disk and this machine's recommended model.
+TranscriptManager::DiagnosticsContext currentDiagnosticsContext();
+
+} // namespace tallyvox

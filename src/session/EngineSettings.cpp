@@ -1,0 +1,44 @@
+#include "session/EngineSettings.h"
+
+#include "transcription/WhisperContext.h"
+#include "transcripts/WordFix.h"
+
+#include <algorithm>
+
+namespace tallyvox::SettingsManager {
+
+std::string checkedLanguage(const std::optional<std::string>& language) {
+    if (!language)
+        return std::string(defaultLanguage);
+    if (*language == "auto")
+        return *language;
+    bool anyPiece = false;
+    size_t start = 0;
+    while (start <= language->size()) {
+        size_t end = std::min(language->find('+', start), language->size());
+        std::string piece = language->substr(start, end - start);
+        if (!piece.empty()) {
+            if (!whisperKnowsLanguage(piece))
+                return std::string(defaultLanguage);
+            anyPiece = true;
+        }
+        start = end + 1;
+    }
+    // An empty setting would leave the recogniser without any language to use.
+    return anyPiece ? *language : std::string(defaultLanguage);
+}
+
+EngineOptions transcriptionOptions(const SettingsStores& stores) {
+    UserDefaults& defaults = stores.defaults;
+    EngineOptions options;
+    options.model = model(stores);
+    auto language = defaults.object(Key::language);
+    options.language = checkedLanguage(language ? language->stringValue() : std::nullopt);
+    options.chunkSeconds = EngineOptions::clampedChunk(defaults.doubleValue(Key::chunkSeconds));
+    options.vocabulary =
+        WordFix::prompt(defaults.stringValue(Key::vocabulary), learnedWords(stores));
+    options.diarize = defaults.boolValue(Key::diarize);
+    return options;
+}
+
+} // namespace tallyvox::SettingsManager
