@@ -46,7 +46,7 @@ void MicCapture::closeStream() {
     starting_ = false;
 }
 
-void MicCapture::openStream(std::optional<Device> chosen, int attempt) {
+void MicCapture::openStream(const std::optional<Device>& chosen, int attempt) {
     closeStream();
     device_.reset();
     chosen_ = chosen;

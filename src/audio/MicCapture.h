@@ -89,7 +89,7 @@ private:
 
     // Builds a stream on `chosen` (nothing: the default input). `attempt` is -1 for a start
     // the owner asked for, else the restart attempt.
-    void openStream(std::optional<Device> chosen, int attempt);
+    void openStream(const std::optional<Device>& chosen, int attempt);
     void streamOpened(std::uint64_t generation, const MicInput::Opened& opened);
     void streamFailed(std::uint64_t generation, const std::string& error);
     void closeStream();

@@ -26,7 +26,9 @@ MeetingDebouncer::update(const std::vector<DetectedMeeting>& seen,
         Entry& entry = it->second;
         bool confirmed = now - entry.firstSeen >= startDelay;
         bool remove = false;
-        if (!isRunning(entry.meeting.pid)) {
+        // The exited process and the unconfirmed sighting are removed for different reasons;
+        // the order of the tests is what matters.
+        if (!isRunning(entry.meeting.pid)) { // NOLINT(bugprone-branch-clone)
             remove = true;
         } else if (seenIDs.count(it->first)) {
             entry.offSince.reset();

@@ -8,7 +8,8 @@ DetectionChoices detectionChoices(const SettingsStores& stores) {
         .watches = [stores](Platform platform) { return detects(platform, stores); },
         .observe =
             [stores](std::function<void()> changed) {
-                return stores.defaults.observe([changed](const std::string& key) {
+                return stores.defaults.observe([changed =
+                                                    std::move(changed)](const std::string& key) {
                     if (key == Key::autoDetect || key == Key::detectZoom ||
                         key == Key::detectTeams || key == Key::detectWeb || key == Key::detectMeet)
                         changed();

@@ -176,6 +176,7 @@ std::vector<Entry> list(const SettingsStores& stores) {
         keys.emplace_back(setting.key);
     std::sort(keys.begin(), keys.end());
     std::vector<Entry> entries;
+    entries.reserve(keys.size());
     for (const auto& key : keys)
         entries.push_back(entryFor(key, stores));
     return entries;

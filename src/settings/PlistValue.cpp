@@ -15,7 +15,7 @@ namespace {
 constexpr std::int64_t appleEpochOffset = 978307200;
 // Settings files are small; anything far larger or deeper is not ours, and libplist walks
 // nested containers recursively, so a hostile file could otherwise exhaust the stack.
-constexpr size_t maxBytes = 16 * 1024 * 1024;
+constexpr size_t maxBytes = size_t{16} * 1024 * 1024;
 constexpr int maxDepth = 256;
 
 struct PlistDeleter {

@@ -10,9 +10,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
-namespace tallyvox {
-
-namespace SettingsManager {
+namespace tallyvox::SettingsManager {
 
 namespace {
 
@@ -234,6 +232,4 @@ void forgetAllWords(const SettingsStores& stores) {
         stores.protectedFile);
 }
 
-} // namespace SettingsManager
-
-} // namespace tallyvox
+} // namespace tallyvox::SettingsManager

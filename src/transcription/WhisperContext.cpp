@@ -242,7 +242,8 @@ RecognizerLoader whisperLoader() {
 }
 
 RecognizerLoader whisperLoader(std::filesystem::path modelFile, std::filesystem::path vadFile) {
-    return [modelFile, vadFile](WhisperModel model) -> std::unique_ptr<Recognizer> {
+    return [modelFile = std::move(modelFile),
+            vadFile = std::move(vadFile)](WhisperModel model) -> std::unique_ptr<Recognizer> {
         return std::make_unique<WhisperContext>(model, modelFile, vadFile);
     };
 }

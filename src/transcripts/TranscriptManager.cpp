@@ -88,7 +88,7 @@ std::string text(const TranscriptRecord& record, const std::vector<TranscriptSeg
                  const SpeakerName& name) {
     std::string out;
     for (const auto& [label, value] : header(record))
-        out += label + ": " + value + "\n";
+        out.append(label).append(": ").append(value).append("\n");
     for (const auto& block : blocks(segments))
         out.append("\n")
             .append(blockHeading(block, name))

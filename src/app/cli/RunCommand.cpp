@@ -42,9 +42,8 @@ void say(const std::string& line) {
 // transcribed. Answers arrive from a reader thread through the main loop.
 class ConsentPrompt {
 public:
-    ConsentPrompt(EventLoop& loop, std::shared_ptr<AppLifecycleManager> manager)
-        : loop_(loop)
-        , manager_(std::move(manager)) {}
+    explicit ConsentPrompt(std::shared_ptr<AppLifecycleManager> manager)
+        : manager_(std::move(manager)) {}
 
     void offer(const DetectedMeeting& meeting) {
         if (pending_ || manager_->session.get() || manager_->finishing.get())
@@ -80,7 +79,6 @@ public:
     }
 
 private:
-    EventLoop& loop_;
     std::shared_ptr<AppLifecycleManager> manager_;
     std::optional<DetectedMeeting> pending_;
 };
@@ -89,7 +87,7 @@ private:
 // blocked in every thread (before any is started) and taken by this one thread.
 void watchSignals(std::shared_ptr<EventLoop> loop, std::function<void(int)> onSignal) {
     // The thread keeps the loop alive: a late signal only queues a task nobody runs.
-    std::thread([loop, onSignal] {
+    std::thread([loop = std::move(loop), onSignal = std::move(onSignal)] {
         sigset_t set;
         sigemptyset(&set);
         sigaddset(&set, SIGINT);
@@ -163,7 +161,7 @@ int run(const RunOptions& options, const SettingsStores& stores) {
 
     std::vector<Subscription> watching;
     // Shared with the reader thread, which may outlive this function.
-    auto prompt = std::make_shared<ConsentPrompt>(loop, manager);
+    auto prompt = std::make_shared<ConsentPrompt>(manager);
     bool interactive = ::isatty(STDIN_FILENO);
 
     std::set<std::string> known;

@@ -59,7 +59,7 @@ bool agreed(bool yes) {
 }
 
 // Errors of the settings store are the user's to read; they never crash the command.
-int guarded(const std::function<void()> work) {
+int guarded(const std::function<void()>& work) {
     try {
         work();
         return ok;

@@ -180,7 +180,7 @@ int transcribe(const TranscribeOptions& given) {
         deps);
 
     std::promise<std::exception_ptr> started;
-    engine->start([&](std::exception_ptr error) { started.set_value(error); });
+    engine->start([&](const std::exception_ptr& error) { started.set_value(error); });
     if (auto error = started.get_future().get()) {
         try {
             std::rethrow_exception(error);

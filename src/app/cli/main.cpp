@@ -9,7 +9,12 @@
 
 #include <CLI/CLI.hpp>
 
-int main(int argc, char** argv) {
+#include <exception>
+#include <iostream>
+
+namespace {
+
+int runCommandLine(int argc, char** argv) {
     using namespace tallyvox;
     CLI::App app{"Tallyvox transcribes Zoom, Teams and Meet meetings on this computer.",
                  "tallyvox-cli"};
@@ -34,4 +39,19 @@ int main(int argc, char** argv) {
         return cli::usageError;
     }
     return exitCode;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Commands report what they expect to go wrong themselves; anything else still ends
+    // with a sentence and a failure code, not an abort.
+    try {
+        return runCommandLine(argc, argv);
+    } catch (const std::exception& error) {
+        std::cerr << "tallyvox-cli: " << error.what() << "\n";
+    } catch (...) {
+        std::cerr << "tallyvox-cli: an unexpected error stopped the command.\n";
+    }
+    return tallyvox::cli::failed;
 }
