@@ -18,11 +18,6 @@ namespace {
 std::string unsavedText(const std::string& description) {
     return "Couldn't save the transcript: " + description + ". It is still in memory.";
 }
-
-const std::string microphoneOffText =
-    "Microphone access is off. Turn it on in the desktop's privacy settings (Microphone).";
-const std::string microphoneRefusedText =
-    "Microphone access is off, so your own voice won't be transcribed.";
 } // namespace
 
 std::shared_ptr<AppLifecycleManager> AppLifecycleManager::make(Executor& main, Clock& clock,
@@ -40,17 +35,20 @@ AppLifecycleManager::AppLifecycleManager(Executor& main, Clock& clock, PlatformS
     , clock_(clock)
     , services_(std::move(services))
     , stores_(stores)
+    , microphone_(SessionMicrophone::make(
+          main, clock, services_,
+          {.userMuted = micMutedByUser,
+           .meetingMuted = meetingMuted,
+           .silent = micSilent,
+           .problem = [this](MicProblem problem,
+                             const std::string& detail) { lastError.set(text(problem, detail)); }}))
     , unsaved_(main, {.saved = [this](const auto& path) { savedTranscript.set(path); },
                       .failed =
                           [this](const std::string& description) {
                               lastError.set(unsavedText(description));
                           }}) {}
 
-AppLifecycleManager::~AppLifecycleManager() {
-    micCheck_.cancel();
-    if (muteWatcher_)
-        muteWatcher_->stop();
-}
+AppLifecycleManager::~AppLifecycleManager() = default;
 
 void AppLifecycleManager::setUp() {
     detection_ = services_.makeDetection();
@@ -131,10 +129,6 @@ bool AppLifecycleManager::outputIsBuiltInSpeakers() const {
     return services_.outputIsBuiltInSpeakers && services_.outputIsBuiltInSpeakers();
 }
 
-MicAuthorization AppLifecycleManager::micAuthorization() const {
-    return services_.micAuthorization ? services_.micAuthorization() : MicAuthorization::authorized;
-}
-
 // MARK: Starting
 
 void AppLifecycleManager::autoStart(const DetectedMeeting& meeting) {
@@ -190,21 +184,8 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
     }
 
     const std::uint64_t generation = ++generation_;
-    auto mic = SettingsManager::includeMic(stores_) ? startMic(meeting) : nullptr;
-
-    micMutedByUser.set(false);
-    meetingMuted.set(std::nullopt);
-    audioPaused_ = false;
     modelLoadError_.reset();
-
-    bool followMute = SettingsManager::followMute(stores_);
-    if (mic && followMute &&
-        !(services_.muteWatcherIsAllowed && services_.muteWatcherIsAllowed()) &&
-        !askedAccessibility_) {
-        askedAccessibility_ = true;
-        if (services_.requestMuteWatcherPermission)
-            services_.requestMuteWatcherPermission();
-    }
+    auto mic = openMic(meeting);
 
     std::vector<TranscriptionEngine::Source> sources;
     TranscriptionEngine::Source meetingAudio;
@@ -242,14 +223,7 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
         },
         std::move(deps));
     capture_ = capture;
-    mic_ = mic;
     engine_ = engine;
-
-    if (mic) {
-        watchMicAudio(mic);
-        if (followMute)
-            watchMute(meeting);
-    }
 
     segments.set({});
     speakerNames.set({});
@@ -397,17 +371,14 @@ void AppLifecycleManager::togglePause() {
 }
 
 void AppLifecycleManager::pauseAudio() {
-    audioPaused_ = true;
     if (capture_)
         capture_->pause();
-    if (mic_)
-        mic_->pause();
+    microphone_->pause();
     if (engine_)
         engine_->flush();
 }
 
 void AppLifecycleManager::resumeCapture() {
-    audioPaused_ = false;
     if (capture_) {
         try {
             capture_->resume();
@@ -417,168 +388,30 @@ void AppLifecycleManager::resumeCapture() {
             return;
         }
     }
-    if (mic_ && micAuthorization() == MicAuthorization::authorized) {
-        try {
-            mic_->resume();
-        } catch (const std::exception& error) {
-            lastError.set("Microphone stopped: " + std::string(error.what()));
-        }
-    }
+    microphone_->resume();
+}
+
+void AppLifecycleManager::toggleMicMute() {
+    microphone_->toggleUserMute();
 }
 
 // MARK: Microphone
 
-std::shared_ptr<MicCaptureService> AppLifecycleManager::startMic(const DetectedMeeting& meeting) {
-    auto status = micAuthorization();
-    if (status == MicAuthorization::denied || status == MicAuthorization::restricted) {
-        lastError.set(microphoneOffText);
-        return nullptr;
-    }
-
-    auto mic = services_.makeMic();
+std::shared_ptr<MicCaptureService> AppLifecycleManager::openMic(const DetectedMeeting& meeting) {
     MeetingDetectionService* detection = detection_.get();
-    mic->meetingDevice = [detection, meeting] { return detection->inputDevice(meeting); };
-    {
-        std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
-        std::weak_ptr<MicCaptureService> weakMic = mic;
-        mic->onFailure = [weak, weakMic](const Error& error) {
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+    return microphone_->begin({
+        .meeting = meeting,
+        .use = SettingsManager::includeMic(stores_),
+        .followMute = SettingsManager::followMute(stores_),
+        .meetingDevice = [detection, meeting] { return detection->inputDevice(meeting); },
+        .liveSeconds = [weak](SystemTime now) -> std::optional<double> {
             auto self = weak.lock();
-            auto failed = weakMic.lock();
-            if (self && failed && self->mic_ == failed)
-                self->lastError.set("Microphone unavailable: " + std::string(error.what()));
-        };
-    }
-
-    if (status == MicAuthorization::notDetermined) {
-        std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
-        std::weak_ptr<MicCaptureService> weakMic = mic;
-        Executor* main = &main_;
-        if (services_.requestMicAccess)
-            services_.requestMicAccess([main, weak, weakMic](bool granted) {
-                main->post([weak, weakMic, granted] {
-                    auto self = weak.lock();
-                    auto asked = weakMic.lock();
-                    if (!self || !asked || self->mic_ != asked)
-                        return;
-                    if (!granted) {
-                        self->lastError.set(microphoneRefusedText);
-                        return;
-                    }
-                    // Paused or asleep: resuming opens it.
-                    if (self->audioPaused_)
-                        return;
-                    try {
-                        asked->start(std::nullopt);
-                    } catch (const std::exception& error) {
-                        self->lastError.set("Microphone unavailable: " + std::string(error.what()));
-                    }
-                });
-            });
-        return mic;
-    }
-
-    try {
-        mic->start(std::nullopt);
-    } catch (const std::exception& error) {
-        lastError.set("Microphone unavailable: " + std::string(error.what()));
-    }
-    return mic;
-}
-
-struct AppLifecycleManager::MicWatch {
-    TaskHandle handle;
-    std::uint64_t generation = 0;
-    std::weak_ptr<MicCaptureService> mic;
-    bool warned = false;
-};
-
-void AppLifecycleManager::watchMicAudio(const std::shared_ptr<MicCaptureService>& mic) {
-    micCheck_.cancel();
-    micCheck_ = TaskHandle::make();
-    auto watch = std::make_shared<MicWatch>();
-    watch->handle = micCheck_;
-    watch->generation = generation_;
-    watch->mic = mic;
-    scheduleMicPass(watch);
-}
-
-void AppLifecycleManager::scheduleMicPass(const std::shared_ptr<MicWatch>& watch) {
-    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
-    main_.postAfter(Executor::Duration(micCheckInterval), [weak, watch] {
-        if (watch->handle.isCancelled())
-            return;
-        if (auto self = weak.lock())
-            self->micPass(watch);
-    });
-}
-
-void AppLifecycleManager::micPass(const std::shared_ptr<MicWatch>& watch) {
-    auto mic = watch->mic.lock();
-    const auto& current = session.get();
-    if (!current || watch->generation != generation_ || !mic || mic_ != mic || current->pausedAt) {
-        scheduleMicPass(watch);
-        return;
-    }
-    SystemTime now = clock_.now();
-    mic->check(now);
-    auto counts = mic->counts();
-    double live = secondsBetween(current->startedAt, now) - current->pausedTotal;
-    bool silent = TranscriptionSession::micSilent(counts.received, counts.ignored, live);
-    micSilent.set(silent);
-
-    if (silent && !watch->warned && services_.canNotify && services_.postNotification) {
-        // Once per session, shown or not: the watch goes on whatever the notification
-        // service answers, or if it never answers.
-        watch->warned = true;
-        services_.postNotification(
-            {"mic-silent", "Your microphone gives no audio",
-             "Your own voice isn't being transcribed. Allow Tallyvox to use the microphone in "
-             "the desktop's privacy settings, and check the input in the sound settings."},
-            nullptr);
-    }
-    scheduleMicPass(watch);
-}
-
-void AppLifecycleManager::toggleMicMute() {
-    micMutedByUser.set(!micMutedByUser.get());
-    if (mic_)
-        mic_->setMuted(micIgnored());
-}
-
-// MARK: Mute following
-
-void AppLifecycleManager::watchMute(const DetectedMeeting& meeting) {
-    if (!session.get() || session.get()->meeting.id() != meeting.id())
-        return;
-    if (muteWatcher_)
-        return;
-    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
-    const std::uint64_t generation = generation_;
-    if (services_.muteWatcherIsAllowed && services_.muteWatcherIsAllowed() &&
-        services_.makeMuteWatcher) {
-        if (mic_)
-            mic_->hold();
-        Executor* main = &main_;
-        muteWatcher_ = services_.makeMuteWatcher(
-            meeting.pid, meeting.isWeb ? std::optional<Platform>(meeting.platform) : std::nullopt,
-            [main, weak, generation](std::optional<bool> muted) {
-                main->post([weak, generation, muted] {
-                    auto self = weak.lock();
-                    // A watcher of an ended session may still report once.
-                    if (!self || generation != self->generation_ || !self->muteWatcher_)
-                        return;
-                    self->meetingMuted.set(muted);
-                    if (self->mic_)
-                        self->mic_->setMuted(self->micIgnored());
-                });
-            });
-        muteWatcher_->start();
-        return;
-    }
-    main_.postAfter(Executor::Duration(muteRetryInterval), [weak, generation, meeting] {
-        auto self = weak.lock();
-        if (self && generation == self->generation_)
-            self->watchMute(meeting);
+            if (!self || !self->session.get() || self->session.get()->pausedAt)
+                return std::nullopt;
+            const auto& current = *self->session.get();
+            return secondsBetween(current.startedAt, now) - current.pausedTotal;
+        },
     });
 }
 
@@ -610,9 +443,8 @@ void AppLifecycleManager::enableAutomatic(bool includeMic, bool launchAtLogin) {
     skipped_.clear();
     ProtectedSettings::set(PlistValue(includeMic), SettingsManager::Key::includeMic,
                            stores_.protectedFile);
-    if (includeMic && micAuthorization() == MicAuthorization::notDetermined &&
-        services_.requestMicAccess)
-        services_.requestMicAccess([](bool) {});
+    if (includeMic)
+        microphone_->askAccessAhead();
     bool loginItemOn = services_.launchAtLoginEnabled && services_.launchAtLoginEnabled();
     if (launchAtLogin && !loginItemOn && services_.setLaunchAtLogin) {
         try {

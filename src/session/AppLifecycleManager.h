@@ -5,6 +5,7 @@
 #include "base/Observable.h"
 #include "session/PlatformServices.h"
 #include "session/RetentionTimer.h"
+#include "session/SessionMicrophone.h"
 #include "session/StopReason.h"
 #include "session/TranscriptionSession.h"
 #include "session/UnsavedTranscripts.h"
@@ -38,8 +39,8 @@ public:
     AppLifecycleManager& operator=(const AppLifecycleManager&) = delete;
 
     static constexpr double cleanupInterval = RetentionTimer::interval;
-    static constexpr double micCheckInterval = 5;
-    static constexpr double muteRetryInterval = 2;
+    static constexpr double micCheckInterval = SessionMicrophone::checkInterval;
+    static constexpr double muteRetryInterval = SessionMicrophone::muteRetryInterval;
 
     MeetingDetectionService& detection() { return *detection_; }
     WhisperManager& whisper() { return *whisper_; }
@@ -66,8 +67,8 @@ public:
     bool micIgnored() const { return micMutedByUser.get() || meetingMuted.get() == true; }
     const std::set<std::string>& skipped() const { return skipped_; }
     const std::map<int, int>& aliases() const { return aliases_; }
-    bool hasMic() const { return mic_ != nullptr; }
-    bool isWatchingMute() const { return muteWatcher_ != nullptr; }
+    bool hasMic() const { return microphone_->service() != nullptr; }
+    bool isWatchingMute() const { return microphone_->isFollowingMute(); }
 
     void start(const DetectedMeeting& meeting, const ConsentRecord& consent);
     void autoStart(const DetectedMeeting& meeting);
@@ -93,7 +94,6 @@ public:
 
 private:
     struct FinishJob;
-    struct MicWatch;
 
     AppLifecycleManager(Executor& main, Clock& clock, PlatformServices services,
                         SettingsStores stores);
@@ -102,11 +102,7 @@ private:
     void notify(const DetectedMeeting& meeting);
     void pauseAudio();
     void resumeCapture();
-    std::shared_ptr<MicCaptureService> startMic(const DetectedMeeting& meeting);
-    void watchMicAudio(const std::shared_ptr<MicCaptureService>& mic);
-    void scheduleMicPass(const std::shared_ptr<MicWatch>& watch);
-    void micPass(const std::shared_ptr<MicWatch>& watch);
-    void watchMute(const DetectedMeeting& meeting);
+    std::shared_ptr<MicCaptureService> openMic(const DetectedMeeting& meeting);
     void receive(std::uint64_t generation, std::vector<TranscriptSegment> batch);
     void engineStarted(std::uint64_t generation, const std::shared_ptr<TranscriptionEngine>& engine,
                        std::exception_ptr error);
@@ -115,7 +111,6 @@ private:
     bool isListed(const DetectedMeeting& meeting) const;
 
     bool outputIsBuiltInSpeakers() const;
-    MicAuthorization micAuthorization() const;
 
     Executor& main_;
     Clock& clock_;
@@ -124,21 +119,15 @@ private:
 
     std::unique_ptr<MeetingDetectionService> detection_;
     std::unique_ptr<WhisperManager> whisper_;
+    std::shared_ptr<SessionMicrophone> microphone_;
 
     std::shared_ptr<AudioCaptureService> capture_;
     std::shared_ptr<TranscriptionEngine> engine_;
-    std::shared_ptr<MicCaptureService> mic_;
-    std::unique_ptr<MuteWatcher> muteWatcher_;
     std::unique_ptr<RetentionTimer> retention_;
-    TaskHandle micCheck_;
     bool finishRunning_ = false;
     std::vector<std::function<void()>> finishWaiters_;
-    bool askedAccessibility_ = false;
     // Once quitting has begun nothing new starts.
     bool quitting_ = false;
-    // The audio of the running session is paused (by the user or for sleep): nothing may
-    // open the microphone until it resumes.
-    bool audioPaused_ = false;
     // Standing consent was turned off but that could not be stored: the stored "on" must
     // not start meetings while this app runs.
     bool standingOffUnsaved_ = false;

@@ -31,26 +31,14 @@ void AppLifecycleManager::stop(StopReason reason) {
     if (reason != StopReason::meetingEnded)
         skipped_.insert(stopped.meeting.id());
 
-    micCheck_.cancel();
-    micCheck_ = {};
-    micSilent.set(false);
-
-    bool muteWatched = muteWatcher_ != nullptr;
-    if (muteWatcher_) {
-        muteWatcher_->stop();
-        muteWatcher_.reset();
-    }
-    if (mic_)
-        mic_->setMuted(micIgnored());
+    auto mic = microphone_->end();
     if (capture_)
         capture_->pause();
-    if (mic_)
-        mic_->pause();
 
     auto job = std::make_shared<FinishJob>();
     job->generation = generation_;
     job->capture = std::exchange(capture_, nullptr);
-    job->mic = std::exchange(mic_, nullptr);
+    job->mic = mic.service;
     job->engine = std::exchange(engine_, nullptr);
     finishing.set(true);
     session.set(std::nullopt);
@@ -77,7 +65,7 @@ void AppLifecycleManager::stop(StopReason reason) {
         job->micDevice = job->mic->deviceDescription();
         job->micRestarts = job->mic->restarts();
     }
-    job->muteWatched = muteWatched;
+    job->muteWatched = mic.muteWatched;
     job->modelLoadError = std::exchange(modelLoadError_, std::nullopt);
     job->outputIsSpeakers = outputIsBuiltInSpeakers();
 
