@@ -14,12 +14,6 @@ namespace tallyvox {
 
 using namespace std::chrono_literals;
 
-namespace {
-std::string unsavedText(const std::string& description) {
-    return "Couldn't save the transcript: " + description + ". It is still in memory.";
-}
-} // namespace
-
 std::shared_ptr<AppLifecycleManager> AppLifecycleManager::make(Executor& main, Clock& clock,
                                                                PlatformServices services,
                                                                SettingsStores stores) {
@@ -42,11 +36,8 @@ AppLifecycleManager::AppLifecycleManager(Executor& main, Clock& clock, PlatformS
            .silent = micSilent,
            .problem = [this](MicProblem problem,
                              const std::string& detail) { lastError.set(text(problem, detail)); }}))
-    , unsaved_(main, {.saved = [this](const auto& path) { savedTranscript.set(path); },
-                      .failed =
-                          [this](const std::string& description) {
-                              lastError.set(unsavedText(description));
-                          }}) {}
+    , files_(main, {.saved = [this](const auto& path) { savedTranscript.set(path); },
+                    .failed = [this](const std::string& text) { lastError.set(text); }}) {}
 
 AppLifecycleManager::~AppLifecycleManager() = default;
 
@@ -321,20 +312,8 @@ void AppLifecycleManager::receive(std::uint64_t generation, std::vector<Transcri
 
 bool AppLifecycleManager::save() {
     const auto& record = transcript.get();
-    if (!record)
-        return false;
-    try {
-        TranscriptManager::write(
-            TranscriptManager::text(*record, segments.get(),
-                                    [this](int speaker) { return speakerName(speaker); }),
-            record->fileURL);
-    } catch (const std::exception& error) {
-        Log::error("Saving transcript failed: {}", error.what());
-        lastError.set(unsavedText(error.what()));
-        return false;
-    }
-    unsaved_.forget(record->fileURL);
-    return true;
+    return record && files_.save(*record, segments.get(),
+                                 [this](int speaker) { return speakerName(speaker); });
 }
 
 std::string AppLifecycleManager::speakerName(std::optional<int> speaker) const {

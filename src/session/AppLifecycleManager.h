@@ -5,10 +5,10 @@
 #include "base/Observable.h"
 #include "session/PlatformServices.h"
 #include "session/RetentionTimer.h"
+#include "session/SessionFiles.h"
 #include "session/SessionMicrophone.h"
 #include "session/StopReason.h"
 #include "session/TranscriptionSession.h"
-#include "session/UnsavedTranscripts.h"
 #include "settings/SettingsManager.h"
 #include "transcription/TranscriptSegment.h"
 #include "transcription/TranscriptionEngine.h"
@@ -87,7 +87,7 @@ public:
     // Rewrites the transcript file from memory; false when it could not be written.
     bool save();
     // Finished transcripts that are still only in memory, waiting for a write that works.
-    std::size_t unsavedTranscripts() const { return unsaved_.count(); }
+    std::size_t unsavedTranscripts() const { return files_.unsaved(); }
     std::string speakerName(std::optional<int> speaker) const;
     std::vector<int> knownSpeakers() const;
     void updateMatches();
@@ -106,8 +106,11 @@ private:
     void receive(std::uint64_t generation, std::vector<TranscriptSegment> batch);
     void engineStarted(std::uint64_t generation, const std::shared_ptr<TranscriptionEngine>& engine,
                        std::exception_ptr error);
+    std::shared_ptr<FinishJob> closeSession();
+    void recordEnd(FinishJob& job, const TranscriptionSession& stopped);
     void finish(std::shared_ptr<FinishJob> job);
     void finishAfterEngine(std::shared_ptr<FinishJob> job, TranscriptionEngine::StopResult result);
+    void startNextMeeting();
     bool isListed(const DetectedMeeting& meeting) const;
 
     bool outputIsBuiltInSpeakers() const;
@@ -124,6 +127,7 @@ private:
     std::shared_ptr<AudioCaptureService> capture_;
     std::shared_ptr<TranscriptionEngine> engine_;
     std::unique_ptr<RetentionTimer> retention_;
+    SessionFiles files_;
     bool finishRunning_ = false;
     std::vector<std::function<void()>> finishWaiters_;
     // Once quitting has begun nothing new starts.
@@ -133,7 +137,6 @@ private:
     bool standingOffUnsaved_ = false;
     // Why the running session's model could not be loaded, for its transcript.
     std::optional<std::string> modelLoadError_;
-    UnsavedTranscripts unsaved_;
     std::map<int, int> aliases_;
     std::set<std::string> skipped_;
     std::vector<Subscription> observers_;
