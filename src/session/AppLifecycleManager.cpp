@@ -59,6 +59,20 @@ void AppLifecycleManager::setUp() {
                     Log::info("Notifications not allowed");
             });
 
+    followDetection();
+    followSleepAndWake();
+    detection_->start();
+
+    retention_ = std::make_unique<RetentionTimer>(
+        main_, clock_,
+        RetentionTimer::Settings{
+            .root = [this] { return SettingsManager::saveRoot(stores_); },
+            .days = [this] { return SettingsManager::deleteAfterDays(stores_); }},
+        services_.trash);
+    retention_->start();
+}
+
+void AppLifecycleManager::followDetection() {
     std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
     detection_->onMeetingStarted = [weak](const DetectedMeeting& meeting) {
         if (auto self = weak.lock()) {
@@ -74,36 +88,30 @@ void AppLifecycleManager::setUp() {
         if (self->session.get() && self->session.get()->meeting.id() == meeting.id())
             self->stop(StopReason::meetingEnded);
     };
+}
 
-    if (services_.observeSleepWake)
-        observers_.push_back(services_.observeSleepWake(
-            [weak] {
-                auto self = weak.lock();
-                if (!self)
-                    return;
-                Log::info("System will sleep");
-                if (self->session.get())
-                    self->pauseAudio();
-            },
-            [weak] {
-                auto self = weak.lock();
-                if (!self)
-                    return;
-                Log::info("System woke; re-checking meetings");
-                if (self->session.get() && !self->session.get()->pausedAt)
-                    self->resumeCapture();
-                self->detection_->evaluate();
-            }));
-
-    detection_->start();
-
-    retention_ = std::make_unique<RetentionTimer>(
-        main_, clock_,
-        RetentionTimer::Settings{
-            .root = [this] { return SettingsManager::saveRoot(stores_); },
-            .days = [this] { return SettingsManager::deleteAfterDays(stores_); }},
-        services_.trash);
-    retention_->start();
+void AppLifecycleManager::followSleepAndWake() {
+    if (!services_.observeSleepWake)
+        return;
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+    observers_.push_back(services_.observeSleepWake(
+        [weak] {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            Log::info("System will sleep");
+            if (self->session.get())
+                self->pauseAudio();
+        },
+        [weak] {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            Log::info("System woke; re-checking meetings");
+            if (self->session.get() && !self->session.get()->pausedAt)
+                self->resumeCapture();
+            self->detection_->evaluate();
+        }));
 }
 
 bool AppLifecycleManager::isListed(const DetectedMeeting& meeting) const {
@@ -136,25 +144,49 @@ void AppLifecycleManager::autoStart(const DetectedMeeting& meeting) {
 void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRecord& consent) {
     if (session.get() || finishing.get() || quitting_ || consent.meetingID != meeting.id())
         return;
+    auto options = SettingsManager::transcriptionOptions(stores_);
+    if (!mayStart(meeting, options))
+        return;
+    lastError.set(std::nullopt);
+    auto capture = startCapture(meeting, consent);
+    if (!capture)
+        return;
+
+    ++generation_;
+    modelLoadError_.reset();
+    auto mic = openMic(meeting);
+    const SystemTime startedAt = clock_.now();
+    session.set(TranscriptionSession{meeting, consent, startedAt, std::nullopt, 0});
+    capture_ = capture;
+    engine_ = makeEngine(capture, mic, options, startedAt);
+    openTranscript(meeting, consent, startedAt);
+    Log::info("Transcribing {} ({}, mic {}) → {}", meeting.id(),
+              consent.automatic ? "automatic" : "manual", mic ? "on" : "off",
+              transcript.get()->fileURL.string());
+    loadModel(engine_);
+}
+
+bool AppLifecycleManager::mayStart(const DetectedMeeting& meeting, const EngineOptions& options) {
     // A stale menu entry would record everything the computer plays under a meeting that
     // never ends.
     if (!isListed(meeting)) {
         Log::error("Start refused: {} is no longer running", meeting.id());
         lastError.set("That meeting has already ended.");
-        return;
+        return false;
     }
-
-    auto options = SettingsManager::transcriptionOptions(stores_);
     if (!options.model.isDownloaded()) {
         Log::error("Start refused: Whisper {} model not downloaded", options.model.rawValue());
         lastError.set("Download the Whisper " + std::string(options.model.title()) +
                       " model first.");
-        return;
+        return false;
     }
-    lastError.set(std::nullopt);
+    return true;
+}
 
-    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+std::shared_ptr<AudioCaptureService>
+AppLifecycleManager::startCapture(const DetectedMeeting& meeting, const ConsentRecord& consent) {
     auto capture = services_.makeCapture();
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
     std::weak_ptr<AudioCaptureService> weakCapture = capture;
     capture->onFailure = [weak, weakCapture](const Error& error) {
         auto self = weak.lock();
@@ -171,13 +203,33 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
     } catch (const std::exception& error) {
         Log::error("Start failed: {}", error.what());
         lastError.set(std::string(error.what()));
-        return;
+        return nullptr;
     }
+    return capture;
+}
 
-    const std::uint64_t generation = ++generation_;
-    modelLoadError_.reset();
-    auto mic = openMic(meeting);
+std::shared_ptr<MicCaptureService> AppLifecycleManager::openMic(const DetectedMeeting& meeting) {
+    MeetingDetectionService* detection = detection_.get();
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+    return microphone_->begin({
+        .meeting = meeting,
+        .use = SettingsManager::includeMic(stores_),
+        .followMute = SettingsManager::followMute(stores_),
+        .meetingDevice = [detection, meeting] { return detection->inputDevice(meeting); },
+        .liveSeconds = [weak](SystemTime now) -> std::optional<double> {
+            auto self = weak.lock();
+            if (!self || !self->session.get() || self->session.get()->pausedAt)
+                return std::nullopt;
+            const auto& current = *self->session.get();
+            return secondsBetween(current.startedAt, now) - current.pausedTotal;
+        },
+    });
+}
 
+std::shared_ptr<TranscriptionEngine>
+AppLifecycleManager::makeEngine(const std::shared_ptr<AudioCaptureService>& capture,
+                                const std::shared_ptr<MicCaptureService>& mic,
+                                const EngineOptions& options, SystemTime startedAt) {
     std::vector<TranscriptionEngine::Source> sources;
     TranscriptionEngine::Source meetingAudio;
     meetingAudio.name = "meeting audio";
@@ -192,18 +244,17 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
         sources.push_back(std::move(yours));
     }
 
-    const SystemTime startedAt = clock_.now();
-    session.set(TranscriptionSession{meeting, consent, startedAt, std::nullopt, 0});
-
     Executor* main = &main_;
     Clock* clock = &clock_;
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+    const std::uint64_t generation = generation_;
     TranscriptionEngine::Dependencies deps;
     if (services_.makeEngineQueue)
         deps.queue = services_.makeEngineQueue();
     deps.loadRecognizer = services_.loadRecognizer;
     deps.loadDiarizer = services_.loadDiarizer;
     deps.stopwatch = [clock] { return clock->uptime(); };
-    auto engine = TranscriptionEngine::make(
+    return TranscriptionEngine::make(
         std::move(sources), options,
         [clock, startedAt] { return secondsBetween(startedAt, clock->now()); },
         [main, weak, generation](std::vector<TranscriptSegment> batch) {
@@ -213,9 +264,11 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
             });
         },
         std::move(deps));
-    capture_ = capture;
-    engine_ = engine;
+}
 
+// A new record with no lines yet, on disk from the first second.
+void AppLifecycleManager::openTranscript(const DetectedMeeting& meeting,
+                                         const ConsentRecord& consent, SystemTime startedAt) {
     segments.set({});
     speakerNames.set({});
     matchedNames.set({});
@@ -242,14 +295,15 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
     record.automaticConsent = consent.automatic;
     record.meetingTitle = title;
     transcript.set(record);
-    transcriptGeneration_ = generation;
+    transcriptGeneration_ = generation_;
     save();
+}
 
-    Log::info("Transcribing {} ({}, mic {}) → {}", meeting.id(),
-              consent.automatic ? "automatic" : "manual", mic ? "on" : "off",
-              record.fileURL.string());
-
+void AppLifecycleManager::loadModel(const std::shared_ptr<TranscriptionEngine>& engine) {
     modelLoading.set(true);
+    Executor* main = &main_;
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+    const std::uint64_t generation = generation_;
     std::weak_ptr<TranscriptionEngine> weakEngine = engine;
     engine->start([main, weak, generation, weakEngine](std::exception_ptr error) {
         main->post([weak, generation, weakEngine, error] {
@@ -372,26 +426,6 @@ void AppLifecycleManager::resumeCapture() {
 
 void AppLifecycleManager::toggleMicMute() {
     microphone_->toggleUserMute();
-}
-
-// MARK: Microphone
-
-std::shared_ptr<MicCaptureService> AppLifecycleManager::openMic(const DetectedMeeting& meeting) {
-    MeetingDetectionService* detection = detection_.get();
-    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
-    return microphone_->begin({
-        .meeting = meeting,
-        .use = SettingsManager::includeMic(stores_),
-        .followMute = SettingsManager::followMute(stores_),
-        .meetingDevice = [detection, meeting] { return detection->inputDevice(meeting); },
-        .liveSeconds = [weak](SystemTime now) -> std::optional<double> {
-            auto self = weak.lock();
-            if (!self || !self->session.get() || self->session.get()->pausedAt)
-                return std::nullopt;
-            const auto& current = *self->session.get();
-            return secondsBetween(current.startedAt, now) - current.pausedTotal;
-        },
-    });
 }
 
 // MARK: Notifications and consent

@@ -98,11 +98,25 @@ private:
     AppLifecycleManager(Executor& main, Clock& clock, PlatformServices services,
                         SettingsStores stores);
     void setUp();
+    void followDetection();
+    void followSleepAndWake();
+
+    // The steps of start(), in order.
+    bool mayStart(const DetectedMeeting& meeting, const EngineOptions& options);
+    std::shared_ptr<AudioCaptureService> startCapture(const DetectedMeeting& meeting,
+                                                      const ConsentRecord& consent);
+    std::shared_ptr<MicCaptureService> openMic(const DetectedMeeting& meeting);
+    std::shared_ptr<TranscriptionEngine>
+    makeEngine(const std::shared_ptr<AudioCaptureService>& capture,
+               const std::shared_ptr<MicCaptureService>& mic, const EngineOptions& options,
+               SystemTime startedAt);
+    void openTranscript(const DetectedMeeting& meeting, const ConsentRecord& consent,
+                        SystemTime startedAt);
+    void loadModel(const std::shared_ptr<TranscriptionEngine>& engine);
 
     void notify(const DetectedMeeting& meeting);
     void pauseAudio();
     void resumeCapture();
-    std::shared_ptr<MicCaptureService> openMic(const DetectedMeeting& meeting);
     void receive(std::uint64_t generation, std::vector<TranscriptSegment> batch);
     void engineStarted(std::uint64_t generation, const std::shared_ptr<TranscriptionEngine>& engine,
                        std::exception_ptr error);
@@ -123,11 +137,11 @@ private:
     std::unique_ptr<MeetingDetectionService> detection_;
     std::unique_ptr<WhisperManager> whisper_;
     std::shared_ptr<SessionMicrophone> microphone_;
+    std::unique_ptr<RetentionTimer> retention_;
+    SessionFiles files_;
 
     std::shared_ptr<AudioCaptureService> capture_;
     std::shared_ptr<TranscriptionEngine> engine_;
-    std::unique_ptr<RetentionTimer> retention_;
-    SessionFiles files_;
     bool finishRunning_ = false;
     std::vector<std::function<void()>> finishWaiters_;
     // Once quitting has begun nothing new starts.
