@@ -9,6 +9,7 @@
 #include "transcription/MicLevels.h"
 #include "transcription/TurnJoining.h"
 #include "transcription/WhisperPhantom.h"
+#include "transcription/WindowRecognizer.h"
 
 #include <algorithm>
 #include <chrono>
@@ -26,31 +27,9 @@ constexpr size_t windowSamples = static_cast<size_t>(ChunkCommitter::window * sa
 // Past this backlog the engine skips the optional work (line cutting, language detection).
 constexpr double behindSeconds = 45;
 constexpr double recentSeconds = 60;
-constexpr size_t contextCharacters = 200;
 
 double seconds(size_t samples) {
     return static_cast<double>(samples) / sampleRate;
-}
-
-size_t sampleIndex(double time, size_t count) {
-    double position = time * sampleRate;
-    if (!(position > 0))
-        return 0;
-    if (position >= static_cast<double>(count))
-        return count;
-    return static_cast<size_t>(position);
-}
-
-// The last `count` characters, never splitting a UTF-8 sequence.
-std::string tail(const std::string& text, size_t count) {
-    size_t start = text.size();
-    size_t characters = 0;
-    while (start > 0 && characters < count) {
-        --start;
-        if ((static_cast<unsigned char>(text[start]) & 0xC0) != 0x80)
-            ++characters;
-    }
-    return text.substr(start);
 }
 
 double steadySeconds() {
@@ -67,8 +46,7 @@ struct TranscriptionEngine::Channel {
     size_t newSamples = 0;
     int quietTicks = 0;
     std::optional<TranscriptSegment> lastCommitted;
-    std::optional<std::string> language;
-    std::optional<std::string> textLanguage;
+    WindowRecognizer::ChannelLanguage language;
     Stats stats;
 };
 
@@ -135,17 +113,18 @@ void TranscriptionEngine::load(const std::function<void(std::exception_ptr)>& do
         if (done)
             done(error);
     };
-    if (stopped_ || whisper_) // an engine starts once
+    if (stopped_ || recognizer_) // an engine starts once
         return answer(nullptr);
     try {
         if (!deps_.loadRecognizer)
             throw std::invalid_argument("the engine has no recogniser loader");
-        whisper_ = deps_.loadRecognizer(options_.model);
-        if (!whisper_)
+        auto loaded = deps_.loadRecognizer(options_.model);
+        if (!loaded)
             throw Error("Couldn't load the Whisper " + std::string(options_.model.title()) +
                         " model. Try downloading it again.");
+        recognizer_ = std::make_unique<WindowRecognizer>(std::move(loaded), options_);
     } catch (...) {
-        whisper_.reset();
+        recognizer_.reset();
         return answer(std::current_exception());
     }
     if (options_.diarize && deps_.loadDiarizer) {
@@ -187,7 +166,7 @@ void TranscriptionEngine::stop(std::function<void(StopResult)> done) {
                 self->pull(channel);
                 self->drainAll(channel);
             }
-            self->whisper_.reset();
+            self->recognizer_.reset();
             self->diarizer_.reset();
             self->stopped_ = true;
         }
@@ -238,18 +217,18 @@ void TranscriptionEngine::pull(Channel& channel) {
 }
 
 void TranscriptionEngine::drainAll(Channel& channel) {
-    if (!whisper_)
+    if (!recognizer_)
         return;
     while (!channel.pending.empty()) {
         size_t before = channel.pending.size();
         run(channel, before <= windowSamples);
-        if (whisper_ && channel.pending.size() == before) {
+        if (recognizer_ && channel.pending.size() == before) {
             run(channel, true);
             // A full window always moves (see run), so this only guards against spinning.
             if (channel.pending.size() == before)
                 return;
         }
-        if (!whisper_)
+        if (!recognizer_)
             return;
     }
 }
@@ -269,122 +248,8 @@ void TranscriptionEngine::drop(Channel& channel, double time) {
     channel.stats.processedSeconds += seconds(n);
 }
 
-std::vector<std::string> TranscriptionEngine::languages() const {
-    std::vector<std::string> out;
-    size_t start = 0;
-    const auto& text = options_.language;
-    while (start <= text.size()) {
-        size_t end = text.find('+', start);
-        if (end == std::string::npos)
-            end = text.size();
-        if (end > start)
-            out.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
-}
-
-std::optional<std::vector<SpeechRange>> TranscriptionEngine::speech(std::span<const float> audio) {
-    try {
-        return whisper_->speech(audio);
-    } catch (const std::exception& e) {
-        Log::error("Speech detection failed: {}", e.what());
-        return std::nullopt;
-    }
-}
-
-std::vector<WhisperSegment> TranscriptionEngine::recognise(std::span<const float> audio,
-                                                           const std::string& language,
-                                                           const std::string& prompt) {
-    try {
-        return whisper_->transcribe(audio, language, prompt);
-    } catch (const std::exception& e) {
-        Log::error("Recognition failed: {}", e.what());
-        return {};
-    }
-}
-
-std::map<std::string, float>
-TranscriptionEngine::languageProbabilities(std::span<const float> audio,
-                                           const std::vector<std::string>& among) {
-    try {
-        return whisper_->languageProbabilities(audio, among);
-    } catch (const std::exception& e) {
-        Log::error("Language detection failed: {}", e.what());
-        return {};
-    }
-}
-
-std::vector<WhisperSegment>
-TranscriptionEngine::transcribe(Channel& channel, std::span<const float> audio,
-                                const std::optional<std::vector<SpeechRange>>& speech) {
-    auto listed = languages();
-    std::string context =
-        channel.lastCommitted ? " " + tail(channel.lastCommitted->text, contextCharacters) : "";
-    const std::string& vocabulary = options_.vocabulary;
-
-    if (listed.size() < 2)
-        return recognise(audio, options_.language, vocabulary + context);
-    if (!speech || speech->empty() || seconds(channel.pending.size()) > behindSeconds)
-        return recognise(audio, channel.language.value_or(listed.front()), vocabulary + context);
-
-    struct LanguageRun {
-        double start, end;
-        std::string language;
-    };
-    std::vector<LanguageRun> runs;
-    for (const auto& piece : ChunkCommitter::languagePieces(*speech)) {
-        std::string lang = channel.language.value_or(listed.front());
-        if (piece.end - piece.start >= 1) {
-            size_t from = sampleIndex(piece.start, audio.size());
-            size_t to = std::max(from, sampleIndex(piece.end, audio.size()));
-            auto probabilities = languageProbabilities(audio.subspan(from, to - from), listed);
-            lang = ChunkCommitter::language(probabilities, lang, listed);
-        }
-        if (lang != channel.language) {
-            if (channel.language)
-                ++channel.stats.languageSwitches;
-            Log::info("{} language: {}", channel.source.name, lang);
-            channel.language = lang;
-            channel.stats.language = lang;
-        }
-        if (!runs.empty() && runs.back().language == lang)
-            runs.back().end = piece.end;
-        else
-            runs.push_back({piece.start, piece.end, lang});
-    }
-
-    std::vector<WhisperSegment> lines;
-    if (runs.size() == 1) {
-        bool continues = runs.front().language == channel.textLanguage;
-        lines = recognise(audio, runs.front().language, vocabulary + (continues ? context : ""));
-    } else {
-        double duration = seconds(audio.size());
-        for (size_t k = 0; k < runs.size(); ++k) {
-            double from = k == 0 ? 0 : (runs[k - 1].end + runs[k].start) / 2;
-            double to = k + 1 == runs.size() ? duration : (runs[k].end + runs[k + 1].start) / 2;
-            std::optional<std::string> previous =
-                k == 0 ? channel.textLanguage : std::optional(runs[k - 1].language);
-            std::string prompt = vocabulary;
-            if (runs[k].language == previous) {
-                prompt += context;
-                for (size_t i = lines.size() >= 2 ? lines.size() - 2 : 0; i < lines.size(); ++i)
-                    prompt += " " + lines[i].text;
-            }
-            size_t first = sampleIndex(from, audio.size());
-            size_t last = std::max(first, sampleIndex(to, audio.size()));
-            // Times of a run's slice count from where the slice begins.
-            for (auto& segment :
-                 recognise(audio.subspan(first, last - first), runs[k].language, prompt))
-                lines.push_back(segment.shifted(from));
-        }
-    }
-    channel.textLanguage = runs.back().language;
-    return lines;
-}
-
 void TranscriptionEngine::run(Channel& channel, bool final) {
-    if (!whisper_ || channel.pending.empty())
+    if (!recognizer_ || channel.pending.empty())
         return;
     auto& stats = channel.stats;
     std::span<const float> audio(channel.pending.data(),
@@ -394,43 +259,22 @@ void TranscriptionEngine::run(Channel& channel, bool final) {
     channel.newSamples = 0;
     ++stats.windows;
 
-    auto heard = speech(audio);
+    auto heard = recognizer_->speech(audio);
     if (heard && heard->empty()) {
         drop(channel, whole ? duration : std::max(duration - ChunkCommitter::keepTail, 0.0));
         return;
     }
 
     double started = deps_.stopwatch();
-    auto lines = transcribe(channel, audio, heard);
-    if (heard) {
-        auto listed = languages();
-        for (const auto& hole : ChunkCommitter::holes(lines, *heard)) {
-            size_t from = sampleIndex(hole.start, SIZE_MAX);
-            size_t to = std::min(audio.size(), sampleIndex(hole.end, SIZE_MAX));
-            if (from >= to)
-                continue;
-            std::string context;
-            for (const auto& line : lines) {
-                if (line.end > hole.start - 5 && line.start < hole.end + 5)
-                    context += (context.empty() ? "" : " ") + line.text;
-            }
-            std::string language =
-                listed.size() < 2 ? options_.language : channel.language.value_or(listed.front());
-            bool kept = false;
-            for (const auto& found :
-                 recognise(audio.subspan(from, to - from), language, options_.vocabulary)) {
-                if (Dedup::repeats(found.text, context))
-                    continue;
-                lines.push_back(found.shifted(hole.start));
-                kept = true;
-            }
-            if (kept)
-                ++stats.holesFilled;
-            stats.holeSeconds += hole.end - hole.start;
-        }
-        std::stable_sort(lines.begin(), lines.end(),
-                         [](const auto& a, const auto& b) { return a.start < b.start; });
-    }
+    std::optional<std::string_view> lastLine;
+    if (channel.lastCommitted)
+        lastLine = channel.lastCommitted->text;
+    auto lines = recognizer_->recognise({.audio = audio,
+                                         .speech = heard,
+                                         .lastLine = lastLine,
+                                         .behind = seconds(channel.pending.size()) > behindSeconds,
+                                         .channel = channel.source.name},
+                                        channel.language, stats);
     stats.whisperSeconds += deps_.stopwatch() - started;
 
     auto split = ChunkCommitter::split(lines, heard, duration, whole);

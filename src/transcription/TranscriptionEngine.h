@@ -17,6 +17,8 @@
 
 namespace tallyvox {
 
+class WindowRecognizer;
+
 // Turns the live audio of one session into transcript lines: one channel per audio source,
 // drained every second on the engine's own queue, recognised in windows of at most 30 s.
 class TranscriptionEngine : public std::enable_shared_from_this<TranscriptionEngine> {
@@ -88,24 +90,13 @@ private:
     void drop(Channel& channel, double seconds);
     void run(Channel& channel, bool final);
     static size_t wholeSamples(double seconds);
-    std::vector<WhisperSegment> transcribe(Channel& channel, std::span<const float> audio,
-                                           const std::optional<std::vector<SpeechRange>>& speech);
-    std::vector<std::string> languages() const;
-
-    // Recogniser calls that fail are logged and read as "nothing heard", so the engine
-    // still consumes the audio and goes on.
-    std::optional<std::vector<SpeechRange>> speech(std::span<const float> audio);
-    std::vector<WhisperSegment> recognise(std::span<const float> audio, const std::string& language,
-                                          const std::string& prompt);
-    std::map<std::string, float> languageProbabilities(std::span<const float> audio,
-                                                       const std::vector<std::string>& among);
 
     Options options_;
     SessionClock clock_;
     SegmentsCallback onSegments_;
     Dependencies deps_;
     std::vector<Channel> channels_;
-    std::unique_ptr<Recognizer> whisper_;
+    std::unique_ptr<WindowRecognizer> recognizer_;
     std::unique_ptr<Diarizer> diarizer_;
     TaskHandle timer_;
     std::vector<TranscriptSegment> recent_;
