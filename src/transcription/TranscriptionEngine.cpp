@@ -3,12 +3,10 @@
 #include "base/Error.h"
 #include "base/Log.h"
 #include "base/SerialQueue.h"
-#include "base/TextLines.h"
 #include "transcription/ChunkCommitter.h"
-#include "transcription/Dedup.h"
+#include "transcription/LineCleanup.h"
 #include "transcription/MicLevels.h"
 #include "transcription/TurnJoining.h"
-#include "transcription/WhisperPhantom.h"
 #include "transcription/WindowRecognizer.h"
 
 #include <algorithm>
@@ -32,6 +30,14 @@ double seconds(size_t samples) {
     return static_cast<double>(samples) / sampleRate;
 }
 
+// Counts the detected speech before the cut: what of it the window consumed.
+void countSpeech(EngineStats& stats, const std::optional<std::vector<SpeechRange>>& speech,
+                 double cut) {
+    if (speech)
+        for (const auto& range : *speech)
+            stats.speechSeconds += std::max(std::min(range.end, cut) - range.start, 0.0);
+}
+
 double steadySeconds() {
     using namespace std::chrono;
     return duration<double>(steady_clock::now().time_since_epoch()).count();
@@ -48,6 +54,16 @@ struct TranscriptionEngine::Channel {
     std::optional<TranscriptSegment> lastCommitted;
     WindowRecognizer::ChannelLanguage language;
     Stats stats;
+};
+
+// The front of a channel's pending audio, recognised as one.
+struct TranscriptionEngine::Window {
+    std::span<const float> audio;
+    double duration = 0;
+    // The last window of everything pending: nothing is kept back to be heard again.
+    bool whole = false;
+    // Far behind the audio: the optional work (line cutting, language detection) is skipped.
+    bool behind = false;
 };
 
 std::shared_ptr<TranscriptionEngine> TranscriptionEngine::make(std::vector<Source> sources,
@@ -224,7 +240,7 @@ void TranscriptionEngine::drainAll(Channel& channel) {
         run(channel, before <= windowSamples);
         if (recognizer_ && channel.pending.size() == before) {
             run(channel, true);
-            // A full window always moves (see run), so this only guards against spinning.
+            // A full window always moves (see settle), so this only guards against spinning.
             if (channel.pending.size() == before)
                 return;
         }
@@ -248,45 +264,85 @@ void TranscriptionEngine::drop(Channel& channel, double time) {
     channel.stats.processedSeconds += seconds(n);
 }
 
+// MARK: One window
+
 void TranscriptionEngine::run(Channel& channel, bool final) {
     if (!recognizer_ || channel.pending.empty())
         return;
-    auto& stats = channel.stats;
-    std::span<const float> audio(channel.pending.data(),
-                                 std::min(channel.pending.size(), windowSamples));
-    bool whole = final && audio.size() == channel.pending.size();
-    double duration = seconds(audio.size());
-    channel.newSamples = 0;
-    ++stats.windows;
-
-    auto heard = recognizer_->speech(audio);
+    const Window window = nextWindow(channel, final);
+    auto heard = recognizer_->speech(window.audio);
     if (heard && heard->empty()) {
-        drop(channel, whole ? duration : std::max(duration - ChunkCommitter::keepTail, 0.0));
+        skipSilence(channel, window);
         return;
     }
+    auto lines = recognise(channel, window, heard);
+    auto split = settle(channel, window, lines, heard);
+    countSpeech(channel.stats, heard, split.cut);
+    auto labelled = label(channel, window, std::move(split.commit), heard);
+    auto cleaned =
+        LineCleanup::clean(candidates(channel, window, std::move(labelled), heard),
+                           {.start = channel.pendingStart,
+                            .duration = window.duration,
+                            .dropEcho = channel.source.isMic ? channel.source.dropEcho : nullptr},
+                           recent_, channel.lastCommitted, channel.stats);
+    handOut(channel, joinTurns(cleaned), window, split.cut);
+}
 
+TranscriptionEngine::Window TranscriptionEngine::nextWindow(Channel& channel, bool final) {
+    Window window;
+    window.audio = std::span<const float>(channel.pending.data(),
+                                          std::min(channel.pending.size(), windowSamples));
+    window.whole = final && window.audio.size() == channel.pending.size();
+    window.duration = seconds(window.audio.size());
+    window.behind = seconds(channel.pending.size()) > behindSeconds;
+    channel.newSamples = 0;
+    ++channel.stats.windows;
+    return window;
+}
+
+// A window without speech goes, all but its last half second (speech may begin there), or
+// all of it when nothing follows.
+void TranscriptionEngine::skipSilence(Channel& channel, const Window& window) {
+    drop(channel, window.whole ? window.duration
+                               : std::max(window.duration - ChunkCommitter::keepTail, 0.0));
+}
+
+std::vector<WhisperSegment>
+TranscriptionEngine::recognise(Channel& channel, const Window& window,
+                               const std::optional<std::vector<SpeechRange>>& speech) {
     double started = deps_.stopwatch();
     std::optional<std::string_view> lastLine;
     if (channel.lastCommitted)
         lastLine = channel.lastCommitted->text;
-    auto lines = recognizer_->recognise({.audio = audio,
-                                         .speech = heard,
+    auto lines = recognizer_->recognise({.audio = window.audio,
+                                         .speech = speech,
                                          .lastLine = lastLine,
-                                         .behind = seconds(channel.pending.size()) > behindSeconds,
+                                         .behind = window.behind,
                                          .channel = channel.source.name},
-                                        channel.language, stats);
-    stats.whisperSeconds += deps_.stopwatch() - started;
+                                        channel.language, channel.stats);
+    channel.stats.whisperSeconds += deps_.stopwatch() - started;
+    return lines;
+}
 
-    auto split = ChunkCommitter::split(lines, heard, duration, whole);
-    if (!whole && audio.size() == windowSamples && wholeSamples(split.cut) == 0) {
+// Which lines are final and where the window is cut.
+ChunkCommitter::Split
+TranscriptionEngine::settle(Channel& channel, const Window& window,
+                            const std::vector<WhisperSegment>& lines,
+                            const std::optional<std::vector<SpeechRange>>& speech) {
+    auto split = ChunkCommitter::split(lines, speech, window.duration, window.whole);
+    if (!window.whole && window.audio.size() == windowSamples && wholeSamples(split.cut) == 0) {
         // A line that never settles would hold a full window in place and have it heard
         // again every second: the window is committed and cut in full instead.
         Log::info("{}: window made no progress; committing all of it", channel.source.name);
-        split = ChunkCommitter::split(lines, heard, duration, true);
+        split = ChunkCommitter::split(lines, speech, window.duration, true);
     }
-    auto& commit = split.commit;
-    const double cut = split.cut;
+    return split;
+}
 
+Diarizer::Labelled
+TranscriptionEngine::label(Channel& channel, const Window& window,
+                           std::vector<WhisperSegment> commit,
+                           const std::optional<std::vector<SpeechRange>>& speech) {
     Diarizer::Labelled labelled;
     if (channel.source.speaker) {
         for (auto& segment : commit)
@@ -294,82 +350,47 @@ void TranscriptionEngine::run(Channel& channel, bool final) {
     } else if (diarizer_) {
         double began = deps_.stopwatch();
         try {
-            labelled = diarizer_->label(commit, audio, heard,
-                                        seconds(channel.pending.size()) <= behindSeconds);
+            labelled = diarizer_->label(commit, window.audio, speech, !window.behind);
         } catch (const std::exception& e) {
             Log::error("Diarization failed: {}", e.what());
             labelled.clear();
             for (auto& segment : commit)
                 labelled.emplace_back(segment, std::nullopt);
         }
-        stats.speakerSeconds += deps_.stopwatch() - began;
+        channel.stats.speakerSeconds += deps_.stopwatch() - began;
     } else {
         for (auto& segment : commit)
             labelled.emplace_back(std::move(segment), std::nullopt);
     }
+    return labelled;
+}
 
-    if (heard)
-        for (const auto& range : *heard)
-            stats.speechSeconds += std::max(std::min(range.end, cut) - range.start, 0.0);
-
-    struct Item {
-        WhisperSegment segment;
-        std::optional<int> speaker;
-        std::optional<float> level;
-    };
-    std::vector<Item> items;
-    items.reserve(labelled.size());
+// A microphone line becomes runs of even loudness, so a leak stays apart from the voice.
+std::vector<LineCleanup::Candidate>
+TranscriptionEngine::candidates(const Channel& channel, const Window& window,
+                                Diarizer::Labelled labelled,
+                                const std::optional<std::vector<SpeechRange>>& speech) {
+    std::vector<LineCleanup::Candidate> out;
+    out.reserve(labelled.size());
     for (auto& [segment, speaker] : labelled) {
         if (channel.source.isMic) {
-            for (auto& [piece, level] : MicLevels::micRuns(segment, audio, heard))
-                items.push_back({std::move(piece), speaker, level});
+            for (auto& [piece, level] : MicLevels::micRuns(segment, window.audio, speech))
+                out.push_back({std::move(piece), speaker, level});
         } else {
-            items.push_back({std::move(segment), speaker, std::nullopt});
+            out.push_back({std::move(segment), speaker, std::nullopt});
         }
     }
+    return out;
+}
 
-    std::vector<TranscriptSegment> output;
-    for (auto& item : items) {
-        double start = channel.pendingStart + item.segment.start;
-        double end = channel.pendingStart + std::min(item.segment.end, duration);
-        std::string text = std::move(item.segment.text);
-        const auto& last = channel.lastCommitted;
-        if (last && Dedup::mayRepeat(start, item.speaker, *last)) {
-            size_t before = Dedup::words(text).size();
-            text = Dedup::trimOverlap(last->text, text, start < last->end + 0.2);
-            stats.wordsTrimmedAsRepeats += static_cast<int>(before - Dedup::words(text).size());
-        }
-        // A line break inside a line would end a subtitle cue early or fake a speaker's line
-        // in the transcript file.
-        text = std::string(TextLines::trimmed(TextLines::oneLine(text)));
-        if (text.empty())
-            continue;
-        if (WhisperPhantom::isPhantom(text)) {
-            ++stats.phantomDropped;
-            continue;
-        }
-        if (channel.source.isMic && channel.source.dropEcho && channel.source.dropEcho() &&
-            Dedup::echoes(text, start, end, recent_)) {
-            ++stats.echoDropped;
-            continue;
-        }
-        TranscriptSegment line;
-        line.start = start;
-        line.end = end;
-        line.text = std::move(text);
-        line.speaker = item.speaker ? item.speaker : (last ? last->speaker : std::nullopt);
-        line.level = item.level;
-        output.push_back(line);
-        channel.lastCommitted = std::move(line);
-    }
-
-    auto out = joinTurns(output);
-    if (!out.empty())
-        channel.lastCommitted = out.back();
+void TranscriptionEngine::handOut(Channel& channel, std::vector<TranscriptSegment> lines,
+                                  const Window& window, double cut) {
+    if (!lines.empty())
+        channel.lastCommitted = lines.back();
     drop(channel, cut);
 
-    stats.segments += static_cast<int>(out.size());
-    recent_.insert(recent_.end(), out.begin(), out.end());
+    channel.stats.segments += static_cast<int>(lines.size());
+    recent_.insert(recent_.end(), lines.begin(), lines.end());
     // Kept on the audio's own timeline: however far behind the engine runs, a line is
     // needed while some source may still bring words from its time.
     double oldestPending = channel.pendingStart;
@@ -377,12 +398,12 @@ void TranscriptionEngine::run(Channel& channel, bool final) {
         oldestPending = std::min(oldestPending, other.pendingStart);
     std::erase_if(recent_,
                   [&](const auto& line) { return !(line.end > oldestPending - recentSeconds); });
-    emitted_ += static_cast<int>(out.size());
-    size_t count = out.size();
-    if (!out.empty() && onSegments_)
-        onSegments_(std::move(out));
-    Log::debug("{}: {:.1f} s window, {} lines, cut {:.1f} s", channel.source.name, duration, count,
-               cut);
+    emitted_ += static_cast<int>(lines.size());
+    size_t count = lines.size();
+    if (!lines.empty() && onSegments_)
+        onSegments_(std::move(lines));
+    Log::debug("{}: {:.1f} s window, {} lines, cut {:.1f} s", channel.source.name, window.duration,
+               count, cut);
 }
 
 } // namespace tallyvox

@@ -18,6 +18,12 @@
 namespace tallyvox {
 
 class WindowRecognizer;
+namespace ChunkCommitter {
+struct Split;
+}
+namespace LineCleanup {
+struct Candidate;
+}
 
 // Turns the live audio of one session into transcript lines: one channel per audio source,
 // drained every second on the engine's own queue, recognised in windows of at most 30 s.
@@ -80,6 +86,7 @@ public:
 
 private:
     struct Channel;
+    struct Window;
     TranscriptionEngine(std::vector<Source> sources, Options options, SessionClock clock,
                         SegmentsCallback onSegments, Dependencies dependencies);
 
@@ -88,8 +95,25 @@ private:
     void pull(Channel& channel);
     void drainAll(Channel& channel);
     void drop(Channel& channel, double seconds);
-    void run(Channel& channel, bool final);
     static size_t wholeSamples(double seconds);
+
+    // One window of a channel, in the steps below.
+    void run(Channel& channel, bool final);
+    Window nextWindow(Channel& channel, bool final);
+    void skipSilence(Channel& channel, const Window& window);
+    std::vector<WhisperSegment> recognise(Channel& channel, const Window& window,
+                                          const std::optional<std::vector<SpeechRange>>& speech);
+    ChunkCommitter::Split settle(Channel& channel, const Window& window,
+                                 const std::vector<WhisperSegment>& lines,
+                                 const std::optional<std::vector<SpeechRange>>& speech);
+    Diarizer::Labelled label(Channel& channel, const Window& window,
+                             std::vector<WhisperSegment> commit,
+                             const std::optional<std::vector<SpeechRange>>& speech);
+    std::vector<LineCleanup::Candidate>
+    candidates(const Channel& channel, const Window& window, Diarizer::Labelled labelled,
+               const std::optional<std::vector<SpeechRange>>& speech);
+    void handOut(Channel& channel, std::vector<TranscriptSegment> lines, const Window& window,
+                 double cut);
 
     Options options_;
     SessionClock clock_;
