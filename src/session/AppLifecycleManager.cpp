@@ -16,17 +16,6 @@ namespace tallyvox {
 
 using namespace std::chrono_literals;
 
-namespace {
-std::string unsavedText(const std::string& description) {
-    return "Couldn't save the transcript: " + description + ". It is still in memory.";
-}
-
-const std::string microphoneOffText =
-    "Microphone access is off. Turn it on in the desktop's privacy settings (Microphone).";
-const std::string microphoneRefusedText =
-    "Microphone access is off, so your own voice won't be transcribed.";
-} // namespace
-
 std::shared_ptr<AppLifecycleManager> AppLifecycleManager::make(Executor& main, Clock& clock,
                                                                PlatformServices services,
                                                                SettingsStores stores) {
@@ -42,17 +31,17 @@ AppLifecycleManager::AppLifecycleManager(Executor& main, Clock& clock, PlatformS
     , clock_(clock)
     , services_(std::move(services))
     , stores_(stores)
-    , unsaved_(main, {.saved = [this](const auto& path) { savedTranscript.set(path); },
-                      .failed =
-                          [this](const std::string& description) {
-                              lastError.set(unsavedText(description));
-                          }}) {}
+    , microphone_(SessionMicrophone::make(
+          main, clock, services_,
+          {.userMuted = micMutedByUser,
+           .meetingMuted = meetingMuted,
+           .silent = micSilent,
+           .problem = [this](MicProblem problem,
+                             const std::string& detail) { lastError.set(text(problem, detail)); }}))
+    , files_(main, {.saved = [this](const auto& path) { savedTranscript.set(path); },
+                    .failed = [this](const std::string& text) { lastError.set(text); }}) {}
 
-AppLifecycleManager::~AppLifecycleManager() {
-    micCheck_.cancel();
-    if (muteWatcher_)
-        muteWatcher_->stop();
-}
+AppLifecycleManager::~AppLifecycleManager() = default;
 
 void AppLifecycleManager::setUp() {
     detection_ = services_.makeDetection(SettingsManager::detectionChoices(stores_));
@@ -72,6 +61,20 @@ void AppLifecycleManager::setUp() {
                     Log::info("Notifications not allowed");
             });
 
+    followDetection();
+    followSleepAndWake();
+    detection_->start();
+
+    retention_ = std::make_unique<RetentionTimer>(
+        main_, clock_,
+        RetentionTimer::Settings{
+            .root = [this] { return SettingsManager::saveRoot(stores_); },
+            .days = [this] { return SettingsManager::deleteAfterDays(stores_); }},
+        services_.trash);
+    retention_->start();
+}
+
+void AppLifecycleManager::followDetection() {
     std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
     detection_->onMeetingStarted = [weak](const DetectedMeeting& meeting) {
         if (auto self = weak.lock()) {
@@ -87,36 +90,30 @@ void AppLifecycleManager::setUp() {
         if (self->session.get() && self->session.get()->meeting.id() == meeting.id())
             self->stop(StopReason::meetingEnded);
     };
+}
 
-    if (services_.observeSleepWake)
-        observers_.push_back(services_.observeSleepWake(
-            [weak] {
-                auto self = weak.lock();
-                if (!self)
-                    return;
-                Log::info("System will sleep");
-                if (self->session.get())
-                    self->pauseAudio();
-            },
-            [weak] {
-                auto self = weak.lock();
-                if (!self)
-                    return;
-                Log::info("System woke; re-checking meetings");
-                if (self->session.get() && !self->session.get()->pausedAt)
-                    self->resumeCapture();
-                self->detection_->evaluate();
-            }));
-
-    detection_->start();
-
-    retention_ = std::make_unique<RetentionTimer>(
-        main_, clock_,
-        RetentionTimer::Settings{
-            .root = [this] { return SettingsManager::saveRoot(stores_); },
-            .days = [this] { return SettingsManager::deleteAfterDays(stores_); }},
-        services_.trash);
-    retention_->start();
+void AppLifecycleManager::followSleepAndWake() {
+    if (!services_.observeSleepWake)
+        return;
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+    observers_.push_back(services_.observeSleepWake(
+        [weak] {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            Log::info("System will sleep");
+            if (self->session.get())
+                self->pauseAudio();
+        },
+        [weak] {
+            auto self = weak.lock();
+            if (!self)
+                return;
+            Log::info("System woke; re-checking meetings");
+            if (self->session.get() && !self->session.get()->pausedAt)
+                self->resumeCapture();
+            self->detection_->evaluate();
+        }));
 }
 
 bool AppLifecycleManager::isListed(const DetectedMeeting& meeting) const {
@@ -131,10 +128,6 @@ void AppLifecycleManager::cleanUpOldTranscripts() {
 
 bool AppLifecycleManager::outputIsBuiltInSpeakers() const {
     return services_.outputIsBuiltInSpeakers && services_.outputIsBuiltInSpeakers();
-}
-
-MicAuthorization AppLifecycleManager::micAuthorization() const {
-    return services_.micAuthorization ? services_.micAuthorization() : MicAuthorization::authorized;
 }
 
 // MARK: Starting
@@ -153,25 +146,49 @@ void AppLifecycleManager::autoStart(const DetectedMeeting& meeting) {
 void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRecord& consent) {
     if (session.get() || finishing.get() || quitting_ || consent.meetingID != meeting.id())
         return;
+    auto options = SettingsManager::transcriptionOptions(stores_);
+    if (!mayStart(meeting, options))
+        return;
+    lastError.set(std::nullopt);
+    auto capture = startCapture(meeting, consent);
+    if (!capture)
+        return;
+
+    ++generation_;
+    modelLoadError_.reset();
+    auto mic = openMic(meeting);
+    const SystemTime startedAt = clock_.now();
+    session.set(TranscriptionSession{meeting, consent, startedAt, std::nullopt, 0});
+    capture_ = capture;
+    engine_ = makeEngine(capture, mic, options, startedAt);
+    openTranscript(meeting, consent, startedAt);
+    Log::info("Transcribing {} ({}, mic {}) → {}", meeting.id(),
+              consent.automatic ? "automatic" : "manual", mic ? "on" : "off",
+              transcript.get()->fileURL.string());
+    loadModel(engine_);
+}
+
+bool AppLifecycleManager::mayStart(const DetectedMeeting& meeting, const EngineOptions& options) {
     // A stale menu entry would record everything the computer plays under a meeting that
     // never ends.
     if (!isListed(meeting)) {
         Log::error("Start refused: {} is no longer running", meeting.id());
         lastError.set("That meeting has already ended.");
-        return;
+        return false;
     }
-
-    auto options = SettingsManager::transcriptionOptions(stores_);
     if (!options.model.isDownloaded()) {
         Log::error("Start refused: Whisper {} model not downloaded", options.model.rawValue());
         lastError.set("Download the Whisper " + std::string(options.model.title()) +
                       " model first.");
-        return;
+        return false;
     }
-    lastError.set(std::nullopt);
+    return true;
+}
 
-    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+std::shared_ptr<AudioCaptureService>
+AppLifecycleManager::startCapture(const DetectedMeeting& meeting, const ConsentRecord& consent) {
     auto capture = services_.makeCapture();
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
     std::weak_ptr<AudioCaptureService> weakCapture = capture;
     capture->onFailure = [weak, weakCapture](const Error& error) {
         auto self = weak.lock();
@@ -188,26 +205,33 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
     } catch (const std::exception& error) {
         Log::error("Start failed: {}", error.what());
         lastError.set(std::string(error.what()));
-        return;
+        return nullptr;
     }
+    return capture;
+}
 
-    const std::uint64_t generation = ++generation_;
-    auto mic = SettingsManager::includeMic(stores_) ? startMic(meeting) : nullptr;
+std::shared_ptr<MicCaptureService> AppLifecycleManager::openMic(const DetectedMeeting& meeting) {
+    MeetingDetectionService* detection = detection_.get();
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+    return microphone_->begin({
+        .meeting = meeting,
+        .use = SettingsManager::includeMic(stores_),
+        .followMute = SettingsManager::followMute(stores_),
+        .meetingDevice = [detection, meeting] { return detection->inputDevice(meeting); },
+        .liveSeconds = [weak](SystemTime now) -> std::optional<double> {
+            auto self = weak.lock();
+            if (!self || !self->session.get() || self->session.get()->pausedAt)
+                return std::nullopt;
+            const auto& current = *self->session.get();
+            return secondsBetween(current.startedAt, now) - current.pausedTotal;
+        },
+    });
+}
 
-    micMutedByUser.set(false);
-    meetingMuted.set(std::nullopt);
-    audioPaused_ = false;
-    modelLoadError_.reset();
-
-    bool followMute = SettingsManager::followMute(stores_);
-    if (mic && followMute &&
-        !(services_.muteWatcherIsAllowed && services_.muteWatcherIsAllowed()) &&
-        !askedAccessibility_) {
-        askedAccessibility_ = true;
-        if (services_.requestMuteWatcherPermission)
-            services_.requestMuteWatcherPermission();
-    }
-
+std::shared_ptr<TranscriptionEngine>
+AppLifecycleManager::makeEngine(const std::shared_ptr<AudioCaptureService>& capture,
+                                const std::shared_ptr<MicCaptureService>& mic,
+                                const EngineOptions& options, SystemTime startedAt) {
     std::vector<TranscriptionEngine::Source> sources;
     TranscriptionEngine::Source meetingAudio;
     meetingAudio.name = "meeting audio";
@@ -222,18 +246,17 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
         sources.push_back(std::move(yours));
     }
 
-    const SystemTime startedAt = clock_.now();
-    session.set(TranscriptionSession{meeting, consent, startedAt, std::nullopt, 0});
-
     Executor* main = &main_;
     Clock* clock = &clock_;
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+    const std::uint64_t generation = generation_;
     TranscriptionEngine::Dependencies deps;
     if (services_.makeEngineQueue)
         deps.queue = services_.makeEngineQueue();
     deps.loadRecognizer = services_.loadRecognizer;
     deps.loadDiarizer = services_.loadDiarizer;
     deps.stopwatch = [clock] { return clock->uptime(); };
-    auto engine = TranscriptionEngine::make(
+    return TranscriptionEngine::make(
         std::move(sources), options,
         [clock, startedAt] { return secondsBetween(startedAt, clock->now()); },
         [main, weak, generation](std::vector<TranscriptSegment> batch) {
@@ -243,16 +266,11 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
             });
         },
         std::move(deps));
-    capture_ = capture;
-    mic_ = mic;
-    engine_ = engine;
+}
 
-    if (mic) {
-        watchMicAudio(mic);
-        if (followMute)
-            watchMute(meeting);
-    }
-
+// A new record with no lines yet, on disk from the first second.
+void AppLifecycleManager::openTranscript(const DetectedMeeting& meeting,
+                                         const ConsentRecord& consent, SystemTime startedAt) {
     segments.set({});
     speakerNames.set({});
     matchedNames.set({});
@@ -279,14 +297,15 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
     record.automaticConsent = consent.automatic;
     record.meetingTitle = title;
     transcript.set(record);
-    transcriptGeneration_ = generation;
+    transcriptGeneration_ = generation_;
     save();
+}
 
-    Log::info("Transcribing {} ({}, mic {}) → {}", meeting.id(),
-              consent.automatic ? "automatic" : "manual", mic ? "on" : "off",
-              record.fileURL.string());
-
+void AppLifecycleManager::loadModel(const std::shared_ptr<TranscriptionEngine>& engine) {
     modelLoading.set(true);
+    Executor* main = &main_;
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+    const std::uint64_t generation = generation_;
     std::weak_ptr<TranscriptionEngine> weakEngine = engine;
     engine->start([main, weak, generation, weakEngine](std::exception_ptr error) {
         main->post([weak, generation, weakEngine, error] {
@@ -349,20 +368,8 @@ void AppLifecycleManager::receive(std::uint64_t generation, std::vector<Transcri
 
 bool AppLifecycleManager::save() {
     const auto& record = transcript.get();
-    if (!record)
-        return false;
-    try {
-        TranscriptManager::write(
-            TranscriptManager::text(*record, segments.get(),
-                                    [this](int speaker) { return speakerName(speaker); }),
-            record->fileURL);
-    } catch (const std::exception& error) {
-        Log::error("Saving transcript failed: {}", error.what());
-        lastError.set(unsavedText(error.what()));
-        return false;
-    }
-    unsaved_.forget(record->fileURL);
-    return true;
+    return record && files_.save(*record, segments.get(),
+                                 [this](int speaker) { return speakerName(speaker); });
 }
 
 std::string AppLifecycleManager::speakerName(std::optional<int> speaker) const {
@@ -399,17 +406,14 @@ void AppLifecycleManager::togglePause() {
 }
 
 void AppLifecycleManager::pauseAudio() {
-    audioPaused_ = true;
     if (capture_)
         capture_->pause();
-    if (mic_)
-        mic_->pause();
+    microphone_->pause();
     if (engine_)
         engine_->flush();
 }
 
 void AppLifecycleManager::resumeCapture() {
-    audioPaused_ = false;
     if (capture_) {
         try {
             capture_->resume();
@@ -419,169 +423,11 @@ void AppLifecycleManager::resumeCapture() {
             return;
         }
     }
-    if (mic_ && micAuthorization() == MicAuthorization::authorized) {
-        try {
-            mic_->resume();
-        } catch (const std::exception& error) {
-            lastError.set("Microphone stopped: " + std::string(error.what()));
-        }
-    }
-}
-
-// MARK: Microphone
-
-std::shared_ptr<MicCaptureService> AppLifecycleManager::startMic(const DetectedMeeting& meeting) {
-    auto status = micAuthorization();
-    if (status == MicAuthorization::denied || status == MicAuthorization::restricted) {
-        lastError.set(microphoneOffText);
-        return nullptr;
-    }
-
-    auto mic = services_.makeMic();
-    MeetingDetectionService* detection = detection_.get();
-    mic->meetingDevice = [detection, meeting] { return detection->inputDevice(meeting); };
-    {
-        std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
-        std::weak_ptr<MicCaptureService> weakMic = mic;
-        mic->onFailure = [weak, weakMic](const Error& error) {
-            auto self = weak.lock();
-            auto failed = weakMic.lock();
-            if (self && failed && self->mic_ == failed)
-                self->lastError.set("Microphone unavailable: " + std::string(error.what()));
-        };
-    }
-
-    if (status == MicAuthorization::notDetermined) {
-        std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
-        std::weak_ptr<MicCaptureService> weakMic = mic;
-        Executor* main = &main_;
-        if (services_.requestMicAccess)
-            services_.requestMicAccess([main, weak, weakMic](bool granted) {
-                main->post([weak, weakMic, granted] {
-                    auto self = weak.lock();
-                    auto asked = weakMic.lock();
-                    if (!self || !asked || self->mic_ != asked)
-                        return;
-                    if (!granted) {
-                        self->lastError.set(microphoneRefusedText);
-                        return;
-                    }
-                    // Paused or asleep: resuming opens it.
-                    if (self->audioPaused_)
-                        return;
-                    try {
-                        asked->start(std::nullopt);
-                    } catch (const std::exception& error) {
-                        self->lastError.set("Microphone unavailable: " + std::string(error.what()));
-                    }
-                });
-            });
-        return mic;
-    }
-
-    try {
-        mic->start(std::nullopt);
-    } catch (const std::exception& error) {
-        lastError.set("Microphone unavailable: " + std::string(error.what()));
-    }
-    return mic;
-}
-
-struct AppLifecycleManager::MicWatch {
-    TaskHandle handle;
-    std::uint64_t generation = 0;
-    std::weak_ptr<MicCaptureService> mic;
-    bool warned = false;
-};
-
-void AppLifecycleManager::watchMicAudio(const std::shared_ptr<MicCaptureService>& mic) {
-    micCheck_.cancel();
-    micCheck_ = TaskHandle::make();
-    auto watch = std::make_shared<MicWatch>();
-    watch->handle = micCheck_;
-    watch->generation = generation_;
-    watch->mic = mic;
-    scheduleMicPass(watch);
-}
-
-void AppLifecycleManager::scheduleMicPass(const std::shared_ptr<MicWatch>& watch) {
-    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
-    main_.postAfter(Executor::Duration(micCheckInterval), [weak, watch] {
-        if (watch->handle.isCancelled())
-            return;
-        if (auto self = weak.lock())
-            self->micPass(watch);
-    });
-}
-
-void AppLifecycleManager::micPass(const std::shared_ptr<MicWatch>& watch) {
-    auto mic = watch->mic.lock();
-    const auto& current = session.get();
-    if (!current || watch->generation != generation_ || !mic || mic_ != mic || current->pausedAt) {
-        scheduleMicPass(watch);
-        return;
-    }
-    SystemTime now = clock_.now();
-    mic->check(now);
-    auto counts = mic->counts();
-    double live = secondsBetween(current->startedAt, now) - current->pausedTotal;
-    bool silent = TranscriptionSession::micSilent(counts.received, counts.ignored, live);
-    micSilent.set(silent);
-
-    if (silent && !watch->warned && services_.canNotify && services_.postNotification) {
-        // Once per session, shown or not: the watch goes on whatever the notification
-        // service answers, or if it never answers.
-        watch->warned = true;
-        services_.postNotification(
-            {"mic-silent", "Your microphone gives no audio",
-             "Your own voice isn't being transcribed. Allow Tallyvox to use the microphone in "
-             "the desktop's privacy settings, and check the input in the sound settings."},
-            nullptr);
-    }
-    scheduleMicPass(watch);
+    microphone_->resume();
 }
 
 void AppLifecycleManager::toggleMicMute() {
-    micMutedByUser.set(!micMutedByUser.get());
-    if (mic_)
-        mic_->setMuted(micIgnored());
-}
-
-// MARK: Mute following
-
-void AppLifecycleManager::watchMute(const DetectedMeeting& meeting) {
-    if (!session.get() || session.get()->meeting.id() != meeting.id())
-        return;
-    if (muteWatcher_)
-        return;
-    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
-    const std::uint64_t generation = generation_;
-    if (services_.muteWatcherIsAllowed && services_.muteWatcherIsAllowed() &&
-        services_.makeMuteWatcher) {
-        if (mic_)
-            mic_->hold();
-        Executor* main = &main_;
-        muteWatcher_ = services_.makeMuteWatcher(
-            meeting.pid, meeting.isWeb ? std::optional<Platform>(meeting.platform) : std::nullopt,
-            [main, weak, generation](std::optional<bool> muted) {
-                main->post([weak, generation, muted] {
-                    auto self = weak.lock();
-                    // A watcher of an ended session may still report once.
-                    if (!self || generation != self->generation_ || !self->muteWatcher_)
-                        return;
-                    self->meetingMuted.set(muted);
-                    if (self->mic_)
-                        self->mic_->setMuted(self->micIgnored());
-                });
-            });
-        muteWatcher_->start();
-        return;
-    }
-    main_.postAfter(Executor::Duration(muteRetryInterval), [weak, generation, meeting] {
-        auto self = weak.lock();
-        if (self && generation == self->generation_)
-            self->watchMute(meeting);
-    });
+    microphone_->toggleUserMute();
 }
 
 // MARK: Notifications and consent
@@ -612,9 +458,8 @@ void AppLifecycleManager::enableAutomatic(bool includeMic, bool launchAtLogin) {
     skipped_.clear();
     ProtectedSettings::set(PlistValue(includeMic), SettingsManager::Key::includeMic,
                            stores_.protectedFile);
-    if (includeMic && micAuthorization() == MicAuthorization::notDetermined &&
-        services_.requestMicAccess)
-        services_.requestMicAccess([](bool) {});
+    if (includeMic)
+        microphone_->askAccessAhead();
     bool loginItemOn = services_.launchAtLoginEnabled && services_.launchAtLoginEnabled();
     if (launchAtLogin && !loginItemOn && services_.setLaunchAtLogin) {
         try {

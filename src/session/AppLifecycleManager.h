@@ -5,8 +5,9 @@
 #include "base/Observable.h"
 #include "session/PlatformServices.h"
 #include "session/RetentionTimer.h"
+#include "session/SessionFiles.h"
+#include "session/SessionMicrophone.h"
 #include "session/StopReason.h"
-#include "session/UnsavedTranscripts.h"
 #include "settings/SettingsManager.h"
 #include "transcription/TranscriptionEngine.h"
 #include "transcripts/Diagnostics.h"
@@ -37,8 +38,8 @@ public:
     AppLifecycleManager& operator=(const AppLifecycleManager&) = delete;
 
     static constexpr double cleanupInterval = RetentionTimer::interval;
-    static constexpr double micCheckInterval = 5;
-    static constexpr double muteRetryInterval = 2;
+    static constexpr double micCheckInterval = SessionMicrophone::checkInterval;
+    static constexpr double muteRetryInterval = SessionMicrophone::muteRetryInterval;
 
     MeetingDetectionService& detection() { return *detection_; }
     WhisperManager& whisper() { return *whisper_; }
@@ -65,8 +66,8 @@ public:
     bool micIgnored() const { return micMutedByUser.get() || meetingMuted.get() == true; }
     const std::set<std::string>& skipped() const { return skipped_; }
     const std::map<int, int>& aliases() const { return aliases_; }
-    bool hasMic() const { return mic_ != nullptr; }
-    bool isWatchingMute() const { return muteWatcher_ != nullptr; }
+    bool hasMic() const { return microphone_->service() != nullptr; }
+    bool isWatchingMute() const { return microphone_->isFollowingMute(); }
 
     void start(const DetectedMeeting& meeting, const ConsentRecord& consent);
     void autoStart(const DetectedMeeting& meeting);
@@ -85,36 +86,47 @@ public:
     // Rewrites the transcript file from memory; false when it could not be written.
     bool save();
     // Finished transcripts that are still only in memory, waiting for a write that works.
-    std::size_t unsavedTranscripts() const { return unsaved_.count(); }
+    std::size_t unsavedTranscripts() const { return files_.unsaved(); }
     std::string speakerName(std::optional<int> speaker) const;
     std::vector<int> knownSpeakers() const;
     void updateMatches();
 
 private:
     struct FinishJob;
-    struct MicWatch;
 
     AppLifecycleManager(Executor& main, Clock& clock, PlatformServices services,
                         SettingsStores stores);
     void setUp();
+    void followDetection();
+    void followSleepAndWake();
+
+    // The steps of start(), in order.
+    bool mayStart(const DetectedMeeting& meeting, const EngineOptions& options);
+    std::shared_ptr<AudioCaptureService> startCapture(const DetectedMeeting& meeting,
+                                                      const ConsentRecord& consent);
+    std::shared_ptr<MicCaptureService> openMic(const DetectedMeeting& meeting);
+    std::shared_ptr<TranscriptionEngine>
+    makeEngine(const std::shared_ptr<AudioCaptureService>& capture,
+               const std::shared_ptr<MicCaptureService>& mic, const EngineOptions& options,
+               SystemTime startedAt);
+    void openTranscript(const DetectedMeeting& meeting, const ConsentRecord& consent,
+                        SystemTime startedAt);
+    void loadModel(const std::shared_ptr<TranscriptionEngine>& engine);
 
     void notify(const DetectedMeeting& meeting);
     void pauseAudio();
     void resumeCapture();
-    std::shared_ptr<MicCaptureService> startMic(const DetectedMeeting& meeting);
-    void watchMicAudio(const std::shared_ptr<MicCaptureService>& mic);
-    void scheduleMicPass(const std::shared_ptr<MicWatch>& watch);
-    void micPass(const std::shared_ptr<MicWatch>& watch);
-    void watchMute(const DetectedMeeting& meeting);
     void receive(std::uint64_t generation, std::vector<TranscriptSegment> batch);
     void engineStarted(std::uint64_t generation, const std::shared_ptr<TranscriptionEngine>& engine,
                        std::exception_ptr error);
+    std::shared_ptr<FinishJob> closeSession();
+    void recordEnd(FinishJob& job, const TranscriptionSession& stopped);
     void finish(std::shared_ptr<FinishJob> job);
     void finishAfterEngine(std::shared_ptr<FinishJob> job, TranscriptionEngine::StopResult result);
+    void startNextMeeting();
     bool isListed(const DetectedMeeting& meeting) const;
 
     bool outputIsBuiltInSpeakers() const;
-    MicAuthorization micAuthorization() const;
 
     Executor& main_;
     Clock& clock_;
@@ -123,27 +135,21 @@ private:
 
     std::unique_ptr<MeetingDetectionService> detection_;
     std::unique_ptr<WhisperManager> whisper_;
+    std::shared_ptr<SessionMicrophone> microphone_;
+    std::unique_ptr<RetentionTimer> retention_;
+    SessionFiles files_;
 
     std::shared_ptr<AudioCaptureService> capture_;
     std::shared_ptr<TranscriptionEngine> engine_;
-    std::shared_ptr<MicCaptureService> mic_;
-    std::unique_ptr<MuteWatcher> muteWatcher_;
-    std::unique_ptr<RetentionTimer> retention_;
-    TaskHandle micCheck_;
     bool finishRunning_ = false;
     std::vector<std::function<void()>> finishWaiters_;
-    bool askedAccessibility_ = false;
     // Once quitting has begun nothing new starts.
     bool quitting_ = false;
-    // The audio of the running session is paused (by the user or for sleep): nothing may
-    // open the microphone until it resumes.
-    bool audioPaused_ = false;
     // Standing consent was turned off but that could not be stored: the stored "on" must
     // not start meetings while this app runs.
     bool standingOffUnsaved_ = false;
     // Why the running session's model could not be loaded, for its transcript.
     std::optional<std::string> modelLoadError_;
-    UnsavedTranscripts unsaved_;
     std::map<int, int> aliases_;
     std::set<std::string> skipped_;
     std::vector<Subscription> observers_;

@@ -1,7 +1,6 @@
 #include "session/AppLifecycleManager.h"
 
 #include "base/Log.h"
-#include "session/DiagnosticsContext.h"
 #include "session/EngineSettings.h"
 #include "transcripts/TranscriptManager.h"
 
@@ -14,16 +13,7 @@ struct AppLifecycleManager::FinishJob {
     std::shared_ptr<AudioCaptureService> capture;
     std::shared_ptr<MicCaptureService> mic;
     std::shared_ptr<TranscriptionEngine> engine;
-    std::optional<CaptureStats> meetingAudio;
-    bool soundReceived = false;
-    double pausedSeconds = 0;
-    EngineOptions options;
-    std::optional<TranscriptManager::Diagnostics::Mic> micCounts;
-    std::optional<std::string> micDevice;
-    int micRestarts = 0;
-    bool muteWatched = false;
-    bool outputIsSpeakers = false;
-    std::optional<std::string> modelLoadError;
+    SessionFiles::Ending ending;
 };
 
 void AppLifecycleManager::stop(StopReason reason) {
@@ -33,55 +23,9 @@ void AppLifecycleManager::stop(StopReason reason) {
     if (reason != StopReason::meetingEnded)
         skipped_.insert(stopped.meeting.id());
 
-    micCheck_.cancel();
-    micCheck_ = {};
-    micSilent.set(false);
-
-    bool muteWatched = muteWatcher_ != nullptr;
-    if (muteWatcher_) {
-        muteWatcher_->stop();
-        muteWatcher_.reset();
-    }
-    if (mic_)
-        mic_->setMuted(micIgnored());
-    if (capture_)
-        capture_->pause();
-    if (mic_)
-        mic_->pause();
-
-    auto job = std::make_shared<FinishJob>();
-    job->generation = generation_;
-    job->capture = std::exchange(capture_, nullptr);
-    job->mic = std::exchange(mic_, nullptr);
-    job->engine = std::exchange(engine_, nullptr);
-    finishing.set(true);
-    session.set(std::nullopt);
-
+    auto job = closeSession();
     Log::info("Transcription stopped: {}", text(reason));
-
-    SystemTime now = clock_.now();
-    if (transcript.get())
-        transcript.modify([&](auto& record) { record->endedAt = now; });
-
-    if (job->capture) {
-        job->meetingAudio = job->capture->stats();
-        job->soundReceived = job->meetingAudio->lastSoundAt.has_value();
-    }
-    job->pausedSeconds =
-        stopped.pausedTotal + (stopped.pausedAt ? secondsBetween(*stopped.pausedAt, now) : 0.0);
-    // The report describes what the session ran with, even if the settings changed since.
-    job->options =
-        job->engine ? job->engine->options() : SettingsManager::transcriptionOptions(stores_);
-    if (job->mic) {
-        auto counts = job->mic->counts();
-        job->micCounts =
-            TranscriptManager::Diagnostics::Mic{counts.received, counts.dropped, counts.ignored};
-        job->micDevice = job->mic->deviceDescription();
-        job->micRestarts = job->mic->restarts();
-    }
-    job->muteWatched = muteWatched;
-    job->modelLoadError = std::exchange(modelLoadError_, std::nullopt);
-    job->outputIsSpeakers = outputIsBuiltInSpeakers();
+    recordEnd(*job, stopped);
 
     finishRunning_ = true;
     std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
@@ -89,6 +33,51 @@ void AppLifecycleManager::stop(StopReason reason) {
         if (auto self = weak.lock())
             self->finish(job);
     });
+}
+
+// Pauses the session's audio and hands its services to the finish.
+std::shared_ptr<AppLifecycleManager::FinishJob> AppLifecycleManager::closeSession() {
+    auto mic = microphone_->end();
+    if (capture_)
+        capture_->pause();
+
+    auto job = std::make_shared<FinishJob>();
+    job->generation = generation_;
+    job->capture = std::exchange(capture_, nullptr);
+    job->mic = mic.service;
+    job->engine = std::exchange(engine_, nullptr);
+    job->ending.figures.muteWatched = mic.muteWatched;
+    finishing.set(true);
+    session.set(std::nullopt);
+    return job;
+}
+
+// The transcript's end, and the report's figures as they stand when the session stops.
+void AppLifecycleManager::recordEnd(FinishJob& job, const TranscriptionSession& stopped) {
+    SystemTime now = clock_.now();
+    if (transcript.get())
+        transcript.modify([&](auto& record) { record->endedAt = now; });
+
+    auto& ending = job.ending;
+    auto& figures = ending.figures;
+    if (job.capture) {
+        figures.meetingAudio = job.capture->stats();
+        ending.soundReceived = figures.meetingAudio->lastSoundAt.has_value();
+    }
+    figures.pausedSeconds =
+        stopped.pausedTotal + (stopped.pausedAt ? secondsBetween(*stopped.pausedAt, now) : 0.0);
+    // The report describes what the session ran with, even if the settings changed since.
+    figures.options =
+        job.engine ? job.engine->options() : SettingsManager::transcriptionOptions(stores_);
+    if (job.mic) {
+        auto counts = job.mic->counts();
+        figures.mic =
+            TranscriptManager::Diagnostics::Mic{counts.received, counts.dropped, counts.ignored};
+        figures.micDevice = job.mic->deviceDescription();
+        figures.micRestarts = job.mic->restarts();
+    }
+    figures.outputIsSpeakers = outputIsBuiltInSpeakers();
+    ending.modelLoadError = std::exchange(modelLoadError_, std::nullopt);
 }
 
 void AppLifecycleManager::finish(std::shared_ptr<FinishJob> job) {
@@ -118,68 +107,27 @@ void AppLifecycleManager::finishAfterEngine(std::shared_ptr<FinishJob> job,
 
     const auto& record = transcript.get();
     if (record && transcriptGeneration_ == job->generation) {
-        TranscriptManager::Diagnostics figures;
-        figures.sessionSeconds =
+        auto& ending = job->ending;
+        ending.figures.sessionSeconds =
             secondsBetween(record->startedAt, record->endedAt.value_or(clock_.now()));
-        figures.pausedSeconds = job->pausedSeconds;
-        figures.options = job->options;
-        figures.meetingAudio = job->meetingAudio;
-        figures.mic = job->micCounts;
-        figures.micDevice = job->micDevice;
-        figures.micRestarts = job->micRestarts;
-        figures.muteWatched = job->muteWatched;
-        figures.outputIsSpeakers = job->outputIsSpeakers;
-        figures.engine = result.stats;
-
-        auto report = record->fileURL;
-        report.replace_extension();
-        report += ".diagnostics.txt";
-        try {
-            TranscriptManager::write(TranscriptManager::diagnostics(*record, segments.get(),
-                                                                    figures,
-                                                                    currentDiagnosticsContext()),
-                                     report);
-        } catch (const std::exception& error) {
-            Log::error("Diagnostics not saved: {}", error.what());
-        }
-
-        if (result.segments > 0) {
-            if (save()) {
-                Log::info("Transcript saved: {}", record->fileURL.string());
-                savedTranscript.set(record->fileURL);
-            } else {
-                // The next session must not take these lines with it: they stay until written.
-                unsaved_.keep(record->fileURL,
-                              TranscriptManager::text(*record, segments.get(), [this](int speaker) {
-                                  return speakerName(speaker);
-                              }));
-            }
-        } else {
-            std::string text =
-                job->modelLoadError
-                    ? TranscriptManager::emptySessionText(
-                          *record, TranscriptManager::modelNotLoadedMessage(*job->modelLoadError))
-                    : TranscriptManager::emptySessionText(*record, job->soundReceived);
-            try {
-                TranscriptManager::write(text, record->fileURL);
-                savedTranscript.set(record->fileURL);
-            } catch (const std::exception& error) {
-                Log::error("Saving empty transcript failed: {}", error.what());
-                unsaved_.keep(record->fileURL, std::move(text));
-            }
-            Log::error("No speech transcribed (sound received: {})", job->soundReceived);
-        }
+        ending.figures.engine = result.stats;
+        ending.recognisedLines = result.segments;
+        files_.finish(
+            *record, segments.get(), [this](int speaker) { return speakerName(speaker); }, ending);
     }
 
     finishRunning_ = false;
     if (quitting_)
-        unsaved_.retry();
+        files_.retryUnsaved();
     auto waiters = std::exchange(finishWaiters_, {});
     for (auto& done : waiters)
         done();
+    startNextMeeting();
+}
 
-    // The first detected meeting that may start: one the user stopped stays running in the
-    // list and must not keep a meeting that began meanwhile from starting.
+// The first detected meeting that may start: one the user stopped stays running in the
+// list and must not keep a meeting that began meanwhile from starting.
+void AppLifecycleManager::startNextMeeting() {
     for (const auto& meeting : detection_->meetings.get())
         if (!skipped_.count(meeting.id())) {
             autoStart(meeting);
@@ -195,7 +143,7 @@ void AppLifecycleManager::finishForQuit(std::function<void()> done) {
         return;
     }
     // A last try for what earlier finishes could not write.
-    unsaved_.retry();
+    files_.retryUnsaved();
     if (done)
         done();
 }

@@ -3,12 +3,11 @@
 #include "base/Error.h"
 #include "base/Log.h"
 #include "base/SerialQueue.h"
-#include "base/TextLines.h"
 #include "transcription/ChunkCommitter.h"
-#include "transcription/Dedup.h"
+#include "transcription/LineCleanup.h"
 #include "transcription/MicLevels.h"
 #include "transcription/TurnJoining.h"
-#include "transcription/WhisperPhantom.h"
+#include "transcription/WindowRecognizer.h"
 
 #include <algorithm>
 #include <chrono>
@@ -26,31 +25,17 @@ constexpr size_t windowSamples = static_cast<size_t>(ChunkCommitter::window * sa
 // Past this backlog the engine skips the optional work (line cutting, language detection).
 constexpr double behindSeconds = 45;
 constexpr double recentSeconds = 60;
-constexpr size_t contextCharacters = 200;
 
 double seconds(size_t samples) {
     return static_cast<double>(samples) / sampleRate;
 }
 
-size_t sampleIndex(double time, size_t count) {
-    double position = time * sampleRate;
-    if (!(position > 0))
-        return 0;
-    if (position >= static_cast<double>(count))
-        return count;
-    return static_cast<size_t>(position);
-}
-
-// The last `count` characters, never splitting a UTF-8 sequence.
-std::string tail(const std::string& text, size_t count) {
-    size_t start = text.size();
-    size_t characters = 0;
-    while (start > 0 && characters < count) {
-        --start;
-        if ((static_cast<unsigned char>(text[start]) & 0xC0) != 0x80)
-            ++characters;
-    }
-    return text.substr(start);
+// Counts the detected speech before the cut: what of it the window consumed.
+void countSpeech(EngineStats& stats, const std::optional<std::vector<SpeechRange>>& speech,
+                 double cut) {
+    if (speech)
+        for (const auto& range : *speech)
+            stats.speechSeconds += std::max(std::min(range.end, cut) - range.start, 0.0);
 }
 
 double steadySeconds() {
@@ -67,9 +52,18 @@ struct TranscriptionEngine::Channel {
     size_t newSamples = 0;
     int quietTicks = 0;
     std::optional<TranscriptSegment> lastCommitted;
-    std::optional<std::string> language;
-    std::optional<std::string> textLanguage;
+    WindowRecognizer::ChannelLanguage language;
     Stats stats;
+};
+
+// The front of a channel's pending audio, recognised as one.
+struct TranscriptionEngine::Window {
+    std::span<const float> audio;
+    double duration = 0;
+    // The last window of everything pending: nothing is kept back to be heard again.
+    bool whole = false;
+    // Far behind the audio: the optional work (line cutting, language detection) is skipped.
+    bool behind = false;
 };
 
 std::shared_ptr<TranscriptionEngine> TranscriptionEngine::make(std::vector<Source> sources,
@@ -135,17 +129,18 @@ void TranscriptionEngine::load(const std::function<void(std::exception_ptr)>& do
         if (done)
             done(error);
     };
-    if (stopped_ || whisper_) // an engine starts once
+    if (stopped_ || recognizer_) // an engine starts once
         return answer(nullptr);
     try {
         if (!deps_.loadRecognizer)
             throw std::invalid_argument("the engine has no recogniser loader");
-        whisper_ = deps_.loadRecognizer(options_.model);
-        if (!whisper_)
+        auto loaded = deps_.loadRecognizer(options_.model);
+        if (!loaded)
             throw Error("Couldn't load the Whisper " + std::string(options_.model.title()) +
                         " model. Try downloading it again.");
+        recognizer_ = std::make_unique<WindowRecognizer>(std::move(loaded), options_);
     } catch (...) {
-        whisper_.reset();
+        recognizer_.reset();
         return answer(std::current_exception());
     }
     if (options_.diarize && deps_.loadDiarizer) {
@@ -187,7 +182,7 @@ void TranscriptionEngine::stop(std::function<void(StopResult)> done) {
                 self->pull(channel);
                 self->drainAll(channel);
             }
-            self->whisper_.reset();
+            self->recognizer_.reset();
             self->diarizer_.reset();
             self->stopped_ = true;
         }
@@ -238,18 +233,18 @@ void TranscriptionEngine::pull(Channel& channel) {
 }
 
 void TranscriptionEngine::drainAll(Channel& channel) {
-    if (!whisper_)
+    if (!recognizer_)
         return;
     while (!channel.pending.empty()) {
         size_t before = channel.pending.size();
         run(channel, before <= windowSamples);
-        if (whisper_ && channel.pending.size() == before) {
+        if (recognizer_ && channel.pending.size() == before) {
             run(channel, true);
-            // A full window always moves (see run), so this only guards against spinning.
+            // A full window always moves (see settle), so this only guards against spinning.
             if (channel.pending.size() == before)
                 return;
         }
-        if (!whisper_)
+        if (!recognizer_)
             return;
     }
 }
@@ -269,180 +264,85 @@ void TranscriptionEngine::drop(Channel& channel, double time) {
     channel.stats.processedSeconds += seconds(n);
 }
 
-std::vector<std::string> TranscriptionEngine::languages() const {
-    std::vector<std::string> out;
-    size_t start = 0;
-    const auto& text = options_.language;
-    while (start <= text.size()) {
-        size_t end = text.find('+', start);
-        if (end == std::string::npos)
-            end = text.size();
-        if (end > start)
-            out.push_back(text.substr(start, end - start));
-        start = end + 1;
+// MARK: One window
+
+void TranscriptionEngine::run(Channel& channel, bool final) {
+    if (!recognizer_ || channel.pending.empty())
+        return;
+    const Window window = nextWindow(channel, final);
+    auto heard = recognizer_->speech(window.audio);
+    if (heard && heard->empty()) {
+        skipSilence(channel, window);
+        return;
     }
-    return out;
+    auto lines = recognise(channel, window, heard);
+    auto split = settle(channel, window, lines, heard);
+    countSpeech(channel.stats, heard, split.cut);
+    auto labelled = label(channel, window, std::move(split.commit), heard);
+    auto cleaned =
+        LineCleanup::clean(candidates(channel, window, std::move(labelled), heard),
+                           {.start = channel.pendingStart,
+                            .duration = window.duration,
+                            .dropEcho = channel.source.isMic ? channel.source.dropEcho : nullptr},
+                           recent_, channel.lastCommitted, channel.stats);
+    handOut(channel, joinTurns(cleaned), window, split.cut);
 }
 
-std::optional<std::vector<SpeechRange>> TranscriptionEngine::speech(std::span<const float> audio) {
-    try {
-        return whisper_->speech(audio);
-    } catch (const std::exception& e) {
-        Log::error("Speech detection failed: {}", e.what());
-        return std::nullopt;
-    }
+TranscriptionEngine::Window TranscriptionEngine::nextWindow(Channel& channel, bool final) {
+    Window window;
+    window.audio = std::span<const float>(channel.pending.data(),
+                                          std::min(channel.pending.size(), windowSamples));
+    window.whole = final && window.audio.size() == channel.pending.size();
+    window.duration = seconds(window.audio.size());
+    window.behind = seconds(channel.pending.size()) > behindSeconds;
+    channel.newSamples = 0;
+    ++channel.stats.windows;
+    return window;
 }
 
-std::vector<WhisperSegment> TranscriptionEngine::recognise(std::span<const float> audio,
-                                                           const std::string& language,
-                                                           const std::string& prompt) {
-    try {
-        return whisper_->transcribe(audio, language, prompt);
-    } catch (const std::exception& e) {
-        Log::error("Recognition failed: {}", e.what());
-        return {};
-    }
-}
-
-std::map<std::string, float>
-TranscriptionEngine::languageProbabilities(std::span<const float> audio,
-                                           const std::vector<std::string>& among) {
-    try {
-        return whisper_->languageProbabilities(audio, among);
-    } catch (const std::exception& e) {
-        Log::error("Language detection failed: {}", e.what());
-        return {};
-    }
+// A window without speech goes, all but its last half second (speech may begin there), or
+// all of it when nothing follows.
+void TranscriptionEngine::skipSilence(Channel& channel, const Window& window) {
+    drop(channel, window.whole ? window.duration
+                               : std::max(window.duration - ChunkCommitter::keepTail, 0.0));
 }
 
 std::vector<WhisperSegment>
-TranscriptionEngine::transcribe(Channel& channel, std::span<const float> audio,
-                                const std::optional<std::vector<SpeechRange>>& speech) {
-    auto listed = languages();
-    std::string context =
-        channel.lastCommitted ? " " + tail(channel.lastCommitted->text, contextCharacters) : "";
-    const std::string& vocabulary = options_.vocabulary;
-
-    if (listed.size() < 2)
-        return recognise(audio, options_.language, vocabulary + context);
-    if (!speech || speech->empty() || seconds(channel.pending.size()) > behindSeconds)
-        return recognise(audio, channel.language.value_or(listed.front()), vocabulary + context);
-
-    struct LanguageRun {
-        double start, end;
-        std::string language;
-    };
-    std::vector<LanguageRun> runs;
-    for (const auto& piece : ChunkCommitter::languagePieces(*speech)) {
-        std::string lang = channel.language.value_or(listed.front());
-        if (piece.end - piece.start >= 1) {
-            size_t from = sampleIndex(piece.start, audio.size());
-            size_t to = std::max(from, sampleIndex(piece.end, audio.size()));
-            auto probabilities = languageProbabilities(audio.subspan(from, to - from), listed);
-            lang = ChunkCommitter::language(probabilities, lang, listed);
-        }
-        if (lang != channel.language) {
-            if (channel.language)
-                ++channel.stats.languageSwitches;
-            Log::info("{} language: {}", channel.source.name, lang);
-            channel.language = lang;
-            channel.stats.language = lang;
-        }
-        if (!runs.empty() && runs.back().language == lang)
-            runs.back().end = piece.end;
-        else
-            runs.push_back({piece.start, piece.end, lang});
-    }
-
-    std::vector<WhisperSegment> lines;
-    if (runs.size() == 1) {
-        bool continues = runs.front().language == channel.textLanguage;
-        lines = recognise(audio, runs.front().language, vocabulary + (continues ? context : ""));
-    } else {
-        double duration = seconds(audio.size());
-        for (size_t k = 0; k < runs.size(); ++k) {
-            double from = k == 0 ? 0 : (runs[k - 1].end + runs[k].start) / 2;
-            double to = k + 1 == runs.size() ? duration : (runs[k].end + runs[k + 1].start) / 2;
-            std::optional<std::string> previous =
-                k == 0 ? channel.textLanguage : std::optional(runs[k - 1].language);
-            std::string prompt = vocabulary;
-            if (runs[k].language == previous) {
-                prompt += context;
-                for (size_t i = lines.size() >= 2 ? lines.size() - 2 : 0; i < lines.size(); ++i)
-                    prompt += " " + lines[i].text;
-            }
-            size_t first = sampleIndex(from, audio.size());
-            size_t last = std::max(first, sampleIndex(to, audio.size()));
-            // Times of a run's slice count from where the slice begins.
-            for (auto& segment :
-                 recognise(audio.subspan(first, last - first), runs[k].language, prompt))
-                lines.push_back(segment.shifted(from));
-        }
-    }
-    channel.textLanguage = runs.back().language;
+TranscriptionEngine::recognise(Channel& channel, const Window& window,
+                               const std::optional<std::vector<SpeechRange>>& speech) {
+    double started = deps_.stopwatch();
+    std::optional<std::string_view> lastLine;
+    if (channel.lastCommitted)
+        lastLine = channel.lastCommitted->text;
+    auto lines = recognizer_->recognise({.audio = window.audio,
+                                         .speech = speech,
+                                         .lastLine = lastLine,
+                                         .behind = window.behind,
+                                         .channel = channel.source.name},
+                                        channel.language, channel.stats);
+    channel.stats.whisperSeconds += deps_.stopwatch() - started;
     return lines;
 }
 
-void TranscriptionEngine::run(Channel& channel, bool final) {
-    if (!whisper_ || channel.pending.empty())
-        return;
-    auto& stats = channel.stats;
-    std::span<const float> audio(channel.pending.data(),
-                                 std::min(channel.pending.size(), windowSamples));
-    bool whole = final && audio.size() == channel.pending.size();
-    double duration = seconds(audio.size());
-    channel.newSamples = 0;
-    ++stats.windows;
-
-    auto heard = speech(audio);
-    if (heard && heard->empty()) {
-        drop(channel, whole ? duration : std::max(duration - ChunkCommitter::keepTail, 0.0));
-        return;
-    }
-
-    double started = deps_.stopwatch();
-    auto lines = transcribe(channel, audio, heard);
-    if (heard) {
-        auto listed = languages();
-        for (const auto& hole : ChunkCommitter::holes(lines, *heard)) {
-            size_t from = sampleIndex(hole.start, SIZE_MAX);
-            size_t to = std::min(audio.size(), sampleIndex(hole.end, SIZE_MAX));
-            if (from >= to)
-                continue;
-            std::string context;
-            for (const auto& line : lines) {
-                if (line.end > hole.start - 5 && line.start < hole.end + 5)
-                    context += (context.empty() ? "" : " ") + line.text;
-            }
-            std::string language =
-                listed.size() < 2 ? options_.language : channel.language.value_or(listed.front());
-            bool kept = false;
-            for (const auto& found :
-                 recognise(audio.subspan(from, to - from), language, options_.vocabulary)) {
-                if (Dedup::repeats(found.text, context))
-                    continue;
-                lines.push_back(found.shifted(hole.start));
-                kept = true;
-            }
-            if (kept)
-                ++stats.holesFilled;
-            stats.holeSeconds += hole.end - hole.start;
-        }
-        std::stable_sort(lines.begin(), lines.end(),
-                         [](const auto& a, const auto& b) { return a.start < b.start; });
-    }
-    stats.whisperSeconds += deps_.stopwatch() - started;
-
-    auto split = ChunkCommitter::split(lines, heard, duration, whole);
-    if (!whole && audio.size() == windowSamples && wholeSamples(split.cut) == 0) {
+// Which lines are final and where the window is cut.
+ChunkCommitter::Split
+TranscriptionEngine::settle(Channel& channel, const Window& window,
+                            const std::vector<WhisperSegment>& lines,
+                            const std::optional<std::vector<SpeechRange>>& speech) {
+    auto split = ChunkCommitter::split(lines, speech, window.duration, window.whole);
+    if (!window.whole && window.audio.size() == windowSamples && wholeSamples(split.cut) == 0) {
         // A line that never settles would hold a full window in place and have it heard
         // again every second: the window is committed and cut in full instead.
         Log::info("{}: window made no progress; committing all of it", channel.source.name);
-        split = ChunkCommitter::split(lines, heard, duration, true);
+        split = ChunkCommitter::split(lines, speech, window.duration, true);
     }
-    auto& commit = split.commit;
-    const double cut = split.cut;
+    return split;
+}
 
+Diarizer::Labelled
+TranscriptionEngine::label(Channel& channel, const Window& window,
+                           std::vector<WhisperSegment> commit,
+                           const std::optional<std::vector<SpeechRange>>& speech) {
     Diarizer::Labelled labelled;
     if (channel.source.speaker) {
         for (auto& segment : commit)
@@ -450,82 +350,47 @@ void TranscriptionEngine::run(Channel& channel, bool final) {
     } else if (diarizer_) {
         double began = deps_.stopwatch();
         try {
-            labelled = diarizer_->label(commit, audio, heard,
-                                        seconds(channel.pending.size()) <= behindSeconds);
+            labelled = diarizer_->label(commit, window.audio, speech, !window.behind);
         } catch (const std::exception& e) {
             Log::error("Diarization failed: {}", e.what());
             labelled.clear();
             for (auto& segment : commit)
                 labelled.emplace_back(segment, std::nullopt);
         }
-        stats.speakerSeconds += deps_.stopwatch() - began;
+        channel.stats.speakerSeconds += deps_.stopwatch() - began;
     } else {
         for (auto& segment : commit)
             labelled.emplace_back(std::move(segment), std::nullopt);
     }
+    return labelled;
+}
 
-    if (heard)
-        for (const auto& range : *heard)
-            stats.speechSeconds += std::max(std::min(range.end, cut) - range.start, 0.0);
-
-    struct Item {
-        WhisperSegment segment;
-        std::optional<int> speaker;
-        std::optional<float> level;
-    };
-    std::vector<Item> items;
-    items.reserve(labelled.size());
+// A microphone line becomes runs of even loudness, so a leak stays apart from the voice.
+std::vector<LineCleanup::Candidate>
+TranscriptionEngine::candidates(const Channel& channel, const Window& window,
+                                Diarizer::Labelled labelled,
+                                const std::optional<std::vector<SpeechRange>>& speech) {
+    std::vector<LineCleanup::Candidate> out;
+    out.reserve(labelled.size());
     for (auto& [segment, speaker] : labelled) {
         if (channel.source.isMic) {
-            for (auto& [piece, level] : MicLevels::micRuns(segment, audio, heard))
-                items.push_back({std::move(piece), speaker, level});
+            for (auto& [piece, level] : MicLevels::micRuns(segment, window.audio, speech))
+                out.push_back({std::move(piece), speaker, level});
         } else {
-            items.push_back({std::move(segment), speaker, std::nullopt});
+            out.push_back({std::move(segment), speaker, std::nullopt});
         }
     }
+    return out;
+}
 
-    std::vector<TranscriptSegment> output;
-    for (auto& item : items) {
-        double start = channel.pendingStart + item.segment.start;
-        double end = channel.pendingStart + std::min(item.segment.end, duration);
-        std::string text = std::move(item.segment.text);
-        const auto& last = channel.lastCommitted;
-        if (last && Dedup::mayRepeat(start, item.speaker, *last)) {
-            size_t before = Dedup::words(text).size();
-            text = Dedup::trimOverlap(last->text, text, start < last->end + 0.2);
-            stats.wordsTrimmedAsRepeats += static_cast<int>(before - Dedup::words(text).size());
-        }
-        // A line break inside a line would end a subtitle cue early or fake a speaker's line
-        // in the transcript file.
-        text = std::string(TextLines::trimmed(TextLines::oneLine(text)));
-        if (text.empty())
-            continue;
-        if (WhisperPhantom::isPhantom(text)) {
-            ++stats.phantomDropped;
-            continue;
-        }
-        if (channel.source.isMic && channel.source.dropEcho && channel.source.dropEcho() &&
-            Dedup::echoes(text, start, end, recent_)) {
-            ++stats.echoDropped;
-            continue;
-        }
-        TranscriptSegment line;
-        line.start = start;
-        line.end = end;
-        line.text = std::move(text);
-        line.speaker = item.speaker ? item.speaker : (last ? last->speaker : std::nullopt);
-        line.level = item.level;
-        output.push_back(line);
-        channel.lastCommitted = std::move(line);
-    }
-
-    auto out = joinTurns(output);
-    if (!out.empty())
-        channel.lastCommitted = out.back();
+void TranscriptionEngine::handOut(Channel& channel, std::vector<TranscriptSegment> lines,
+                                  const Window& window, double cut) {
+    if (!lines.empty())
+        channel.lastCommitted = lines.back();
     drop(channel, cut);
 
-    stats.segments += static_cast<int>(out.size());
-    recent_.insert(recent_.end(), out.begin(), out.end());
+    channel.stats.segments += static_cast<int>(lines.size());
+    recent_.insert(recent_.end(), lines.begin(), lines.end());
     // Kept on the audio's own timeline: however far behind the engine runs, a line is
     // needed while some source may still bring words from its time.
     double oldestPending = channel.pendingStart;
@@ -533,12 +398,12 @@ void TranscriptionEngine::run(Channel& channel, bool final) {
         oldestPending = std::min(oldestPending, other.pendingStart);
     std::erase_if(recent_,
                   [&](const auto& line) { return !(line.end > oldestPending - recentSeconds); });
-    emitted_ += static_cast<int>(out.size());
-    size_t count = out.size();
-    if (!out.empty() && onSegments_)
-        onSegments_(std::move(out));
-    Log::debug("{}: {:.1f} s window, {} lines, cut {:.1f} s", channel.source.name, duration, count,
-               cut);
+    emitted_ += static_cast<int>(lines.size());
+    size_t count = lines.size();
+    if (!lines.empty() && onSegments_)
+        onSegments_(std::move(lines));
+    Log::debug("{}: {:.1f} s window, {} lines, cut {:.1f} s", channel.source.name, window.duration,
+               count, cut);
 }
 
 } // namespace tallyvox

@@ -17,6 +17,14 @@
 
 namespace tallyvox {
 
+class WindowRecognizer;
+namespace ChunkCommitter {
+struct Split;
+}
+namespace LineCleanup {
+struct Candidate;
+}
+
 // Turns the live audio of one session into transcript lines: one channel per audio source,
 // drained every second on the engine's own queue, recognised in windows of at most 30 s.
 class TranscriptionEngine : public std::enable_shared_from_this<TranscriptionEngine> {
@@ -78,6 +86,7 @@ public:
 
 private:
     struct Channel;
+    struct Window;
     TranscriptionEngine(std::vector<Source> sources, Options options, SessionClock clock,
                         SegmentsCallback onSegments, Dependencies dependencies);
 
@@ -86,26 +95,32 @@ private:
     void pull(Channel& channel);
     void drainAll(Channel& channel);
     void drop(Channel& channel, double seconds);
-    void run(Channel& channel, bool final);
     static size_t wholeSamples(double seconds);
-    std::vector<WhisperSegment> transcribe(Channel& channel, std::span<const float> audio,
-                                           const std::optional<std::vector<SpeechRange>>& speech);
-    std::vector<std::string> languages() const;
 
-    // Recogniser calls that fail are logged and read as "nothing heard", so the engine
-    // still consumes the audio and goes on.
-    std::optional<std::vector<SpeechRange>> speech(std::span<const float> audio);
-    std::vector<WhisperSegment> recognise(std::span<const float> audio, const std::string& language,
-                                          const std::string& prompt);
-    std::map<std::string, float> languageProbabilities(std::span<const float> audio,
-                                                       const std::vector<std::string>& among);
+    // One window of a channel, in the steps below.
+    void run(Channel& channel, bool final);
+    Window nextWindow(Channel& channel, bool final);
+    void skipSilence(Channel& channel, const Window& window);
+    std::vector<WhisperSegment> recognise(Channel& channel, const Window& window,
+                                          const std::optional<std::vector<SpeechRange>>& speech);
+    ChunkCommitter::Split settle(Channel& channel, const Window& window,
+                                 const std::vector<WhisperSegment>& lines,
+                                 const std::optional<std::vector<SpeechRange>>& speech);
+    Diarizer::Labelled label(Channel& channel, const Window& window,
+                             std::vector<WhisperSegment> commit,
+                             const std::optional<std::vector<SpeechRange>>& speech);
+    std::vector<LineCleanup::Candidate>
+    candidates(const Channel& channel, const Window& window, Diarizer::Labelled labelled,
+               const std::optional<std::vector<SpeechRange>>& speech);
+    void handOut(Channel& channel, std::vector<TranscriptSegment> lines, const Window& window,
+                 double cut);
 
     Options options_;
     SessionClock clock_;
     SegmentsCallback onSegments_;
     Dependencies deps_;
     std::vector<Channel> channels_;
-    std::unique_ptr<Recognizer> whisper_;
+    std::unique_ptr<WindowRecognizer> recognizer_;
     std::unique_ptr<Diarizer> diarizer_;
     TaskHandle timer_;
     std::vector<TranscriptSegment> recent_;

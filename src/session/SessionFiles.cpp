@@ -1,0 +1,87 @@
+#include "session/SessionFiles.h"
+
+#include "base/Log.h"
+#include "session/DiagnosticsContext.h"
+
+namespace tallyvox {
+
+namespace {
+std::string unsavedText(const std::string& description) {
+    return "Couldn't save the transcript: " + description + ". It is still in memory.";
+}
+} // namespace
+
+SessionFiles::SessionFiles(Executor& main, Handlers handlers)
+    : handlers_(std::move(handlers))
+    , unsaved_(main, {.saved =
+                          [this](const auto& path) {
+                              if (handlers_.saved)
+                                  handlers_.saved(path);
+                          },
+                      .failed =
+                          [this](const std::string& description) {
+                              if (handlers_.failed)
+                                  handlers_.failed(unsavedText(description));
+                          }}) {}
+
+std::filesystem::path SessionFiles::diagnosticsFile(const std::filesystem::path& transcript) {
+    auto report = transcript;
+    report.replace_extension();
+    report += ".diagnostics.txt";
+    return report;
+}
+
+bool SessionFiles::save(const TranscriptRecord& record, const std::vector<TranscriptSegment>& lines,
+                        const TranscriptManager::SpeakerName& name) {
+    try {
+        TranscriptManager::write(TranscriptManager::text(record, lines, name), record.fileURL);
+    } catch (const std::exception& error) {
+        Log::error("Saving transcript failed: {}", error.what());
+        if (handlers_.failed)
+            handlers_.failed(unsavedText(error.what()));
+        return false;
+    }
+    unsaved_.forget(record.fileURL);
+    return true;
+}
+
+void SessionFiles::finish(const TranscriptRecord& record,
+                          const std::vector<TranscriptSegment>& lines,
+                          const TranscriptManager::SpeakerName& name, const Ending& ending) {
+    try {
+        TranscriptManager::write(TranscriptManager::diagnostics(record, lines, ending.figures,
+                                                                currentDiagnosticsContext()),
+                                 diagnosticsFile(record.fileURL));
+    } catch (const std::exception& error) {
+        Log::error("Diagnostics not saved: {}", error.what());
+    }
+
+    if (ending.recognisedLines > 0) {
+        if (save(record, lines, name)) {
+            Log::info("Transcript saved: {}", record.fileURL.string());
+            if (handlers_.saved)
+                handlers_.saved(record.fileURL);
+        } else {
+            // The next session must not take these lines with it: they stay until written.
+            unsaved_.keep(record.fileURL, TranscriptManager::text(record, lines, name));
+        }
+        return;
+    }
+
+    std::string text =
+        ending.modelLoadError
+            ? TranscriptManager::emptySessionText(
+                  record, TranscriptManager::modelNotLoadedMessage(*ending.modelLoadError))
+            : TranscriptManager::emptySessionText(record, ending.soundReceived);
+    try {
+        TranscriptManager::write(text, record.fileURL);
+        if (handlers_.saved)
+            handlers_.saved(record.fileURL);
+    } catch (const std::exception& error) {
+        Log::error("Saving empty transcript failed: {}", error.what());
+        unsaved_.keep(record.fileURL, std::move(text));
+    }
+    Log::error("No speech transcribed (sound received: {})", ending.soundReceived);
+}
+
+} // namespace tallyvox
