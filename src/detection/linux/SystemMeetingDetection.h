@@ -9,9 +9,13 @@
 
 namespace tallyvox {
 
-// The product's detection: the sound server's streams, /proc, and the makers' trust list.
+class PulseClient;
+
+// The product's detection: the sound server's streams (through `sound`, the process's
+// client; without one, a connection of its own), /proc, and the makers' trust list.
 std::unique_ptr<MeetingDetectionService>
 makeSystemMeetingDetection(Executor& main, Clock& clock = Clock::system(),
-                           TrustList trust = AppGenuineness::vendors());
+                           TrustList trust = AppGenuineness::vendors(),
+                           std::shared_ptr<PulseClient> sound = nullptr);
 
 } // namespace tallyvox
