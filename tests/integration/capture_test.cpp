@@ -1,5 +1,7 @@
+#include "app/linux/LinuxPlatformServices.h"
 #include "audio/MicCapture.h"
 #include "audio/TapCapture.h"
+#include "audio/linux/PulseClient.h"
 #include "audio/linux/PulseMicInput.h"
 #include "audio/linux/PulseOutputTap.h"
 #include "base/EventLoop.h"
@@ -163,6 +165,56 @@ startCapture(MainThread& main,
     waitFor(15, [&] { return main.sync([&] { return capture->recordedOutput().has_value(); }); });
     return capture;
 }
+
+// How many of `what` ("clients", "source-outputs") on the server belong to this process.
+int ours(const std::string& what) {
+    return std::atoi(run("pactl list " + what + " | grep -c 'application.process.id = \"" +
+                         std::to_string(::getpid()) + "\"'")
+                         .c_str());
+}
+
+// Whether detection's list shows the application `name` playing.
+bool lists(const PulseProcessList& streams, const std::string& name) {
+    for (const auto& stream : streams.streams())
+        if (stream.appName == name &&
+            stream.direction == AudioProcessList::Stream::Direction::playing)
+            return true;
+    return false;
+}
+
+// Everything the product asks of the sound server, on one client as the platform services
+// build it, with the stream list at hand.
+struct OneClient {
+    MainThread& main;
+    std::shared_ptr<PulseClient> sound = std::make_shared<PulseClient>("Tallyvox");
+    PulseProcessList streams{sound};
+    PulseSpeakersCheck speakers{sound};
+    std::shared_ptr<TapCapture> capture;
+    std::shared_ptr<MicCapture> mic;
+
+    explicit OneClient(MainThread& thread)
+        : main(thread) {
+        capture = main.sync([&] {
+            auto made = TapCapture::make(std::make_shared<PulseOutputTap>(sound), main.loop);
+            made->start(consent());
+            return made;
+        });
+        mic = main.sync([&] {
+            auto made = MicCapture::make(std::make_shared<PulseMicInput>(sound), main.loop);
+            made->start(std::nullopt);
+            return made;
+        });
+    }
+    ~OneClient() {
+        main.sync([&] {
+            mic->stop();
+            capture->stop();
+        });
+    }
+    bool running() {
+        return main.sync([&] { return capture->recordedOutput().has_value() && mic->isRunning(); });
+    }
+};
 
 std::uint32_t sinkIndex(const std::string& name) {
     return static_cast<std::uint32_t>(std::atoi(
@@ -610,6 +662,77 @@ TEST(CaptureIntegration, HungServerNeverHoldsUpTheMainThread) {
     EXPECT_TRUE(waitFor(15, [&] { return capture->stats().receivedSeconds > 0.5; }));
     main.sync([&] { capture->stop(); });
     EXPECT_TRUE(main.sync([&] { return failures; }).empty());
+}
+
+// The platform services make one connection to the server for meeting audio, microphone,
+// detection and the output check, with one record stream each for the tap and the
+// microphone. Closing the microphone's stream leaves the tap recording.
+TEST(CaptureIntegration, PlatformServicesShareOneConnectionAndTheMicClosesAlone) {
+    REQUIRE_SOUND_SERVER();
+    testing::TempDir dir;
+    MainThread main;
+    auto services = linux_services::linuxPlatformServices(main.loop, Clock::system(), "/bin/true");
+    DetectionChoices everything{.enabled = [] { return true; },
+                                .watches = [](Platform) { return true; },
+                                .observe = [](std::function<void()>) { return Subscription(); }};
+    auto detection = main.sync([&] { return services.makeDetection(everything); });
+    auto capture = main.sync([&] {
+        auto made = services.makeCapture();
+        made->start(consent());
+        return made;
+    });
+    auto mic = main.sync([&] {
+        auto made = services.makeMic();
+        made->start(std::nullopt);
+        return made;
+    });
+    services.outputIsBuiltInSpeakers();
+    Tone tone(dir.path(), 30);
+    EXPECT_TRUE(waitFor(15, [&] {
+        return capture->stats().receivedSeconds > 0.3 && mic->counts().received > 0.3;
+    }));
+    EXPECT_TRUE(waitFor(15, [] { return ours("clients") == 1 && ours("source-outputs") == 2; }))
+        << ours("clients") << " clients, " << ours("source-outputs") << " record streams";
+
+    main.sync([&] { mic->stop(); });
+    EXPECT_TRUE(waitFor(15, [] { return ours("source-outputs") == 1; }));
+    const double before = capture->stats().receivedSeconds;
+    EXPECT_TRUE(waitFor(15, [&] { return capture->stats().receivedSeconds > before + 1; }));
+    EXPECT_EQ(ours("clients"), 1);
+    main.sync([&] {
+        capture->stop();
+        detection.reset();
+    });
+}
+
+// The server goes away and comes back: the one connection is made again in one place, and
+// the list, meeting audio and the microphone all run on it once more.
+TEST(CaptureIntegration, SharedConnectionComesBackWholeAfterTheServerRestarts) {
+    REQUIRE_SOUND_SERVER();
+    testing::TempDir dir;
+    PrivateServer server(dir.path());
+    ASSERT_TRUE(server.start()) << server.log();
+    testing::ScopedEnv env("PULSE_SERVER", server.address());
+    MainThread main;
+    OneClient client(main);
+    ASSERT_TRUE(waitFor(15, [&] { return client.running() && client.streams.isConnected(); }))
+        << server.log();
+
+    server.kill();
+    EXPECT_TRUE(waitFor(10, [&] { return !client.streams.isConnected(); }));
+    EXPECT_TRUE(client.streams.streams().empty());
+    ASSERT_TRUE(server.start()) << server.log();
+    Tone tone(dir.path(), 30);
+    EXPECT_TRUE(waitFor(15, [&] { return lists(client.streams, "paplay"); }));
+    const double tapBefore = client.capture->stats().receivedSeconds;
+    const double micBefore = client.mic->counts().received;
+    EXPECT_TRUE(waitFor(20, [&] {
+        return client.capture->stats().receivedSeconds > tapBefore + 0.5 &&
+               client.mic->counts().received > micBefore + 0.5;
+    })) << server.log();
+    client.speakers(); // asks on the same connection
+    EXPECT_EQ(ours("clients"), 1);
+    EXPECT_EQ(ours("source-outputs"), 2);
 }
 
 } // namespace

@@ -64,7 +64,7 @@ public:
     FakeService(GBusType type, const char* name, const char* path, const char* xml, Handler handler)
         : handler_(std::move(handler)) {
         glib_.sync([&] {
-            bus_ = privateBus(type);
+            bus_ = privateBus(type).release();
             if (!bus_)
                 return;
             GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(xml, nullptr);

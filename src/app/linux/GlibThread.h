@@ -19,12 +19,13 @@ public:
     GlibThread& operator=(const GlibThread&) = delete;
 
     // Runs `task` on the GLib thread and waits for it; signal subscriptions made inside are
-    // delivered on that thread.
+    // delivered on that thread. What the task throws is thrown here, to the caller.
     void sync(const std::function<void()>& task);
 
 private:
-    GMainContext* context_ = nullptr;
-    GMainLoop* loop_ = nullptr;
+    // Plain function deleters keep GLib's headers out of this one.
+    std::unique_ptr<GMainContext, void (*)(GMainContext*)> context_;
+    std::unique_ptr<GMainLoop, void (*)(GMainLoop*)> loop_;
     std::thread thread_;
 };
 

@@ -3,6 +3,7 @@
 #include "app/linux/AutostartEntry.h"
 #include "app/linux/DesktopNotifications.h"
 #include "app/linux/SleepWatcher.h"
+#include "audio/linux/PulseClient.h"
 #include "audio/linux/PulseMicInput.h"
 #include "audio/linux/PulseOutputTap.h"
 #include "detection/linux/SystemMeetingDetection.h"
@@ -17,13 +18,16 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, std::string
     Executor* loop = &main;
     Clock* time = &clock;
 
-    services.makeDetection = [loop, time, trust](DetectionChoices choices) {
-        return makeSystemMeetingDetection(*loop, *time, trust, std::move(choices));
+    // One sound-server client for the process: detection, meeting audio, the microphone and
+    // the output check share its connection and its thread.
+    auto sound = std::make_shared<PulseClient>("Tallyvox");
+    services.makeDetection = [loop, time, trust, sound](DetectionChoices choices) {
+        return makeSystemMeetingDetection(*loop, *time, trust, std::move(choices), sound);
     };
-    services.makeCapture = [loop] { return makePulseCapture(*loop); };
-    auto speakers = std::make_shared<PulseSpeakersCheck>();
+    services.makeCapture = [loop, sound] { return makePulseCapture(*loop, sound); };
+    auto speakers = std::make_shared<PulseSpeakersCheck>(sound);
     services.outputIsBuiltInSpeakers = [speakers] { return (*speakers)(); };
-    services.makeMic = [loop] { return makePulseMic(*loop); };
+    services.makeMic = [loop, sound] { return makePulseMic(*loop, sound); };
 
     // A plain desktop has no permission system for the microphone: it counts as allowed,
     // and a source that cannot be opened is reported when the microphone starts.

@@ -2,6 +2,7 @@
 
 #include "app/linux/PrivateBus.h"
 
+#include "base/CallbackBarrier.h"
 #include "base/Log.h"
 
 #include <gio/gio.h>
@@ -25,14 +26,16 @@ SleepWatcher::SleepWatcher(std::function<void(std::function<void()>)> willSleep,
         if (!bus_)
             return;
         subscription_ = g_dbus_connection_signal_subscribe(
-            bus_, login1, login1Manager, "PrepareForSleep", login1Path, nullptr,
+            bus_.get(), login1, login1Manager, "PrepareForSleep", login1Path, nullptr,
             G_DBUS_SIGNAL_FLAGS_NONE,
             [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
                GVariant* parameters, gpointer self) {
-                gboolean sleeping = FALSE;
-                if (g_variant_is_of_type(parameters, G_VARIANT_TYPE("(b)")))
-                    g_variant_get(parameters, "(b)", &sleeping);
-                static_cast<SleepWatcher*>(self)->onPrepareForSleep(sleeping);
+                callbackBarrier("logind PrepareForSleep", [&] {
+                    gboolean sleeping = FALSE;
+                    if (g_variant_is_of_type(parameters, G_VARIANT_TYPE("(b)")))
+                        g_variant_get(parameters, "(b)", &sleeping);
+                    static_cast<SleepWatcher*>(self)->onPrepareForSleep(sleeping);
+                });
             },
             this, nullptr);
         takeInhibitor();
@@ -43,11 +46,9 @@ SleepWatcher::~SleepWatcher() {
     *alive_ = false;
     glib_.sync([this] {
         if (bus_ && subscription_)
-            g_dbus_connection_signal_unsubscribe(bus_, subscription_);
+            g_dbus_connection_signal_unsubscribe(bus_.get(), subscription_);
         releaseInhibitor();
-        if (bus_)
-            g_object_unref(bus_);
-        bus_ = nullptr;
+        bus_.reset();
     });
 }
 
@@ -59,25 +60,23 @@ bool SleepWatcher::holdsInhibitor() const {
 void SleepWatcher::takeInhibitor() {
     if (!bus_ || holdsInhibitor())
         return;
-    GUnixFDList* fds = nullptr;
-    GError* error = nullptr;
-    GVariant* reply = g_dbus_connection_call_with_unix_fd_list_sync(
-        bus_, login1, login1Path, login1Manager, "Inhibit",
+    GUnixFDList* receivedFds = nullptr;
+    GError* failure = nullptr;
+    VariantPtr reply(g_dbus_connection_call_with_unix_fd_list_sync(
+        bus_.get(), login1, login1Path, login1Manager, "Inhibit",
         g_variant_new("(ssss)", "sleep", "Tallyvox", "Pausing the transcript before sleep",
                       "delay"),
-        G_VARIANT_TYPE("(h)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &fds, nullptr, &error);
+        G_VARIANT_TYPE("(h)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &receivedFds, nullptr,
+        &failure));
+    GObjectPtr<GUnixFDList> fds(receivedFds);
+    ErrorPtr error(failure);
     if (!reply) {
         Log::debug("No sleep inhibitor: {}", error ? error->message : "unknown error");
-        if (error)
-            g_error_free(error);
         return;
     }
     gint32 index = -1;
-    g_variant_get(reply, "(h)", &index);
-    g_variant_unref(reply);
-    int fd = fds ? g_unix_fd_list_get(fds, index, nullptr) : -1;
-    if (fds)
-        g_object_unref(fds);
+    g_variant_get(reply.get(), "(h)", &index);
+    int fd = fds ? g_unix_fd_list_get(fds.get(), index, nullptr) : -1;
     std::lock_guard lock(mutex_);
     inhibitor_ = fd;
 }

@@ -1,12 +1,11 @@
 #pragma once
 
+#include "app/linux/GlibHandles.h"
 #include "app/linux/GlibThread.h"
 
 #include <functional>
 #include <memory>
 #include <mutex>
-
-typedef struct _GDBusConnection GDBusConnection;
 
 namespace tallyvox::linux_services {
 
@@ -36,7 +35,7 @@ private:
     std::function<void(std::function<void()>)> willSleep_;
     std::function<void()> didWake_;
     GlibThread glib_;
-    GDBusConnection* bus_ = nullptr;
+    GObjectPtr<GDBusConnection> bus_;
     unsigned subscription_ = 0;
     mutable std::mutex mutex_;
     int inhibitor_ = -1;

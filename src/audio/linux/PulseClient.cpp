@@ -36,4 +36,8 @@ void PulseClient::post(Work work) {
     });
 }
 
+PulseConnection& PulseClient::connection() {
+    return *state_->connection;
+}
+
 } // namespace tallyvox

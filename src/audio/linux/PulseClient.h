@@ -8,9 +8,10 @@
 
 namespace tallyvox {
 
-// A sound-server connection with a thread of its own. Every step that talks to the server
-// runs there, so a server that hangs holds up only that thread, never the caller's. Work is
-// done in the order posted. Several users may share one client.
+// The sound-server connection with a thread of its own. Every step that waits for the
+// server runs there, so a server that hangs holds up only that thread, never the caller's.
+// Work is done in the order posted. One client serves the whole process: meeting audio,
+// microphone, the output check and detection's stream list share it.
 class PulseClient {
 public:
     using Work = std::function<void(PulseConnection&)>;
@@ -23,6 +24,9 @@ public:
     PulseClient& operator=(const PulseClient&) = delete;
 
     void post(Work work);
+
+    // For what never waits for the server (watches): they may be made from any thread.
+    PulseConnection& connection();
 
 private:
     struct State;

@@ -1,11 +1,15 @@
 #include "audio/linux/PulseConnection.h"
 
+#include "audio/AudioCaptureService.h"
+#include "audio/linux/PulseHandles.h"
 #include "audio/linux/RecordFragment.h"
+#include "base/CallbackBarrier.h"
+#include "base/Log.h"
 
-#include <pulse/pulseaudio.h>
-
+#include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <set>
 #include <thread>
 
 namespace tallyvox {
@@ -14,83 +18,322 @@ namespace {
 const char* text(const char* value) {
     return value ? value : "";
 }
+
+constexpr double retrySeconds = 1.0;
 } // namespace
+
+PulseConnection::Failure::Failure(std::string step, int code)
+    : Error(AudioCaptureService::CaptureError::step(step, code).what())
+    , step_(std::move(step))
+    , code_(code) {}
+
+struct PulseConnection::Open {
+    pulse::Stream handle;
+    StreamHandlers handlers;
+    bool ready = false;
+    bool ended = false;
+};
+
+struct PulseConnection::Watched final : Watching {
+    Impl* impl = nullptr;
+    Watcher watcher;
+    std::vector<pulse::Operation> operations;
+    // The first `connected` of a watch made while the connection is up.
+    pa_defer_event* greeting = nullptr;
+
+    pa_context* context() const override;
+    bool keep(pa_operation* operation) override {
+        if (!operation)
+            return false;
+        std::erase_if(operations, [](const pulse::Operation& kept) {
+            return pa_operation_get_state(kept.get()) != PA_OPERATION_RUNNING;
+        });
+        operations.emplace_back(operation);
+        return true;
+    }
+    void cancelOperations() {
+        for (auto& kept : operations)
+            if (pa_operation_get_state(kept.get()) == PA_OPERATION_RUNNING)
+                pa_operation_cancel(kept.get());
+        operations.clear();
+    }
+};
 
 struct PulseConnection::Impl {
     std::string clientName;
     double timeout;
-    pa_threaded_mainloop* loop = nullptr;
-    pa_context* context = nullptr;
-    pa_stream* stream = nullptr;
-    bool streamReady = false;
-    bool streamEnded = false;
-    std::shared_ptr<StreamHandlers> handlers;
+    pulse::ThreadedLoop loop;
+    pa_mainloop_api* api = nullptr;
+    // Everything below is guarded by the loop's lock.
+    pulse::Context context;
+    pa_time_event* retry = nullptr;
+    std::uint32_t subscribed = 0;
+    bool contextWasReady = false;
+    bool everConnected = false;
+    bool failureLogged = false;
+    std::set<Open*> streams;
+    std::set<Watched*> watches;
 
-    struct Lock {
-        explicit Lock(pa_threaded_mainloop* l)
-            : loop(l) {
-            pa_threaded_mainloop_lock(loop);
+    class Lock {
+    public:
+        explicit Lock(Impl& impl)
+            : loop_(impl.loop.get()) {
+            pa_threaded_mainloop_lock(loop_);
         }
-        ~Lock() { pa_threaded_mainloop_unlock(loop); }
-        pa_threaded_mainloop* loop;
+        ~Lock() { pa_threaded_mainloop_unlock(loop_); }
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+    private:
+        pa_threaded_mainloop* loop_;
     };
 
-    int error() const { return context ? pa_context_errno(context) : PA_ERR_CONNECTIONTERMINATED; }
+    Impl(std::string name, double timeoutSeconds)
+        : clientName(std::move(name))
+        , timeout(timeoutSeconds)
+        , loop(pa_threaded_mainloop_new()) {
+        if (!loop)
+            return;
+        pa_threaded_mainloop_set_name(loop.get(), "tallyvox-sound");
+        api = pa_threaded_mainloop_get_api(loop.get());
+        if (pa_threaded_mainloop_start(loop.get()) < 0) {
+            pa_threaded_mainloop_free(loop.release());
+            Log::error("Sound server connection failed: {}", "cannot start the libpulse thread");
+        }
+    }
 
-    // Called with the lock held; the server's callbacks run while we sleep unlocked.
+    ~Impl() {
+        if (!loop)
+            return;
+        {
+            Lock lock(*this);
+            cancelRetry();
+            context.reset();
+        }
+        loop.reset();
+    }
+
+    int error() const {
+        return context ? pa_context_errno(context.get()) : PA_ERR_CONNECTIONTERMINATED;
+    }
+
+    pa_context_state_t state() const {
+        return context ? pa_context_get_state(context.get()) : PA_CONTEXT_UNCONNECTED;
+    }
+
+    // Called with the lock held; the server's callbacks run while we sleep unlocked. Looks
+    // at the connection afresh each time: the retry may replace the context meanwhile.
     template <class Done> bool waitUntil(Done done) {
         auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
         while (!done()) {
             if (std::chrono::steady_clock::now() > deadline)
                 return false;
-            pa_threaded_mainloop_unlock(loop);
+            pa_threaded_mainloop_unlock(loop.get());
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            pa_threaded_mainloop_lock(loop);
+            pa_threaded_mainloop_lock(loop.get());
         }
         return true;
     }
 
-    bool finish(pa_operation* op) {
-        if (!op)
+    bool finish(pa_operation* sent) {
+        pulse::Operation operation(sent);
+        if (!operation)
             return false;
-        bool done = waitUntil([op] { return pa_operation_get_state(op) != PA_OPERATION_RUNNING; });
+        bool done = waitUntil(
+            [&] { return pa_operation_get_state(operation.get()) != PA_OPERATION_RUNNING; });
         if (!done)
-            pa_operation_cancel(op);
-        bool ok = done && pa_operation_get_state(op) == PA_OPERATION_DONE;
-        pa_operation_unref(op);
-        return ok;
+            pa_operation_cancel(operation.get());
+        return done && pa_operation_get_state(operation.get()) == PA_OPERATION_DONE;
     }
 
-    void closeStreamLocked() {
-        handlers.reset();
-        if (!stream)
-            return;
-        pa_stream_set_read_callback(stream, nullptr, nullptr);
-        pa_stream_set_state_callback(stream, nullptr, nullptr);
-        if (pa_stream_get_state(stream) == PA_STREAM_READY ||
-            pa_stream_get_state(stream) == PA_STREAM_CREATING)
-            pa_stream_disconnect(stream);
-        pa_stream_unref(stream);
-        stream = nullptr;
-        streamReady = false;
-        streamEnded = false;
+    // The one place a connection is made: by the retry, by a blocking step that finds the
+    // server gone, and by the first watch. Answers 0, or the error of a failure at once.
+    int startContext() {
+        cancelRetry();
+        context.reset();
+        contextWasReady = false;
+        subscribed = 0;
+        pulse::Proplist props(pa_proplist_new());
+        pa_proplist_sets(props.get(), PA_PROP_APPLICATION_NAME, "Tallyvox");
+        pa_proplist_sets(props.get(), PA_PROP_APPLICATION_ID, "com.tallyvox.app");
+        context.reset(pa_context_new_with_proplist(api, clientName.c_str(), props.get()));
+        if (!context) {
+            connectionFailed("cannot create a sound server context");
+            return PA_ERR_INTERNAL;
+        }
+        pa_context_set_state_callback(context.get(), &Impl::onContextState, this);
+        // Never starts a sound server of its own.
+        if (pa_context_connect(context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            int code = error();
+            // A failure reported through the state callback has been handled there.
+            if (state() != PA_CONTEXT_FAILED)
+                connectionFailed(pa_strerror(code));
+            return code;
+        }
+        return 0;
     }
 
-    void dropContextLocked() {
-        closeStreamLocked();
-        if (!context)
-            return;
-        pa_context_set_state_callback(context, nullptr, nullptr);
-        pa_context_set_subscribe_callback(context, nullptr, nullptr);
-        pa_context_disconnect(context);
-        pa_context_unref(context);
-        context = nullptr;
+    // A context that never came up in time is let go; the retry tries a fresh one.
+    void abandonContext() {
+        context.reset();
+        scheduleRetry();
     }
 
-    static void onRead(pa_stream* s, size_t, void* userdata) {
-        auto* self = static_cast<Impl*>(userdata);
-        if (s != self->stream || !self->handlers)
+    void scheduleRetry() {
+        if (retry)
             return;
+        timeval when{};
+        pa_gettimeofday(&when);
+        pa_timeval_add(&when, static_cast<pa_usec_t>(retrySeconds * PA_USEC_PER_SEC));
+        retry = api->time_new(api, &when, &Impl::onRetry, this);
+    }
+
+    void cancelRetry() {
+        if (retry)
+            api->time_free(retry);
+        retry = nullptr;
+    }
+
+    static void onRetry(pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
+        callbackBarrier("sound server retry", [&] {
+            auto* self = static_cast<Impl*>(userdata);
+            self->startContext();
+        });
+    }
+
+    static void onContextState(pa_context* c, void* userdata) {
+        callbackBarrier("sound server state", [&] {
+            auto* self = static_cast<Impl*>(userdata);
+            if (c != self->context.get())
+                return;
+            switch (pa_context_get_state(c)) {
+            case PA_CONTEXT_READY:
+                self->becameReady();
+                break;
+            case PA_CONTEXT_FAILED:
+            case PA_CONTEXT_TERMINATED:
+                self->connectionFailed(pa_strerror(pa_context_errno(c)));
+                break;
+            default:
+                break;
+            }
+        });
+    }
+
+    void becameReady() {
+        if (failureLogged || everConnected)
+            Log::info("Sound server connected");
+        failureLogged = false;
+        everConnected = true;
+        contextWasReady = true;
+        subscribe();
+        for (Watched* watched : watches) {
+            dropGreeting(*watched);
+            tellConnected(*watched);
+        }
+    }
+
+    void connectionFailed(const std::string& reason) {
+        if (!failureLogged) {
+            if (contextWasReady)
+                Log::error("Sound server connection lost: {}", reason);
+            else
+                Log::error("Sound server connection failed: {}", reason);
+            failureLogged = true;
+        }
+        contextWasReady = false;
+        for (Watched* watched : watches) {
+            dropGreeting(*watched);
+            // The context cancelled the operations; their callbacks will not come.
+            watched->operations.clear();
+            if (watched->watcher.disconnected)
+                callbackBarrier("sound server watch (disconnected)",
+                                [&] { watched->watcher.disconnected(); });
+        }
+        scheduleRetry();
+    }
+
+    void tellConnected(Watched& watched) {
+        if (watched.watcher.connected)
+            callbackBarrier("sound server watch (connected)",
+                            [&] { watched.watcher.connected(watched); });
+    }
+
+    void greet(Watched& watched) {
+        watched.greeting = api->defer_new(api, &Impl::onGreeting, &watched);
+    }
+
+    void dropGreeting(Watched& watched) {
+        if (watched.greeting)
+            api->defer_free(watched.greeting);
+        watched.greeting = nullptr;
+    }
+
+    static void onGreeting(pa_mainloop_api*, pa_defer_event*, void* userdata) {
+        callbackBarrier("sound server watch (greeting)", [&] {
+            auto* watched = static_cast<Watched*>(userdata);
+            Impl& self = *watched->impl;
+            self.dropGreeting(*watched);
+            if (self.state() == PA_CONTEXT_READY)
+                self.tellConnected(*watched);
+        });
+    }
+
+    // The server's own events feed the streams' defaultsChanged; the watches add theirs. The
+    // subscription only grows: events nobody watches any more are passed over.
+    void subscribe() {
+        if (state() != PA_CONTEXT_READY)
+            return;
+        std::uint32_t mask = PA_SUBSCRIPTION_MASK_SERVER;
+        for (Watched* watched : watches)
+            mask |= watched->watcher.events;
+        if ((mask | subscribed) == subscribed)
+            return;
+        subscribed |= mask;
+        pa_context_set_subscribe_callback(context.get(), &Impl::onEvent, this);
+        if (!pulse::letRun(pa_context_subscribe(context.get(),
+                                                static_cast<pa_subscription_mask_t>(subscribed),
+                                                &Impl::onSubscribed, nullptr)))
+            Log::error("Sound server listener failed: {}", pa_strerror(error()));
+    }
+
+    static void onSubscribed(pa_context* c, int success, void*) {
+        callbackBarrier("sound server subscription", [&] {
+            if (!success)
+                Log::error("Sound server listener failed: {}", pa_strerror(pa_context_errno(c)));
+        });
+    }
+
+    static void onEvent(pa_context* c, pa_subscription_event_type_t type, uint32_t index,
+                        void* userdata) {
+        callbackBarrier("sound server event", [&] {
+            auto* self = static_cast<Impl*>(userdata);
+            if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) == PA_SUBSCRIPTION_EVENT_SERVER &&
+                !self->streams.empty())
+                pulse::letRun(pa_context_get_server_info(c, &Impl::onServerInfo, self));
+            for (Watched* watched : self->watches)
+                if (pa_subscription_match_flags(watched->watcher.events, type) &&
+                    watched->watcher.changed)
+                    callbackBarrier("sound server watch (event)",
+                                    [&] { watched->watcher.changed(*watched, type, index); });
+        });
+    }
+
+    static void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
+        callbackBarrier("sound server defaults", [&] {
+            auto* self = static_cast<Impl*>(userdata);
+            if (!info)
+                return;
+            Defaults now{text(info->default_sink_name), text(info->default_source_name)};
+            for (Open* open : self->streams)
+                if (open->ready && !open->ended && open->handlers.defaultsChanged)
+                    callbackBarrier("record stream (defaults)",
+                                    [&] { open->handlers.defaultsChanged(now); });
+        });
+    }
+
+    static void readAll(Open& open) {
+        pa_stream* s = open.handle.get();
         std::vector<float> buffer;
         while (pa_stream_readable_size(s) > 0) {
             const void* data = nullptr;
@@ -100,113 +343,156 @@ struct PulseConnection::Impl {
             appendRecordFragment(buffer, data, bytes);
             pa_stream_drop(s);
         }
-        if (!buffer.empty() && self->handlers->audio)
-            self->handlers->audio(std::move(buffer));
+        if (!buffer.empty() && open.handlers.audio)
+            open.handlers.audio(std::move(buffer));
+    }
+
+    static void onRead(pa_stream*, size_t, void* userdata) {
+        callbackBarrier("record stream (audio)", [&] {
+            auto* open = static_cast<Open*>(userdata);
+            // Audio that comes before the stream is reported ready waits in the stream.
+            if (open->ready)
+                readAll(*open);
+        });
+    }
+
+    static int streamError(pa_stream* s) {
+        // A stream let go of by its failed context no longer names it.
+        pa_context* c = pa_stream_get_context(s);
+        return c ? pa_context_errno(c) : PA_ERR_CONNECTIONTERMINATED;
     }
 
     static void onStreamState(pa_stream* s, void* userdata) {
-        auto* self = static_cast<Impl*>(userdata);
-        if (s != self->stream || !self->streamReady || self->streamEnded)
-            return;
-        pa_stream_state_t state = pa_stream_get_state(s);
-        if (state != PA_STREAM_FAILED && state != PA_STREAM_TERMINATED)
-            return;
-        self->streamEnded = true;
-        if (self->handlers && self->handlers->ended)
-            self->handlers->ended(pa_strerror(self->error()));
-    }
-
-    static void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
-        auto* self = static_cast<Impl*>(userdata);
-        if (!info || !self->handlers || !self->handlers->defaultsChanged)
-            return;
-        self->handlers->defaultsChanged(
-            {text(info->default_sink_name), text(info->default_source_name)});
-    }
-
-    static void onEvent(pa_context* c, pa_subscription_event_type_t type, uint32_t,
-                        void* userdata) {
-        if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SERVER)
-            return;
-        if (pa_operation* op = pa_context_get_server_info(c, onServerInfo, userdata))
-            pa_operation_unref(op);
+        callbackBarrier("record stream (state)", [&] {
+            auto* open = static_cast<Open*>(userdata);
+            if (!open->ready || open->ended)
+                return;
+            pa_stream_state_t state = pa_stream_get_state(s);
+            if (state != PA_STREAM_FAILED && state != PA_STREAM_TERMINATED)
+                return;
+            open->ended = true;
+            if (open->handlers.ended)
+                open->handlers.ended(pa_strerror(streamError(s)));
+        });
     }
 };
 
-PulseConnection::PulseConnection(std::string clientName, double timeoutSeconds)
-    : impl_(std::make_unique<Impl>()) {
-    impl_->clientName = std::move(clientName);
-    impl_->timeout = timeoutSeconds;
-    impl_->loop = pa_threaded_mainloop_new();
-    if (impl_->loop)
-        pa_threaded_mainloop_start(impl_->loop);
+pa_context* PulseConnection::Watched::context() const {
+    return impl->state() == PA_CONTEXT_READY ? impl->context.get() : nullptr;
 }
 
-PulseConnection::~PulseConnection() {
-    if (!impl_->loop)
+PulseConnection::Stream::Stream() = default;
+PulseConnection::Stream::Stream(std::shared_ptr<Impl> owner, std::unique_ptr<Open> open)
+    : owner_(std::move(owner))
+    , open_(std::move(open)) {}
+PulseConnection::Stream::Stream(Stream&& other) noexcept = default;
+
+PulseConnection::Stream& PulseConnection::Stream::operator=(Stream&& other) noexcept {
+    if (this != &other) {
+        close();
+        owner_ = std::move(other.owner_);
+        open_ = std::move(other.open_);
+    }
+    return *this;
+}
+
+PulseConnection::Stream::~Stream() {
+    close();
+}
+
+void PulseConnection::Stream::close() {
+    if (!open_)
         return;
     {
-        Impl::Lock lock(impl_->loop);
-        impl_->dropContextLocked();
+        Impl::Lock lock(*owner_);
+        owner_->streams.erase(open_.get());
+        open_->handle.reset();
     }
-    pa_threaded_mainloop_stop(impl_->loop);
-    pa_threaded_mainloop_free(impl_->loop);
+    // The handlers go outside the lock: what they hold may take locks of its own as it goes.
+    open_.reset();
+    owner_.reset();
 }
+
+PulseConnection::Watch::Watch() = default;
+PulseConnection::Watch::Watch(std::shared_ptr<Impl> owner, std::unique_ptr<Watched> watched)
+    : owner_(std::move(owner))
+    , watched_(std::move(watched)) {}
+PulseConnection::Watch::Watch(Watch&& other) noexcept = default;
+
+PulseConnection::Watch& PulseConnection::Watch::operator=(Watch&& other) noexcept {
+    if (this != &other) {
+        close();
+        owner_ = std::move(other.owner_);
+        watched_ = std::move(other.watched_);
+    }
+    return *this;
+}
+
+PulseConnection::Watch::~Watch() {
+    close();
+}
+
+void PulseConnection::Watch::close() {
+    if (!watched_)
+        return;
+    {
+        Impl::Lock lock(*owner_);
+        owner_->dropGreeting(*watched_);
+        owner_->watches.erase(watched_.get());
+        watched_->cancelOperations();
+    }
+    watched_.reset();
+    owner_.reset();
+}
+
+PulseConnection::PulseConnection(std::string clientName, double timeoutSeconds)
+    : impl_(std::make_shared<Impl>(std::move(clientName), timeoutSeconds)) {}
+
+PulseConnection::~PulseConnection() = default;
 
 void PulseConnection::connect() {
     const std::string step = "connect to sound server";
-    if (!impl_->loop)
-        throw Failure{step, PA_ERR_INTERNAL};
-    Impl::Lock lock(impl_->loop);
-    if (impl_->context && pa_context_get_state(impl_->context) == PA_CONTEXT_READY)
+    Impl& impl = *impl_;
+    if (!impl.loop)
+        throw Failure(step, PA_ERR_INTERNAL);
+    Impl::Lock lock(impl);
+    if (impl.state() == PA_CONTEXT_READY)
         return;
-    impl_->dropContextLocked();
-
-    pa_proplist* props = pa_proplist_new();
-    pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Tallyvox");
-    pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "com.tallyvox.app");
-    impl_->context = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(impl_->loop),
-                                                  impl_->clientName.c_str(), props);
-    pa_proplist_free(props);
-    if (!impl_->context)
-        throw Failure{step, PA_ERR_INTERNAL};
-    if (pa_context_connect(impl_->context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        int code = impl_->error();
-        impl_->dropContextLocked();
-        throw Failure{step, code};
-    }
-    pa_context* context = impl_->context;
-    bool settled = impl_->waitUntil([context] {
-        auto state = pa_context_get_state(context);
+    // An attempt under way (the retry's) is waited for; a failed or missing one starts again.
+    if (!PA_CONTEXT_IS_GOOD(impl.state()))
+        if (int code = impl.startContext())
+            throw Failure(step, code);
+    bool settled = impl.waitUntil([&impl] {
+        auto state = impl.state();
         return state == PA_CONTEXT_READY || !PA_CONTEXT_IS_GOOD(state);
     });
-    if (!settled || pa_context_get_state(context) != PA_CONTEXT_READY) {
-        int code = settled ? impl_->error() : PA_ERR_TIMEOUT;
-        impl_->dropContextLocked();
-        throw Failure{step, code};
+    if (!settled) {
+        impl.abandonContext();
+        throw Failure(step, PA_ERR_TIMEOUT);
     }
-    pa_context_set_subscribe_callback(context, Impl::onEvent, impl_.get());
-    if (pa_operation* op =
-            pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr))
-        pa_operation_unref(op);
+    if (impl.state() != PA_CONTEXT_READY)
+        throw Failure(step, impl.error());
 }
 
 PulseConnection::Defaults PulseConnection::defaults() {
     connect();
-    Impl::Lock lock(impl_->loop);
+    Impl::Lock lock(*impl_);
     struct Query {
         bool ok = false;
         Defaults value;
     } query;
     auto callback = [](pa_context*, const pa_server_info* info, void* userdata) {
-        auto* q = static_cast<Query*>(userdata);
-        if (!info)
-            return;
-        q->ok = true;
-        q->value = {text(info->default_sink_name), text(info->default_source_name)};
+        callbackBarrier("server info", [&] {
+            auto* q = static_cast<Query*>(userdata);
+            if (!info)
+                return;
+            q->value = {text(info->default_sink_name), text(info->default_source_name)};
+            q->ok = true;
+        });
     };
-    if (!impl_->finish(pa_context_get_server_info(impl_->context, callback, &query)) || !query.ok)
-        throw Failure{"read server info", impl_->error()};
+    if (!impl_->finish(pa_context_get_server_info(impl_->context.get(), callback, &query)) ||
+        !query.ok)
+        throw Failure("read server info", impl_->error());
     return query.value;
 }
 
@@ -238,76 +524,82 @@ struct SinkQuery {
     PulseConnection::SinkInfo value;
 
     static void answer(pa_context* c, const pa_sink_info* info, int eol, void* userdata) {
-        auto* q = static_cast<SinkQuery*>(userdata);
-        if (eol < 0 && pa_context_errno(c) == PA_ERR_NOENTITY)
-            q->missing = true;
-        if (eol != 0 || !info)
-            return;
-        q->ok = true;
-        fillSink(q->value, info);
+        callbackBarrier("sink info", [&] {
+            auto* q = static_cast<SinkQuery*>(userdata);
+            if (eol < 0 && pa_context_errno(c) == PA_ERR_NOENTITY)
+                q->missing = true;
+            if (eol != 0 || !info)
+                return;
+            fillSink(q->value, info);
+            q->ok = true;
+        });
     }
 };
 } // namespace
 
 PulseConnection::SinkInfo PulseConnection::sink(const std::string& name) {
     connect();
-    Impl::Lock lock(impl_->loop);
+    Impl::Lock lock(*impl_);
     SinkQuery query;
-    if (!impl_->finish(pa_context_get_sink_info_by_name(impl_->context, name.c_str(),
+    if (!impl_->finish(pa_context_get_sink_info_by_name(impl_->context.get(), name.c_str(),
                                                         SinkQuery::answer, &query)) ||
         !query.ok)
-        throw Failure{"read output device", impl_->error()};
+        throw Failure("read output device", impl_->error());
     return query.value;
 }
 
 std::optional<PulseConnection::SinkInfo> PulseConnection::sink(std::uint32_t index) {
     connect();
-    Impl::Lock lock(impl_->loop);
+    Impl::Lock lock(*impl_);
     SinkQuery query;
     bool finished = impl_->finish(
-        pa_context_get_sink_info_by_index(impl_->context, index, SinkQuery::answer, &query));
+        pa_context_get_sink_info_by_index(impl_->context.get(), index, SinkQuery::answer, &query));
     if (query.missing)
         return std::nullopt;
     if (!finished || !query.ok)
-        throw Failure{"read output device", impl_->error()};
+        throw Failure("read output device", impl_->error());
     return query.value;
 }
 
 std::optional<PulseConnection::SourceInfo> PulseConnection::source(const std::string& name) {
     connect();
-    Impl::Lock lock(impl_->loop);
+    Impl::Lock lock(*impl_);
     struct Query {
         bool ok = false;
         bool missing = false;
         SourceInfo value;
     } query;
     auto callback = [](pa_context* c, const pa_source_info* info, int eol, void* userdata) {
-        auto* q = static_cast<Query*>(userdata);
-        if (eol < 0 && pa_context_errno(c) == PA_ERR_NOENTITY)
-            q->missing = true;
-        if (eol != 0 || !info)
-            return;
-        q->ok = true;
-        q->value.name = text(info->name);
-        q->value.description = text(info->description);
-        q->value.sampleRate = info->sample_spec.rate;
-        q->value.channels = info->sample_spec.channels;
-        q->value.isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
+        callbackBarrier("source info", [&] {
+            auto* q = static_cast<Query*>(userdata);
+            if (eol < 0 && pa_context_errno(c) == PA_ERR_NOENTITY)
+                q->missing = true;
+            if (eol != 0 || !info)
+                return;
+            q->value.name = text(info->name);
+            q->value.description = text(info->description);
+            q->value.sampleRate = info->sample_spec.rate;
+            q->value.channels = info->sample_spec.channels;
+            q->value.isMonitor = info->monitor_of_sink != PA_INVALID_INDEX;
+            q->ok = true;
+        });
     };
     bool finished = impl_->finish(
-        pa_context_get_source_info_by_name(impl_->context, name.c_str(), callback, &query));
+        pa_context_get_source_info_by_name(impl_->context.get(), name.c_str(), callback, &query));
     if (query.missing)
         return std::nullopt;
     if (!finished || !query.ok)
-        throw Failure{"read input device", impl_->error()};
+        throw Failure("read input device", impl_->error());
     return query.value;
 }
 
-void PulseConnection::record(const std::string& source, double sampleRate, int channels,
-                             double fragmentSeconds, StreamHandlers handlers) {
+PulseConnection::Stream PulseConnection::record(const std::string& source,
+                                                const std::string& streamName, double sampleRate,
+                                                int channels, double fragmentSeconds,
+                                                StreamHandlers handlers) {
     connect();
-    Impl::Lock lock(impl_->loop);
-    impl_->closeStreamLocked();
+    Impl& impl = *impl_;
+    Impl::Lock lock(impl);
 
     pa_sample_spec sampleFormat{};
     sampleFormat.format = PA_SAMPLE_FLOAT32NE;
@@ -315,15 +607,18 @@ void PulseConnection::record(const std::string& source, double sampleRate, int c
     sampleFormat.channels = static_cast<uint8_t>(channels);
     if (sampleRate < 1 || channels < 1 || channels > static_cast<int>(PA_CHANNELS_MAX) ||
         !pa_sample_spec_valid(&sampleFormat))
-        throw Failure{"create record stream", PA_ERR_INVALID};
+        throw Failure("create record stream", PA_ERR_INVALID);
 
-    impl_->stream =
-        pa_stream_new(impl_->context, impl_->clientName.c_str(), &sampleFormat, nullptr);
-    if (!impl_->stream)
-        throw Failure{"create record stream", impl_->error()};
-    impl_->handlers = std::make_shared<StreamHandlers>(std::move(handlers));
-    pa_stream_set_read_callback(impl_->stream, Impl::onRead, impl_.get());
-    pa_stream_set_state_callback(impl_->stream, Impl::onStreamState, impl_.get());
+    // Made after the lock, so a failure below tears the stream down with the lock held.
+    auto open = std::make_unique<Open>();
+    open->handlers = std::move(handlers);
+    open->handle.reset(
+        pa_stream_new(impl.context.get(), streamName.c_str(), &sampleFormat, nullptr));
+    pa_stream* stream = open->handle.get();
+    if (!stream)
+        throw Failure("create record stream", impl.error());
+    pa_stream_set_read_callback(stream, &Impl::onRead, open.get());
+    pa_stream_set_state_callback(stream, &Impl::onStreamState, open.get());
 
     // The server's default buffering holds back (and can lose) audio; fragments of a tenth
     // of a second or more keep it flowing without making the server wake every few
@@ -333,32 +628,39 @@ void PulseConnection::record(const std::string& source, double sampleRate, int c
     attr.fragsize = static_cast<uint32_t>(
         pa_usec_to_bytes(static_cast<pa_usec_t>(fragmentSeconds * PA_USEC_PER_SEC), &sampleFormat));
     auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
-    if (pa_stream_connect_record(impl_->stream, source.c_str(), &attr, flags) < 0) {
-        int code = impl_->error();
-        impl_->closeStreamLocked();
-        throw Failure{"connect record stream", code};
-    }
-    pa_stream* stream = impl_->stream;
-    bool settled = impl_->waitUntil([stream] {
+    if (pa_stream_connect_record(stream, source.c_str(), &attr, flags) < 0)
+        throw Failure("connect record stream", Impl::streamError(stream));
+    bool settled = impl.waitUntil([stream] {
         auto state = pa_stream_get_state(stream);
         return state == PA_STREAM_READY || !PA_STREAM_IS_GOOD(state);
     });
-    if (!settled || pa_stream_get_state(stream) != PA_STREAM_READY) {
-        int code = settled ? impl_->error() : PA_ERR_TIMEOUT;
-        impl_->closeStreamLocked();
-        throw Failure{"start stream", code};
-    }
-    impl_->streamReady = true;
+    if (!settled || pa_stream_get_state(stream) != PA_STREAM_READY)
+        throw Failure("start stream", settled ? Impl::streamError(stream) : PA_ERR_TIMEOUT);
+    open->ready = true;
     // Still under the loop's lock, so no audio of this stream has been handed on yet.
-    if (impl_->handlers->ready)
-        impl_->handlers->ready();
+    if (open->handlers.ready)
+        open->handlers.ready();
+    Impl::readAll(*open);
+    impl.streams.insert(open.get());
+    return Stream(impl_, std::move(open));
 }
 
-void PulseConnection::closeStream() {
-    if (!impl_->loop)
-        return;
-    Impl::Lock lock(impl_->loop);
-    impl_->closeStreamLocked();
+PulseConnection::Watch PulseConnection::watch(Watcher watcher) {
+    Impl& impl = *impl_;
+    if (!impl.loop)
+        return Watch();
+    auto watched = std::make_unique<Watched>();
+    watched->impl = &impl;
+    watched->watcher = std::move(watcher);
+    Impl::Lock lock(impl);
+    impl.watches.insert(watched.get());
+    if (impl.state() == PA_CONTEXT_READY) {
+        impl.subscribe();
+        impl.greet(*watched);
+    } else if (!impl.context) {
+        impl.startContext();
+    }
+    return Watch(impl_, std::move(watched));
 }
 
 } // namespace tallyvox

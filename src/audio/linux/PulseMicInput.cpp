@@ -24,14 +24,17 @@ void PulseMicInput::open(const std::optional<std::string>& source, Handlers hand
     close();
     auto gate = std::make_shared<HandlerGate>();
     gate_ = gate;
-    client_->post([gate, source, handlers = std::move(handlers)](PulseConnection& c) {
+    client_->post([gate, stream = stream_, source,
+                   handlers = std::move(handlers)](PulseConnection& c) {
         if (!gate->isOpen())
             return;
+        // The stream of an earlier open goes first: it may hold the source asked for now.
+        stream->close();
         std::string error;
         try {
             std::string name = source ? *source : c.defaults().source;
             if (name.empty())
-                throw PulseConnection::Failure{"find input device", -1};
+                throw PulseConnection::Failure("find input device", -1);
             auto info = c.source(name);
             if (!info) {
                 error = "No input named " + name + ".";
@@ -45,31 +48,32 @@ void PulseMicInput::open(const std::optional<std::string>& source, Handlers hand
                               info->description.empty()
                                   ? std::nullopt
                                   : std::optional<std::string>(info->description)};
-                PulseConnection::StreamHandlers stream;
-                stream.ready = [gate, opened, onOpened = handlers.opened] {
+                PulseConnection::StreamHandlers streamHandlers;
+                streamHandlers.ready = [gate, opened, onOpened = handlers.opened] {
                     gate->run([&] { onOpened(opened); });
                 };
-                stream.audio = [gate, audio = handlers.audio,
-                                format = opened.format](std::vector<float>&& buffer) {
+                streamHandlers.audio = [gate, audio = handlers.audio,
+                                        format = opened.format](std::vector<float>&& buffer) {
                     gate->run([&] { audio(std::move(buffer), format); });
                 };
-                stream.ended = [gate, changed = handlers.changed](const std::string&) {
+                streamHandlers.ended = [gate, changed = handlers.changed](const std::string&) {
                     gate->run([&] { changed(); });
                 };
                 if (!source)
-                    stream.defaultsChanged = [gate, name, changed = handlers.changed](
-                                                 const PulseConnection::Defaults& now) {
+                    streamHandlers.defaultsChanged = [gate, name, changed = handlers.changed](
+                                                         const PulseConnection::Defaults& now) {
                         if (!now.source.empty() && now.source != name)
                             gate->run([&] { changed(); });
                     };
-                c.record(name, opened.format.sampleRate, opened.format.channels, fragmentSeconds,
-                         std::move(stream));
+                *stream =
+                    c.record(name, "Tallyvox microphone", opened.format.sampleRate,
+                             opened.format.channels, fragmentSeconds, std::move(streamHandlers));
                 return;
             }
         } catch (const PulseConnection::Failure& failure) {
-            Log::error("Sound server {} failed: {}", failure.step, failure.code);
-            error = "The sound server refused the input (" + failure.step + ", error " +
-                    std::to_string(failure.code) + ").";
+            Log::error("Sound server {} failed: {}", failure.step(), failure.code());
+            error = "The sound server refused the input (" + failure.step() + ", error " +
+                    std::to_string(failure.code()) + ").";
         }
         gate->run([&] { handlers.failed(error); });
     });
@@ -80,11 +84,12 @@ void PulseMicInput::close() {
         return;
     gate_->shut();
     gate_.reset();
-    client_->post([](PulseConnection& c) { c.closeStream(); });
+    client_->post([stream = stream_](PulseConnection&) { stream->close(); });
 }
 
-std::shared_ptr<MicCaptureService> makePulseMic(Executor& main) {
-    return MicCapture::make(std::make_shared<PulseMicInput>(), main);
+std::shared_ptr<MicCaptureService> makePulseMic(Executor& main,
+                                                std::shared_ptr<PulseClient> client) {
+    return MicCapture::make(std::make_shared<PulseMicInput>(std::move(client)), main);
 }
 
 } // namespace tallyvox

@@ -18,6 +18,7 @@ class PulseMicInput final : public MicInput {
 public:
     static constexpr double fragmentSeconds = 0.15;
 
+    // `client`: the process's sound-server client; without one, a connection of its own.
     explicit PulseMicInput(std::shared_ptr<PulseClient> client = nullptr);
     ~PulseMicInput() override;
     void open(const std::optional<std::string>& source, Handlers handlers) override;
@@ -29,9 +30,13 @@ public:
 private:
     std::shared_ptr<PulseClient> client_;
     std::shared_ptr<HandlerGate> gate_;
+    // Only touched on the client's thread.
+    std::shared_ptr<PulseConnection::Stream> stream_ = std::make_shared<PulseConnection::Stream>();
 };
 
-// The real service, run with `main` as its main thread.
-std::shared_ptr<MicCaptureService> makePulseMic(Executor& main);
+// The real service, run with `main` as its main thread, on `client` (without one, a
+// connection of its own).
+std::shared_ptr<MicCaptureService> makePulseMic(Executor& main,
+                                                std::shared_ptr<PulseClient> client = nullptr);
 
 } // namespace tallyvox

@@ -10,8 +10,8 @@ namespace tallyvox {
 
 namespace {
 std::string failed(const PulseConnection::Failure& failure) {
-    Log::error("Sound server {} failed: {}", failure.step, failure.code);
-    return AudioCaptureService::CaptureError::step(failure.step, failure.code).what();
+    Log::error("Sound server {} failed: {}", failure.step(), failure.code());
+    return failure.what();
 }
 
 // The sink to record: the one asked for while it exists, else the default one.
@@ -27,7 +27,7 @@ PulseConnection::SinkInfo chooseSink(PulseConnection& connection,
     }
     auto defaults = connection.defaults();
     if (defaults.sink.empty())
-        throw PulseConnection::Failure{"find output device", -1};
+        throw PulseConnection::Failure("find output device", -1);
     return connection.sink(defaults.sink);
 }
 } // namespace
@@ -48,11 +48,13 @@ void PulseOutputTap::open(std::optional<std::uint32_t> output, Handlers handlers
     client_->post([gate, shared, output, handlers = std::move(handlers)](PulseConnection& c) {
         if (!gate->isOpen())
             return;
+        // The stream of an earlier open goes first: it may hold the output asked for now.
+        shared->stream.close();
         try {
             bool followsDefault = true;
             auto sink = chooseSink(c, output, followsDefault);
             if (sink.monitor.empty())
-                throw PulseConnection::Failure{"read output device", -1};
+                throw PulseConnection::Failure("read output device", -1);
             Opened opened{{sink.sampleRate, std::clamp(sink.channels, 1, 2)}, sink.index};
 
             PulseConnection::StreamHandlers stream;
@@ -72,8 +74,9 @@ void PulseOutputTap::open(std::optional<std::uint32_t> output, Handlers handlers
                         if (!now.sink.empty() && now.sink != recorded)
                             gate->run([&] { changed(); });
                     };
-            c.record(sink.monitor, opened.format.sampleRate, opened.format.channels,
-                     fragmentSeconds, std::move(stream));
+            shared->stream =
+                c.record(sink.monitor, "Tallyvox meeting audio", opened.format.sampleRate,
+                         opened.format.channels, fragmentSeconds, std::move(stream));
             {
                 std::lock_guard lock(shared->mutex);
                 shared->recorded = sink.index;
@@ -97,7 +100,7 @@ void PulseOutputTap::close() {
         std::lock_guard lock(shared_->mutex);
         shared_->recorded.reset();
     }
-    client_->post([](PulseConnection& c) { c.closeStream(); });
+    client_->post([shared = shared_](PulseConnection&) { shared->stream.close(); });
 }
 
 bool PulseOutputTap::isPlaying() {
@@ -149,8 +152,9 @@ void PulseSpeakersCheck::refresh() {
     });
 }
 
-std::shared_ptr<AudioCaptureService> makePulseCapture(Executor& main) {
-    return TapCapture::make(std::make_shared<PulseOutputTap>(), main);
+std::shared_ptr<AudioCaptureService> makePulseCapture(Executor& main,
+                                                      std::shared_ptr<PulseClient> client) {
+    return TapCapture::make(std::make_shared<PulseOutputTap>(std::move(client)), main);
 }
 
 } // namespace tallyvox

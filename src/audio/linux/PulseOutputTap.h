@@ -24,6 +24,7 @@ public:
     // Long enough not to make the server wake often; the engine works per second anyway.
     static constexpr double fragmentSeconds = 0.15;
 
+    // `client`: the process's sound-server client; without one, a connection of its own.
     explicit PulseOutputTap(std::shared_ptr<PulseClient> client = nullptr);
     ~PulseOutputTap() override;
     void open(std::optional<std::uint32_t> output, Handlers handlers) override;
@@ -37,6 +38,8 @@ private:
         std::atomic<bool> asking{false};
         std::mutex mutex;
         std::optional<std::uint32_t> recorded;
+        // Only touched on the client's thread.
+        PulseConnection::Stream stream;
     };
 
     std::shared_ptr<PulseClient> client_;
@@ -62,7 +65,9 @@ private:
     std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
 };
 
-// The real service, run with `main` as its main thread.
-std::shared_ptr<AudioCaptureService> makePulseCapture(Executor& main);
+// The real service, run with `main` as its main thread, on `client` (without one, a
+// connection of its own).
+std::shared_ptr<AudioCaptureService>
+makePulseCapture(Executor& main, std::shared_ptr<PulseClient> client = nullptr);
 
 } // namespace tallyvox

@@ -1,5 +1,8 @@
 #include "detection/linux/PulseProcessList.h"
 
+#include "audio/linux/PulseClient.h"
+#include "audio/linux/PulseConnection.h"
+#include "base/CallbackBarrier.h"
 #include "base/Log.h"
 #include "detection/HostProcess.h"
 #include "detection/linux/ProcFs.h"
@@ -34,8 +37,6 @@ std::int32_t pidProperty(const pa_proplist* props, const char* key) {
     }
 }
 
-constexpr double retrySeconds = 1.0;
-
 // PipeWire's pulse server adds the pid it took from the client's socket: unlike
 // "application.process.id", the client cannot choose it, and it is in the server's view.
 constexpr const char* serverSidePid = "pipewire.sec.pid";
@@ -43,10 +44,8 @@ constexpr const char* serverSidePid = "pipewire.sec.pid";
 } // namespace
 
 struct PulseProcessList::Impl {
-    pa_threaded_mainloop* loop = nullptr;
-    pa_mainloop_api* api = nullptr;
-    pa_context* context = nullptr;
-    pa_time_event* retry = nullptr;
+    std::shared_ptr<PulseClient> sound;
+    PulseConnection::Watch watch;
     const std::int32_t ownPid = static_cast<std::int32_t>(::getpid());
 
     // A stream as listed, with the index of its client.
@@ -55,7 +54,8 @@ struct PulseProcessList::Impl {
         std::uint32_t client = PA_INVALID_INDEX;
     };
 
-    // Loop thread only.
+    // Loop thread only (the connection's callbacks).
+    PulseConnection::Watching* watching = nullptr; // while connected
     std::vector<Listed> playing;
     std::vector<Listed> recording;
     std::map<std::uint32_t, Source> sources;
@@ -66,8 +66,6 @@ struct PulseProcessList::Impl {
     bool listing = false;
     bool dirty = false;
     bool listFailed = false;
-    bool everConnected = false;
-    bool failureLogged = false;
 
     // Read from any thread.
     mutable std::mutex mutex;
@@ -83,116 +81,35 @@ struct PulseProcessList::Impl {
     };
     std::shared_ptr<Observers> observers = std::make_shared<Observers>();
 
-    void connect() {
-        pa_proplist* props = pa_proplist_new();
-        pa_proplist_sets(props, PA_PROP_APPLICATION_NAME, "Tallyvox");
-        pa_proplist_sets(props, PA_PROP_APPLICATION_ID, "com.tallyvox.app");
-        context = pa_context_new_with_proplist(api, "Tallyvox meeting detection", props);
-        pa_proplist_free(props);
-        if (!context) {
-            connectionFailed("cannot create a sound server context");
-            return;
-        }
-        pa_context_set_state_callback(context, &Impl::stateChanged, this);
-        // An observer must not start a sound server of its own.
-        if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-            connectionFailed(pa_strerror(pa_context_errno(context)));
-    }
-
-    void connectionFailed(const std::string& reason) {
-        if (!failureLogged) {
-            Log::error("Sound server connection failed: {}", reason);
-            failureLogged = true;
-        }
-        setConnected(false);
-        publish({});
-        scheduleRetry();
-    }
-
-    void scheduleRetry() {
-        if (retry)
-            return;
-        timeval when{};
-        pa_gettimeofday(&when);
-        pa_timeval_add(&when, static_cast<pa_usec_t>(retrySeconds * PA_USEC_PER_SEC));
-        retry = api->time_new(api, &when, &Impl::retryDue, this);
-    }
-
-    static void retryDue(pa_mainloop_api* api, pa_time_event* event, const timeval*, void* data) {
-        auto* self = static_cast<Impl*>(data);
-        api->time_free(event);
-        self->retry = nullptr;
-        self->dropContext();
-        self->connect();
-    }
-
-    void dropContext() {
-        if (!context)
-            return;
-        pa_context_set_state_callback(context, nullptr, nullptr);
-        pa_context_set_subscribe_callback(context, nullptr, nullptr);
-        pa_context_disconnect(context);
-        pa_context_unref(context);
-        context = nullptr;
-        listing = false;
-        dirty = false;
-        outstanding = 0;
-        hostPids.clear(); // client indexes start again with the next server
-    }
-
-    static void stateChanged(pa_context* context, void* data) {
-        auto* self = static_cast<Impl*>(data);
-        switch (pa_context_get_state(context)) {
-        case PA_CONTEXT_READY:
-            self->ready();
-            break;
-        case PA_CONTEXT_FAILED:
-        case PA_CONTEXT_TERMINATED:
-            self->lost(pa_strerror(pa_context_errno(context)));
-            break;
-        default:
-            break;
-        }
-    }
-
-    void ready() {
-        if (failureLogged || everConnected)
-            Log::info("Sound server connected");
-        failureLogged = false;
-        everConnected = true;
-        setConnected(true);
-        pa_context_set_subscribe_callback(context, &Impl::changed, this);
-        auto mask = static_cast<pa_subscription_mask_t>(
-            PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT |
-            PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER);
-        if (auto* op = pa_context_subscribe(context, mask, &Impl::subscribed, this))
-            pa_operation_unref(op);
-        else
-            Log::error("Process list listener failed: {}", pa_strerror(pa_context_errno(context)));
-        requestLists();
-    }
-
-    void lost(const std::string& reason) {
-        if (everConnected && !failureLogged) {
-            Log::error("Sound server connection lost: {}", reason);
-            failureLogged = true;
-        }
-        connectionFailed(reason);
-    }
-
-    static void subscribed(pa_context* context, int success, void*) {
-        if (!success)
-            Log::error("Process list listener failed: {}", pa_strerror(pa_context_errno(context)));
-    }
-
-    static void changed(pa_context*, pa_subscription_event_type_t, std::uint32_t, void* data) {
-        static_cast<Impl*>(data)->requestLists();
+    void follow() {
+        PulseConnection::Watcher watcher;
+        watcher.events = PA_SUBSCRIPTION_MASK_SINK_INPUT | PA_SUBSCRIPTION_MASK_SOURCE_OUTPUT |
+                         PA_SUBSCRIPTION_MASK_SOURCE | PA_SUBSCRIPTION_MASK_SERVER;
+        watcher.connected = [this](PulseConnection::Watching& now) {
+            watching = &now;
+            setConnected(true);
+            requestLists();
+        };
+        watcher.disconnected = [this] {
+            watching = nullptr;
+            listing = false;
+            dirty = false;
+            outstanding = 0;
+            hostPids.clear(); // client indexes start again with the next server
+            setConnected(false);
+            publish({});
+        };
+        watcher.changed = [this](PulseConnection::Watching&, std::uint32_t, std::uint32_t) {
+            requestLists();
+        };
+        watch = sound->connection().watch(std::move(watcher));
     }
 
     // Events come in bursts: one listing runs at a time, and one more follows if anything
     // changed meanwhile.
     void requestLists() {
-        if (!context || pa_context_get_state(context) != PA_CONTEXT_READY)
+        pa_context* context = watching ? watching->context() : nullptr;
+        if (!context)
             return;
         if (listing) {
             dirty = true;
@@ -213,10 +130,8 @@ struct PulseProcessList::Impl {
     }
 
     void start(pa_operation* op) {
-        if (op) {
-            pa_operation_unref(op);
+        if (watching->keep(op))
             return;
-        }
         listFailed = true;
         finishOne();
     }
@@ -226,6 +141,7 @@ struct PulseProcessList::Impl {
             return;
         listing = false;
         if (listFailed) {
+            pa_context* context = watching ? watching->context() : nullptr;
             Log::error("Sound server stream list failed: {}",
                        context ? pa_strerror(pa_context_errno(context)) : "no connection");
             return;
@@ -296,44 +212,51 @@ struct PulseProcessList::Impl {
         return eol != 0;
     }
 
-    static void sinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* data) {
+    // A listing's entries and its end come through here. An entry that cannot be taken in
+    // is lost, but its list still ends, so the next listing is not held up.
+    template <class Info, class Take>
+    static void entry(const Info* info, int eol, void* data, const char* what, Take take) {
         auto* self = static_cast<Impl*>(data);
-        if (self->listEnded(eol))
+        if (callbackBarrier(what, true, [&] { return self->listEnded(eol); }))
             return;
-        Stream stream = streamOf(info, Stream::Direction::playing);
-        stream.sink = info->sink;
-        self->playing.push_back({std::move(stream), info->client});
+        callbackBarrier(what, [&] { take(*self, *info); });
+    }
+
+    static void sinkInput(pa_context*, const pa_sink_input_info* info, int eol, void* data) {
+        entry(info, eol, data, "sink input list", [](Impl& self, const pa_sink_input_info& i) {
+            Stream stream = streamOf(&i, Stream::Direction::playing);
+            stream.sink = i.sink;
+            self.playing.push_back({std::move(stream), i.client});
+        });
     }
 
     static void sourceOutput(pa_context*, const pa_source_output_info* info, int eol, void* data) {
-        auto* self = static_cast<Impl*>(data);
-        if (self->listEnded(eol))
-            return;
-        Stream stream = streamOf(info, Stream::Direction::recording);
-        // Only the index for now; the source list fills in the rest.
-        stream.source = Source{info->source, {}, {}, false, false};
-        self->recording.push_back({std::move(stream), info->client});
+        entry(info, eol, data, "source output list",
+              [](Impl& self, const pa_source_output_info& i) {
+                  Stream stream = streamOf(&i, Stream::Direction::recording);
+                  // Only the index for now; the source list fills in the rest.
+                  stream.source = Source{i.source, {}, {}, false, false};
+                  self.recording.push_back({std::move(stream), i.client});
+              });
     }
 
     static void source(pa_context*, const pa_source_info* info, int eol, void* data) {
-        auto* self = static_cast<Impl*>(data);
-        if (self->listEnded(eol))
-            return;
-        Source source;
-        source.index = info->index;
-        source.name = info->name ? info->name : "";
-        source.deviceAPI = property(info->proplist, PA_PROP_DEVICE_API);
-        source.hardware = (info->flags & PA_SOURCE_HARDWARE) != 0;
-        source.monitor = info->monitor_of_sink != PA_INVALID_INDEX;
-        self->sources[source.index] = std::move(source);
+        entry(info, eol, data, "source list", [](Impl& self, const pa_source_info& i) {
+            Source source;
+            source.index = i.index;
+            source.name = i.name ? i.name : "";
+            source.deviceAPI = property(i.proplist, PA_PROP_DEVICE_API);
+            source.hardware = (i.flags & PA_SOURCE_HARDWARE) != 0;
+            source.monitor = i.monitor_of_sink != PA_INVALID_INDEX;
+            self.sources[source.index] = std::move(source);
+        });
     }
 
     static void client(pa_context*, const pa_client_info* info, int eol, void* data) {
-        auto* self = static_cast<Impl*>(data);
-        if (self->listEnded(eol))
-            return;
-        if (auto pid = pidProperty(info->proplist, serverSidePid); pid > 0)
-            self->serverPids[info->index] = pid;
+        entry(info, eol, data, "client list", [](Impl& self, const pa_client_info& i) {
+            if (auto pid = pidProperty(i.proplist, serverSidePid); pid > 0)
+                self.serverPids[i.index] = pid;
+        });
     }
 
     void setConnected(bool now) {
@@ -360,39 +283,16 @@ struct PulseProcessList::Impl {
     }
 };
 
-PulseProcessList::PulseProcessList()
+PulseProcessList::PulseProcessList(std::shared_ptr<PulseClient> client)
     : impl_(std::make_unique<Impl>()) {
-    impl_->loop = pa_threaded_mainloop_new();
-    if (!impl_->loop) {
-        Log::error("Sound server connection failed: {}", "cannot create the libpulse main loop");
-        return;
-    }
-    impl_->api = pa_threaded_mainloop_get_api(impl_->loop);
-    pa_threaded_mainloop_set_name(impl_->loop, "tallyvox-detect");
-    pa_threaded_mainloop_lock(impl_->loop);
-    if (pa_threaded_mainloop_start(impl_->loop) < 0) {
-        pa_threaded_mainloop_unlock(impl_->loop);
-        Log::error("Sound server connection failed: {}", "cannot start the libpulse thread");
-        pa_threaded_mainloop_free(impl_->loop);
-        impl_->loop = nullptr;
-        return;
-    }
-    impl_->connect();
-    pa_threaded_mainloop_unlock(impl_->loop);
+    impl_->sound =
+        client ? std::move(client) : std::make_shared<PulseClient>("Tallyvox meeting detection");
+    impl_->follow();
 }
 
+// The watch goes first: none of the list's callbacks runs once it is closed.
 PulseProcessList::~PulseProcessList() {
-    if (!impl_->loop)
-        return;
-    pa_threaded_mainloop_lock(impl_->loop);
-    if (impl_->retry) {
-        impl_->api->time_free(impl_->retry);
-        impl_->retry = nullptr;
-    }
-    impl_->dropContext();
-    pa_threaded_mainloop_unlock(impl_->loop);
-    pa_threaded_mainloop_stop(impl_->loop);
-    pa_threaded_mainloop_free(impl_->loop);
+    impl_->watch.close();
 }
 
 std::vector<AudioProcessList::Stream> PulseProcessList::streams() const {

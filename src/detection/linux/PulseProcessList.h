@@ -6,12 +6,16 @@
 
 namespace tallyvox {
 
+class PulseClient;
+
 // The sound server's sink inputs and source outputs, kept up to date from its change
 // events on libpulse's own thread. Works with PulseAudio and with PipeWire's pulse server.
-// When the server goes away the list empties, and the connection is retried every second.
+// When the server goes away the list empties until the connection is back (it is retried
+// every second).
 class PulseProcessList : public AudioProcessList {
 public:
-    PulseProcessList();
+    // `client`: the process's sound-server client; without one, a connection of its own.
+    explicit PulseProcessList(std::shared_ptr<PulseClient> client = nullptr);
     ~PulseProcessList() override;
     PulseProcessList(const PulseProcessList&) = delete;
     PulseProcessList& operator=(const PulseProcessList&) = delete;

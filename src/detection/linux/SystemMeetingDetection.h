@@ -10,8 +10,12 @@
 
 namespace tallyvox {
 
-// The product's detection: the sound server's streams, /proc, and the makers' trust list.
+class PulseClient;
+
+// The product's detection: the sound server's streams (through `sound`, the process's
+// client; without one, a connection of its own), /proc, and the makers' trust list.
 std::unique_ptr<MeetingDetectionService>
-makeSystemMeetingDetection(Executor& main, Clock& clock, TrustList trust, DetectionChoices choices);
+makeSystemMeetingDetection(Executor& main, Clock& clock, TrustList trust, DetectionChoices choices,
+                           std::shared_ptr<PulseClient> sound = nullptr);
 
 } // namespace tallyvox
