@@ -20,7 +20,7 @@ std::shared_ptr<AppLifecycleManager> AppLifecycleManager::make(Executor& main, C
                                                                PlatformServices services,
                                                                SettingsStores stores) {
     std::shared_ptr<AppLifecycleManager> manager(
-        new AppLifecycleManager(main, clock, std::move(services), stores));
+        new AppLifecycleManager(main, clock, std::move(services), std::move(stores)));
     manager->setUp();
     return manager;
 }
@@ -30,7 +30,7 @@ AppLifecycleManager::AppLifecycleManager(Executor& main, Clock& clock, PlatformS
     : main_(main)
     , clock_(clock)
     , services_(std::move(services))
-    , stores_(stores)
+    , stores_(std::move(stores))
     , microphone_(SessionMicrophone::make(
           main, clock, services_,
           {.userMuted = micMutedByUser,
@@ -307,7 +307,7 @@ void AppLifecycleManager::loadModel(const std::shared_ptr<TranscriptionEngine>& 
     std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
     const std::uint64_t generation = generation_;
     std::weak_ptr<TranscriptionEngine> weakEngine = engine;
-    engine->start([main, weak, generation, weakEngine](std::exception_ptr error) {
+    engine->start([main, weak, generation, weakEngine](const std::exception_ptr& error) {
         main->post([weak, generation, weakEngine, error] {
             if (auto self = weak.lock())
                 self->engineStarted(generation, weakEngine.lock(), error);
@@ -317,7 +317,7 @@ void AppLifecycleManager::loadModel(const std::shared_ptr<TranscriptionEngine>& 
 
 void AppLifecycleManager::engineStarted(std::uint64_t generation,
                                         const std::shared_ptr<TranscriptionEngine>& engine,
-                                        std::exception_ptr error) {
+                                        const std::exception_ptr& error) {
     // A load that ends after a newer session began says nothing about that session.
     bool current = generation == generation_;
     if (error) {

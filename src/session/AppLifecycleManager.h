@@ -118,11 +118,12 @@ private:
     void resumeCapture();
     void receive(std::uint64_t generation, std::vector<TranscriptSegment> batch);
     void engineStarted(std::uint64_t generation, const std::shared_ptr<TranscriptionEngine>& engine,
-                       std::exception_ptr error);
+                       const std::exception_ptr& error);
     std::shared_ptr<FinishJob> closeSession();
     void recordEnd(FinishJob& job, const TranscriptionSession& stopped);
-    void finish(std::shared_ptr<FinishJob> job);
-    void finishAfterEngine(std::shared_ptr<FinishJob> job, TranscriptionEngine::StopResult result);
+    void finish(const std::shared_ptr<FinishJob>& job);
+    void finishAfterEngine(const std::shared_ptr<FinishJob>& job,
+                           const TranscriptionEngine::StopResult& result);
     void startNextMeeting();
     bool isListed(const DetectedMeeting& meeting) const;
 

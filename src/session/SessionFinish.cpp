@@ -80,9 +80,9 @@ void AppLifecycleManager::recordEnd(FinishJob& job, const TranscriptionSession& 
     ending.modelLoadError = std::exchange(modelLoadError_, std::nullopt);
 }
 
-void AppLifecycleManager::finish(std::shared_ptr<FinishJob> job) {
+void AppLifecycleManager::finish(const std::shared_ptr<FinishJob>& job) {
     if (!job->engine) {
-        finishAfterEngine(std::move(job), {});
+        finishAfterEngine(job, {});
         return;
     }
     std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
@@ -90,15 +90,15 @@ void AppLifecycleManager::finish(std::shared_ptr<FinishJob> job) {
     auto engine = job->engine;
     engine->stop([main, weak, job](TranscriptionEngine::StopResult result) {
         // Lines of the final drain were posted before this, so they land first.
-        main->post([weak, job, result = std::move(result)]() mutable {
+        main->post([weak, job, result = std::move(result)] {
             if (auto self = weak.lock())
-                self->finishAfterEngine(job, std::move(result));
+                self->finishAfterEngine(job, result);
         });
     });
 }
 
-void AppLifecycleManager::finishAfterEngine(std::shared_ptr<FinishJob> job,
-                                            TranscriptionEngine::StopResult result) {
+void AppLifecycleManager::finishAfterEngine(const std::shared_ptr<FinishJob>& job,
+                                            const TranscriptionEngine::StopResult& result) {
     if (job->capture)
         job->capture->stop();
     if (job->mic)

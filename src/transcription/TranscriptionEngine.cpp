@@ -125,7 +125,7 @@ void TranscriptionEngine::start(std::function<void(std::exception_ptr)> done) {
 }
 
 void TranscriptionEngine::load(const std::function<void(std::exception_ptr)>& done) {
-    auto answer = [&](std::exception_ptr error) {
+    auto answer = [&](const std::exception_ptr& error) {
         if (done)
             done(error);
     };
@@ -368,7 +368,7 @@ TranscriptionEngine::label(Channel& channel, const Window& window,
 // A microphone line becomes runs of even loudness, so a leak stays apart from the voice.
 std::vector<LineCleanup::Candidate>
 TranscriptionEngine::candidates(const Channel& channel, const Window& window,
-                                Diarizer::Labelled labelled,
+                                const Diarizer::Labelled& labelled,
                                 const std::optional<std::vector<SpeechRange>>& speech) {
     std::vector<LineCleanup::Candidate> out;
     out.reserve(labelled.size());

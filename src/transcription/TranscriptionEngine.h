@@ -110,7 +110,7 @@ private:
                              std::vector<WhisperSegment> commit,
                              const std::optional<std::vector<SpeechRange>>& speech);
     std::vector<LineCleanup::Candidate>
-    candidates(const Channel& channel, const Window& window, Diarizer::Labelled labelled,
+    candidates(const Channel& channel, const Window& window, const Diarizer::Labelled& labelled,
                const std::optional<std::vector<SpeechRange>>& speech);
     void handOut(Channel& channel, std::vector<TranscriptSegment> lines, const Window& window,
                  double cut);

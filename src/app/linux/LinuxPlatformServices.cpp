@@ -12,8 +12,8 @@
 
 namespace tallyvox::linux_services {
 
-PlatformServices linuxPlatformServices(Executor& main, Clock& clock, std::string executable,
-                                       TrustList trust) {
+PlatformServices linuxPlatformServices(Executor& main, Clock& clock, const std::string& executable,
+                                       const TrustList& trust) {
     PlatformServices services;
     Executor* loop = &main;
     Clock* time = &clock;
@@ -32,7 +32,7 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, std::string
     // A plain desktop has no permission system for the microphone: it counts as allowed,
     // and a source that cannot be opened is reported when the microphone starts.
     services.micAuthorization = [] { return MicAuthorization::authorized; };
-    services.requestMicAccess = [](std::function<void(bool)> answer) { answer(true); };
+    services.requestMicAccess = [](const std::function<void(bool)>& answer) { answer(true); };
 
     // Following the meeting app's mute button needs the accessibility bus, not built yet.
     services.muteWatcherIsAllowed = [] { return false; };
@@ -40,20 +40,21 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, std::string
 
     services.canNotify = DesktopNotifications::available();
     services.requestNotificationAuthorization =
-        [](std::function<void(bool, std::optional<std::string>)> answer) {
+        [](const std::function<void(bool, std::optional<std::string>)>& answer) {
             answer(DesktopNotifications::available(), std::nullopt);
         };
-    services.postNotification = [](const UserNotification& note,
-                                   std::function<void(std::optional<std::string>)> accepted) {
-        auto error = DesktopNotifications::post(note.title, note.body);
-        if (accepted)
-            accepted(error);
-    };
+    services.postNotification =
+        [](const UserNotification& note,
+           const std::function<void(std::optional<std::string>)>& accepted) {
+            auto error = DesktopNotifications::post(note.title, note.body);
+            if (accepted)
+                accepted(error);
+        };
 
-    services.observeSleepWake = [loop](std::function<void()> willSleep,
-                                       std::function<void()> didWake) {
+    services.observeSleepWake = [loop](const std::function<void()>& willSleep,
+                                       const std::function<void()>& didWake) {
         auto watcher = std::make_shared<SleepWatcher>(
-            [loop, willSleep](std::function<void()> done) {
+            [loop, willSleep](const std::function<void()>& done) {
                 // Paused on the main thread first; only then may the system go to sleep.
                 loop->post([willSleep, done] {
                     willSleep();

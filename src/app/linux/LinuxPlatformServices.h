@@ -13,7 +13,7 @@ namespace tallyvox::linux_services {
 // meeting audio, microphone and detection, whisper.cpp, the desktop's notifications,
 // logind's sleep signals, the autostart entry and the Trash. `executable` is what the
 // autostart entry starts; `trust` says which meeting apps are genuine.
-PlatformServices linuxPlatformServices(Executor& main, Clock& clock, std::string executable,
-                                       TrustList trust = AppGenuineness::vendors());
+PlatformServices linuxPlatformServices(Executor& main, Clock& clock, const std::string& executable,
+                                       const TrustList& trust = AppGenuineness::vendors());
 
 } // namespace tallyvox::linux_services
