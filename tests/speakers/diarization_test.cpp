@@ -259,6 +259,13 @@ TEST(Diarization, AFailingModelLeavesTheWindowUncutAndTheClustererAsItWas) {
     EXPECT_TRUE(log.contains("Diarization failed: the model ran out of memory"));
     EXPECT_EQ(f.service->clusterer().centroids, learned);
 
+    // Failing on the second line of a window: the first new voice is not learned either.
+    f.model->failAtCall = f.model->calls + 2;
+    labelled = f.service->label({plain(3, 6, "five six seven eight"), plain(0, 3, "one two")},
+                                audio, std::nullopt, true);
+    EXPECT_EQ(speakers(labelled), (std::vector<std::optional<int>>{std::nullopt, std::nullopt}));
+    EXPECT_EQ(f.service->clusterer().centroids, learned);
+
     // A model answering with fewer embeddings than clips is a failure, not a shifted match.
     f.model->failAtCall.reset();
     f.model->dropOne = true;
