@@ -55,6 +55,17 @@ TEST_F(SessionSpeakers, RosterNamesTheOneVoiceUntilASecondIsHeardAndTypedNamesWi
     manager->rename(2, " \n ");
     EXPECT_EQ(manager->speakerName(2), "Ann Bell") << "a blank name brings the match back";
 
+    EXPECT_EQ(manager->speakerName(std::nullopt), "Unidentified");
+    defaults.set(Key::myName, " \t ");
+    EXPECT_EQ(manager->speakerName(TranscriptSegment::you), "You");
+    manager->rename(TranscriptSegment::room, "Meeting room");
+    EXPECT_EQ(manager->speakerName(TranscriptSegment::room), "Meeting room");
+    EXPECT_EQ(manager->speakerName(2), "Speaker C (Unidentified)")
+        << "the rename recomputed: without the user's own name, Ada is one more invitee";
+    defaults.set(Key::myName, "Ada Lovelace");
+    manager->updateMatches();
+    EXPECT_EQ(manager->speakerName(2), "Ann Bell");
+
     say(4, "Someone else.");
     EXPECT_EQ(manager->speakerName(2), "Speaker C (Unidentified)");
     EXPECT_EQ(manager->speakerName(4), "Speaker E (Unidentified)");
