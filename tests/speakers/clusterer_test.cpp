@@ -13,15 +13,6 @@ std::vector<float> at(float similarity) {
 }
 } // namespace
 
-TEST(SpeakerClusterer, TheFirstClipFoundsSpeakerZeroFromOneSecond) {
-    SpeakerClusterer c;
-    EXPECT_EQ(c.assign({1, 0}, 0.8), std::nullopt);
-    EXPECT_TRUE(c.centroids.empty()) << "a short first clip founds nothing";
-    EXPECT_EQ(c.assign({3, 0}, 1.0), 0);
-    EXPECT_EQ(c.centroids[0], (std::vector<float>{1, 0})) << "centroids are unit length";
-    EXPECT_EQ(c.seconds, std::vector<double>{1.0});
-}
-
 TEST(SpeakerClusterer, ShortClipsJoinAtTheLowBarAndTeachNothing) {
     SpeakerClusterer c;
     c.assign({1, 0}, 5);
