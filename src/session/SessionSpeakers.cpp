@@ -71,8 +71,9 @@ void AppLifecycleManager::merge(int from, int into) {
         if (target == from)
             target = into;
     aliases_[from] = into;
-    // A speaker merged away and now merged back into takes its own new lines again.
-    aliases_.erase(into);
+    // Merging back into a speaker that was merged away would leave it aliased to itself.
+    if (auto self = aliases_.find(into); self != aliases_.end() && self->second == into)
+        aliases_.erase(self);
 
     auto names = speakerNames.get();
     if (auto typed = names.find(from); typed != names.end()) {

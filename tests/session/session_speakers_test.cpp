@@ -98,6 +98,12 @@ TEST_F(SessionSpeakers, MergesFollowChainsAndLaterLinesArriveMerged) {
     manager->merge(0, 0);
     EXPECT_EQ(manager->aliases(), (std::map<int, int>{{1, 0}, {3, 0}}));
     EXPECT_EQ(fileText(), before);
+
+    manager->merge(0, 3);
+    EXPECT_EQ(manager->aliases(), (std::map<int, int>{{0, 3}, {1, 3}}));
+    EXPECT_EQ(manager->speakerName(3), "Bo");
+    say(3, "Three is back.");
+    EXPECT_EQ(speakers().back(), 3);
 }
 
 TEST_F(SessionSpeakers, ReassignedLinesTakeTheNextHandAddedNumber) {
