@@ -381,11 +381,6 @@ std::vector<int> AppLifecycleManager::knownSpeakers() const {
     return SpeakerNames::known(segments.get());
 }
 
-void AppLifecycleManager::updateMatches() {
-    // Roster matching names a voice only when it can be proven; until the name matcher is
-    // wired in, no voice is named from the roster.
-}
-
 // MARK: Pause, resume, sleep
 
 void AppLifecycleManager::togglePause() {

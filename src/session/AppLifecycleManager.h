@@ -91,6 +91,18 @@ public:
     std::vector<int> knownSpeakers() const;
     void updateMatches();
 
+    // Names and corrections for the running or last session. Each one that changes anything
+    // recomputes the roster matches and rewrites the transcript file.
+    std::vector<std::string> rosterOthers() const;
+    void setRoster(const std::vector<std::string>& names);
+    void rename(int speaker, const std::string& name);
+    // Later engine lines of `from` arrive as `into`.
+    void merge(int from, int into);
+    // Moves one line; no speaker asks for a new hand-added one.
+    void reassign(const Uuid& line, std::optional<int> speaker);
+    // Replacements made; nothing is learned or written when the word does not occur.
+    int fixWord(const std::string& wrong, const std::string& right);
+
 private:
     struct FinishJob;
 

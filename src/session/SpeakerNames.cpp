@@ -19,14 +19,6 @@ constexpr const char* spacesAndTabs = " \t";
 
 } // namespace
 
-std::string SpeakerLabel::unidentified(int speaker) {
-    if (speaker >= firstManual)
-        return "Speaker " + std::to_string(speaker - (firstManual - 1)) + " (added)";
-    if (speaker >= 0 && speaker <= 25)
-        return std::string("Speaker ") + char('A' + speaker) + " (Unidentified)";
-    return "Speaker " + std::to_string(speaker + 1) + " (Unidentified)";
-}
-
 std::string SpeakerNames::display(std::optional<int> speaker,
                                   const std::map<int, std::string>& typed,
                                   const std::map<int, std::string>& matched,

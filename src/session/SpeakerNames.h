@@ -5,16 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "speakers/SpeakerLabel.h"
 #include "types/TranscriptSegment.h"
 
 namespace tallyvox {
-
-namespace SpeakerLabel {
-// Speakers added by hand take numbers from here up to 999.
-inline constexpr int firstManual = 500;
-// "Speaker B (Unidentified)", "Speaker 27 (Unidentified)", "Speaker 1 (added)".
-std::string unidentified(int speaker);
-} // namespace SpeakerLabel
 
 namespace SpeakerNames {
 

@@ -1,0 +1,250 @@
+#include "speakers/SpeakerDiarizationService.h"
+
+#include "base/Error.h"
+#include "base/Log.h"
+#include "transcription/OwnAudio.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <string_view>
+
+namespace tallyvox {
+
+namespace {
+
+size_t wordCount(const WhisperSegment& segment) {
+    if (!segment.words.empty())
+        return segment.words.size();
+    size_t count = 0;
+    bool inWord = false;
+    for (char c : segment.text) {
+        bool space = c == ' ';
+        if (!space && !inWord)
+            ++count;
+        inWord = !space;
+    }
+    return count;
+}
+
+std::string trimmedSpacesAndTabs(std::string_view text) {
+    size_t from = text.find_first_not_of(" \t");
+    if (from == std::string_view::npos)
+        return {};
+    size_t to = text.find_last_not_of(" \t");
+    return std::string(text.substr(from, to - from + 1));
+}
+
+} // namespace
+
+SpeakerDiarizationService::SpeakerDiarizationService(std::unique_ptr<Embedder> embedder)
+    : embedder_(std::move(embedder)) {
+    if (!embedder_)
+        throw Error("The speaker model is missing.");
+}
+
+std::vector<float> SpeakerDiarizationService::row(const std::vector<float>& clip) {
+    std::vector<float> out(Embedder::rowSamples, 0.0f);
+    if (clip.empty())
+        return out;
+    for (size_t i = 0; i < out.size(); i += clip.size()) {
+        size_t n = std::min(clip.size(), out.size() - i);
+        std::copy_n(clip.begin(), n, out.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    return out;
+}
+
+std::vector<std::vector<float>>
+SpeakerDiarizationService::batch(const std::vector<SpeechRange>& spans,
+                                 std::span<const float> audio,
+                                 const std::optional<std::vector<SpeechRange>>& speech) {
+    std::vector<std::vector<float>> rows;
+    rows.reserve(spans.size());
+    for (const auto& span : spans)
+        rows.push_back(row(ownAudio(audio, span, speech)));
+    auto out = embedder_->embed(rows);
+    if (out.size() != spans.size())
+        throw Error("The speaker model gave " + std::to_string(out.size()) + " embeddings for " +
+                    std::to_string(spans.size()) + " clips.");
+    // Clustering compares embeddings element by element, so a ragged or empty answer would
+    // silently match voices on a prefix.
+    for (const auto& embedding : out)
+        if (embedding.empty() || embedding.size() != out.front().size())
+            throw Error("The speaker model gave embeddings of differing lengths.");
+    return out;
+}
+
+std::vector<std::vector<float>>
+SpeakerDiarizationService::embeddings(const std::vector<SpeechRange>& spans,
+                                      std::span<const float> audio,
+                                      const std::optional<std::vector<SpeechRange>>& speech) {
+    std::vector<std::vector<float>> out;
+    out.reserve(spans.size());
+    for (const auto& span : spans)
+        out.push_back(std::move(batch({span}, audio, speech).front()));
+    return out;
+}
+
+double SpeakerDiarizationService::spoken(SpeechRange span,
+                                         const std::optional<std::vector<SpeechRange>>& speech) {
+    if (!speech)
+        return span.end - span.start;
+    double total = 0;
+    for (const auto& range : *speech)
+        total += std::max(0.0, std::min(span.end, range.end) - std::max(span.start, range.start));
+    return total;
+}
+
+double SpeakerDiarizationService::weight(double heard, size_t words) {
+    // One to three words are too little to found a voice on, which takes 2.0 s.
+    if (heard > 1.9 && words < 4)
+        return 1.9;
+    return heard;
+}
+
+std::vector<double> SpeakerDiarizationService::changes(const std::vector<ChangePoint>& points) {
+    struct Kept {
+        double t;
+        float sim;
+    };
+    std::vector<Kept> kept;
+    for (size_t i = 0; i < points.size(); ++i) {
+        const auto& point = points[i];
+        bool candidate = point.sim < changeThreshold &&
+                         (i == 0 || point.sim <= points[i - 1].sim) &&
+                         (i + 1 == points.size() || point.sim <= points[i + 1].sim);
+        if (!candidate)
+            continue;
+        // One voice change shows as a dip a few windows wide; the deepest point of it wins.
+        if (!kept.empty() && point.t - kept.back().t < 2.0) {
+            if (point.sim < kept.back().sim)
+                kept.back() = {point.t, point.sim};
+        } else {
+            kept.push_back({point.t, point.sim});
+        }
+    }
+    std::vector<double> times;
+    times.reserve(kept.size());
+    for (const auto& k : kept)
+        times.push_back(k.t);
+    return times;
+}
+
+std::vector<WhisperSegment> SpeakerDiarizationService::cut(const WhisperSegment& segment,
+                                                           const std::vector<double>& times) {
+    const auto& words = segment.words;
+    if (words.size() < 2)
+        return {segment};
+    std::vector<size_t> boundaries;
+    for (double t : times) {
+        if (!(t > segment.start && t < segment.end))
+            continue;
+        // Never the last word: a cut after it would leave an empty piece.
+        size_t best = 0;
+        double bestDistance = std::abs(words[0].end - t);
+        for (size_t k = 1; k + 1 < words.size(); ++k) {
+            double distance = std::abs(words[k].end - t);
+            if (distance < bestDistance) {
+                best = k;
+                bestDistance = distance;
+            }
+        }
+        boundaries.push_back(best);
+    }
+    if (boundaries.empty())
+        return {segment};
+    std::sort(boundaries.begin(), boundaries.end());
+    boundaries.erase(std::unique(boundaries.begin(), boundaries.end()), boundaries.end());
+    boundaries.push_back(words.size() - 1);
+
+    std::vector<WhisperSegment> pieces;
+    size_t first = 0;
+    for (size_t b = 0; b < boundaries.size(); ++b) {
+        size_t last = boundaries[b];
+        WhisperSegment piece;
+        piece.start = b == 0 ? segment.start : words[first].start;
+        piece.end = b + 1 == boundaries.size() ? segment.end : words[last].end;
+        std::string text;
+        for (size_t k = first; k <= last; ++k) {
+            text += words[k].text;
+            piece.words.push_back(words[k]);
+        }
+        piece.text = trimmedSpacesAndTabs(text);
+        pieces.push_back(std::move(piece));
+        first = last + 1;
+    }
+    return pieces;
+}
+
+std::vector<double>
+SpeakerDiarizationService::changeTimes(const WhisperSegment& segment, std::span<const float> audio,
+                                       const std::optional<std::vector<SpeechRange>>& speech) {
+    // Counted in whole steps so a window that ends exactly at the line's end is not lost to
+    // rounding.
+    double room = segment.end - changeWindow - segment.start;
+    if (room < 0)
+        return {};
+    auto starts = static_cast<size_t>(std::floor(room / changeStep + 1e-9)) + 1;
+    if (starts < 4)
+        return {};
+    std::vector<double> t(starts);
+    std::vector<std::vector<float>> e(starts);
+    for (size_t i = 0; i < starts; ++i) {
+        t[i] = segment.start + static_cast<double>(i) * changeStep;
+        e[i] = SpeakerClusterer::normalized(
+            std::move(batch({{t[i], t[i] + changeWindow}}, audio, speech).front()));
+    }
+    // The 1.5 s before a time against the 1.5 s after it.
+    std::vector<ChangePoint> points;
+    for (size_t i = 0; i + 3 < starts; ++i)
+        points.push_back({t[i] + changeWindow, SpeakerClusterer::dot(e[i], e[i + 3])});
+    return changes(points);
+}
+
+Diarizer::Labelled SpeakerDiarizationService::label(
+    const std::vector<WhisperSegment>& segments, std::span<const float> audio,
+    const std::optional<std::vector<SpeechRange>>& speech, bool cutLongLines) {
+    try {
+        std::vector<WhisperSegment> pieces;
+        for (const auto& segment : segments) {
+            if (cutLongLines && segment.end - segment.start > longLine && !segment.words.empty()) {
+                auto split = cut(segment, changeTimes(segment, audio, speech));
+                pieces.insert(pieces.end(), split.begin(), split.end());
+            } else {
+                pieces.push_back(segment);
+            }
+        }
+        // Every embedding is taken before any is clustered, so a model failing halfway
+        // through a window teaches the clusterer nothing from it.
+        std::vector<std::vector<float>> embedded;
+        embedded.reserve(pieces.size());
+        for (const auto& piece : pieces)
+            embedded.push_back(std::move(batch({{piece.start, piece.end}}, audio, speech).front()));
+
+        Labelled out;
+        out.reserve(pieces.size());
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            double heard = spoken({pieces[i].start, pieces[i].end}, speech);
+            std::optional<int> speaker;
+            if (heard >= minHeard)
+                speaker = clusterer_.assign(embedded[i], weight(heard, wordCount(pieces[i])));
+            out.emplace_back(std::move(pieces[i]), speaker);
+        }
+        return out;
+    } catch (const std::exception& e) {
+        Log::error("Diarization failed: {}", e.what());
+        Labelled out;
+        out.reserve(segments.size());
+        for (const auto& segment : segments)
+            out.emplace_back(segment, std::nullopt);
+        return out;
+    }
+}
+
+DiarizerLoader diarizerLoader(EmbedderLoader loadEmbedder) {
+    return [load = std::move(loadEmbedder)]() -> std::unique_ptr<Diarizer> {
+        return std::make_unique<SpeakerDiarizationService>(load());
+    };
+}
+
+} // namespace tallyvox

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "speakers/Embedder.h"
+#include "speakers/SpeakerClusterer.h"
+#include "transcription/Diarizer.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace tallyvox {
+
+// Tells the voices of one session apart: embeds every line of a window, splits long lines
+// where the voice changes and clusters the embeddings into anonymous speaker numbers. Lives
+// for one session on the engine's serial queue; not thread-safe.
+class SpeakerDiarizationService : public Diarizer {
+public:
+    static constexpr double longLine = 4.0;
+    static constexpr double changeWindow = 1.5;
+    static constexpr double changeStep = 0.5;
+    static constexpr float changeThreshold = 0.45f;
+    // Quieter lines than this say too little about the voice to be given a speaker.
+    static constexpr double minHeard = 0.25;
+
+    struct ChangePoint {
+        double t = 0;
+        float sim = 0;
+    };
+
+    explicit SpeakerDiarizationService(std::unique_ptr<Embedder> embedder);
+
+    // A failing model is logged and leaves the window's lines uncut and without speakers;
+    // what the clusterer learned from earlier windows stays.
+    Labelled label(const std::vector<WhisperSegment>& segments, std::span<const float> audio,
+                   const std::optional<std::vector<SpeechRange>>& speech,
+                   bool cutLongLines) override;
+
+    // One embedding per span, each from the span's own audio; throws when the model fails.
+    std::vector<std::vector<float>>
+    embeddings(const std::vector<SpeechRange>& spans, std::span<const float> audio,
+               const std::optional<std::vector<SpeechRange>>& speech);
+
+    const SpeakerClusterer& clusterer() const { return clusterer_; }
+
+    static std::vector<double> changes(const std::vector<ChangePoint>& points);
+    static std::vector<WhisperSegment> cut(const WhisperSegment& segment,
+                                           const std::vector<double>& times);
+    static double spoken(SpeechRange span, const std::optional<std::vector<SpeechRange>>& speech);
+    static double weight(double heard, size_t words);
+    // Each clip looped from its beginning to fill a row; an empty clip leaves the row silent.
+    static std::vector<float> row(const std::vector<float>& clip);
+
+private:
+    std::vector<std::vector<float>> batch(const std::vector<SpeechRange>& spans,
+                                          std::span<const float> audio,
+                                          const std::optional<std::vector<SpeechRange>>& speech);
+    std::vector<double> changeTimes(const WhisperSegment& segment, std::span<const float> audio,
+                                    const std::optional<std::vector<SpeechRange>>& speech);
+
+    std::unique_ptr<Embedder> embedder_;
+    SpeakerClusterer clusterer_;
+};
+
+// The engine's loader over a model loader: a model that fails to load throws out of the
+// returned loader, and the engine carries on without speakers.
+using EmbedderLoader = std::function<std::unique_ptr<Embedder>()>;
+DiarizerLoader diarizerLoader(EmbedderLoader loadEmbedder);
+
+} // namespace tallyvox

@@ -1,0 +1,155 @@
+#include "session/SessionHarness.h"
+
+#include "fakes/Lines.h"
+
+using namespace tallyvox;
+using namespace tallyvox::testing;
+namespace Key = SettingsManager::Key;
+
+namespace {
+
+// A running meeting whose voices the scripted diarizer numbers as each test says.
+class SessionSpeakers : public SessionHarness {
+protected:
+    void startMeeting() {
+        defaults.set(Key::diarize, true);
+        fakes.loadDiarizer = diarizerLoader(voices);
+        launch();
+        manager->start(zoom, confirmed(zoom));
+        executor.runUntilIdle();
+    }
+    void say(int speaker, const std::string& text, double seconds = 3) {
+        voices->pushSpeakers({speaker});
+        speak(text, seconds);
+    }
+    std::vector<std::optional<int>> speakers() const {
+        std::vector<std::optional<int>> out;
+        for (const auto& line : manager->segments.get())
+            out.push_back(line.speaker);
+        return out;
+    }
+
+    std::shared_ptr<DiarizerScript> voices = std::make_shared<DiarizerScript>();
+};
+
+} // namespace
+
+TEST_F(SessionSpeakers, RosterNamesTheOneVoiceUntilASecondIsHeardAndTypedNamesWin) {
+    startMeeting();
+    defaults.set(Key::myName, "Ada Lovelace");
+    manager->setRoster({"  Ann Bell\t", "", "lovelace, ADA", "bell ann"});
+    EXPECT_EQ(manager->roster.get(),
+              (std::vector<std::string>{"Ann Bell", "lovelace, ADA", "bell ann"}));
+    EXPECT_EQ(manager->rosterOthers(), std::vector<std::string>{"Ann Bell"});
+
+    say(2, "Ann talks at length.", 6);
+    say(2, "And goes on.", 6);
+    EXPECT_EQ(manager->speakerName(2), "Speaker C (Unidentified)") << "11 s is not proof yet";
+    say(2, "And on.", 6);
+    EXPECT_EQ(manager->speakerName(2), "Ann Bell");
+    EXPECT_EQ(fileText(), expectedText());
+    EXPECT_TRUE(contains(fileText(), "Ann Bell"));
+
+    manager->rename(2, "  Dr Bell\n");
+    EXPECT_EQ(manager->speakerName(2), "Dr Bell");
+    manager->rename(2, " \n ");
+    EXPECT_EQ(manager->speakerName(2), "Ann Bell") << "a blank name brings the match back";
+
+    EXPECT_EQ(manager->speakerName(std::nullopt), "Unidentified");
+    defaults.set(Key::myName, " \t ");
+    EXPECT_EQ(manager->speakerName(TranscriptSegment::you), "You");
+    manager->rename(TranscriptSegment::room, "Meeting room");
+    EXPECT_EQ(manager->speakerName(TranscriptSegment::room), "Meeting room");
+    EXPECT_EQ(manager->speakerName(2), "Speaker C (Unidentified)")
+        << "the rename recomputed: without the user's own name, Ada is one more invitee";
+    defaults.set(Key::myName, "Ada Lovelace");
+    manager->updateMatches();
+    EXPECT_EQ(manager->speakerName(2), "Ann Bell");
+
+    say(4, "Someone else.");
+    EXPECT_EQ(manager->speakerName(2), "Speaker C (Unidentified)");
+    EXPECT_EQ(manager->speakerName(4), "Speaker E (Unidentified)");
+    EXPECT_EQ(fileText(), expectedText());
+}
+
+TEST_F(SessionSpeakers, MergesFollowChainsAndLaterLinesArriveMerged) {
+    startMeeting();
+    say(0, "Zero speaks.");
+    say(1, "One speaks.");
+    say(3, "Three speaks.");
+    manager->rename(3, "Cleo");
+    manager->rename(1, "Bo");
+
+    manager->merge(3, 1);
+    EXPECT_EQ(manager->speakerNames.get(), (std::map<int, std::string>{{1, "Bo"}}))
+        << "a speaker that has a name keeps it";
+    manager->merge(1, 0);
+    EXPECT_EQ(manager->aliases(), (std::map<int, int>{{1, 0}, {3, 0}}));
+    EXPECT_EQ(manager->speakerNames.get(), (std::map<int, std::string>{{0, "Bo"}}))
+        << "and one without takes the merged speaker's";
+    EXPECT_EQ(speakers(), (std::vector<std::optional<int>>{0, 0, 0}));
+
+    say(3, "Three again.");
+    EXPECT_EQ(speakers().back(), 0);
+    EXPECT_EQ(manager->knownSpeakers(), std::vector<int>{0});
+    EXPECT_EQ(fileText(), expectedText());
+
+    auto before = fileText();
+    manager->merge(0, 0);
+    EXPECT_EQ(manager->aliases(), (std::map<int, int>{{1, 0}, {3, 0}}));
+    EXPECT_EQ(fileText(), before);
+
+    manager->merge(0, 3);
+    EXPECT_EQ(manager->aliases(), (std::map<int, int>{{0, 3}, {1, 3}}));
+    EXPECT_EQ(manager->speakerName(3), "Bo");
+    say(3, "Three is back.");
+    EXPECT_EQ(speakers().back(), 3);
+}
+
+TEST_F(SessionSpeakers, ReassignedLinesTakeTheNextHandAddedNumber) {
+    startMeeting();
+    say(0, "First.");
+    say(0, "Second.");
+    say(0, "Third.");
+    auto ids = [&] {
+        std::vector<Uuid> out;
+        for (const auto& line : manager->segments.get())
+            out.push_back(line.id);
+        return out;
+    }();
+
+    manager->reassign(ids[0], std::nullopt);
+    EXPECT_EQ(speakers(), (std::vector<std::optional<int>>{500, 0, 0}));
+    manager->reassign(ids[1], 502);
+    manager->reassign(ids[2], std::nullopt);
+    EXPECT_EQ(speakers(), (std::vector<std::optional<int>>{500, 502, 503}));
+    EXPECT_TRUE(manager->aliases().empty());
+    EXPECT_EQ(manager->speakerName(503), "Speaker 4 (added)");
+    EXPECT_EQ(fileText(), expectedText());
+
+    manager->reassign(Uuid::random(), 7);
+    EXPECT_EQ(speakers(), (std::vector<std::optional<int>>{500, 502, 503}));
+}
+
+TEST_F(SessionSpeakers, FixWordRewritesEveryLineCountsTheFixesAndLearnsTheWord) {
+    startMeeting();
+    say(0, "Deploy to cuber netties.");
+    say(1, "Kubernetty is fine, kubernetty scales.");
+    say(0, "Cuber too.");
+
+    EXPECT_EQ(manager->fixWord("  kubernetty ", " Kubernetes\n"), 2);
+    EXPECT_EQ(texts(manager->segments.get())[1], "Kubernetes is fine, Kubernetes scales.");
+    EXPECT_EQ(manager->fixWord("cuber", "Cube"), 2);
+    EXPECT_EQ(manager->transcript.get()->wordFixes, 4);
+    EXPECT_TRUE(contains(fileText(), "4 word fixes by the user"));
+    EXPECT_EQ(fileText(), expectedText());
+
+    EXPECT_EQ(manager->fixWord("Kubernetes", "Kubernetes"), 2) << "fixed twice, it is learned";
+    EXPECT_EQ(SettingsManager::learnedWords(stores), std::vector<std::string>{"Kubernetes"});
+
+    auto before = fileText();
+    EXPECT_EQ(manager->fixWord("absent", "present"), 0);
+    EXPECT_EQ(manager->fixWord("", "present"), 0);
+    EXPECT_EQ(manager->transcript.get()->wordFixes, 6);
+    EXPECT_EQ(fileText(), before);
+}
