@@ -93,6 +93,19 @@ void expect(std::uint32_t wireType, std::uint32_t wanted) {
         refuse("a field has the wrong type");
 }
 
+// Readers of one field whose wire type must be the one its meaning needs.
+std::span<const std::uint8_t> bytesField(Reader& reader, std::uint32_t wireType) {
+    expect(wireType, lengthDelimited);
+    return reader.readBytes();
+}
+std::string stringField(Reader& reader, std::uint32_t wireType) {
+    return text(bytesField(reader, wireType));
+}
+std::int64_t intField(Reader& reader, std::uint32_t wireType) {
+    expect(wireType, varint);
+    return static_cast<std::int64_t>(reader.readVarint());
+}
+
 // Repeated integers come packed or one per field; both forms are valid protobuf.
 void readInts(Reader& reader, std::uint32_t wireType, std::vector<std::int64_t>& into) {
     if (wireType == varint) {
@@ -122,7 +135,7 @@ Tensor readTensor(Reader reader, std::string& name) {
             readInts(reader, wireType, tensor.dims);
             break;
         case 2:
-            expect(wireType, varint), dataType = static_cast<std::int64_t>(reader.readVarint());
+            dataType = intField(reader, wireType);
             break;
         case 4:
             if (wireType == fixed32) {
@@ -135,10 +148,10 @@ Tensor readTensor(Reader reader, std::string& name) {
             }
             break;
         case 8:
-            expect(wireType, lengthDelimited), name = text(reader.readBytes());
+            name = stringField(reader, wireType);
             break;
         case 9:
-            expect(wireType, lengthDelimited), raw = reader.readBytes();
+            raw = bytesField(reader, wireType);
             break;
         case 14:
             refuse("tensor " + name + " is stored outside the file");
@@ -179,14 +192,14 @@ void readAttribute(Reader reader, Node& node) {
         auto [field, wireType] = reader.readTag();
         switch (field) {
         case 1:
-            expect(wireType, lengthDelimited), name = text(reader.readBytes());
+            name = stringField(reader, wireType);
             break;
         case 2:
-            expect(wireType, fixed32), value = asFloat(reader.readFixed32());
+            expect(wireType, fixed32);
+            value = asFloat(reader.readFixed32());
             break;
         case 3:
-            expect(wireType, varint),
-                ints.push_back(static_cast<std::int64_t>(reader.readVarint()));
+            ints.push_back(intField(reader, wireType));
             break;
         case 8:
             readInts(reader, wireType, ints);
@@ -207,16 +220,16 @@ Node readNode(Reader reader) {
         auto [field, wireType] = reader.readTag();
         switch (field) {
         case 1:
-            expect(wireType, lengthDelimited), node.inputs.push_back(text(reader.readBytes()));
+            node.inputs.push_back(stringField(reader, wireType));
             break;
         case 2:
-            expect(wireType, lengthDelimited), node.outputs.push_back(text(reader.readBytes()));
+            node.outputs.push_back(stringField(reader, wireType));
             break;
         case 4:
-            expect(wireType, lengthDelimited), node.op = text(reader.readBytes());
+            node.op = stringField(reader, wireType);
             break;
         case 5:
-            expect(wireType, lengthDelimited), readAttribute(Reader(reader.readBytes()), node);
+            readAttribute(Reader(bytesField(reader, wireType)), node);
             break;
         default:
             reader.skip(wireType);
