@@ -11,7 +11,8 @@ computation.
 Run with Debian's python3-torch, python3-onnx and python3-numpy:
     tools/make_speaker_fixture.py SPEECH.wav tests/speakers/fixtures
 With --full, only a random network of the published size is written (32 channels wide, 256
-values out), for timing where the published file is absent:
+values out), with PyTorch's embedding of the fixture speech beside it (PATH.reference.f32),
+for timing and for checking the full width where the published file is absent:
     tools/make_speaker_fixture.py --full /tmp/speaker_full.onnx
 """
 import struct
@@ -139,8 +140,11 @@ def read_wav(path):
 def full(path):
     torch.manual_seed(1)
     net = Net(32, 256).eval()
+    speech = np.fromfile(Path(__file__).parent.parent / "tests/speakers/fixtures/speech.s16", dtype="<i2")
+    feats = torch.tensor(fbank(speech.astype(np.float64) / 32768.0)[None], dtype=torch.float32)
     with torch.no_grad():
-        torch.onnx.export(net, torch.zeros(1, 998, MEL_BINS), path, opset_version=11,
+        net(feats).numpy()[0].astype("<f4").tofile(path + ".reference.f32")
+        torch.onnx.export(net, feats, path, opset_version=11,
                           input_names=["feats"], output_names=["embs"])
 
 

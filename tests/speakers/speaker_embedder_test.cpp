@@ -126,6 +126,20 @@ TEST(SpeakerModels, PinnedFileInTheModelsFolderWithAReplaceableBase) {
     }
 }
 
+// The full width of the published network with random weights, checked against PyTorch
+// where `tools/make_speaker_fixture.py --full FILE` has been run and $TALLYVOX_SPEAKER_FULL
+// names FILE (the file is 26 MB, so it is not kept with the fixtures).
+TEST(SpeakerEmbedder, FullWidthNetworkMatchesPyTorchWhenGenerated) {
+    const char* file = std::getenv("TALLYVOX_SPEAKER_FULL");
+    if (!file)
+        GTEST_SKIP() << "TALLYVOX_SPEAKER_FULL is not set";
+    auto embedder = SpeakerEmbedder::loadUnpinned(file);
+    EXPECT_EQ(embedder->width(), 32);
+    auto want = readRaw<float>(std::string(file) + ".reference.f32");
+    auto got = embedder->embed({fixtureSpeech()});
+    EXPECT_LT(relativeError(got[0], want), 1e-4);
+}
+
 // Runs only where the published model is present: $TALLYVOX_SPEAKER_MODEL or the models folder.
 TEST(SpeakerEmbedder, PublishedModelLoadsAndKeepsOneVoiceClose) {
     const char* given = std::getenv("TALLYVOX_SPEAKER_MODEL");
