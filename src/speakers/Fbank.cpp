@@ -67,8 +67,8 @@ Fbank::Fbank()
             if (bank.first < 0)
                 bank.first = i;
             double w = m <= centre ? (m - left) / (centre - left) : (right - m) / (right - centre);
-            bank.weights.resize(static_cast<std::size_t>(i - bank.first + 1), 0.0f);
-            bank.weights.back() = static_cast<float>(w);
+            // The bins of a bank are contiguous: each one found extends the run by one.
+            bank.weights.push_back(static_cast<float>(w));
         }
         bank.first = std::max(bank.first, 0);
         plan_->banks.push_back(std::move(bank));
