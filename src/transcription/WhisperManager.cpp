@@ -3,6 +3,7 @@
 #include "base/Log.h"
 #include "base/SerialQueue.h"
 #include "transcription/ModelDownload.h"
+#include "types/SpeakerModels.h"
 
 #include <atomic>
 #include <system_error>
@@ -11,12 +12,17 @@ namespace tallyvox {
 
 namespace {
 
-// Speaker model files join the download list here once speaker labelling has models.
+// The speaker-embedding network joins the list when speakers are on and it is missing.
 std::vector<DownloadItem> speakerDownloads() {
-    return {};
+    if (SpeakerModels::isDownloaded())
+        return {};
+    return {{SpeakerModels::remoteURL(), SpeakerModels::localURL(),
+             std::string(SpeakerModels::sha256)}};
 }
 std::optional<std::string> speakerSizeLabel() {
-    return std::nullopt;
+    if (SpeakerModels::isDownloaded())
+        return std::nullopt;
+    return std::string(SpeakerModels::sizeLabel);
 }
 
 // The transfer runs on its own thread; cancelling stops it when the manager goes away.

@@ -6,6 +6,7 @@
 #include "transcription/ModelHash.h"
 #include "transcription/WhisperContext.h"
 #include "transcription/WhisperManager.h"
+#include "types/SpeakerModels.h"
 
 #include <gtest/gtest.h>
 
@@ -194,7 +195,8 @@ TEST_F(ManagerFixture, FetchesOnlyTheMissingVADWithTheWholeShare) {
     EXPECT_EQ(manager.downloadError.get(), std::nullopt);
     EXPECT_EQ(log.texts(), (std::vector<std::string>{"Downloading 1 model files", "Models ready"}));
     EXPECT_EQ(contents(VADModel::localURL()), vadBody);
-    EXPECT_EQ(WhisperManager::missingLabel(WhisperModel::tiny, true), std::nullopt);
+    EXPECT_EQ(WhisperManager::missingLabel(WhisperModel::tiny, true), "27 MB")
+        << "the speaker network is still missing";
 }
 
 TEST_F(ManagerFixture, AFailedFetchEndsTheDownloadWithItsReason) {
@@ -250,24 +252,28 @@ struct ScriptedFetches {
     }
 };
 
-TEST_F(ManagerFixture, TheModelCountsForMostOfTheProgressAndTheVADForTheRest) {
+TEST_F(ManagerFixture, TheModelCountsForMostOfTheProgressAndTheOthersShareTheRest) {
     ScriptedFetches fetches;
     WhisperManager manager(loop, fetches.fetcher());
-    EXPECT_EQ(WhisperManager::missingLabel(WhisperModel::small, true), "466 MB + 2 MB");
+    EXPECT_EQ(WhisperManager::missingLabel(WhisperModel::small, true), "466 MB + 27 MB + 2 MB");
     std::vector<double> seen;
     auto watch = manager.progress.observe([&](double value) { seen.push_back(value); });
     manager.download(WhisperModel::small, true);
 
-    ASSERT_EQ(fetches.items.size(), 2u);
+    ASSERT_EQ(fetches.items.size(), 3u);
     EXPECT_EQ(fetches.items[0].remote, server.base() + "ggml-small.bin");
     EXPECT_EQ(fetches.items[0].sha256,
               "1be3a9b2063867b937e64e2ec7483364a79917e157fa98c5d94b5c1fffea987b");
-    EXPECT_EQ(fetches.items[1].local, VADModel::localURL());
-    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(fetches.items[1].local, SpeakerModels::localURL());
+    EXPECT_EQ(fetches.items[1].sha256, SpeakerModels::sha256);
+    EXPECT_EQ(fetches.items[2].local, VADModel::localURL());
+    ASSERT_EQ(seen.size(), 6u);
     EXPECT_NEAR(seen[0], 0.475, 1e-9);
     EXPECT_NEAR(seen[1], 0.95, 1e-9);
-    EXPECT_NEAR(seen[2], 0.975, 1e-9);
-    EXPECT_NEAR(seen[3], 1.0, 1e-9);
+    EXPECT_NEAR(seen[2], 0.9625, 1e-9);
+    EXPECT_NEAR(seen[3], 0.975, 1e-9);
+    EXPECT_NEAR(seen[4], 0.9875, 1e-9);
+    EXPECT_NEAR(seen[5], 1.0, 1e-9);
     EXPECT_FALSE(manager.downloading.get());
 }
 
@@ -285,6 +291,9 @@ TEST_F(ManagerFixture, OneDownloadAtATimeAndNothingToDoWhenAllIsThere) {
     // Everything present: no state change and nothing said.
     modelPresent(WhisperModel::tiny);
     std::filesystem::copy_file(sharedVAD, VADModel::localURL());
+    std::filesystem::create_directories(SpeakerModels::directory());
+    std::ofstream(SpeakerModels::localURL()).close();
+    std::filesystem::resize_file(SpeakerModels::localURL(), SpeakerModels::bytes);
     Log::Capture log;
     int changes = 0;
     auto a = manager.downloading.observe([&](bool) { ++changes; });

@@ -7,8 +7,11 @@
 #include "audio/linux/PulseMicInput.h"
 #include "audio/linux/PulseOutputTap.h"
 #include "detection/linux/SystemMeetingDetection.h"
+#include "speakers/SpeakerDiarizationService.h"
+#include "speakers/SpeakerEmbedder.h"
 #include "transcription/WhisperContext.h"
 #include "transcripts/linux/GioTrash.h"
+#include "types/SpeakerModels.h"
 
 namespace tallyvox::linux_services {
 
@@ -72,6 +75,9 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, const std::
 
     services.trash = [](const std::filesystem::path& file) { moveToTrash(file); };
     services.loadRecognizer = whisperLoader();
+    services.loadDiarizer = diarizerLoader([]() -> std::unique_ptr<Embedder> {
+        return SpeakerEmbedder::load(SpeakerModels::localURL());
+    });
     return services;
 }
 

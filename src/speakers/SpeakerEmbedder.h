@@ -1,0 +1,63 @@
+#pragma once
+
+#include "speakers/Embedder.h"
+#include "speakers/SpeakerWeights.h"
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace tallyvox {
+
+// Speaker embeddings of 10-second rows of 16 kHz audio: Kaldi filter banks, the ResNet34 on
+// ggml's CPU backend in 32-bit floats, statistics pooling weighted by how much of each moment
+// the caller attributes to the row's speaker, and the final linear layer.
+//
+// Runs on the engine's transcription queue; calls are serialised inside, so it may be shared.
+class SpeakerEmbedder : public Embedder {
+public:
+    static constexpr int sampleRate = 16000;
+    // Per-row weights usually come at this rate (one per ~17 ms); any count is mapped onto the
+    // network's pooled frames in proportion.
+    static constexpr std::size_t frameWeights = 589;
+
+    // The published file: its size and digest are checked before it is parsed. Throws
+    // tallyvox::Error with a sentence a log can carry as it is.
+    static std::unique_ptr<SpeakerEmbedder> load(const std::filesystem::path& file);
+    // Any file of the same architecture and any width (test networks, experiments).
+    static std::unique_ptr<SpeakerEmbedder> loadUnpinned(const std::filesystem::path& file);
+    explicit SpeakerEmbedder(SpeakerWeights weights, int threads = 0);
+    ~SpeakerEmbedder() override;
+    SpeakerEmbedder(const SpeakerEmbedder&) = delete;
+    SpeakerEmbedder& operator=(const SpeakerEmbedder&) = delete;
+
+    int embeddingSize() const { return weights_.embeddingSize; }
+    int width() const { return weights_.width; }
+
+    // One embedding per row. Rows of a call share one length (at least a few tenths of a
+    // second); `weights` is empty (every moment counts the same) or one vector per row, and a
+    // row whose weights are all zero counts every moment the same.
+    std::vector<std::vector<float>> embed(const std::vector<std::vector<float>>& rows,
+                                          const std::vector<std::vector<float>>& weights);
+    // Every moment of every row counts the same.
+    std::vector<std::vector<float>> embed(const std::vector<std::vector<float>>& rows) override {
+        return embed(rows, {});
+    }
+    // The same from filter banks (frames x 80, as Fbank::compute gives them).
+    std::vector<std::vector<float>>
+    embedFeatures(const std::vector<std::vector<float>>& features,
+                  const std::vector<std::vector<float>>& weights = {});
+
+private:
+    struct Graph;
+    std::vector<float> pool(std::span<const float> trunk, std::size_t frames,
+                            std::span<const float> weights) const;
+
+    SpeakerWeights weights_;
+    int threads_;
+    std::unique_ptr<Graph> graph_;
+    std::mutex mutex_;
+};
+
+} // namespace tallyvox

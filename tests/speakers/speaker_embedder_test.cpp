@@ -1,0 +1,165 @@
+#include "SpeakerFixtures.h"
+#include "base/Error.h"
+#include "fakes/TempDir.h"
+#include "speakers/Fbank.h"
+#include "speakers/SpeakerEmbedder.h"
+#include "types/SpeakerModels.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+using namespace tallyvox;
+using namespace tallyvox::testing;
+
+namespace {
+
+// The reference fixtures hold three rows (speech, silence, the first half second of the
+// speech looped) embedded with equal weights, then the speech with fixture weights.
+std::vector<std::vector<float>> referenceEmbeddings(std::size_t size) {
+    auto flat = readRaw<float>(speakerFixture("embeddings.f32"));
+    std::vector<std::vector<float>> rows;
+    for (std::size_t i = 0; i + size <= flat.size(); i += size)
+        rows.emplace_back(flat.begin() + static_cast<std::ptrdiff_t>(i),
+                          flat.begin() + static_cast<std::ptrdiff_t>(i + size));
+    return rows;
+}
+
+std::vector<float> loopedSpeech(const std::vector<float>& speech) {
+    std::vector<float> loop;
+    while (loop.size() < speech.size())
+        loop.insert(loop.end(), speech.begin(), speech.begin() + 8000);
+    return loop;
+}
+
+} // namespace
+
+TEST(SpeakerFbank, MatchesKaldisAlgorithmOnSpeechAndIsZeroOnSilence) {
+    Fbank fbank;
+    auto speech = fixtureSpeech();
+    ASSERT_EQ(speech.size(), SpeakerEmbedder::rowSamples);
+    auto got = fbank.compute(speech);
+    auto want = readRaw<float>(speakerFixture("speech_fbank.f32"));
+    ASSERT_EQ(Fbank::frameCount(speech.size()), 998u);
+    ASSERT_EQ(got.size(), want.size());
+    double worst = 0;
+    for (std::size_t i = 0; i < got.size(); ++i)
+        worst = std::max(worst, std::abs(static_cast<double>(got[i]) - want[i]));
+    EXPECT_LT(worst, 5e-4);
+    EXPECT_LT(relativeError(got, want), 1e-5);
+
+    // Every frame floored at the same energy: nothing is left after the mean comes off.
+    auto silent = fbank.compute(std::vector<float>(SpeakerEmbedder::rowSamples, 0.0f));
+    EXPECT_TRUE(std::all_of(silent.begin(), silent.end(), [](float v) { return v == 0.0f; }));
+    EXPECT_EQ(Fbank::frameCount(399), 0u);
+    EXPECT_EQ(Fbank::frameCount(720), 3u);
+}
+
+TEST(SpeakerEmbedder, NarrowNetworkMatchesPyTorch) {
+    auto embedder = SpeakerEmbedder::loadUnpinned(speakerFixture("speaker_tiny.onnx"));
+    ASSERT_EQ(embedder->embeddingSize(), 32);
+    auto want = referenceEmbeddings(32);
+    ASSERT_EQ(want.size(), 4u);
+
+    // The network alone, on the reference filter banks.
+    auto fbank = readRaw<float>(speakerFixture("speech_fbank.f32"));
+    EXPECT_LT(relativeError(embedder->embedFeatures({fbank})[0], want[0]), 1e-4);
+
+    // Audio to embedding, three rows in one call so they cross the batches.
+    auto speech = fixtureSpeech();
+    auto got =
+        embedder->embed({speech, std::vector<float>(speech.size(), 0.0f), loopedSpeech(speech)});
+    ASSERT_EQ(got.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_LT(relativeError(got[i], want[i]), 1e-4) << "row " << i;
+
+    // Weighted pooling; weights that are all zero count every moment the same.
+    auto weights = readRaw<float>(speakerFixture("speech_weights.f32"));
+    ASSERT_EQ(weights.size(), SpeakerEmbedder::frameWeights);
+    auto weighted =
+        embedder->embed({speech, speech}, {weights, std::vector<float>(weights.size(), 0.0f)});
+    EXPECT_LT(relativeError(weighted[0], want[3]), 1e-4);
+    EXPECT_GT(relativeError(weighted[0], want[0]), 1e-2);
+    EXPECT_LT(relativeError(weighted[1], want[0]), 1e-4);
+
+    EXPECT_THROW(embedder->embed({speech, std::vector<float>(1000)}), std::invalid_argument);
+}
+
+TEST(SpeakerModels, PinnedFileInTheModelsFolderWithAReplaceableBase) {
+    TempDir data;
+    ScopedEnv xdg("XDG_DATA_HOME", data.path().string());
+    ScopedEnv base("TALLYVOX_SPEAKER_BASE_URL", std::nullopt);
+    EXPECT_EQ(SpeakerModels::localURL(),
+              data.path() / "Tallyvox" / "Models" / "Speakers" / "voxceleb_resnet34_LM.onnx");
+    EXPECT_EQ(SpeakerModels::remoteURL(),
+              "https://huggingface.co/Wespeaker/wespeaker-voxceleb-resnet34-LM/resolve/"
+              "f0c48c298fd835726c27956a5d617bad7115627e/voxceleb_resnet34_LM.onnx");
+    {
+        ScopedEnv mirror("TALLYVOX_SPEAKER_BASE_URL", "http://127.0.0.1:8080/models");
+        EXPECT_EQ(SpeakerModels::remoteURL(),
+                  "http://127.0.0.1:8080/models/voxceleb_resnet34_LM.onnx");
+    }
+
+    EXPECT_FALSE(SpeakerModels::isDownloaded());
+    std::filesystem::create_directories(SpeakerModels::directory());
+    std::ofstream(SpeakerModels::localURL()).put('x');
+    std::filesystem::resize_file(SpeakerModels::localURL(), SpeakerModels::bytes - 1);
+    EXPECT_FALSE(SpeakerModels::isDownloaded());
+    std::filesystem::resize_file(SpeakerModels::localURL(), SpeakerModels::bytes);
+    EXPECT_TRUE(SpeakerModels::isDownloaded());
+
+    // The right size with the wrong content, and the narrow test network: both refused
+    // before anything is parsed, in words a log can carry.
+    try {
+        SpeakerEmbedder::load(SpeakerModels::localURL());
+        ADD_FAILURE() << "accepted";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("does not have the expected digest"),
+                  std::string::npos);
+    }
+    try {
+        SpeakerEmbedder::load(speakerFixture("speaker_tiny.onnx"));
+        ADD_FAILURE() << "accepted";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("expected 26530309"), std::string::npos);
+    }
+}
+
+// The full width of the published network with random weights, checked against PyTorch
+// where `tools/make_speaker_fixture.py --full FILE` has been run and $TALLYVOX_SPEAKER_FULL
+// names FILE (the file is 26 MB, so it is not kept with the fixtures).
+TEST(SpeakerEmbedder, FullWidthNetworkMatchesPyTorchWhenGenerated) {
+    const char* file = std::getenv("TALLYVOX_SPEAKER_FULL");
+    if (!file)
+        GTEST_SKIP() << "TALLYVOX_SPEAKER_FULL is not set";
+    auto embedder = SpeakerEmbedder::loadUnpinned(file);
+    EXPECT_EQ(embedder->width(), 32);
+    auto want = readRaw<float>(std::string(file) + ".reference.f32");
+    auto got = embedder->embed({fixtureSpeech()});
+    EXPECT_LT(relativeError(got[0], want), 1e-4);
+}
+
+// Runs only where the published model is present: $TALLYVOX_SPEAKER_MODEL or the models folder.
+TEST(SpeakerEmbedder, PublishedModelLoadsAndKeepsOneVoiceClose) {
+    const char* given = std::getenv("TALLYVOX_SPEAKER_MODEL");
+    std::filesystem::path file = given ? given : SpeakerModels::localURL();
+    if (!SpeakerModels::isDownloaded(file))
+        GTEST_SKIP() << "no published speaker model at " << file;
+    auto embedder = SpeakerEmbedder::load(file);
+    EXPECT_EQ(embedder->embeddingSize(), 256);
+    EXPECT_EQ(embedder->width(), 32);
+    auto speech = fixtureSpeech();
+    auto got = embedder->embed({speech, loopedSpeech(speech)});
+    auto cosine = [](const std::vector<float>& a, const std::vector<float>& b) {
+        double ab = 0, aa = 0, bb = 0;
+        for (std::size_t i = 0; i < a.size(); ++i) {
+            ab += a[i] * static_cast<double>(b[i]);
+            aa += a[i] * static_cast<double>(a[i]);
+            bb += b[i] * static_cast<double>(b[i]);
+        }
+        return ab / std::sqrt(aa * bb);
+    };
+    // The same voice, whole and as a looped fragment, stays close.
+    EXPECT_GT(cosine(got[0], got[1]), 0.5);
+}
