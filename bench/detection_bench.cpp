@@ -5,6 +5,7 @@
 
 #include "detection/DetectionFakes.h"
 #include "fakes/TempDir.h"
+#include "session/DetectionSettings.h"
 
 #include <benchmark/benchmark.h>
 
@@ -68,7 +69,12 @@ void detectionPass(benchmark::State& state) {
 
     DroppingExecutor main;
     NativeMeetingDetection detection(main, Clock::system(), list, std::make_shared<ProcFs>(),
-                                     {{Platform::zoom, {}, {}, {}, {"/usr/bin/sleep"}}}, stores);
+                                     {{.platform = Platform::zoom,
+                                       .packages = {},
+                                       .snaps = {},
+                                       .flatpaks = {},
+                                       .exactPaths = {"/usr/bin/sleep"}}},
+                                     SettingsManager::detectionChoices(stores));
     detection.evaluate(); // the one-time genuineness checks
     if (appProcesses > 0 && detection.debouncer().entries.size() != size_t(appProcesses))
         state.SkipWithError("the processes were not seen as meetings");

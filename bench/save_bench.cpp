@@ -76,7 +76,7 @@ void Save(benchmark::State& state) {
     defaults.set(SettingsManager::Key::accuracyDefaultsApplied, true);
 
     PlatformServices services;
-    services.makeDetection = [] { return std::make_unique<QuietDetection>(); };
+    services.makeDetection = [](DetectionChoices) { return std::make_unique<QuietDetection>(); };
     services.modelFetcher = [](auto&, auto, auto) {};
     services.makeCapture = [] { return std::make_shared<SilentCapture>(); };
     ImmediateExecutor main;

@@ -94,7 +94,12 @@ std::map<std::string, float> WindowRecognizer::probabilities(std::span<const flo
 }
 
 std::string WindowRecognizer::context(const Window& window) const {
-    return window.lastLine ? " " + tail(*window.lastLine, contextCharacters) : "";
+    if (!window.lastLine)
+        return "";
+    // Appended rather than "literal" + temporary: GCC 12 at -O3 misreads the latter (bug 105329).
+    std::string context = " ";
+    context += tail(*window.lastLine, contextCharacters);
+    return context;
 }
 
 std::vector<WhisperSegment>
