@@ -43,11 +43,14 @@ std::string oneLine(std::string_view text) {
 }
 
 std::string_view trimmed(std::string_view text) {
-    constexpr std::string_view space = " \t\n\r\v\f";
-    auto first = text.find_first_not_of(space);
+    return trimmed(text, " \t\n\r\v\f");
+}
+
+std::string_view trimmed(std::string_view text, std::string_view characters) {
+    auto first = text.find_first_not_of(characters);
     if (first == std::string_view::npos)
         return {};
-    return text.substr(first, text.find_last_not_of(space) - first + 1);
+    return text.substr(first, text.find_last_not_of(characters) - first + 1);
 }
 
 } // namespace tallyvox::TextLines

@@ -13,5 +13,7 @@ std::string oneLine(std::string_view text);
 // Without ASCII white space (space, tab, line feed, carriage return, vertical tab, form feed)
 // at either end.
 std::string_view trimmed(std::string_view text);
+// Without any of `characters` at either end.
+std::string_view trimmed(std::string_view text, std::string_view characters);
 
 } // namespace tallyvox::TextLines

@@ -1,5 +1,6 @@
 #include "session/AppLifecycleManager.h"
 
+#include "base/TextLines.h"
 #include "speakers/NameMatcher.h"
 #include "speakers/SpeakerLabel.h"
 #include "transcripts/WordFix.h"
@@ -10,16 +11,7 @@ namespace tallyvox {
 
 namespace {
 
-std::string trimmed(const std::string& text, const char* blanks) {
-    auto first = text.find_first_not_of(blanks);
-    if (first == std::string::npos)
-        return {};
-    auto last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
-
-constexpr const char* whiteSpaceAndLineBreaks = " \t\n\r\v\f";
-constexpr const char* spacesAndTabs = " \t";
+constexpr std::string_view spacesAndTabs = " \t";
 
 } // namespace
 
@@ -38,7 +30,7 @@ std::vector<std::string> AppLifecycleManager::rosterOthers() const {
 void AppLifecycleManager::setRoster(const std::vector<std::string>& names) {
     std::vector<std::string> kept;
     for (const auto& name : names)
-        if (auto clean = trimmed(name, spacesAndTabs); !clean.empty())
+        if (auto clean = std::string(TextLines::trimmed(name, spacesAndTabs)); !clean.empty())
             kept.push_back(std::move(clean));
     roster.set(std::move(kept));
     updateMatches();
@@ -47,7 +39,7 @@ void AppLifecycleManager::setRoster(const std::vector<std::string>& names) {
 
 void AppLifecycleManager::rename(int speaker, const std::string& name) {
     auto names = speakerNames.get();
-    if (auto clean = trimmed(name, whiteSpaceAndLineBreaks); clean.empty())
+    if (auto clean = std::string(TextLines::trimmed(name)); clean.empty())
         names.erase(speaker);
     else
         names[speaker] = std::move(clean);

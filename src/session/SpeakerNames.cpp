@@ -1,21 +1,14 @@
 #include "session/SpeakerNames.h"
 
+#include "base/TextLines.h"
+
 #include <set>
 
 namespace tallyvox {
 
 namespace {
 
-std::string trimmed(const std::string& text, const char* blanks) {
-    auto first = text.find_first_not_of(blanks);
-    if (first == std::string::npos)
-        return {};
-    auto last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
-
-constexpr const char* whiteSpaceAndLineBreaks = " \t\n\r\v\f";
-constexpr const char* spacesAndTabs = " \t";
+constexpr std::string_view spacesAndTabs = " \t";
 
 } // namespace
 
@@ -26,11 +19,11 @@ std::string SpeakerNames::display(std::optional<int> speaker,
     if (!speaker)
         return "Unidentified";
     if (auto it = typed.find(*speaker); it != typed.end())
-        return trimmed(it->second, whiteSpaceAndLineBreaks);
+        return std::string(TextLines::trimmed(it->second));
     if (*speaker == TranscriptSegment::room)
         return "Mic (could be anyone in the room)";
     if (*speaker == TranscriptSegment::you) {
-        auto name = trimmed(myName, spacesAndTabs);
+        auto name = std::string(TextLines::trimmed(myName, spacesAndTabs));
         return name.empty() ? "You" : name;
     }
     if (auto it = matched.find(*speaker); it != matched.end())
