@@ -1,0 +1,126 @@
+#include "ui/DesktopApp.h"
+
+#include "base/Log.h"
+#include "ui/LiveTranscriptWindow.h"
+#include "ui/PanelHost.h"
+#include "ui/SettingsWindow.h"
+#include "ui/TrayIcons.h"
+
+#include <QCoreApplication>
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+namespace tallyvox::ui {
+
+DesktopApp::DesktopApp(std::shared_ptr<AppLifecycleManager> manager, SettingsStores stores,
+                       Clock& clock, Options options)
+    : context_{std::move(manager), stores, clock, {}}
+    , options_(std::move(options)) {
+    if (!options_.terminate)
+        options_.terminate = [] { QCoreApplication::quit(); };
+    auto& actions = context_.actions;
+    actions.showPanel = [this] { showPanel(); };
+    actions.showLiveTranscript = [this] { showLiveTranscript(); };
+    actions.showPastSearch = [this] { showPastSearch(); };
+    actions.showSettings = [this] { showSettings(); };
+    actions.quit = [this] { quit(); };
+    actions.openFile = options_.openFile;
+    actions.revealFile = options_.revealFile;
+    actions.openSystemSettings = options_.openSystemSettings;
+}
+
+DesktopApp::~DesktopApp() {
+    // Windows first: they watch the manager this object shares.
+    delete liveTranscript_.data();
+    delete settings_.data();
+    delete pastSearch_.data();
+    delete panelHost_.data();
+    delete tray_;
+}
+
+void DesktopApp::start() {
+    const bool tray = options_.useTray && QSystemTrayIcon::isSystemTrayAvailable();
+    panelHost_ = new PanelHost(context_, tray ? PanelHost::Mode::popup : PanelHost::Mode::window);
+    if (!tray) {
+        Log::info("No system tray: the panel is shown as a window");
+        showPanel();
+        return;
+    }
+    tray_ = new QSystemTrayIcon(this);
+    // Trays that only show a menu (and never report a click) still reach everything.
+    trayMenu_ = std::make_unique<QMenu>();
+    trayMenu_->addAction(QStringLiteral("Open Tallyvox"), [this] { showPanel(); });
+    trayMenu_->addAction(QStringLiteral("Show Live Transcript"), [this] { showLiveTranscript(); });
+    trayMenu_->addAction(QStringLiteral("Settings…"), [this] { showSettings(); });
+    trayMenu_->addSeparator();
+    trayMenu_->addAction(QStringLiteral("Quit Tallyvox"), [this] { quit(); });
+    tray_->setContextMenu(trayMenu_.get());
+    connect(tray_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason why) {
+                if (why == QSystemTrayIcon::Trigger || why == QSystemTrayIcon::DoubleClick)
+                    panelHost_->toggleNear(tray_->geometry());
+            });
+    watch_ = std::make_unique<ManagerWatch>(this, *context_.manager, [this] { refreshTray(); });
+    refreshTray();
+    tray_->show();
+}
+
+void DesktopApp::refreshTray() {
+    if (!tray_)
+        return;
+    const auto state = trayState(context_.manager->session.get().has_value(),
+                                 !context_.manager->detection().meetings.get().empty());
+    tray_->setIcon(trayIcon(state, paletteIsDark()));
+    tray_->setToolTip(trayAccessibleName(state));
+}
+
+void DesktopApp::showPanel() {
+    if (panelHost_)
+        panelHost_->showNear(tray_ ? tray_->geometry() : QRect());
+}
+
+void DesktopApp::bringForward(QWidget* window) {
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void DesktopApp::showLiveTranscript() {
+    if (!liveTranscript_) {
+        liveTranscript_ = new LiveTranscriptWindow(context_);
+        liveTranscript_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    bringForward(liveTranscript_);
+}
+
+void DesktopApp::showSettings() {
+    if (!settings_) {
+        settings_ = new SettingsWindow(context_);
+        settings_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    bringForward(settings_);
+}
+
+void DesktopApp::showPastSearch() {
+    if (!pastSearch_ && makePastSearch) {
+        pastSearch_ = makePastSearch(context_);
+        pastSearch_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    if (pastSearch_)
+        bringForward(pastSearch_);
+}
+
+void DesktopApp::quit() {
+    if (quitting_)
+        return;
+    quitting_ = true;
+    auto& manager = *context_.manager;
+    if (!manager.session.get() && !manager.finishing.get()) {
+        options_.terminate();
+        return;
+    }
+    // No time limit: the transcript on disk matters more than a prompt exit.
+    manager.finishForQuit([terminate = options_.terminate] { terminate(); });
+}
+
+} // namespace tallyvox::ui

@@ -1,0 +1,45 @@
+#include "ui/ManagerWatch.h"
+
+#include <QMetaObject>
+
+namespace tallyvox::ui {
+
+ManagerWatch::ManagerWatch(QObject* owner, AppLifecycleManager& manager,
+                           std::function<void()> changed)
+    : owner_(owner)
+    , changed_(std::move(changed)) {
+    add(manager.session);
+    add(manager.segments);
+    add(manager.speakerNames);
+    add(manager.matchedNames);
+    add(manager.roster);
+    add(manager.modelLoading);
+    add(manager.micMutedByUser);
+    add(manager.meetingMuted);
+    add(manager.finishing);
+    add(manager.lastError);
+    add(manager.transcript);
+    add(manager.micSilent);
+    add(manager.automatic);
+    add(manager.savedTranscript);
+    add(manager.whisper().downloading);
+    add(manager.whisper().progress);
+    add(manager.whisper().downloadError);
+    add(manager.detection().meetings);
+    add(manager.detection().automationDenied);
+}
+
+void ManagerWatch::schedule() {
+    if (*pending_ || !owner_)
+        return;
+    *pending_ = true;
+    QMetaObject::invokeMethod(
+        owner_.data(),
+        [pending = pending_, changed = changed_] {
+            *pending = false;
+            changed();
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace tallyvox::ui

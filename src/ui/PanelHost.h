@@ -1,0 +1,39 @@
+#pragma once
+
+#include "ui/UiContext.h"
+
+#include <QPointer>
+#include <QRect>
+#include <QWidget>
+
+class QLabel;
+
+namespace tallyvox::ui {
+
+class MenuBarPanel;
+
+// Holds the panel: a frameless popup beside the tray icon that hides when it loses focus,
+// or, where the desktop has no tray, a small ordinary window that says once why it is there.
+class PanelHost : public QWidget {
+    Q_OBJECT
+public:
+    enum class Mode { popup, window };
+    PanelHost(UiContext& context, Mode mode, QWidget* parent = nullptr);
+
+    Mode mode() const { return mode_; }
+    MenuBarPanel* panel() const { return panel_; }
+    // `anchor`: the tray icon's place on screen, when the desktop tells it.
+    void showNear(const QRect& anchor);
+    void toggleNear(const QRect& anchor);
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    UiContext& context_;
+    Mode mode_;
+    MenuBarPanel* panel_ = nullptr;
+    QLabel* noTrayNote_ = nullptr;
+};
+
+} // namespace tallyvox::ui

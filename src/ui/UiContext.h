@@ -1,0 +1,37 @@
+#pragma once
+
+#include "base/Clock.h"
+#include "session/AppLifecycleManager.h"
+#include "settings/SettingsManager.h"
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace tallyvox::ui {
+
+// What the app around the views does for them: its windows, quitting, and the desktop's
+// file handling. Members left empty are not available (the views then hide their control).
+struct DesktopActions {
+    std::function<void()> showPanel;
+    std::function<void()> showLiveTranscript;
+    std::function<void()> showPastSearch;
+    std::function<void()> showSettings;
+    // Defers while a transcript is being finished.
+    std::function<void()> quit;
+    std::function<void(const std::filesystem::path&)> openFile;
+    std::function<void(const std::filesystem::path&)> revealFile;
+    // Opens the desktop's settings page for `page` ("microphone", "accessibility").
+    std::function<void(const std::string& page)> openSystemSettings;
+};
+
+// Everything a view reads and calls. Every surface shares the one manager.
+struct UiContext {
+    std::shared_ptr<AppLifecycleManager> manager;
+    SettingsStores stores;
+    Clock& clock;
+    DesktopActions actions;
+};
+
+} // namespace tallyvox::ui
