@@ -11,6 +11,7 @@
 #include "settings/SettingsManager.h"
 #include "transcription/TranscriptionEngine.h"
 #include "transcripts/Diagnostics.h"
+#include "transcripts/ExportFormat.h"
 #include "transcripts/TranscriptRecord.h"
 #include "types/TranscriptSegment.h"
 #include "types/TranscriptionSession.h"
@@ -102,6 +103,13 @@ public:
     void reassign(const Uuid& line, std::optional<int> speaker);
     // Replacements made; nothing is learned or written when the word does not occur.
     int fixWord(const std::string& wrong, const std::string& right);
+    // Writes the transcript beside itself in `format` and shows it in the file manager.
+    // Failures go to lastError ("Export failed: …"); answers the file when it was written.
+    std::optional<std::filesystem::path> exportTranscript(ExportFormat format);
+
+    // What the manager was given of the operating system, for views that ask it directly
+    // (the login item, permissions).
+    const PlatformServices& services() const { return services_; }
 
 private:
     struct FinishJob;

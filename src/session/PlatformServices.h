@@ -15,6 +15,7 @@
 #include "types/DetectedMeeting.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -83,6 +84,9 @@ struct PlatformServices {
 
     // Nothing when no calendar knows the meeting.
     std::function<std::optional<CalendarEvent>(Platform, SystemTime)> calendarRoster;
+
+    // Shows one file selected in the file manager; empty: exports are only written.
+    std::function<void(const std::filesystem::path&)> revealFile;
 
     // Moves one file to the Trash; empty: old transcripts are never removed.
     TranscriptManager::TrashOperation trash;

@@ -3,6 +3,7 @@
 #include "base/TextLines.h"
 #include "speakers/NameMatcher.h"
 #include "speakers/SpeakerLabel.h"
+#include "transcripts/TranscriptExport.h"
 #include "transcripts/WordFix.h"
 
 #include <algorithm>
@@ -116,6 +117,24 @@ int AppLifecycleManager::fixWord(const std::string& wrong, const std::string& ri
     }
     save();
     return total;
+}
+
+std::optional<std::filesystem::path> AppLifecycleManager::exportTranscript(ExportFormat format) {
+    const auto& record = transcript.get();
+    if (!record)
+        return std::nullopt;
+    auto target = exportURL(record->fileURL, format);
+    try {
+        auto bytes = TranscriptExport::render(format, *record, segments.get(),
+                                              [this](int s) { return speakerName(s); });
+        TranscriptManager::write(bytes, target);
+    } catch (const std::exception& error) {
+        lastError.set("Export failed: " + std::string(error.what()));
+        return std::nullopt;
+    }
+    if (services_.revealFile)
+        services_.revealFile(target);
+    return target;
 }
 
 } // namespace tallyvox

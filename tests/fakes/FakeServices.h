@@ -161,6 +161,7 @@ public:
 
     std::optional<CalendarEvent> calendar;
     std::vector<std::filesystem::path> trashed;
+    std::vector<std::filesystem::path> revealed;
 
     RecognizerLoader loadRecognizer;
     DiarizerLoader loadDiarizer;

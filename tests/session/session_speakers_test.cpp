@@ -153,3 +153,29 @@ TEST_F(SessionSpeakers, FixWordRewritesEveryLineCountsTheFixesAndLearnsTheWord) 
     EXPECT_EQ(manager->transcript.get()->wordFixes, 6);
     EXPECT_EQ(fileText(), before);
 }
+
+TEST_F(SessionSpeakers, ExportsSitBesideTheTranscriptAndFailuresAreSaidNotShown) {
+    launch();
+    EXPECT_EQ(manager->exportTranscript(ExportFormat::srt), std::nullopt) << "nothing to export";
+    startMeeting();
+    say(0, "First words.");
+    manager->rename(0, "Asha");
+    auto file = manager->transcript.get()->fileURL;
+
+    auto srt = manager->exportTranscript(ExportFormat::srt);
+    ASSERT_TRUE(srt);
+    EXPECT_EQ(srt->parent_path(), file.parent_path());
+    EXPECT_EQ(srt->stem(), file.stem());
+    EXPECT_EQ(srt->extension(), ".srt");
+    EXPECT_TRUE(contains(*readWholeFile(*srt), "Asha: First words."));
+    EXPECT_EQ(fakes.revealed, std::vector{*srt});
+
+    // The folder is gone: the user hears why, the file manager shows nothing.
+    std::filesystem::remove_all(file.parent_path());
+    std::filesystem::create_directories(file.parent_path().parent_path());
+    writeFileAtomically(file.parent_path(), "not a folder");
+    EXPECT_EQ(manager->exportTranscript(ExportFormat::markdown), std::nullopt);
+    ASSERT_TRUE(manager->lastError.get());
+    EXPECT_TRUE(manager->lastError.get()->starts_with("Export failed: "));
+    EXPECT_EQ(fakes.revealed.size(), 1u);
+}

@@ -1,9 +1,8 @@
 #include "DesktopFiles.h"
 
+#include "app/linux/FileManager.h"
 #include "base/Log.h"
 
-#include <QDBusConnection>
-#include <QDBusMessage>
 #include <QDesktopServices>
 #include <QProcess>
 #include <QStandardPaths>
@@ -17,16 +16,8 @@ void openFile(const std::filesystem::path& file) {
 }
 
 void revealFile(const std::filesystem::path& file) {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.FileManager1"),
-        QStringLiteral("/org/freedesktop/FileManager1"),
-        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
-    call << QStringList{QUrl::fromLocalFile(QString::fromStdString(file.string())).toString()}
-         << QString();
-    QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 3000);
-    if (reply.type() != QDBusMessage::ErrorMessage)
-        return;
-    openFile(file.parent_path());
+    if (auto why = linux_services::showInFileManager(file))
+        Log::error("Cannot show {} in the file manager: {}", file.string(), *why);
 }
 
 void openSystemSettings(const std::string& page) {

@@ -2,10 +2,12 @@
 
 #include "app/linux/AutostartEntry.h"
 #include "app/linux/DesktopNotifications.h"
+#include "app/linux/FileManager.h"
 #include "app/linux/SleepWatcher.h"
 #include "audio/linux/PulseClient.h"
 #include "audio/linux/PulseMicInput.h"
 #include "audio/linux/PulseOutputTap.h"
+#include "base/Log.h"
 #include "detection/linux/SystemMeetingDetection.h"
 #include "speakers/SpeakerDiarizationService.h"
 #include "speakers/SpeakerEmbedder.h"
@@ -74,6 +76,10 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, const std::
     };
 
     services.trash = [](const std::filesystem::path& file) { moveToTrash(file); };
+    services.revealFile = [](const std::filesystem::path& file) {
+        if (auto why = showInFileManager(file))
+            Log::error("Cannot show {} in the file manager: {}", file.string(), *why);
+    };
     services.loadRecognizer = whisperLoader();
     services.loadDiarizer = diarizerLoader([]() -> std::unique_ptr<Embedder> {
         return SpeakerEmbedder::load(SpeakerModels::localURL());
