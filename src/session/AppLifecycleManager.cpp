@@ -496,4 +496,10 @@ void AppLifecycleManager::transcribeAnyway(const DetectedMeeting& meeting) {
     autoStart(meeting);
 }
 
+std::optional<CaptureStats> AppLifecycleManager::captureStats() const {
+    if (!capture_ || !session.get())
+        return std::nullopt;
+    return capture_->stats();
+}
+
 } // namespace tallyvox

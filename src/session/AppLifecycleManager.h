@@ -68,6 +68,8 @@ public:
     const std::set<std::string>& skipped() const { return skipped_; }
     const std::map<int, int>& aliases() const { return aliases_; }
     bool hasMic() const { return microphone_->service() != nullptr; }
+    // The running session's meeting-audio figures (nothing between sessions).
+    std::optional<CaptureStats> captureStats() const;
     bool isWatchingMute() const { return microphone_->isFollowingMute(); }
 
     void start(const DetectedMeeting& meeting, const ConsentRecord& consent);

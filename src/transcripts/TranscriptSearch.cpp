@@ -1,0 +1,114 @@
+#include "transcripts/TranscriptSearch.h"
+
+#include "base/Unicode.h"
+#include "base/Utf8.h"
+
+#include <algorithm>
+
+namespace tallyvox::TranscriptSearch {
+
+namespace {
+
+// The case-folded characters of a text, each remembering which original character (by
+// index into `pieces`) it came from: one character may fold into several ("ß" -> "ss").
+struct Folded {
+    std::vector<Utf8::Piece> pieces;
+    std::u32string chars;
+    std::vector<std::size_t> origin;
+};
+
+Folded fold(std::string_view text) {
+    Folded f;
+    f.pieces = Utf8::pieces(text);
+    for (std::size_t i = 0; i < f.pieces.size(); ++i)
+        for (char32_t c : Unicode::folded(f.pieces[i].value)) {
+            f.chars.push_back(c);
+            f.origin.push_back(i);
+        }
+    return f;
+}
+
+std::u32string foldedQuery(std::string_view query) {
+    std::u32string out;
+    for (const auto& piece : Utf8::pieces(query))
+        out += Unicode::folded(piece.value);
+    return out;
+}
+
+// A match must cover whole original characters: finding "s" inside the "ss" of "ß" is not
+// a match of the text's own letters.
+bool wholeCharacters(const Folded& f, std::size_t start, std::size_t length) {
+    const std::size_t end = start + length;
+    if (start > 0 && f.origin[start - 1] == f.origin[start])
+        return false;
+    return end >= f.chars.size() || f.origin[end - 1] != f.origin[end];
+}
+
+template <class OnMatch>
+void forEachMatch(const Folded& f, const std::u32string& query, OnMatch onMatch) {
+    if (query.empty())
+        return;
+    std::size_t at = 0;
+    while ((at = f.chars.find(query, at)) != std::u32string::npos) {
+        if (wholeCharacters(f, at, query.size())) {
+            onMatch(at, query.size());
+            at += query.size();
+        } else {
+            ++at;
+        }
+    }
+}
+
+} // namespace
+
+std::string cleaned(std::string_view text) {
+    // Line breaks beyond ASCII (U+0085, U+2028, U+2029) and no-break spaces count as well.
+    auto isSpace = [](char32_t c) {
+        return c == 0x85 || c == 0xA0 || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x3000 ||
+               c == ' ' || (c >= 0x09 && c <= 0x0D);
+    };
+    auto pieces = Utf8::pieces(text);
+    std::size_t first = 0, last = pieces.size();
+    while (first < last && isSpace(pieces[first].value))
+        ++first;
+    while (last > first && isSpace(pieces[last - 1].value))
+        --last;
+    if (first == last)
+        return {};
+    const auto begin = pieces[first].offset;
+    return std::string(
+        text.substr(begin, pieces[last - 1].offset + pieces[last - 1].length - begin));
+}
+
+int hits(std::string_view text, std::string_view query) {
+    int count = 0;
+    forEachMatch(fold(text), foldedQuery(query), [&](std::size_t, std::size_t) { ++count; });
+    return count;
+}
+
+bool matches(std::string_view text, std::string_view speaker, std::string_view query) {
+    return query.empty() || hits(text, query) > 0 || hits(speaker, query) > 0;
+}
+
+std::vector<Range> highlights(std::string_view text, const std::vector<std::string>& terms) {
+    const Folded f = fold(text);
+    std::vector<Range> ranges;
+    for (const auto& term : terms)
+        forEachMatch(f, foldedQuery(term), [&](std::size_t start, std::size_t length) {
+            const auto& first = f.pieces[f.origin[start]];
+            const auto& last = f.pieces[f.origin[start + length - 1]];
+            ranges.push_back({first.offset, last.offset + last.length});
+        });
+    std::sort(ranges.begin(), ranges.end(),
+              [](const Range& a, const Range& b) { return a.begin < b.begin; });
+    std::vector<Range> joined;
+    for (const auto& r : ranges) {
+        if (!joined.empty() && r.begin <= joined.back().end)
+            joined.back().end = std::max(joined.back().end, r.end);
+        else
+            joined.push_back(r);
+    }
+    return joined;
+}
+
+} // namespace tallyvox::TranscriptSearch
