@@ -1,0 +1,122 @@
+// Pictures of every surface in its main states, for people to look at (docs/screenshots).
+// Runs only when TALLYVOX_SCREENSHOTS names the folder to write to: scripts/screenshots.
+#include "UiHarness.h"
+
+#include "fakes/ScriptedRecognizer.h"
+#include "ui/PanelHost.h"
+
+#include <QDialog>
+#include <QTabWidget>
+#include <QTest>
+
+#include <cstdlib>
+
+namespace tallyvox::testing {
+namespace {
+
+class Screenshots : public UiHarness {
+protected:
+    void SetUp() override {
+        const char* folder = std::getenv("TALLYVOX_SCREENSHOTS");
+        if (!folder || !*folder)
+            GTEST_SKIP() << "set TALLYVOX_SCREENSHOTS to a folder to take the pictures";
+        out = folder;
+        std::filesystem::create_directories(out);
+        defaults.set("noTrayExplained", true);
+        defaults.set(SettingsManager::Key::myName, "Priya Raman");
+    }
+
+    void shoot(QWidget* widget, const std::string& name) {
+        ASSERT_NE(widget, nullptr) << name;
+        widget->show();
+        settle();
+        // Let layouts settle and fonts load before the picture is taken.
+        QTest::qWait(50);
+        settle();
+        widget->adjustSize();
+        if (name.rfind("panel", 0) != 0)
+            widget->resize(widget->size().expandedTo(widget->minimumSizeHint()));
+        QTest::qWait(50);
+        ASSERT_TRUE(widget->grab().save(QString::fromStdString((out / (name + ".png")).string())))
+            << name;
+    }
+
+    void meetingWithSpeakers() {
+        defaults.set(SettingsManager::Key::diarize, true);
+        defaults.set(SettingsManager::Key::model, "tiny");
+        fakes.loadDiarizer = diarizerLoader(voices);
+        launchApp(false);
+        manager->start(zoom, confirmed(zoom));
+        settle();
+        ASSERT_TRUE(manager->session.get()) << "the meeting did not start";
+        const std::pair<int, const char*> lines[] = {
+            {0, "Morning everyone, let's start with the release plan for Thursday."},
+            {1, "The build is green. Two reviews are still open on the sync service."},
+            {1, "I can finish both of them today."},
+            {0, "Great. Asha, can you check the Kubernetes rollout once they land?"},
+            {2, "Yes, I'll take the rollout and post the numbers in the channel."},
+        };
+        for (const auto& [speaker, text] : lines) {
+            voices->pushSpeakers({speaker});
+            speak(text);
+        }
+        manager->rename(2, "Asha");
+        settle();
+    }
+
+    std::filesystem::path out;
+    std::shared_ptr<DiarizerScript> voices = std::make_shared<DiarizerScript>();
+};
+
+TEST_F(Screenshots, Panel) {
+    defaults.set("noTrayExplained", false);
+    launchApp(false);
+    shoot(app->panelHost(), "panel-first-run-without-tray");
+    app.reset();
+
+    defaults.set("noTrayExplained", true);
+    defaults.set(SettingsManager::Key::model, "small");
+    launchApp(false);
+    fakes.detection->begin(zoom);
+    fakes.detection->begin(meet);
+    settle();
+    shoot(app->panelHost(), "panel-meeting-detected-download-needed");
+    app.reset();
+
+    meetingWithSpeakers();
+    shoot(app->panelHost(), "panel-transcribing");
+    manager->togglePause();
+    shoot(app->panelHost(), "panel-paused");
+    manager->stop();
+    settle();
+    shoot(app->panelHost(), "panel-transcript-saved");
+}
+
+TEST_F(Screenshots, LiveTranscript) {
+    launchApp(false);
+    app->showLiveTranscript();
+    shoot(app->liveTranscriptWindow(), "live-transcript-empty");
+    app.reset();
+
+    meetingWithSpeakers();
+    app->showLiveTranscript();
+    shoot(app->liveTranscriptWindow(), "live-transcript");
+}
+
+TEST_F(Screenshots, Settings) {
+    launchApp(false);
+    app->showSettings();
+    auto* tabs = app->settingsWindow()->findChild<QTabWidget*>();
+    if (!tabs) {
+        shoot(app->settingsWindow(), "settings");
+        return;
+    }
+    const char* names[] = {"settings-general", "settings-transcription", "settings-privacy"};
+    for (int i = 0; i < tabs->count() && i < 3; ++i) {
+        tabs->setCurrentIndex(i);
+        shoot(app->settingsWindow(), names[i]);
+    }
+}
+
+} // namespace
+} // namespace tallyvox::testing
