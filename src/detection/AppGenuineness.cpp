@@ -138,6 +138,10 @@ Verdict checkFlatpak(const std::vector<const TrustedApp*>& apps, const std::stri
     return {true, false, {}};
 }
 
+// The one rule for every kind of app: the file it runs and where that file came from.
+Verdict checkSources(std::int32_t pid, const std::vector<const TrustedApp*>& apps,
+                     ProcessInfo& info, const PackageLookup& packages);
+
 } // namespace
 
 Verdict check(std::int32_t pid, Platform platform, const TrustList& trust, ProcessInfo& info) {
@@ -155,6 +159,18 @@ Verdict check(std::int32_t pid, Platform platform, const TrustList& trust, Proce
             apps.push_back(&app);
     if (apps.empty())
         return {false, false, "no trusted source for this platform"};
+    return checkSources(pid, apps, info, packages);
+}
+
+Verdict check(std::int32_t pid, const TrustedApp& app, ProcessInfo& info,
+              const PackageLookup& packages) {
+    return checkSources(pid, {&app}, info, packages);
+}
+
+namespace {
+
+Verdict checkSources(std::int32_t pid, const std::vector<const TrustedApp*>& apps,
+                     ProcessInfo& info, const PackageLookup& packages) {
 
     auto exe = info.executable(pid);
     if (!exe || exe->empty())
@@ -207,6 +223,8 @@ Verdict check(std::int32_t pid, Platform platform, const TrustList& trust, Proce
     }
     return {false, false, *exe + " is not a system, snap or flatpak install"};
 }
+
+} // namespace
 
 } // namespace AppGenuineness
 

@@ -39,6 +39,9 @@ using PackageLookup = std::function<std::optional<std::vector<std::string>>(
     const std::string& path, const ProcessInfo::FileFacts& file)>;
 Verdict check(std::int32_t pid, Platform platform, const TrustList& trust, ProcessInfo& info,
               const PackageLookup& packages);
+// Against the sources of one app (a browser's), whatever its platform.
+Verdict check(std::int32_t pid, const TrustedApp& app, ProcessInfo& info,
+              const PackageLookup& packages);
 // Asks `info` for package owners, waiting for its answer.
 Verdict check(std::int32_t pid, Platform platform, const TrustList& trust, ProcessInfo& info);
 

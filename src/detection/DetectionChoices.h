@@ -16,6 +16,8 @@ struct DetectionChoices {
     std::function<bool(Platform)> watches;
     // Calls `changed` (on any thread) whenever a choice may have changed.
     std::function<Subscription(std::function<void()> changed)> observe;
+    // Meetings in browser tabs at all; empty: none.
+    std::function<bool()> web;
 };
 
 } // namespace tallyvox

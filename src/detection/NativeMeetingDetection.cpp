@@ -33,7 +33,8 @@ NativeMeetingDetection::NativeMeetingDetection(Executor& main, Clock& clock,
                                                std::shared_ptr<AudioProcessList> processes,
                                                std::shared_ptr<ProcessInfo> processInfo,
                                                TrustList trust, DetectionChoices choices,
-                                               Executor* packageQueue)
+                                               Executor* packageQueue,
+                                               std::shared_ptr<BrowserTabs> browserTabs)
     : main_(main)
     , clock_(clock)
     , processes_(std::move(processes))
@@ -42,9 +43,9 @@ NativeMeetingDetection::NativeMeetingDetection(Executor& main, Clock& clock,
     , choices_(std::move(choices))
     , ownPackageQueue_(packageQueue ? nullptr
                                     : std::make_unique<SerialQueue>("com.tallyvox.packages"))
-    , packageOwners_(
-          main, packageQueue ? *packageQueue : *ownPackageQueue_, clock,
-          [info = info_](const std::string& path) { return info->owningPackages(path); }) {
+    , packageOwners_(main, packageQueue ? *packageQueue : *ownPackageQueue_, clock,
+                     [info = info_](const std::string& path) { return info->owningPackages(path); })
+    , web_(std::move(browserTabs), automationDenied) {
     packageOwners_.onAnswer = evaluationRequest();
 }
 
@@ -183,6 +184,29 @@ bool NativeMeetingDetection::isGenuine(const AudioProcessList::Stream& stream, P
     return it->second.genuine;
 }
 
+bool NativeMeetingDetection::isGenuineBrowser(std::int32_t pid, const Browser& browser) {
+    auto startTime = info_->startTime(pid);
+    const auto& executable = facts(pid).executable;
+    auto it = genuineBrowsers_.find(pid);
+    if (it == genuineBrowsers_.end() || it->second.startTime != startTime ||
+        it->second.executable != executable || it->second.browser != browser.name) {
+        auto verdict = AppGenuineness::check(
+            pid, browser.trust, *info_,
+            [this](const std::string& path, const ProcessInfo::FileFacts& file) {
+                return packageOwners_.owners(path, file);
+            });
+        if (verdict.undecided)
+            return false;
+        if (!verdict.genuine)
+            Log::info("Process {} is not genuine: {}", pid, verdict.reason);
+        it = genuineBrowsers_
+                 .insert_or_assign(
+                     pid, BrowserVerdict{startTime, executable, browser.name, verdict.genuine})
+                 .first;
+    }
+    return it->second.genuine;
+}
+
 void NativeMeetingDetection::logChanges(const std::vector<AudioProcessList::Stream>& streams) {
     std::vector<const AudioProcessList::Stream*> appSound;
     std::vector<const AudioProcessList::Stream*> mic;
@@ -242,9 +266,22 @@ std::vector<DetectedMeeting> NativeMeetingDetection::currentSightings() {
         sightings.push_back({app->platform, mainProcess(recorder.pid), app->displayName, false});
     }
 
+    if (choices_.web && choices_.web()) {
+        auto web = web_.sightings(
+            streams, choices_, clock_.uptime(),
+            [this](std::int32_t pid, const Browser& browser) {
+                return isGenuineBrowser(pid, browser);
+            },
+            [this](std::int32_t pid) { return mainProcess(pid); });
+        sightings.insert(sightings.end(), web.begin(), web.end());
+    }
+
     // Forget verdicts of processes that have gone, so the memory stays small.
     if (genuine_.size() > 64)
         std::erase_if(genuine_, [this](const auto& entry) { return !info_->isAlive(entry.first); });
+    if (genuineBrowsers_.size() > 64)
+        std::erase_if(genuineBrowsers_,
+                      [this](const auto& entry) { return !info_->isAlive(entry.first); });
     return sightings;
 }
 

@@ -10,6 +10,7 @@
 #include "detection/MeetingDetectionService.h"
 #include "detection/PackageOwners.h"
 #include "detection/ProcessInfo.h"
+#include "detection/WebMeetingDetection.h"
 
 #include <atomic>
 #include <map>
@@ -26,7 +27,8 @@ public:
     NativeMeetingDetection(Executor& main, Clock& clock,
                            std::shared_ptr<AudioProcessList> processes,
                            std::shared_ptr<ProcessInfo> processInfo, TrustList trust,
-                           DetectionChoices choices, Executor* packageQueue = nullptr);
+                           DetectionChoices choices, Executor* packageQueue = nullptr,
+                           std::shared_ptr<BrowserTabs> browserTabs = nullptr);
     ~NativeMeetingDetection() override;
 
     void start() override;
@@ -55,6 +57,7 @@ private:
     ProcessFacts& facts(std::int32_t pid);
     std::int32_t mainProcess(std::int32_t pid);
     bool isGenuine(const AudioProcessList::Stream& stream, Platform platform);
+    bool isGenuineBrowser(std::int32_t pid, const Browser& browser);
     void logChanges(const std::vector<AudioProcessList::Stream>& streams);
     std::function<void()> evaluationRequest();
 
@@ -80,6 +83,14 @@ private:
     std::string lastSoundUsers_;
     std::set<std::int32_t> loggedFakes_; // impostors already logged, by pid
     std::unordered_map<std::int32_t, GenuineEntry> genuine_;
+    struct BrowserVerdict {
+        std::optional<std::uint64_t> startTime;
+        std::optional<std::string> executable;
+        std::string browser;
+        bool genuine = false;
+    };
+    std::unordered_map<std::int32_t, BrowserVerdict> genuineBrowsers_;
+    WebMeetingDetection web_;
     std::unordered_map<std::int32_t, ProcessFacts> passFacts_; // cleared every pass
 
     // Main-thread tasks hold the service through this, weakly; only the main thread locks it.

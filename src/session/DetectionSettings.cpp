@@ -15,6 +15,7 @@ DetectionChoices detectionChoices(const SettingsStores& stores) {
                         changed();
                 });
             },
+        .web = [stores] { return detectWeb(stores); },
     };
 }
 

@@ -674,7 +674,8 @@ TEST(CaptureIntegration, PlatformServicesShareOneConnectionAndTheMicClosesAlone)
     auto services = linux_services::linuxPlatformServices(main.loop, Clock::system(), "/bin/true");
     DetectionChoices everything{.enabled = [] { return true; },
                                 .watches = [](Platform) { return true; },
-                                .observe = [](std::function<void()>) { return Subscription(); }};
+                                .observe = [](std::function<void()>) { return Subscription(); },
+                                .web = [] { return true; }};
     auto detection = main.sync([&] { return services.makeDetection(everything); });
     auto capture = main.sync([&] {
         auto made = services.makeCapture();

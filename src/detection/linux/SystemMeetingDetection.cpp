@@ -2,6 +2,7 @@
 
 #include "audio/linux/PulseClient.h"
 #include "detection/NativeMeetingDetection.h"
+#include "detection/linux/BrowserSessionFiles.h"
 #include "detection/linux/ProcFs.h"
 #include "detection/linux/PulseProcessList.h"
 
@@ -12,7 +13,8 @@ makeSystemMeetingDetection(Executor& main, Clock& clock, TrustList trust, Detect
                            std::shared_ptr<PulseClient> sound) {
     return std::make_unique<NativeMeetingDetection>(
         main, clock, std::make_shared<PulseProcessList>(std::move(sound)),
-        std::make_shared<ProcFs>(), std::move(trust), std::move(choices));
+        std::make_shared<ProcFs>(), std::move(trust), std::move(choices), nullptr,
+        std::make_shared<BrowserSessionFiles>(BrowserSessionFiles::userHome()));
 }
 
 } // namespace tallyvox

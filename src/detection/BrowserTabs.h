@@ -1,0 +1,27 @@
+#pragma once
+
+#include "detection/Browsers.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tallyvox {
+
+// The addresses of a running browser's open tabs.
+class BrowserTabs {
+public:
+    struct Read {
+        std::vector<std::string> urls;
+        // Set when the tabs cannot be read, worded for the log and the user.
+        std::optional<std::string> unreadable;
+    };
+
+    virtual ~BrowserTabs() = default;
+    // `pid` is the browser's main process. May read files: called at most once per browser
+    // every 10 seconds.
+    virtual Read read(const Browser& browser, std::int32_t pid) = 0;
+};
+
+} // namespace tallyvox
