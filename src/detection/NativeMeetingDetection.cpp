@@ -190,8 +190,15 @@ bool NativeMeetingDetection::isGenuineBrowser(std::int32_t pid, const Browser& b
     auto it = genuineBrowsers_.find(pid);
     if (it == genuineBrowsers_.end() || it->second.startTime != startTime ||
         it->second.executable != executable || it->second.browser != browser.name) {
+        // Meet has no app of its own, so extra trust given for Meet names browser executables
+        // (a stand-in for trying things out).
+        TrustedApp sources = browser.trust;
+        for (const auto& extra : trust_)
+            if (extra.platform == Platform::meet)
+                sources.exactPaths.insert(sources.exactPaths.end(), extra.exactPaths.begin(),
+                                          extra.exactPaths.end());
         auto verdict = AppGenuineness::check(
-            pid, browser.trust, *info_,
+            pid, sources, *info_,
             [this](const std::string& path, const ProcessInfo::FileFacts& file) {
                 return packageOwners_.owners(path, file);
             });

@@ -1,6 +1,8 @@
 // `tallyvox-cli run` end to end against a real sound server: a copy of pacat named "zoom"
 // records and plays, the command line transcribes it under standing consent and writes its
 // files. Run through scripts/with-sound-server.
+#include "base/AtomicFile.h"
+#include "detection/SessionFileWriters.h"
 #include "fakes/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -298,6 +300,47 @@ TEST_F(HeadlessRun, CtrlCDuringAMeetingSavesEverythingBeforeExiting) {
     EXPECT_NE(numbers.find("\n3. Transcript\n"), std::string::npos) << numbers;
     // The app is still in the call: only the quit ended it.
     EXPECT_EQ(::kill(meeting.recorder->pid(), 0), 0);
+}
+
+TEST_F(HeadlessRun, BrowserTabsMakeWebMeetingsMeetOnlyOnceTheBrowserIsHeard) {
+    // A stand-in browser: a copy of the sound server's own client, named like Chrome.
+    auto chrome = dir / "chrome";
+    fs::copy_file("/usr/bin/pacat", chrome);
+    fs::permissions(chrome, fs::perms::owner_all);
+    auto sessions = dir / ".config/google-chrome/Default/Sessions";
+    writeFileAtomically(sessions / "Session_13380000000000000",
+                        testing::SnssWriter()
+                            .tabWindow(1, 7)
+                            .navigation(7, 0, "https://meet.google.com/abc-defg-hij")
+                            .selected(7, 0)
+                            .bytes());
+    auto run = startRun({"--trust-browser", chrome.string()});
+
+    Child recorder({chrome.string(), "--record"}, "/dev/null", "/dev/null");
+    const std::string meet = "Meet-" + std::to_string(recorder.pid());
+    EXPECT_FALSE(waitFor(5, [&] { return printed("Meeting detected: Google Chrome"); }))
+        << "a Meet tab in a browser never heard is no call" << report();
+    Child player({chrome.string(), "--playback"}, "/dev/zero");
+    ASSERT_TRUE(waitFor(30, [&] {
+        return printed("Meeting detected: Google Chrome (" + meet + ")");
+    })) << report();
+    EXPECT_TRUE(waitFor(30, [&] { return printed("Transcribing " + meet + "\n"); })) << report();
+
+    // Teams needs only the recording browser and its tab.
+    player.kill(SIGKILL);
+    recorder.kill(SIGKILL);
+    ASSERT_TRUE(waitFor(30, [&] { return printed("Meeting ended: " + meet); })) << report();
+    writeFileAtomically(
+        sessions / "Session_13390000000000000",
+        testing::SnssWriter().navigation(3, 0, "https://teams.live.com/v2/").bytes());
+    Child teamsRecorder({chrome.string(), "--record"}, "/dev/null", "/dev/null");
+    EXPECT_TRUE(waitFor(30, [&] {
+        return printed("Meeting detected: Google Chrome (Teams-" +
+                       std::to_string(teamsRecorder.pid()) + ")");
+    })) << report();
+    teamsRecorder.kill(SIGKILL);
+    run->signal(SIGINT);
+    EXPECT_EQ(run->exitStatus(120), 0) << report();
 }
 
 } // namespace tallyvox

@@ -103,7 +103,7 @@ void watchSignals(std::shared_ptr<EventLoop> loop, std::function<void(int)> onSi
 
 struct RunOptions {
     std::optional<std::filesystem::path> modelFile, vadFile;
-    std::vector<std::filesystem::path> trustZoom, trustTeams;
+    std::vector<std::filesystem::path> trustZoom, trustTeams, trustBrowser;
 };
 
 // One more executable accepted as that maker's app, for trying it out with a stand-in
@@ -123,6 +123,8 @@ int run(const RunOptions& options, const SettingsStores& stores) {
         trust.push_back(standIn(Platform::zoom, path));
     for (const auto& path : options.trustTeams)
         trust.push_back(standIn(Platform::teams, path));
+    for (const auto& path : options.trustBrowser)
+        trust.push_back(standIn(Platform::meet, path));
 
     sigset_t blocked;
     sigemptyset(&blocked);
@@ -141,7 +143,7 @@ int run(const RunOptions& options, const SettingsStores& stores) {
         };
     }
     auto manager = AppLifecycleManager::make(loop, clock, std::move(services), stores);
-    say("Tallyvox " + AppInfo::summary() + " is watching for Zoom and Teams meetings. " +
+    say("Tallyvox " + AppInfo::summary() + " is watching for Zoom, Teams and Meet meetings. " +
         (manager->automatic.get() ? "Standing consent is on: meetings are transcribed "
                                     "automatically."
                                   : "Each meeting asks before it is transcribed.") +
@@ -253,6 +255,9 @@ void addRunCommand(CLI::App& app, const SettingsStores& stores, int& exitCode) {
                         "Accept this executable as the Zoom app (a stand-in for trying it out)");
     command->add_option("--trust-teams", options->trustTeams,
                         "Accept this executable as the Teams app (a stand-in for trying it out)");
+    command->add_option("--trust-browser", options->trustBrowser,
+                        "Accept this executable as the browser its name says (chrome, firefox…; "
+                        "a stand-in for trying it out)");
     command->callback([options, &stores, &exitCode] { exitCode = run(*options, stores); });
 }
 
