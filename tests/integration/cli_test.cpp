@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <regex>
@@ -89,6 +91,52 @@ TEST(CommandLine, TranscribingTwoMinutesCommitsEveryWindowAndLosesNoAudio) {
     }
     EXPECT_GT(printed, 0u);
     EXPECT_NE(subtitles.find(" --> "), std::string::npos);
+}
+
+// Two espeak-ng voices taking turns, through the real engine with the narrow random-weight
+// speaker network: every line carries a speaker, and the missing pinned model is explained.
+TEST(CommandLine, TranscribingWithSpeakersNamesEveryLine) {
+    TempDir dir;
+    std::string parts;
+    const char* turns[][2] = {{"en-us+m3", "Good morning, let us look at the release plan now."},
+                              {"en-gb+f2", "The build is green and the reviews are nearly done."},
+                              {"en-us+m3", "Then we ship on Thursday after the final checks."},
+                              {"en-gb+f2", "I will write the notes and send them to everyone."}};
+    for (int i = 0; i < 4; ++i) {
+        auto part = (dir / ("turn" + std::to_string(i) + ".wav")).string();
+        std::string say =
+            std::string("espeak-ng -v ") + turns[i][0] + " -w " + part + " \"" + turns[i][1] + "\"";
+        ASSERT_EQ(std::system(say.c_str()), 0);
+        parts += part + " ";
+    }
+    std::string wav = (dir / "talk.wav").string();
+    ASSERT_EQ(std::system(("sox " + parts + wav + " pad 0 25").c_str()), 0);
+
+    CliRun run = cli("transcribe " + wav +
+                         " --model " TALLYVOX_TEST_MODEL
+                         " --language en --chunk 10 --speaker-model " TALLYVOX_SPEAKER_FIXTURE,
+                     dir);
+    ASSERT_EQ(run.code, 0) << run.err;
+    std::istringstream lines(run.out);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count)
+        EXPECT_TRUE(std::regex_search(line, std::regex("^\\[[0-9:]+\\] Speaker [A-Z]")))
+            << line << "\n"
+            << run.err;
+    EXPECT_GT(count, 0) << run.err;
+
+    const char* data = std::getenv("XDG_DATA_HOME");
+    const char* homeDir = std::getenv("HOME");
+    std::filesystem::path models =
+        data && *data ? std::filesystem::path(data)
+                      : std::filesystem::path(homeDir ? homeDir : "/") / ".local/share";
+    if (!std::filesystem::exists(models / "Tallyvox/Models/Speakers/voxceleb_resnet34_LM.onnx")) {
+        CliRun missing =
+            cli("transcribe " + wav + " --model " TALLYVOX_TEST_MODEL " --speakers", dir);
+        EXPECT_NE(missing.code, 0);
+        EXPECT_NE(missing.err.find("speaker model is not downloaded"), std::string::npos)
+            << missing.err;
+    }
 }
 
 TEST(CommandLine, ClearErrorsWithExitCodes) {

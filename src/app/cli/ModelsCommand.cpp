@@ -5,6 +5,7 @@
 #include "base/EventLoop.h"
 #include "transcription/ModelHash.h"
 #include "transcription/WhisperManager.h"
+#include "types/SpeakerModels.h"
 
 #include <CLI/CLI.hpp>
 
@@ -34,16 +35,18 @@ int listModels() {
     for (auto model : WhisperModel::all())
         row(model.rawValue(), model.localURL(), model.sha256(), model.isDownloaded());
     row("vad", VADModel::localURL(), VADModel::sha256, VADModel::isDownloaded());
+    row("speakers", SpeakerModels::localURL(), SpeakerModels::sha256,
+        SpeakerModels::isDownloaded());
     return ok;
 }
 
-int downloadModel(const std::string& name) {
+int downloadModel(const std::string& name, bool speakers) {
     auto model = WhisperModel::fromRaw(name);
     if (!model) {
         std::cerr << "Unknown model \"" << name << "\"\n";
         return unknownModel;
     }
-    if (!WhisperManager::missingLabel(*model, false)) {
+    if (!WhisperManager::missingLabel(*model, speakers)) {
         std::cout << "Already downloaded.\n";
         return ok;
     }
@@ -59,7 +62,7 @@ int downloadModel(const std::string& name) {
         if (!running)
             loop.quit();
     });
-    manager.download(*model, false);
+    manager.download(*model, speakers);
     if (manager.downloading.get())
         loop.run();
     std::fprintf(stderr, "\n");
@@ -84,7 +87,9 @@ void addModelsCommand(CLI::App& app, int& exitCode) {
     auto* download =
         command->add_subcommand("download", "Download a model, checked against its SHA-256");
     download->add_option("NAME", *name, "tiny, base, small, medium or turbo")->required();
-    download->callback([name, &exitCode] { exitCode = downloadModel(*name); });
+    auto speakers = std::make_shared<bool>(false);
+    download->add_flag("--speakers", *speakers, "Also the speaker model that tells voices apart");
+    download->callback([name, speakers, &exitCode] { exitCode = downloadModel(*name, *speakers); });
 }
 
 } // namespace tallyvox::cli

@@ -6,11 +6,15 @@
 #include "base/Error.h"
 #include "base/Log.h"
 #include "base/SerialQueue.h"
+#include "speakers/SpeakerDiarizationService.h"
+#include "speakers/SpeakerEmbedder.h"
+#include "speakers/SpeakerLabel.h"
 #include "transcription/TranscriptionEngine.h"
 #include "transcription/WhisperContext.h"
 #include "transcription/WhisperManager.h"
 #include "transcripts/TranscriptFormat.h"
 #include "transcripts/TranscriptManager.h"
+#include "types/SpeakerModels.h"
 
 #include <CLI/CLI.hpp>
 
@@ -59,13 +63,18 @@ private:
     std::atomic<double>& spent_;
 };
 
+// "Speaker B: " for a line with a speaker, nothing otherwise.
+std::string who(const TranscriptSegment& line) {
+    return line.speaker ? SpeakerLabel::unidentified(*line.speaker) + ": " : std::string();
+}
+
 std::string render(const std::vector<TranscriptSegment>& lines, const std::string& format) {
-    // Subtitles are the same as a meeting's export; lines of a file have no speakers.
+    // Subtitles are the same as a meeting's export.
     if (format == "srt")
-        return TranscriptManager::srt(lines, [](int) { return std::string(); });
+        return TranscriptManager::srt(lines, [](int s) { return SpeakerLabel::unidentified(s); });
     std::string out;
     for (const auto& line : lines) {
-        std::string text = TranscriptFormat::oneLine(line.text);
+        std::string text = who(line) + TranscriptFormat::oneLine(line.text);
         if (format == "md")
             out.append("**").append(TranscriptFormat::timestamp(line.start)).append("** ");
         else
@@ -84,6 +93,8 @@ struct TranscribeOptions {
     bool realtime = false;
     std::optional<std::filesystem::path> output;
     std::string format = "txt";
+    bool speakers = false;
+    std::optional<std::filesystem::path> speakerModel;
 };
 
 int transcribe(const TranscribeOptions& given) {
@@ -120,6 +131,17 @@ int transcribe(const TranscribeOptions& given) {
         std::cerr << "\n";
         return unknownModel;
     }
+    // Speakers: the downloaded (pinned) model, or a file given for trying one out.
+    const bool speakers = given.speakers || given.speakerModel;
+    if (given.speakerModel && !std::filesystem::is_regular_file(*given.speakerModel)) {
+        std::cerr << "No speaker model file at " << given.speakerModel->string() << "\n";
+        return missingFile;
+    }
+    if (speakers && !given.speakerModel && !SpeakerModels::isDownloaded()) {
+        std::cerr << "The speaker model is not downloaded; run tallyvox-cli models download "
+                  << model.rawValue() << " --speakers\n";
+        return missingFile;
+    }
     if (!std::filesystem::exists(input)) {
         std::cerr << "No such file: " << input.string() << "\n";
         return missingFile;
@@ -145,13 +167,21 @@ int transcribe(const TranscribeOptions& given) {
     options.model = model;
     options.language = language;
     options.chunkSeconds = chunk;
-    options.diarize = false;
+    options.diarize = speakers;
     TranscriptionEngine::Dependencies deps;
     auto loader = whisperLoader(modelFile, vadFile ? *vadFile : VADModel::localURL());
     deps.loadRecognizer = [loader, &whisperSeconds](WhisperModel m) -> std::unique_ptr<Recognizer> {
         return std::make_unique<TimedRecognizer>(loader(m), whisperSeconds);
     };
     deps.stopwatch = now;
+    if (speakers) {
+        auto file = given.speakerModel;
+        deps.loadDiarizer = diarizerLoader([file]() -> std::unique_ptr<Embedder> {
+            if (file)
+                return SpeakerEmbedder::loadUnpinned(*file);
+            return SpeakerEmbedder::load(SpeakerModels::localURL());
+        });
+    }
 
     // The engine pulls audio every second as in a live session; without --realtime its
     // seconds pass as fast as recognition allows.
@@ -172,7 +202,7 @@ int transcribe(const TranscribeOptions& given) {
         [&](std::vector<TranscriptSegment> committed) {
             std::lock_guard lock(linesMutex);
             for (auto& line : committed) {
-                std::cout << "[" << TranscriptFormat::timestamp(line.start) << "] "
+                std::cout << "[" << TranscriptFormat::timestamp(line.start) << "] " << who(line)
                           << TranscriptFormat::oneLine(line.text) << std::endl;
                 lines.push_back(std::move(line));
             }
@@ -265,6 +295,10 @@ void addTranscribeCommand(CLI::App& app, int& exitCode) {
     command->add_option("--format", options->format, "Output format")
         ->check(CLI::IsMember({"txt", "md", "srt"}))
         ->capture_default_str();
+    command->add_flag("--speakers", options->speakers,
+                      "Tell voices apart with the downloaded speaker model");
+    command->add_option("--speaker-model", options->speakerModel,
+                        "Tell voices apart with this speaker model file (implies --speakers)");
     command->callback([options, &exitCode] { exitCode = transcribe(*options); });
 }
 
