@@ -276,6 +276,9 @@ void SettingsTranscriptionTab::rebuildLearnedWords(const std::vector<std::string
         }
         delete item;
     }
+    // Rows made after the rest of the window would come last in the Tab order; they go
+    // between the vocabulary and the button that forgets them all.
+    QWidget* before = vocabulary_;
     for (const auto& word : words) {
         auto* row = new QWidget(learnedBox_);
         row->setObjectName(QStringLiteral("learnedWord"));
@@ -294,7 +297,10 @@ void SettingsTranscriptionTab::rebuildLearnedWords(const std::vector<std::string
         connect(forgetAction, &QAction::triggered, this, [this, word] { forget(word); });
         row->addAction(forgetAction);
         layout->addWidget(row);
+        QWidget::setTabOrder(before, row);
+        before = row;
     }
+    QWidget::setTabOrder(before, forgetAll_);
     speakerRows_->setRowVisible(learnedBox_, !words.empty());
 }
 

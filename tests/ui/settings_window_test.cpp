@@ -444,34 +444,41 @@ TEST_F(SettingsWindowTest, PrivacyRetentionCleansUpAtOnceAndConsentFollowsTheMan
     EXPECT_EQ(onDisk(Key::consentReminder), PlistValue(false));
 }
 
-TEST_F(SettingsWindowTest, EveryControlIsNamedAndReachableByTab) {
-    for (const char* word : {"Kubernetes", "Kubernetes"})
+TEST_F(SettingsWindowTest, EveryControlIsNamedAndTabGoesThroughThemTopToBottom) {
+    for (const char* word : {"Kubernetes", "Kubernetes", "Figma", "Figma"})
         SettingsManager::noteFix(word, stores);
     open();
     for (int tab = 0; tab < window->tabs()->count(); ++tab) {
         window->tabs()->setCurrentIndex(tab);
         settle();
-        std::set<QWidget*> chain;
-        for (QWidget* w = window->nextInFocusChain(); w != window; w = w->nextInFocusChain())
-            chain.insert(w);
         QWidget* page = window->tabs()->currentWidget();
-        int controls = 0;
-        for (auto* widget : page->findChildren<QWidget*>()) {
+        auto isControl = [page](QWidget* widget) {
             bool control = qobject_cast<QAbstractButton*>(widget) ||
                            qobject_cast<QComboBox*>(widget) || qobject_cast<QLineEdit*>(widget) ||
                            qobject_cast<QPlainTextEdit*>(widget) ||
                            qobject_cast<QSlider*>(widget) || widget->objectName() == "learnedWord";
-            if (!control || qobject_cast<QLineEdit*>(widget->parentWidget()) ||
-                !widget->isVisibleTo(page))
+            return control && page->isAncestorOf(widget) && widget->isVisibleTo(page);
+        };
+        std::vector<QWidget*> chain;
+        for (QWidget* w = window->nextInFocusChain(); w != window; w = w->nextInFocusChain())
+            if (isControl(w))
+                chain.push_back(w);
+        int controls = 0;
+        for (auto* widget : page->findChildren<QWidget*>()) {
+            if (!isControl(widget))
                 continue;
             ++controls;
             const auto name = widget->objectName().toStdString();
             EXPECT_FALSE(name.empty()) << widget->metaObject()->className();
             EXPECT_FALSE(widget->accessibleName().isEmpty()) << name;
             EXPECT_TRUE(widget->focusPolicy() & Qt::TabFocus) << name;
-            EXPECT_TRUE(chain.count(widget)) << name;
+            EXPECT_NE(std::find(chain.begin(), chain.end(), widget), chain.end()) << name;
         }
         EXPECT_GE(controls, 2) << "tab " << tab;
+        for (size_t i = 1; i < chain.size(); ++i)
+            EXPECT_LE(chain[i - 1]->mapTo(page, QPoint()).y(), chain[i]->mapTo(page, QPoint()).y())
+                << chain[i - 1]->objectName().toStdString() << " before "
+                << chain[i]->objectName().toStdString();
     }
 }
 
