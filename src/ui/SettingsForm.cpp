@@ -20,6 +20,13 @@ QFormLayout* rows(QGroupBox* section) {
     return static_cast<QFormLayout*>(section->layout());
 }
 
+QComboBox* picker(const char* objectName, const QString& accessibleName) {
+    auto* box = named(new QComboBox, objectName, accessibleName);
+    box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    box->setMinimumContentsLength(12);
+    return box;
+}
+
 QCheckBox* toggle(const QString& label, const char* objectName, QWidget* parent) {
     return named(new QCheckBox(label, parent), objectName, label);
 }

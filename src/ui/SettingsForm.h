@@ -4,6 +4,7 @@
 #include "settings/UserDefaults.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -34,6 +35,8 @@ template <class W> W* named(W* widget, const char* objectName, const QString& ac
 QGroupBox* section(const QString& title, QWidget* parent, const char* objectName);
 QFormLayout* rows(QGroupBox* section);
 
+// A picker as wide as its row gives it, however long its choices' texts are.
+QComboBox* picker(const char* objectName, const QString& accessibleName);
 QCheckBox* toggle(const QString& label, const char* objectName, QWidget* parent = nullptr);
 // A caption in the secondary colour below a section.
 QLabel* footer(const QString& text, QWidget* parent = nullptr);

@@ -64,8 +64,7 @@ void SettingsPrivacyTab::build() {
     layout->addWidget(alwaysOn);
 
     auto* retention = section(QString(), this, "retentionSection");
-    deleteAfter_ =
-        named(new QComboBox, "deleteAfterDays", QStringLiteral("Delete transcripts after"));
+    deleteAfter_ = picker("deleteAfterDays", QStringLiteral("Delete transcripts after"));
     for (const auto& option : SettingsOptions::deleteAfter())
         deleteAfter_->addItem(text(option.shown), option.days);
     connect(deleteAfter_, &QComboBox::activated, this, [this](int index) {

@@ -13,6 +13,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QTextDocument>
+#include <QTextLayout>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -39,6 +40,26 @@ void selectData(QComboBox* box, const QString& data, const QString& unlistedText
         index = box->count() - 1;
     }
     box->setCurrentIndex(index);
+}
+
+// Lines the text takes at this width, wrapped the way the editor wraps it.
+int wrappedLines(const QString& text, const QFont& font, qreal width) {
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    int lines = 0;
+    for (const QString& paragraph : text.split(QLatin1Char('\n'))) {
+        QTextLayout layout(paragraph, font);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        int paragraphLines = 0;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width);
+            ++paragraphLines;
+        }
+        layout.endLayout();
+        lines += std::max(paragraphLines, 1);
+    }
+    return lines;
 }
 
 } // namespace
@@ -68,7 +89,7 @@ void SettingsTranscriptionTab::build() {
 void SettingsTranscriptionTab::buildModelSection(QVBoxLayout* layout) {
     auto* models = section(QString(), this, "modelSection");
     modelRows_ = rows(models);
-    model_ = named(new QComboBox, "model", QStringLiteral("Whisper model"));
+    model_ = picker("model", QStringLiteral("Whisper model"));
     for (const auto& model : WhisperModel::all())
         model_->addItem(QString(), text(model.rawValue()));
     model_->setProperty("listedCount", model_->count());
@@ -98,7 +119,7 @@ void SettingsTranscriptionTab::buildModelSection(QVBoxLayout* layout) {
     downloadError_ = redNotice("downloadError");
     modelRows_->addRow(downloadError_);
 
-    language_ = named(new QComboBox, "language", QStringLiteral("Language"));
+    language_ = picker("language", QStringLiteral("Language"));
     for (const auto& language : SettingsOptions::languages())
         language_->addItem(text(language.shown), text(language.stored));
     language_->setProperty("listedCount", language_->count());
@@ -146,7 +167,8 @@ void SettingsTranscriptionTab::buildSpeakersSection(QVBoxLayout* layout) {
     vocabulary_ = named(new QPlainTextEdit, "vocabulary", QStringLiteral("Vocabulary"));
     vocabulary_->setPlaceholderText(QStringLiteral("Names, products, jargon…"));
     vocabulary_->setTabChangesFocus(true);
-    vocabulary_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // Its width decides how many lines the text wraps to.
+    vocabulary_->installEventFilter(this);
     connect(vocabulary_, &QPlainTextEdit::textChanged, this, [this] {
         fitVocabulary();
         const std::string text = vocabulary_->toPlainText().toStdString();
@@ -327,15 +349,25 @@ void SettingsTranscriptionTab::changeFollowMute(bool on) {
     refresh();
 }
 
+bool SettingsTranscriptionTab::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == vocabulary_ && event->type() == QEvent::Resize)
+        fitVocabulary();
+    return QWidget::eventFilter(watched, event);
+}
+
 void SettingsTranscriptionTab::fitVocabulary() {
     if (!vocabulary_)
         return;
-    // The plain-text layout measures the document in lines, wrapped lines included.
-    const int lines =
-        std::clamp(static_cast<int>(std::ceil(vocabulary_->document()->size().height())), 2, 5);
+    const qreal margin = vocabulary_->document()->documentMargin();
+    const qreal width = vocabulary_->width() - 2 * vocabulary_->frameWidth() - 2 * margin;
+    const int wrapped =
+        wrappedLines(vocabulary_->toPlainText(), vocabulary_->font(), std::max<qreal>(width, 1));
+    const int lines = std::clamp(wrapped, 2, 5);
+    // A scroll bar only once the text is taller than the field may grow.
+    vocabulary_->setVerticalScrollBarPolicy(wrapped > 5 ? Qt::ScrollBarAsNeeded
+                                                        : Qt::ScrollBarAlwaysOff);
     const int height = lines * vocabulary_->fontMetrics().lineSpacing() +
-                       static_cast<int>(vocabulary_->document()->documentMargin() * 2) +
-                       vocabulary_->frameWidth() * 2;
+                       static_cast<int>(std::ceil(2 * margin)) + 2 * vocabulary_->frameWidth();
     if (vocabulary_->height() != height)
         vocabulary_->setFixedHeight(height);
 }

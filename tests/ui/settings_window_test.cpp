@@ -315,6 +315,8 @@ TEST_F(SettingsWindowTest, SliderVocabularyAndSpeakersStoreWholeSecondsWithinThe
     const int fiveLines = vocabulary->height();
     QTest::keyClick(vocabulary, Qt::Key_Return);
     EXPECT_EQ(vocabulary->height(), fiveLines) << "at most five lines high";
+    vocabulary->setPlainText(QString("Kubernetes, Terraform, ").repeated(12));
+    EXPECT_EQ(vocabulary->height(), fiveLines) << "one long paragraph wraps to many lines";
 }
 
 TEST_F(SettingsWindowTest, LearnedWordsAreForgottenOneByOneOrAllAndMicSwitchesAskFirst) {
