@@ -22,7 +22,7 @@
 #include <QTabWidget>
 #include <QTest>
 
-#include <set>
+#include <algorithm>
 
 namespace tallyvox::testing {
 namespace {
