@@ -1,9 +1,71 @@
 #include "ui/SettingsWindow.h"
 
+#include "ui/SettingsGeneralTab.h"
+#include "ui/SettingsPrivacyTab.h"
+#include "ui/SettingsTranscriptionTab.h"
+#include "ui/TrayIcons.h"
+
+#include <QIcon>
+#include <QScrollArea>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
 namespace tallyvox::ui {
+
+namespace {
+
+QIcon themeIcon(std::initializer_list<const char*> names) {
+    for (const auto* name : names) {
+        QIcon icon = QIcon::fromTheme(QString::fromLatin1(name));
+        if (!icon.isNull())
+            return icon;
+    }
+    return {};
+}
+
+// Long tabs scroll inside a window of ordinary height; the scroll area follows the focus.
+QScrollArea* scrolling(QWidget* tab) {
+    auto* area = new QScrollArea;
+    area->setObjectName(tab->objectName() + QStringLiteral("Scroll"));
+    area->setWidget(tab);
+    area->setWidgetResizable(true);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setFocusPolicy(Qt::NoFocus);
+    return area;
+}
+
+} // namespace
 
 SettingsWindow::SettingsWindow(UiContext& context, QWidget* parent)
     : QWidget(parent)
-    , context_(context) {}
+    , context_(context) {
+    setObjectName(QStringLiteral("settingsWindow"));
+    setWindowTitle(QStringLiteral("Tallyvox Settings"));
+    setWindowIcon(appIcon());
+    setFixedWidth(fixedWidth);
+
+    tabs_ = new QTabWidget(this);
+    tabs_->setObjectName(QStringLiteral("settingsTabs"));
+    tabs_->setAccessibleName(QStringLiteral("Settings"));
+    general_ = new SettingsGeneralTab(context_);
+    transcription_ = new SettingsTranscriptionTab(context_);
+    privacy_ = new SettingsPrivacyTab(context_);
+    tabs_->addTab(
+        scrolling(general_),
+        themeIcon({"preferences-system-symbolic", "preferences-system", "emblem-system-symbolic"}),
+        QStringLiteral("General"));
+    tabs_->addTab(scrolling(transcription_),
+                  themeIcon({"audio-input-microphone-symbolic", "audio-x-generic-symbolic",
+                             "audio-x-generic"}),
+                  QStringLiteral("Transcription"));
+    tabs_->addTab(scrolling(privacy_),
+                  themeIcon({"security-high-symbolic", "security-high", "channel-secure-symbolic"}),
+                  QStringLiteral("Privacy"));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(tabs_);
+    resize(fixedWidth, 620);
+}
 
 } // namespace tallyvox::ui
