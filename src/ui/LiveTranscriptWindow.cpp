@@ -179,6 +179,16 @@ LiveTranscriptWindow::LiveTranscriptWindow(UiContext& context, QWidget* parent)
 
 LiveTranscriptWindow::~LiveTranscriptWindow() = default;
 
+RenamePopover* LiveTranscriptWindow::renamePopover() const {
+    return rename_;
+}
+FixWordPopover* LiveTranscriptWindow::fixWordPopover() const {
+    return fixWord_;
+}
+SpeakersSheet* LiveTranscriptWindow::speakersSheet() const {
+    return speakers_;
+}
+
 std::string LiveTranscriptWindow::query() const {
     return TranscriptSearch::cleaned(search_->text().toStdString());
 }

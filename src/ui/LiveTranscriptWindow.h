@@ -48,9 +48,9 @@ public:
     RenamePopover* openRename(int row);
     FixWordPopover* openFixWord(int row);
     SpeakersSheet* openSpeakers();
-    RenamePopover* renamePopover() const { return rename_; }
-    FixWordPopover* fixWordPopover() const { return fixWord_; }
-    SpeakersSheet* speakersSheet() const { return speakers_; }
+    RenamePopover* renamePopover() const;
+    FixWordPopover* fixWordPopover() const;
+    SpeakersSheet* speakersSheet() const;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -115,8 +115,12 @@ void SpeakersSheet::apply() {
 
 void SpeakersSheet::rebuild() {
     while (auto* item = rowsLayout_->takeAt(0)) {
-        if (auto* widget = item->widget())
+        // Later, not now: a row's "Merge Into" menu may still be closing when it merged.
+        if (auto* widget = item->widget()) {
+            widget->setObjectName({});
+            widget->hide();
             widget->deleteLater();
+        }
         delete item;
     }
     auto speakers = manager_.knownSpeakers();

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 
 namespace tallyvox::ui {
 
@@ -54,6 +55,10 @@ QList<QPair<int, int>> utf16Ranges(const std::string& text, const std::string& q
     return out;
 }
 
+bool sameHeight(const TranscriptRow& a, const TranscriptRow& b) {
+    return a.header == b.header && a.text == b.text && a.highlights == b.highlights;
+}
+
 } // namespace
 
 std::vector<TranscriptRow> transcriptRows(const AppLifecycleManager& manager,
@@ -62,19 +67,33 @@ std::vector<TranscriptRow> transcriptRows(const AppLifecycleManager& manager,
     const auto& record = manager.transcript.get();
     std::vector<TranscriptRow> rows;
     rows.reserve(lines.size());
+    // Names and whether they match, once per speaker rather than once per line.
+    std::map<std::optional<int>, std::pair<QString, bool>> names;
     const TranscriptSegment* previous = nullptr;
+    int position = -1;
     for (const auto& line : lines) {
-        auto name = manager.speakerName(line.speaker);
-        if (!query.empty() && TranscriptSearch::hits(line.text, query) == 0 &&
-            TranscriptSearch::hits(name, query) == 0)
+        ++position;
+        auto known = names.find(line.speaker);
+        if (known == names.end()) {
+            auto name = manager.speakerName(line.speaker);
+            known =
+                names
+                    .emplace(line.speaker,
+                             std::pair{QString::fromStdString(name),
+                                       !query.empty() && TranscriptSearch::hits(name, query) > 0})
+                    .first;
+        }
+        const auto& [name, nameMatches] = known->second;
+        if (!query.empty() && !nameMatches && TranscriptSearch::hits(line.text, query) == 0)
             continue;
         TranscriptRow row;
         row.id = line.id;
+        row.line = position;
         row.speaker = line.speaker;
         row.header = startsTurn(line, previous);
         if (row.header)
             row.caption = lineCaption(record, line.start);
-        row.name = QString::fromStdString(name);
+        row.name = name;
         row.text = QString::fromStdString(line.text);
         row.highlights = utf16Ranges(line.text, query);
         rows.push_back(std::move(row));
@@ -123,15 +142,30 @@ TranscriptLineModel::Change TranscriptLineModel::setRows(std::vector<TranscriptR
         size_t last = old - 1;
         while (rows_[last] == rows[last])
             --last;
-        // Unchanged rows keep their measured heights.
+        // Rows that wrap the same keep their measured heights (a new name changes no height).
         for (size_t i = 0; i < old; ++i)
-            if (rows_[i] == rows[i]) {
+            if (sameHeight(rows_[i], rows[i])) {
                 rows[i].cachedWidth = rows_[i].cachedWidth;
                 rows[i].cachedHeight = rows_[i].cachedHeight;
             }
         rows_ = std::move(rows);
         emit dataChanged(index(static_cast<int>(first)), index(static_cast<int>(last)));
         return Change::edited;
+    }
+    // Lines shown before and after (a new search) keep their measured heights.
+    for (size_t i = 0, j = 0; i < rows.size() && j < rows_.size();) {
+        if (rows_[j].line < rows[i].line) {
+            ++j;
+        } else if (rows[i].line < rows_[j].line) {
+            ++i;
+        } else {
+            if (sameHeight(rows_[j], rows[i])) {
+                rows[i].cachedWidth = rows_[j].cachedWidth;
+                rows[i].cachedHeight = rows_[j].cachedHeight;
+            }
+            ++i;
+            ++j;
+        }
     }
     beginResetModel();
     rows_ = std::move(rows);

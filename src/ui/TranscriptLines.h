@@ -20,6 +20,7 @@ QColor speakerColor(std::optional<int> speaker);
 // One shown transcript line with everything the list paints for it.
 struct TranscriptRow {
     Uuid id;
+    int line = 0; // position among all of the session's lines
     std::optional<int> speaker;
     // Starts a speaker turn among the shown lines: the time and name go above it.
     bool header = false;

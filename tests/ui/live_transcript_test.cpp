@@ -11,6 +11,7 @@
 #include "ui/TranscriptLines.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -105,6 +106,11 @@ TEST_F(LiveTranscriptTest, StatusToolbarAndEmptyStatesFollowTheSession) {
     pause->click();
     settle();
     EXPECT_EQ(status(), "Transcribing · Zoom");
+    window->activateWindow();
+    QApplication::setActiveWindow(window);
+    window->list()->setFocus();
+    QTest::keyClick(window->list(), Qt::Key_F, Qt::ControlModifier);
+    EXPECT_TRUE(window->findChild<QLineEdit*>("searchField")->hasFocus()) << "Ctrl+F";
 
     say(0, "First words.");
     EXPECT_EQ(page(), "transcriptLines");
@@ -292,8 +298,9 @@ TEST_F(LiveTranscriptTest, SpeakersSheetMergesAssignsAndSetsTheRoster) {
     defaults.set(Key::myName, "Ada Lovelace");
     open();
     manager->setRoster({"Ann Bell", "Ada Lovelace"});
-    for (int i = 0; i < 3; ++i)
-        say(2, "Ann talks at length.", 6);
+    say(2, "Ann talks at length.", 6);
+    say(2, "And goes on.", 6);
+    say(2, "And on.", 6);
     window->findChild<QPushButton*>("speakersButton")->click();
     settle();
     auto* sheet = window->speakersSheet();
