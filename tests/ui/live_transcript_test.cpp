@@ -256,6 +256,40 @@ TEST_F(LiveTranscriptTest, RenamingThroughTheNameButtonRewritesTheTranscriptFile
     popover->findChild<QPushButton*>("renameCancel")->click();
     settle();
     EXPECT_EQ(row(2).name, "Speaker B (Unidentified)");
+
+    // From the keyboard: Return on a line renames its speaker.
+    view->setCurrentIndex(window->model().index(1));
+    QTest::keyClick(view, Qt::Key_Return);
+    settle();
+    ASSERT_TRUE(shown(window->renamePopover()));
+    EXPECT_EQ(window->renamePopover()->findChild<QLabel*>("renameTitle")->text(),
+              "Rename Speaker A (Unidentified)");
+    window->renamePopover()->reject();
+}
+
+TEST_F(LiveTranscriptTest, AFinishedTranscriptStaysEditableUntilTheNextSessionClearsIt) {
+    open();
+    say(0, "Before the end.");
+    say(1, "The last word.");
+    manager->stop();
+    settle();
+    ASSERT_FALSE(manager->session.get().has_value());
+    EXPECT_EQ(rows(), 2);
+    EXPECT_EQ(status(), "Not transcribing");
+    EXPECT_FALSE(window->findChild<QWidget*>("sessionBar")->isVisibleTo(window));
+    auto* popover = window->openRename(1);
+    ASSERT_NE(popover, nullptr);
+    popover->field()->setText("Kim");
+    popover->accept();
+    settle();
+    EXPECT_EQ(row(1).name, "Kim");
+    EXPECT_TRUE(contains(fileText(), "Kim"));
+
+    manager->start(zoom, confirmed(zoom));
+    settle();
+    EXPECT_EQ(rows(), 0);
+    EXPECT_EQ(page(), "noTranscript");
+    EXPECT_EQ(status(), "Transcribing · Zoom");
 }
 
 TEST_F(LiveTranscriptTest, FixingAWordThatIsNowhereKeepsTheWordsAndAMatchFixesEveryLine) {
