@@ -87,6 +87,7 @@ void FixWordPopover::fix() {
         return;
     if (manager_.fixWord(wrong_->text().toStdString(), right_->text().toStdString()) == 0) {
         noMatch_->show();
+        adjustSize();
         return;
     }
     accept();
