@@ -1,0 +1,60 @@
+#include "ui/RenamePopover.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace tallyvox::ui {
+
+RenamePopover::RenamePopover(AppLifecycleManager& manager, int speaker, QWidget* parent)
+    : QDialog(parent, Qt::Popup)
+    , manager_(manager)
+    , speaker_(speaker) {
+    setObjectName(QStringLiteral("renamePopover"));
+    auto title = QStringLiteral("Rename ") + QString::fromStdString(manager.speakerName(speaker));
+    setAccessibleName(title);
+    auto* layout = new QVBoxLayout(this);
+    auto* heading = new QLabel(title);
+    heading->setObjectName(QStringLiteral("renameTitle"));
+    QFont bold = heading->font();
+    bold.setBold(true);
+    heading->setFont(bold);
+    layout->addWidget(heading);
+
+    field_ = new QLineEdit;
+    field_->setObjectName(QStringLiteral("renameField"));
+    field_->setAccessibleName(title);
+    field_->setPlaceholderText(QStringLiteral("Name or role, e.g. Designer"));
+    field_->setMinimumWidth(220);
+    const auto& typed = manager.speakerNames.get();
+    if (auto found = typed.find(speaker); found != typed.end())
+        field_->setText(QString::fromStdString(found->second));
+    layout->addWidget(field_);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"));
+    cancel->setObjectName(QStringLiteral("renameCancel"));
+    cancel->setAccessibleName(QStringLiteral("Cancel"));
+    cancel->setAutoDefault(false);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* rename = new QPushButton(QStringLiteral("Rename"));
+    rename->setObjectName(QStringLiteral("renameButton"));
+    rename->setAccessibleName(QStringLiteral("Rename"));
+    rename->setDefault(true);
+    connect(rename, &QPushButton::clicked, this, &QDialog::accept);
+    buttons->addWidget(cancel);
+    buttons->addWidget(rename);
+    layout->addLayout(buttons);
+    field_->setFocus();
+}
+
+void RenamePopover::done(int result) {
+    if (result == Accepted)
+        manager_.rename(speaker_, field_->text().toStdString());
+    QDialog::done(result);
+}
+
+} // namespace tallyvox::ui
