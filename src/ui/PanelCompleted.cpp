@@ -38,17 +38,16 @@ CompletedView::CompletedView(UiContext& context, QWidget* parent)
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(6);
-    open_ = panelButton(themedIcon("document-open", QStyle::SP_DialogOpenButton),
-                        QStringLiteral("Open Transcript"), QStringLiteral("openTranscriptButton"),
-                        this);
+    // Text only: three buttons share the panel's width.
+    open_ = panelButton(QIcon(), QStringLiteral("Open Transcript"),
+                        QStringLiteral("openTranscriptButton"), this);
     connect(open_, &QPushButton::clicked, this, [this] {
         if (context_.actions.openFile)
             context_.actions.openFile(file_);
     });
     buttons->addWidget(open_);
-    reveal_ =
-        panelButton(themedIcon("folder-open", QStyle::SP_DirOpenIcon),
-                    QStringLiteral("Show in Files"), QStringLiteral("showInFilesButton"), this);
+    reveal_ = panelButton(QIcon(), QStringLiteral("Show in Files"),
+                          QStringLiteral("showInFilesButton"), this);
     connect(reveal_, &QPushButton::clicked, this, [this] {
         if (context_.actions.revealFile)
             context_.actions.revealFile(file_);

@@ -94,7 +94,7 @@ QSize RowButton::sizeHint() const {
 void RowButton::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const bool lit = isEnabled() && (hovering_ || hasFocus() || isDown());
+    const bool lit = isEnabled() && (hovering_ || isDown());
     QColor text =
         palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText);
     QColor shortcutColor = secondaryColor(this);
@@ -103,6 +103,10 @@ void RowButton::paintEvent(QPaintEvent*) {
         painter.setBrush(palette().color(QPalette::Highlight));
         painter.drawRoundedRect(rect(), 5, 5);
         text = shortcutColor = palette().color(QPalette::HighlightedText);
+    } else if (hasFocus()) {
+        painter.setPen(QPen(palette().color(QPalette::Highlight), 1.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 5, 5);
     }
     int left = 6;
     int right = width() - 6;

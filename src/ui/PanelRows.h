@@ -32,8 +32,9 @@ QLabel* caption(const QString& text, QWidget* parent, bool secondary = true, dou
 void setTextColor(QWidget* widget, const QColor& color);
 QFrame* divider(QWidget* parent, const QString& name);
 
-// A command in the panel: the label fills the row, at least 24 px high; under the pointer or
-// with keyboard focus it sits on the accent colour like a menu item.
+// A command in the panel: the label fills the row, at least 24 px high; under the pointer it
+// sits on the accent colour like a menu item. Keyboard focus gets a ring instead: Qt also
+// focuses a row when a window opens, and that must not look like the pointer is on it.
 class RowButton : public QAbstractButton {
     Q_OBJECT
 public:
