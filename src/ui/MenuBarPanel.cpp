@@ -240,30 +240,39 @@ void MenuBarPanel::refresh() {
     setupShown_ = showSetup;
 
     // 3. Other detected meetings.
-    clearRows(alsoDetected_);
     const std::string current =
         session ? session->meeting.id() : (meetings.empty() ? "" : meetings.front().id());
-    for (const auto& meeting : meetings) {
-        if (meeting.id() == current)
-            continue;
-        auto* line = caption(qs(panel::alsoDetected(meeting)), alsoDetected_);
-        line->setObjectName(QStringLiteral("alsoDetectedLine"));
-        alsoDetected_->layout()->addWidget(line);
+    std::vector<std::string> also;
+    for (const auto& meeting : meetings)
+        if (meeting.id() != current)
+            also.push_back(panel::alsoDetected(meeting));
+    if (alsoShown_ != also) {
+        clearRows(alsoDetected_);
+        for (const auto& text : also) {
+            auto* line = caption(qs(text), alsoDetected_);
+            line->setObjectName(QStringLiteral("alsoDetectedLine"));
+            alsoDetected_->layout()->addWidget(line);
+        }
+        alsoDetected_->setVisible(!also.empty());
+        alsoShown_ = std::move(also);
     }
-    alsoDetected_->setVisible(!alsoDetected_->findChildren<QLabel*>().isEmpty());
 
     // 4.-5. Problems.
     const auto& error = manager.lastError.get();
     lastError_->setVisible(error.has_value());
     if (error)
         lastError_->set(qs(*error), panelRed());
-    clearRows(browserNotices_);
-    for (const auto& browser : manager.detection().automationDenied.get()) {
-        auto* notice = new Notice(QStringLiteral("browserNotice"), browserNotices_);
-        notice->set(qs(panel::browserUnreadable(browser)), panelOrange());
-        browserNotices_->layout()->addWidget(notice);
+    const auto& denied = manager.detection().automationDenied.get();
+    if (deniedShown_ != denied) {
+        clearRows(browserNotices_);
+        for (const auto& browser : denied) {
+            auto* notice = new Notice(QStringLiteral("browserNotice"), browserNotices_);
+            notice->set(qs(panel::browserUnreadable(browser)), panelOrange());
+            browserNotices_->layout()->addWidget(notice);
+        }
+        browserNotices_->setVisible(!denied.empty());
+        deniedShown_ = denied;
     }
-    browserNotices_->setVisible(!manager.detection().automationDenied.get().empty());
 
     // 6. Commands.
     showLive_->setVisible(context_.actions.showLiveTranscript &&

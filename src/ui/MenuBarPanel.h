@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 class QLabel;
 class QPushButton;
@@ -82,6 +83,10 @@ private:
     // What was on screen at the last refresh, to know when a view appears.
     bool setupShown_ = false;
     bool consentShown_ = false;
+    // The lists as last built: rebuilt only when they change, so a burst of transcript lines
+    // does not remake their rows (and lose a selection in them) every time.
+    std::optional<std::vector<std::string>> alsoShown_;
+    std::optional<std::set<std::string>> deniedShown_;
     std::unique_ptr<ManagerWatch> watch_;
 };
 

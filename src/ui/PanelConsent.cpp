@@ -39,8 +39,6 @@ ConsentView::ConsentView(UiContext& context, QWidget* parent)
         if (auto record =
                 ConsentManager::confirm(meeting, confirmed_->isChecked(), context_.clock.now()))
             context_.manager->start(meeting, *record);
-        if (onStart)
-            onStart();
     });
     layout->addWidget(start_);
 }

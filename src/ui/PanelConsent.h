@@ -3,7 +3,6 @@
 #include "ui/PanelRows.h"
 #include "ui/UiContext.h"
 
-#include <functional>
 #include <optional>
 
 class QLabel;
@@ -20,8 +19,6 @@ public:
     // and whenever another meeting takes its place, so one meeting's consent never carries
     // over to the next.
     void present(const DetectedMeeting& meeting, bool appearing);
-    // Called after the start was asked for.
-    std::function<void()> onStart;
 
 private:
     void updateStart();
