@@ -2,6 +2,7 @@
 
 #include "base/Utf8.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <ctime>
@@ -73,6 +74,24 @@ std::optional<Heading> heading(std::string_view line) {
         return std::nullopt;
     result.speaker = std::string(rest.substr(1, rest.size() - 2));
     return result;
+}
+
+std::size_t countOf(std::string_view text, std::string_view what) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(what); at != std::string_view::npos;
+         at = text.find(what, at + what.size()))
+        ++count;
+    return count;
+}
+
+// Every CR LF as LF; a CR on its own stays.
+std::string withoutCarriageReturns(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n')
+            out += text[i];
+    return out;
 }
 
 constexpr std::array<std::string_view, 12> monthNames = {
@@ -155,6 +174,10 @@ constexpr std::string_view confirmedPrefix = "Confirmed by user at ";
 
 std::optional<Parsed> parse(std::string_view raw) {
     std::string text = Utf8::repaired(raw);
+    // A file saved again by an editor that ends every line with CR LF reads as the original.
+    const auto feeds = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    if (feeds > 0 && countOf(text, "\r\n") == feeds)
+        text = withoutCarriageReturns(text);
     std::string_view view = text;
     if (view.starts_with("\xEF\xBB\xBF"))
         view.remove_prefix(3);
@@ -166,11 +189,16 @@ std::optional<Parsed> parse(std::string_view raw) {
     Parsed parsed;
     std::size_t i = 0;
     for (; i < lines.size() && !lines[i].empty(); ++i) {
-        std::size_t colon = lines[i].find(": ");
+        std::string_view line = lines[i];
+        std::size_t colon = line.find(": ");
+        // "Meeting: " of an empty title may have lost its trailing space to an editor.
+        if (colon == std::string_view::npos && line.ends_with(':') &&
+            line.find(':') == line.size() - 1)
+            colon = line.size() - 1;
         if (colon == std::string_view::npos || colon == 0)
             return std::nullopt;
-        parsed.header.emplace_back(std::string(lines[i].substr(0, colon)),
-                                   std::string(lines[i].substr(colon + 2)));
+        parsed.header.emplace_back(std::string(line.substr(0, colon)),
+                                   std::string(line.substr(std::min(colon + 2, line.size()))));
     }
     if (parsed.header.empty() || parsed.header.front().first != "Meeting")
         return std::nullopt;

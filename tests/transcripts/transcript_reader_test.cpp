@@ -122,6 +122,18 @@ TEST(TranscriptReader, StandingConsentUntitledMeetingsAndEmptySessions) {
     auto back = TranscriptReader::restore(*parsed, "x.txt");
     ASSERT_TRUE(back);
     EXPECT_EQ(back->record.meetingTitle, "") << "an empty calendar title is kept, not replaced";
+
+    // Saved again by an editor: CR LF line ends, trailing spaces stripped.
+    std::string edited;
+    for (char c : TranscriptManager::text(record, {segment(4, 0, "Hi\rthere")},
+                                          [](int) { return std::string("Jo"); }))
+        edited += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    edited.replace(edited.find("Meeting: "), 9, "Meeting:");
+    auto reread = TranscriptReader::parse(edited);
+    ASSERT_TRUE(reread);
+    EXPECT_EQ(reread->header, TranscriptManager::header(record));
+    EXPECT_EQ(reread->turns, (std::vector<TranscriptReader::Turn>{
+                                 {.start = 4, .speaker = "Jo", .text = "Hi\rthere"}}));
 }
 
 TEST(TranscriptReader, BrokenUtf8IsRepairedAndOtherFilesAreNotTranscripts) {
