@@ -130,7 +130,7 @@ TEST(TranscriptReader, StandingConsentUntitledMeetingsAndEmptySessions) {
         edited += c == '\n' ? std::string("\r\n") : std::string(1, c);
     edited.replace(edited.find("Meeting: "), 9, "Meeting:");
     auto reread = TranscriptReader::parse(edited);
-    ASSERT_TRUE(reread);
+    ASSERT_TRUE(reread) << ::testing::PrintToString(edited);
     EXPECT_EQ(reread->header, TranscriptManager::header(record));
     EXPECT_EQ(reread->turns, (std::vector<TranscriptReader::Turn>{
                                  {.start = 4, .speaker = "Jo", .text = "Hi\rthere"}}));
