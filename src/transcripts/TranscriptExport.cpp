@@ -1,6 +1,7 @@
 #include "transcripts/TranscriptExport.h"
 
 #include "base/Error.h"
+#include "transcripts/TranscriptDocument.h"
 
 namespace tallyvox::TranscriptExport {
 
@@ -13,10 +14,11 @@ std::string render(ExportFormat format, const TranscriptRecord& record,
     case ExportFormat::srt:
         return TranscriptManager::srt(segments, name);
     case ExportFormat::word:
+        return TranscriptDocument::word(record, segments, name);
     case ExportFormat::pdf:
-        break;
+        return TranscriptDocument::pdf(record, segments, name);
     }
-    throw Error("This build cannot write " + std::string(rawValue(format)) + " documents yet.");
+    throw Error("Unknown export format.");
 }
 
 } // namespace tallyvox::TranscriptExport

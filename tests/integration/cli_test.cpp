@@ -1,4 +1,6 @@
+#include "base/AtomicFile.h"
 #include "fakes/TempDir.h"
+#include "transcripts/TranscriptManager.h"
 
 #include <gtest/gtest.h>
 
@@ -163,6 +165,89 @@ TEST(CommandLine, ClearErrorsWithExitCodes) {
     EXPECT_EQ(shortWindow.code, 2);
     EXPECT_NE(shortWindow.err.find("--chunk: chunkSeconds is between 5 and 28."), std::string::npos)
         << shortWindow.err;
+}
+
+// A saved transcript of a past meeting, as the app writes it.
+std::string pastTranscript(const TempDir& dir, std::vector<TranscriptSegment>& lines,
+                           TranscriptRecord& record) {
+    record.meeting = DetectedMeeting{Platform::teams, 3, "Microsoft Teams", false};
+    record.startedAt = std::chrono::sys_days{std::chrono::year{2026} / 11 / 30} +
+                       std::chrono::hours{9} + std::chrono::minutes{30};
+    record.consentAt = record.startedAt;
+    record.endedAt = record.startedAt + std::chrono::minutes{45};
+    record.fileURL = dir / "Teams_Meeting_09-30.txt";
+    for (int i = 0; i < 6; ++i) {
+        TranscriptSegment line;
+        line.start = i * 7.0;
+        line.end = line.start + 5;
+        line.speaker = i % 3 == 2 ? std::optional<int>() : std::optional<int>(i % 2);
+        line.text = "Point " + std::to_string(i) + (i == 1 ? " — Привет" : "");
+        lines.push_back(line);
+    }
+    auto name = [](int s) { return s ? std::string("Ravi") : std::string("Jo"); };
+    writeFileAtomically(record.fileURL, TranscriptManager::text(record, lines, name));
+    return TranscriptManager::markdown(record, lines, name);
+}
+
+TEST(CommandLine, ExportsASavedTranscriptInEveryFormatBesideItOrWhereAsked) {
+    TempDir dir;
+    std::vector<TranscriptSegment> lines;
+    TranscriptRecord record;
+    const std::string markdown = pastTranscript(dir, lines, record);
+    const std::string input = record.fileURL.string();
+
+    for (const char* format : {"md", "srt", "docx", "pdf"}) {
+        CliRun run = cli("export " + input + " --format " + format, dir);
+        auto target = std::filesystem::path(record.fileURL).replace_extension(format);
+        ASSERT_EQ(run.code, 0) << format << ": " << run.err;
+        EXPECT_EQ(run.out, target.string() + "\n");
+        ASSERT_TRUE(std::filesystem::exists(target)) << format;
+    }
+    EXPECT_EQ(readWholeFile(dir / "Teams_Meeting_09-30.md"), markdown)
+        << "read back, the transcript exports as the finished meeting did";
+    const auto srt = *readWholeFile(dir / "Teams_Meeting_09-30.srt");
+    EXPECT_NE(srt.find("00:00:07,000 --> 00:00:14,000\nRavi: Point 1 — Привет\n"),
+              std::string::npos)
+        << srt;
+    EXPECT_TRUE(readWholeFile(dir / "Teams_Meeting_09-30.docx")->starts_with("PK"));
+
+    const auto elsewhere = dir / "out" / "minutes.pdf";
+    CliRun pdf = cli("export " + input + " --format pdf --output " + elsewhere.string(), dir);
+    EXPECT_EQ(pdf.code, 0) << pdf.err;
+    EXPECT_TRUE(readWholeFile(elsewhere)->starts_with("%PDF-"));
+}
+
+TEST(CommandLine, ExportRefusesWhatIsNotATranscriptAndNeverOverwritesOne) {
+    TempDir dir;
+    std::vector<TranscriptSegment> lines;
+    TranscriptRecord record;
+    pastTranscript(dir, lines, record);
+    const std::string input = record.fileURL.string();
+    const auto before = readWholeFile(record.fileURL);
+
+    CliRun missing = cli("export " + (dir / "none.txt").string() + " --format pdf", dir);
+    EXPECT_EQ(missing.code, 3);
+    EXPECT_NE(missing.err.find("No transcript at"), std::string::npos) << missing.err;
+
+    CliRun folder = cli("export " + dir.path().string() + " --format pdf", dir);
+    EXPECT_EQ(folder.code, 1);
+    EXPECT_NE(folder.err.find("is not a transcript file"), std::string::npos) << folder.err;
+
+    writeFileAtomically(dir / "notes.txt", "Shopping list\n\nmilk\n");
+    CliRun notes = cli("export " + (dir / "notes.txt").string() + " --format docx", dir);
+    EXPECT_EQ(notes.code, 1);
+    EXPECT_NE(notes.err.find("is not a Tallyvox transcript"), std::string::npos) << notes.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "notes.docx"));
+
+    writeFileAtomically(dir / "odd.txt", "Meeting: x\nPlatform: Skype\n");
+    EXPECT_EQ(cli("export " + (dir / "odd.txt").string() + " --format md", dir).code, 1);
+
+    CliRun self = cli("export " + input + " --format md --output " + input, dir);
+    EXPECT_EQ(self.code, 1);
+    EXPECT_EQ(readWholeFile(record.fileURL), before);
+
+    EXPECT_EQ(cli("export " + input + " --format rtf", dir).code, 2);
+    EXPECT_EQ(cli("export " + input, dir).code, 2);
 }
 
 } // namespace

@@ -179,3 +179,20 @@ TEST_F(SessionSpeakers, ExportsSitBesideTheTranscriptAndFailuresAreSaidNotShown)
     EXPECT_TRUE(manager->lastError.get()->starts_with("Export failed: "));
     EXPECT_EQ(fakes.revealed.size(), 1u);
 }
+
+TEST_F(SessionSpeakers, WordAndPdfExportsSitBesideTheTranscriptWithTheNamesShown) {
+    startMeeting();
+    say(0, "Numbers first.");
+    manager->rename(0, "Asha");
+    auto file = manager->transcript.get()->fileURL;
+
+    auto docx = manager->exportTranscript(ExportFormat::word);
+    auto pdf = manager->exportTranscript(ExportFormat::pdf);
+    ASSERT_TRUE(docx && pdf) << manager->lastError.get().value_or("");
+    EXPECT_EQ(*docx, std::filesystem::path(file).replace_extension(".docx"));
+    EXPECT_EQ(*pdf, std::filesystem::path(file).replace_extension(".pdf"));
+    EXPECT_TRUE(readWholeFile(*docx)->starts_with("PK\x03\x04"));
+    EXPECT_TRUE(readWholeFile(*pdf)->starts_with("%PDF-"));
+    EXPECT_EQ(fakes.revealed, (std::vector{*docx, *pdf}));
+    EXPECT_EQ(manager->lastError.get(), std::nullopt);
+}

@@ -1,0 +1,99 @@
+// tallyvox-cli export: any saved transcript as Word, PDF, Markdown or subtitles, the way the
+// app exports the meeting that just finished.
+
+#include "Commands.h"
+
+#include "base/AtomicFile.h"
+#include "base/Error.h"
+#include "transcripts/ExportFormat.h"
+#include "transcripts/TranscriptExport.h"
+#include "transcripts/TranscriptReader.h"
+
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+
+namespace tallyvox::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Far beyond a day-long meeting (a few MB); anything bigger is not a transcript.
+constexpr std::uintmax_t largestTranscript = 256ull * 1024 * 1024;
+
+struct ExportOptions {
+    fs::path input;
+    std::string format;
+    std::optional<fs::path> output;
+};
+
+int exportTranscript(const ExportOptions& options) {
+    const fs::path& input = options.input;
+    const ExportFormat format = *exportFormatFromRaw(options.format);
+    std::error_code ec;
+    auto status = fs::status(input, ec);
+    if (!fs::exists(status)) {
+        std::cerr << "No transcript at " << input.string() << "\n";
+        return missingFile;
+    }
+    if (!fs::is_regular_file(status)) {
+        std::cerr << input.string() << " is not a transcript file.\n";
+        return failed;
+    }
+    if (auto size = fs::file_size(input, ec); !ec && size > largestTranscript) {
+        std::cerr << input.string() << " is too large to be a transcript.\n";
+        return failed;
+    }
+    auto text = readWholeFile(input);
+    if (!text) {
+        std::cerr << "Couldn't read " << input.string() << ".\n";
+        return failed;
+    }
+    auto parsed = TranscriptReader::parse(*text);
+    if (!parsed) {
+        std::cerr << input.string()
+                  << " is not a Tallyvox transcript: it does not start with the \"Meeting:\" "
+                     "line of one.\n";
+        return failed;
+    }
+    auto restored = TranscriptReader::restore(*parsed, input);
+    if (!restored) {
+        std::cerr << input.string()
+                  << " has a transcript header without a platform, date, start time or consent "
+                     "that Tallyvox can read.\n";
+        return failed;
+    }
+
+    const fs::path target = options.output ? *options.output : exportURL(input, format);
+    if (fs::equivalent(input, target, ec)) {
+        std::cerr << "Not writing " << target.string() << ": that is the transcript itself.\n";
+        return failed;
+    }
+    try {
+        auto bytes = TranscriptExport::render(format, restored->record, restored->segments,
+                                              [&](int speaker) { return restored->name(speaker); });
+        TranscriptManager::write(bytes, target);
+    } catch (const Error& error) {
+        std::cerr << "Export failed: " << error.what() << "\n";
+        return failed;
+    }
+    std::cout << target.string() << "\n";
+    return ok;
+}
+
+} // namespace
+
+void addExportCommand(CLI::App& app, int& exitCode) {
+    auto options = std::make_shared<ExportOptions>();
+    auto* command = app.add_subcommand(
+        "export", "Export a saved transcript as Word, PDF, Markdown or subtitles");
+    command->add_option("TRANSCRIPT", options->input, "A transcript text file (.txt)")->required();
+    command->add_option("--format", options->format, "docx, pdf, md or srt")
+        ->required()
+        ->check(CLI::IsMember({"docx", "pdf", "md", "srt"}));
+    command->add_option("--output", options->output,
+                        "Where to write (default: beside the transcript, same name)");
+    command->callback([options, &exitCode] { exitCode = exportTranscript(*options); });
+}
+
+} // namespace tallyvox::cli
