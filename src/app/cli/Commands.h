@@ -21,5 +21,6 @@ void addRunCommand(CLI::App& app, const SettingsStores& stores, int& exitCode);
 void addTranscribeCommand(CLI::App& app, int& exitCode);
 void addModelsCommand(CLI::App& app, int& exitCode);
 void addSettingsCommands(CLI::App& app, const SettingsStores& stores, int& exitCode);
+void addSearchCommand(CLI::App& app, const SettingsStores& stores, int& exitCode);
 
 } // namespace tallyvox::cli

@@ -30,6 +30,7 @@ int runCommandLine(int argc, char** argv) {
     cli::addTranscribeCommand(app, exitCode);
     cli::addModelsCommand(app, exitCode);
     cli::addSettingsCommands(app, stores, exitCode);
+    cli::addSearchCommand(app, stores, exitCode);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& done) {
