@@ -54,6 +54,7 @@ TEST_F(PastSearchWindowTest, TypingSearchesAfterAPauseAndEachStateHasItsPanel) {
     window()->searchField()->setText("sam budget");
     EXPECT_EQ(window()->state(), State::searching) << "nothing is read while typing";
     ASSERT_TRUE(QTest::qWaitFor([&] { return window()->state() == State::hits; }, 5000));
+    settle();
     ASSERT_EQ(window()->hits().size(), 2u);
     EXPECT_EQ(summary(), "2 matches");
 
@@ -107,7 +108,7 @@ TEST_F(PastSearchWindowTest, AQueryChangedBeforeItsResultsArriveShowsOnlyTheNewe
     // Ctrl+F finds the field again; closing drops everything.
     window()->findChild<QAction*>("findAction")->trigger();
     window()->close();
-    settle();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(app->pastSearchWindow(), nullptr);
 }
 
@@ -121,6 +122,7 @@ TEST_F(PastSearchWindowTest, ARecordedMeetingIsFoundAndOpened) {
     const auto file = manager->transcript.get()->fileURL;
     app->showPastSearch();
     ASSERT_TRUE(search("STRASSE friday", State::hits));
+    settle();
     ASSERT_EQ(window()->hits().size(), 1u);
     EXPECT_EQ(window()->hits()[0].file, file);
     QTest::keyClick(window()->findChild<ui::PastHitButton*>("pastHit"), Qt::Key_Space);
