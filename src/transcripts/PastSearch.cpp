@@ -583,7 +583,7 @@ struct Searcher::State {
 
 Searcher::Searcher(Executor& deliverOn)
     : state_(std::make_shared<State>(deliverOn))
-    , queue_(std::make_unique<SerialQueue>("past-search")) {}
+    , queue_(std::make_unique<SerialQueue>("com.tallyvox.past-search")) {}
 
 Searcher::~Searcher() {
     cancel();
