@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -384,6 +385,16 @@ bool isTranscriptName(const std::string& name) {
            TranscriptManager::isAppFile(name);
 }
 
+// What is in a desktop Trash was thrown away; a search never brings it back.
+bool isTrashFolder(const fs::path& folder) {
+    const std::string name = folder.filename().string();
+    if (name == ".Trash" || name.starts_with(".Trash-"))
+        return true;
+    const fs::path parent = folder.parent_path();
+    return name == "Trash" && parent.filename() == "share" &&
+           parent.parent_path().filename() == ".local";
+}
+
 bool isInside(const fs::path& path, const fs::path& root) {
     const auto& p = path.native();
     const auto& r = root.native();
@@ -456,11 +467,17 @@ std::vector<fs::path> transcriptFiles(const fs::path& root) {
     };
 
     // Our own walk rather than a recursive iterator, so a folder that can't be listed loses
-    // only itself, and links to folders are never entered.
+    // only itself, links to folders are never entered, and each folder is walked once (a
+    // bind mount could lead in circles).
+    std::set<std::pair<dev_t, ino_t>> seen;
     std::vector<fs::path> folders{top};
     while (!folders.empty()) {
         const fs::path folder = std::move(folders.back());
         folders.pop_back();
+        struct stat folderStat {};
+        if (::stat(folder.c_str(), &folderStat) != 0 || !S_ISDIR(folderStat.st_mode) ||
+            !seen.insert({folderStat.st_dev, folderStat.st_ino}).second)
+            continue;
         std::error_code error;
         fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
         for (; !error && it != fs::directory_iterator(); it.increment(error)) {
@@ -470,7 +487,8 @@ std::vector<fs::path> transcriptFiles(const fs::path& root) {
             if (statusError)
                 continue;
             if (type == fs::file_type::directory) {
-                folders.push_back(entry.path());
+                if (!isTrashFolder(entry.path()))
+                    folders.push_back(entry.path());
                 continue;
             }
             const std::string name = entry.path().filename().string();

@@ -193,6 +193,7 @@ TEST_F(PastSearchFolder, ReadsOnlyTranscriptsNewestFirstAndSkipsWhatItMustNot) {
     write(day / "Zoom_Meeting_11-00.srt", turn);
     write(day / "notes.txt", turn);
     write(day / "Zoom_Meeting_9-00.txt", turn);
+    write(dir / ".Trash-1000/files/Zoom_Meeting_08-00.txt", turn);
     fs::create_directories(day / "Zoom_Meeting_12-00.txt");
     // Over the size limit (and one just at it, which is read).
     write(day / "Zoom_Meeting_13-00.txt", turn);
