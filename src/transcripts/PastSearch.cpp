@@ -475,7 +475,10 @@ std::vector<fs::path> transcriptFiles(const fs::path& root) {
         const fs::path folder = std::move(folders.back());
         folders.pop_back();
         struct stat folderStat {};
-        if (::stat(folder.c_str(), &folderStat) != 0 || !S_ISDIR(folderStat.st_mode) ||
+        // Below the top, a folder swapped for a link since it was listed is not entered.
+        const int got = folder == top ? ::stat(folder.c_str(), &folderStat)
+                                      : ::lstat(folder.c_str(), &folderStat);
+        if (got != 0 || !S_ISDIR(folderStat.st_mode) ||
             !seen.insert({folderStat.st_dev, folderStat.st_ino}).second)
             continue;
         std::error_code error;
