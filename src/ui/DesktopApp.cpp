@@ -3,6 +3,7 @@
 #include "base/Log.h"
 #include "ui/LiveTranscriptWindow.h"
 #include "ui/PanelHost.h"
+#include "ui/PastSearchWindow.h"
 #include "ui/SettingsWindow.h"
 #include "ui/TrayIcons.h"
 
@@ -51,6 +52,7 @@ void DesktopApp::start() {
     trayMenu_ = std::make_unique<QMenu>();
     trayMenu_->addAction(QStringLiteral("Open Tallyvox"), [this] { showPanel(); });
     trayMenu_->addAction(QStringLiteral("Show Live Transcript"), [this] { showLiveTranscript(); });
+    trayMenu_->addAction(QStringLiteral("Search Past Transcripts…"), [this] { showPastSearch(); });
     trayMenu_->addAction(QStringLiteral("Settings…"), [this] { showSettings(); });
     trayMenu_->addSeparator();
     trayMenu_->addAction(QStringLiteral("Quit Tallyvox"), [this] { quit(); });
@@ -102,8 +104,8 @@ void DesktopApp::showSettings() {
 }
 
 void DesktopApp::showPastSearch() {
-    if (!pastSearch_ && makePastSearch) {
-        pastSearch_ = makePastSearch(context_);
+    if (!pastSearch_) {
+        pastSearch_ = makePastSearch ? makePastSearch(context_) : new PastSearchWindow(context_);
         pastSearch_->setAttribute(Qt::WA_DeleteOnClose);
     }
     if (pastSearch_)

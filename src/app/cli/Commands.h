@@ -22,5 +22,6 @@ void addTranscribeCommand(CLI::App& app, int& exitCode);
 void addModelsCommand(CLI::App& app, int& exitCode);
 void addSettingsCommands(CLI::App& app, const SettingsStores& stores, int& exitCode);
 void addExportCommand(CLI::App& app, int& exitCode);
+void addSearchCommand(CLI::App& app, const SettingsStores& stores, int& exitCode);
 
 } // namespace tallyvox::cli

@@ -31,6 +31,7 @@ int runCommandLine(int argc, char** argv) {
     cli::addModelsCommand(app, exitCode);
     cli::addSettingsCommands(app, stores, exitCode);
     cli::addExportCommand(app, exitCode);
+    cli::addSearchCommand(app, stores, exitCode);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& done) {

@@ -12,6 +12,7 @@
 #include "settings/UserDefaults.h"
 #include "transcription/WhisperContext.h"
 #include "ui/DesktopApp.h"
+#include "ui/PastSearchWindow.h"
 #include "ui/QtExecutor.h"
 #include "ui/TrayIcons.h"
 
@@ -63,6 +64,7 @@ int runApp(int argc, char** argv) {
     options.revealFile = desktop::revealFile;
     options.openSystemSettings = desktop::openSystemSettings;
     ui::DesktopApp desktopApp(manager, stores, clock, options);
+    desktopApp.makePastSearch = [](ui::UiContext& c) { return new ui::PastSearchWindow(c); };
     instance.listen([&desktopApp] { desktopApp.showPanel(); });
     desktopApp.start();
 
