@@ -4,6 +4,7 @@
 #include "desktop_bus_fakes.h"
 
 #include "app/linux/DesktopNotifications.h"
+#include "app/linux/LinuxPlatformServices.h"
 #include "app/linux/ShutdownWatcher.h"
 #include "fakes/TempDir.h"
 
@@ -228,4 +229,68 @@ TEST(DesktopNotifications, WithoutAServerShowingFailsWithTheReason) {
     ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
     DesktopNotifications notifications;
     EXPECT_EQ(notifications.show("t", "b"), std::optional<std::string>("no session bus"));
+}
+
+namespace {
+
+// The main thread's queue, drained by the test: tasks may be posted from any thread.
+class QueueExecutor : public Executor {
+public:
+    std::size_t runAll() {
+        std::vector<Task> due;
+        {
+            std::lock_guard lock(mutex_);
+            due.swap(tasks_);
+        }
+        for (auto& task : due)
+            task();
+        return due.size();
+    }
+    std::size_t pending() {
+        std::lock_guard lock(mutex_);
+        return tasks_.size();
+    }
+
+protected:
+    void schedule(Duration, Task task) override {
+        std::lock_guard lock(mutex_);
+        tasks_.push_back(std::move(task));
+    }
+
+private:
+    std::mutex mutex_;
+    std::vector<Task> tasks_;
+};
+
+} // namespace
+
+TEST(DesktopNotifications, TheAppHearsClicksOnTheMainThreadWhileItListens) {
+    BusDaemon daemon;
+    ASSERT_TRUE(daemon.ok()) << "dbus-daemon did not start";
+    ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", daemon.address());
+    FakeNotificationServer server;
+    QueueExecutor main;
+    auto services = linuxPlatformServices(main, Clock::system(), "tallyvox");
+    ASSERT_TRUE(services.canNotify);
+    ASSERT_TRUE(services.observeNotificationClicks);
+
+    int shown = 0;
+    auto listening = services.observeNotificationClicks([&] { ++shown; });
+    std::optional<std::string> error = "not answered";
+    services.postNotification({.identifier = "detected", .title = "Zoom", .body = "Start?"},
+                              [&](std::optional<std::string> why) { error = why; });
+    ASSERT_EQ(error, std::nullopt);
+
+    server.invoke(1, "default", true);
+    ASSERT_TRUE(waitUntil([&] { return main.pending() == 1; }));
+    EXPECT_EQ(shown, 0) << "the panel is shown on the main thread, not on the bus's";
+    main.runAll();
+    EXPECT_EQ(shown, 1);
+
+    // A click already on its way when the app stops listening shows nothing.
+    server.invoke(1, "default", true);
+    ASSERT_TRUE(waitUntil([&] { return main.pending() == 1; }));
+    listening.reset();
+    main.runAll();
+    EXPECT_EQ(shown, 1);
 }

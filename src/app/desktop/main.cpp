@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <iostream>
 #include <optional>
+#include <stdexcept>
 #include <vector>
 
 namespace {

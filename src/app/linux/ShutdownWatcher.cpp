@@ -1,5 +1,6 @@
 #include "app/linux/ShutdownWatcher.h"
 
+#include "app/linux/GlibHandles.h"
 #include "app/linux/PrivateBus.h"
 
 #include "base/CallbackBarrier.h"
@@ -8,6 +9,8 @@
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
 #include <unistd.h>
+
+#include <utility>
 
 namespace tallyvox::linux_services {
 
@@ -31,11 +34,11 @@ void ShutdownWatcher::Inhibitor::release(unsigned which) {
 ShutdownWatcher::ShutdownWatcher(std::function<void(std::function<void()>)> willShutDown)
     : willShutDown_(std::move(willShutDown)) {
     glib_.sync([this] {
-        bus_ = privateBus(G_BUS_TYPE_SYSTEM);
+        bus_ = privateBus(G_BUS_TYPE_SYSTEM).release();
         if (!bus_)
             return;
         subscription_ = g_dbus_connection_signal_subscribe(
-            bus_.get(), login1, login1Manager, "PrepareForShutdown", login1Path, nullptr,
+            bus_, login1, login1Manager, "PrepareForShutdown", login1Path, nullptr,
             G_DBUS_SIGNAL_FLAGS_NONE,
             [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
                GVariant* parameters, gpointer self) {
@@ -54,9 +57,10 @@ ShutdownWatcher::ShutdownWatcher(std::function<void(std::function<void()>)> will
 ShutdownWatcher::~ShutdownWatcher() {
     glib_.sync([this] {
         if (bus_ && subscription_)
-            g_dbus_connection_signal_unsubscribe(bus_.get(), subscription_);
+            g_dbus_connection_signal_unsubscribe(bus_, subscription_);
         inhibitor_->release(anyInhibitor);
-        bus_.reset();
+        if (bus_)
+            g_object_unref(std::exchange(bus_, nullptr));
     });
 }
 
@@ -71,7 +75,7 @@ void ShutdownWatcher::takeInhibitor() {
     GUnixFDList* receivedFds = nullptr;
     GError* failure = nullptr;
     VariantPtr reply(g_dbus_connection_call_with_unix_fd_list_sync(
-        bus_.get(), login1, login1Path, login1Manager, "Inhibit",
+        bus_, login1, login1Path, login1Manager, "Inhibit",
         g_variant_new("(ssss)", "shutdown", "Tallyvox", "Saving the transcript before shutdown",
                       "delay"),
         G_VARIANT_TYPE("(h)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &receivedFds, nullptr,

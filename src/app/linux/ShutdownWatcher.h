@@ -1,11 +1,13 @@
 #pragma once
 
-#include "app/linux/GlibHandles.h"
 #include "app/linux/GlibThread.h"
 
 #include <functional>
 #include <memory>
 #include <mutex>
+
+// GLib stays out of this header: the desktop app includes it without GIO.
+typedef struct _GDBusConnection GDBusConnection;
 
 namespace tallyvox::linux_services {
 
@@ -43,7 +45,7 @@ private:
     std::function<void(std::function<void()>)> willShutDown_;
     std::shared_ptr<Inhibitor> inhibitor_ = std::make_shared<Inhibitor>();
     GlibThread glib_;
-    GObjectPtr<GDBusConnection> bus_;
+    GDBusConnection* bus_ = nullptr; // owned
     unsigned subscription_ = 0;
 };
 
