@@ -24,11 +24,9 @@ install(FILES ${CMAKE_BINARY_DIR}/data/${TALLYVOX_APP_ID}.metainfo.xml
 # The login item as the app writes it when "Launch at login" is turned on, for an
 # administrator who wants it for every user (copy it into /etc/xdg/autostart). It is not
 # installed there: starting at login is each user's choice, made in the app.
-set(TALLYVOX_INSTALLED_EXECUTABLE ${CMAKE_INSTALL_FULL_BINDIR}/tallyvox)
-configure_file(${CMAKE_SOURCE_DIR}/data/tallyvox-autostart.desktop.in
-  ${CMAKE_BINARY_DIR}/data/autostart/tallyvox.desktop @ONLY)
-install(FILES ${CMAKE_BINARY_DIR}/data/autostart/tallyvox.desktop
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/tallyvox/autostart)
+# Exec names the app without a folder: the prefix is chosen at install time.
+install(FILES ${CMAKE_SOURCE_DIR}/data/tallyvox-autostart.desktop
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/tallyvox/autostart RENAME tallyvox.desktop)
 
 if(GGML_NATIVE)
   message(STATUS "whisper.cpp was built for this machine's processor (GGML_NATIVE): "

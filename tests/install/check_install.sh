@@ -29,10 +29,10 @@ version=$("$usr/bin/tallyvox-cli" --version 2>/dev/null | grep -o '[0-9]\+\.[0-9
 grep -q "<release version=\"$version\"" "$usr/share/metainfo/com.tallyvox.Tallyvox.metainfo.xml" ||
   fail "the metainfo's release is not this version ($version)"
 grep -q '^Exec=tallyvox$' "$usr/share/applications/tallyvox.desktop" || fail "launcher Exec"
-# The template starts the installed app; installed into the system's autostart folder it
-# would start Tallyvox for every user without asking.
-grep -q '^Exec="/usr/bin/tallyvox"$' "$usr/share/tallyvox/autostart/tallyvox.desktop" ||
-  fail "the autostart template does not start the installed app"
+# The template starts the app found on PATH, wherever it was installed; in the system's
+# autostart folder it would start Tallyvox for every user without asking.
+grep -q '^Exec=tallyvox$' "$usr/share/tallyvox/autostart/tallyvox.desktop" ||
+  fail "the autostart template does not start the app"
 [ ! -e "$root/etc/xdg/autostart" ] || fail "installed into the system autostart folder"
 
 # whisper.cpp is linked in: no libraries, headers or CMake files of .deps travel along, and
