@@ -76,3 +76,7 @@ report() { # NAME PID TICKS_BEFORE TICKS_AFTER
 echo "Idle for ${seconds} s after ${warmup} s of warm-up, no meeting:"
 report "tallyvox (Xvfb)" "$desktop" "$d0" "$d1"
 report "tallyvox-cli run" "$headless" "$h0" "$h1"
+for name in desktop headless; do
+  echo "--- last lines of $name's output:"
+  tail -n 4 "$scratch/$name.log"
+done

@@ -182,8 +182,9 @@ struct DesktopProcess : ::testing::Test {
                 if (name.ends_with(".txt") && name.ends_with(".diagnostics.txt") == diagnostics)
                     found.push_back(entry.path());
             }
-        if (expectOne)
+        if (expectOne) {
             EXPECT_EQ(found.size(), 1u) << (diagnostics ? "diagnostics" : "transcripts");
+        }
         return found.empty() ? fs::path() : found.front();
     }
 

@@ -6,6 +6,7 @@
 #include "app/linux/DesktopNotifications.h"
 #include "app/linux/LinuxPlatformServices.h"
 #include "app/linux/ShutdownWatcher.h"
+#include "base/Log.h"
 #include "fakes/TempDir.h"
 
 #include <atomic>
@@ -51,7 +52,7 @@ struct ShutdownHandler {
 
 } // namespace
 
-TEST(ShutdownWatcher, ShutdownWaitsUntilTheTranscriptIsSavedAndACallOffHoldsOnAgain) {
+TEST(ShutdownWatcher, ShutdownWaitsUntilTheTranscriptIsSavedAndACallOffKeepsGuarding) {
     BusDaemon daemon;
     ASSERT_TRUE(daemon.ok()) << "dbus-daemon did not start";
     ScopedEnv bus("DBUS_SYSTEM_BUS_ADDRESS", daemon.address());
@@ -70,22 +71,29 @@ TEST(ShutdownWatcher, ShutdownWaitsUntilTheTranscriptIsSavedAndACallOffHoldsOnAg
     EXPECT_FALSE(closedByPeer(first)) << "the system must wait until the transcript is saved";
     auto firstDone = handler.takeDone();
 
-    // Called off before the save ended: a fresh inhibitor for the next shutdown, which the
-    // first shutdown's late `done` must leave alone.
+    // Called off before the save ended: the inhibitor stays for the next shutdown, and the
+    // first shutdown's late `done` must leave it alone.
+    Log::Capture log;
     logind.prepareForShutdown(false);
-    ASSERT_TRUE(waitUntil([&] { return logind.count("shutdown/delay") == 2; }));
+    ASSERT_TRUE(waitUntil([&] { return log.contains("The shutdown was called off"); }));
     firstDone();
-    EXPECT_TRUE(waitUntil([&] { return closedByPeer(first); }));
-    int second = logind.readEnd("shutdown/delay", 1);
-    EXPECT_FALSE(closedByPeer(second));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(closedByPeer(first)) << "a late done let the next shutdown go unguarded";
     EXPECT_TRUE(watcher.holdsInhibitor());
+    EXPECT_EQ(logind.count("shutdown/delay"), 1u);
 
     logind.prepareForShutdown(true);
     ASSERT_TRUE(waitUntil([&] { return handler.count() == 2; }));
-    EXPECT_FALSE(closedByPeer(second));
+    EXPECT_FALSE(closedByPeer(first));
     handler.takeDone()();
-    EXPECT_TRUE(waitUntil([&] { return closedByPeer(second); }));
+    EXPECT_TRUE(waitUntil([&] { return closedByPeer(first); }));
     EXPECT_FALSE(watcher.holdsInhibitor());
+
+    // Called off after the app let go: it takes a new one.
+    logind.prepareForShutdown(false);
+    ASSERT_TRUE(waitUntil([&] { return logind.count("shutdown/delay") == 2; }));
+    EXPECT_TRUE(waitUntil([&] { return watcher.holdsInhibitor(); }));
+    EXPECT_FALSE(closedByPeer(logind.readEnd("shutdown/delay", 1)));
 }
 
 TEST(ShutdownWatcher, OnlyLogindCanAnnounceAShutdownAndALateDoneIsHarmless) {

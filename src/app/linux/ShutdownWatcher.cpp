@@ -22,6 +22,11 @@ constexpr const char* login1Manager = "org.freedesktop.login1.Manager";
 constexpr unsigned anyInhibitor = 0;
 } // namespace
 
+void ShutdownWatcher::Inhibitor::renumber() {
+    if (++number == anyInhibitor)
+        ++number;
+}
+
 void ShutdownWatcher::Inhibitor::release(unsigned which) {
     std::lock_guard lock(mutex);
     if (fd < 0 || (which != anyInhibitor && which != number))
@@ -91,15 +96,21 @@ void ShutdownWatcher::takeInhibitor() {
     int fd = fds ? g_unix_fd_list_get(fds.get(), index, nullptr) : -1;
     std::lock_guard lock(inhibitor_->mutex);
     inhibitor_->fd = fd;
-    ++inhibitor_->number;
-    if (inhibitor_->number == anyInhibitor)
-        ++inhibitor_->number;
+    inhibitor_->renumber();
 }
 
 void ShutdownWatcher::onPrepareForShutdown(bool shuttingDown) {
     if (!shuttingDown) {
-        // Called off: hold on again in case the next one is real.
         Log::info("The shutdown was called off");
+        {
+            // Still held (the save has not reported back): keep it for the next shutdown,
+            // out of reach of the pending `done`.
+            std::lock_guard lock(inhibitor_->mutex);
+            if (inhibitor_->fd >= 0) {
+                inhibitor_->renumber();
+                return;
+            }
+        }
         takeInhibitor();
         return;
     }

@@ -14,8 +14,8 @@ namespace tallyvox::linux_services {
 // Follows logind's PrepareForShutdown signal on the system bus. It holds a "delay" shutdown
 // inhibitor, so a power-off or reboot waits (up to logind's InhibitDelayMaxSec) while the
 // running transcript is finished and saved; the inhibitor is released once the handler says
-// it is done. If the shutdown is called off, a new inhibitor is taken. Without a system bus
-// or logind it does nothing.
+// it is done. If the shutdown is called off, the app holds on (again) for the next one. Without a
+// system bus or logind it does nothing.
 class ShutdownWatcher {
 public:
     // `willShutDown(done)` must call `done` once the transcript is saved (from any thread,
@@ -36,6 +36,8 @@ private:
         std::mutex mutex;
         int fd = -1;
         unsigned number = 0;
+        // With `mutex` held.
+        void renumber();
         void release(unsigned which);
     };
 
