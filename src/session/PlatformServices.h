@@ -73,6 +73,9 @@ struct PlatformServices {
     std::function<void(const UserNotification&,
                        std::function<void(std::optional<std::string>)> accepted)>
         postNotification;
+    // Calls `clicked` on the main thread each time the user clicks one of the notifications
+    // posted above, until the subscription ends; empty: clicks are not reported.
+    std::function<Subscription(std::function<void()> clicked)> observeNotificationClicks;
 
     // Calls the handlers on the main thread before the system sleeps and after it wakes.
     std::function<Subscription(std::function<void()> willSleep, std::function<void()> didWake)>

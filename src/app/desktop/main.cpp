@@ -6,6 +6,7 @@
 #include "SingleInstance.h"
 
 #include "app/linux/LinuxPlatformServices.h"
+#include "app/linux/ShutdownWatcher.h"
 #include "base/Log.h"
 #include "session/AppLifecycleManager.h"
 #include "settings/ProtectedSettings.h"
@@ -23,6 +24,9 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <optional>
+#include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -30,6 +34,46 @@ std::string executablePath() {
     std::error_code error;
     auto self = std::filesystem::read_symlink("/proc/self/exe", error);
     return error ? "tallyvox" : self.string();
+}
+
+// What `tallyvox-cli run` also takes: model files, and stand-in meeting apps for trying it out
+// (a real install is recognised without them).
+struct RunOptions {
+    std::optional<std::filesystem::path> modelFile, vadFile;
+    std::vector<std::filesystem::path> trustZoom, trustTeams;
+};
+
+// Reads "--name VALUE" and "--name=VALUE"; throws for a name without its value.
+RunOptions runOptions(int argc, char** argv) {
+    RunOptions options;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto equals = arg.find('=');
+        std::string name = arg.substr(0, equals);
+        auto value = [&]() -> std::filesystem::path {
+            if (equals != std::string::npos)
+                return arg.substr(equals + 1);
+            if (i + 1 >= argc)
+                throw std::runtime_error(name + " needs a file");
+            return argv[++i];
+        };
+        if (name == "--model")
+            options.modelFile = value();
+        else if (name == "--vad")
+            options.vadFile = value();
+        else if (name == "--trust-zoom")
+            options.trustZoom.push_back(value());
+        else if (name == "--trust-teams")
+            options.trustTeams.push_back(value());
+    }
+    return options;
+}
+
+tallyvox::TrustedApp standIn(tallyvox::Platform platform, const std::filesystem::path& executable) {
+    tallyvox::TrustedApp app;
+    app.platform = platform;
+    app.exactPaths = {std::filesystem::absolute(executable).string()};
+    return app;
 }
 
 int runApp(int argc, char** argv) {
@@ -42,6 +86,12 @@ int runApp(int argc, char** argv) {
     bool noTray = false;
     for (int i = 1; i < argc; ++i)
         noTray = noTray || std::strcmp(argv[i], "--no-tray") == 0;
+    const RunOptions run = runOptions(argc, argv);
+    TrustList trust = AppGenuineness::vendors();
+    for (const auto& path : run.trustZoom)
+        trust.push_back(standIn(Platform::zoom, path));
+    for (const auto& path : run.trustTeams)
+        trust.push_back(standIn(Platform::teams, path));
 
     desktop::SingleInstance instance;
     if (instance.askRunningToShow()) {
@@ -55,7 +105,14 @@ int runApp(int argc, char** argv) {
     Clock& clock = Clock::system();
     UserDefaults defaults(UserDefaults::standardFile());
     const SettingsStores stores{defaults, ProtectedSettings::url()};
-    auto services = linux_services::linuxPlatformServices(main, clock, executablePath());
+    auto services = linux_services::linuxPlatformServices(main, clock, executablePath(), trust);
+    if (run.modelFile || run.vadFile) {
+        services.loadRecognizer = [modelFile = run.modelFile,
+                                   vadFile = run.vadFile](WhisperModel model) {
+            return whisperLoader(modelFile.value_or(model.localURL()),
+                                 vadFile.value_or(VADModel::localURL()))(model);
+        };
+    }
     auto manager = AppLifecycleManager::make(main, clock, std::move(services), stores);
 
     ui::DesktopApp::Options options;
@@ -67,6 +124,24 @@ int runApp(int argc, char** argv) {
     desktopApp.makePastSearch = [](ui::UiContext& c) { return new ui::PastSearchWindow(c); };
     instance.listen([&desktopApp] { desktopApp.showPanel(); });
     desktopApp.start();
+
+    // A click on one of our notifications opens the panel.
+    Subscription notificationClicks;
+    if (manager->services().observeNotificationClicks)
+        notificationClicks = manager->services().observeNotificationClicks(
+            [&desktopApp] { desktopApp.showPanel(); });
+
+    // A power-off or reboot waits (as long as logind allows) while the transcript is
+    // finished and saved, then the app quits with the system.
+    linux_services::ShutdownWatcher shutdownWatch([&main, manager](std::function<void()> done) {
+        main.post([manager, done] {
+            Log::info("The system is shutting down: quitting");
+            manager->finishForQuit([done] {
+                done();
+                QCoreApplication::quit();
+            });
+        });
+    });
 
     desktop::SignalWatch signalWatch([&desktopApp](int signal) {
         Log::info("Signal {}: quitting", signal);

@@ -48,13 +48,31 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, const std::
         [](const std::function<void(bool, std::optional<std::string>)>& answer) {
             answer(DesktopNotifications::available(), std::nullopt);
         };
+    // One connection for the process, kept open: a click is reported only to the
+    // connection that posted the notification.
+    auto notifications = std::make_shared<DesktopNotifications>();
     services.postNotification =
-        [](const UserNotification& note,
-           const std::function<void(std::optional<std::string>)>& accepted) {
-            auto error = DesktopNotifications::post(note.title, note.body);
+        [notifications](const UserNotification& note,
+                        const std::function<void(std::optional<std::string>)>& accepted) {
+            auto error = notifications->show(note.title, note.body);
             if (accepted)
                 accepted(error);
         };
+    services.observeNotificationClicks = [loop, notifications](std::function<void()> clicked) {
+        // A click already on its way to the main thread is dropped once the subscription
+        // ends there: what it would show may be gone.
+        auto live = std::make_shared<bool>(true);
+        notifications->setOnClicked([loop, clicked, live] {
+            loop->post([clicked, live] {
+                if (*live)
+                    clicked();
+            });
+        });
+        return Subscription([notifications, live] {
+            *live = false;
+            notifications->setOnClicked(nullptr);
+        });
+    };
 
     services.observeSleepWake = [loop](const std::function<void()>& willSleep,
                                        const std::function<void()>& didWake) {

@@ -1,0 +1,55 @@
+# Installing and packaging: `cmake --install` lays out the two executables, the desktop file,
+# the icons, the AppStream metainfo and the autostart template; `cpack -G DEB` makes a .deb
+# of the same tree. whisper.cpp is linked statically, so nothing from .deps is installed.
+include(GNUInstallDirs)
+
+set(TALLYVOX_APP_ID "com.tallyvox.Tallyvox")
+# The date of the release named by the project's version, for the metainfo's release list.
+set(TALLYVOX_RELEASE_DATE "2026-12-08")
+
+install(TARGETS tallyvox tallyvox-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+install(FILES ${CMAKE_SOURCE_DIR}/data/tallyvox.desktop
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES ${CMAKE_SOURCE_DIR}/src/ui/icons/tallyvox.svg
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+install(FILES ${CMAKE_SOURCE_DIR}/data/tallyvox-symbolic.svg
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/symbolic/apps)
+
+configure_file(${CMAKE_SOURCE_DIR}/data/${TALLYVOX_APP_ID}.metainfo.xml.in
+  ${CMAKE_BINARY_DIR}/data/${TALLYVOX_APP_ID}.metainfo.xml @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/data/${TALLYVOX_APP_ID}.metainfo.xml
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# The login item as the app writes it when "Launch at login" is turned on, for an
+# administrator who wants it for every user (copy it into /etc/xdg/autostart). It is not
+# installed there: starting at login is each user's choice, made in the app.
+# Exec names the app without a folder: the prefix is chosen at install time.
+install(FILES ${CMAKE_SOURCE_DIR}/data/tallyvox-autostart.desktop
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/tallyvox/autostart RENAME tallyvox.desktop)
+
+if(GGML_NATIVE)
+  message(STATUS "whisper.cpp was built for this machine's processor (GGML_NATIVE): "
+    "a package made from this tree may not start on older processors")
+endif()
+
+set(CPACK_PACKAGE_NAME tallyvox)
+set(CPACK_PACKAGE_VENDOR "Tallyvox")
+set(CPACK_PACKAGE_CONTACT "Tallyvox developers <packaging@tallyvox.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Transcribe online meetings on your own computer")
+set(CPACK_PACKAGE_DESCRIPTION
+  "Tallyvox notices Zoom and Microsoft Teams meetings and, with consent, transcribes them on "
+  "this computer with whisper.cpp. Audio stays in memory; only text is written.")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION sound)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Plugins Qt loads at run time, which dpkg-shlibdeps cannot see in the executables: the
+# SVG image plugin for the icons, and the platform plugins (X11, Wayland).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, qt6-qpa-plugins")
+# A sound server that speaks the PulseAudio protocol: PipeWire's, or PulseAudio itself.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio")
+include(CPack)

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds the .deb with cpack from the build tree and checks its file list and its
+# dependencies: the shared libraries found by dpkg-shlibdeps, and the Qt plugins it cannot see.
+# Usage: check_deb.sh BUILD_DIR
+set -euo pipefail
+build=$1
+out=$(mktemp -d "${TMPDIR:-/tmp}/tallyvox-deb.XXXXXX")
+trap 'rm -rf "$out"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cpack --config "$build/CPackConfig.cmake" -G DEB -B "$out" >"$out/cpack.log" 2>&1 ||
+  { cat "$out/cpack.log" >&2; fail "cpack failed"; }
+deb=$(ls "$out"/tallyvox_*.deb)
+[ -f "$deb" ] || fail "no package made"
+
+files=$(dpkg-deb -c "$deb" | awk '{print $6}')
+for file in ./usr/bin/tallyvox ./usr/bin/tallyvox-cli ./usr/share/applications/tallyvox.desktop \
+  ./usr/share/icons/hicolor/scalable/apps/tallyvox.svg \
+  ./usr/share/icons/hicolor/symbolic/apps/tallyvox-symbolic.svg \
+  ./usr/share/metainfo/com.tallyvox.Tallyvox.metainfo.xml \
+  ./usr/share/tallyvox/autostart/tallyvox.desktop; do
+  grep -qxF "$file" <<<"$files" || fail "$file is not in the package"
+done
+if grep -E '\.(a|h|cmake|pc)$|/etc/xdg/autostart|/include/' <<<"$files"; then
+  fail "the package carries build files or enables itself at login"
+fi
+
+[ "$(dpkg-deb -f "$deb" Package)" = tallyvox ] || fail "package name"
+depends=$(dpkg-deb -f "$deb" Depends)
+echo "Depends: $depends"
+# From dpkg-shlibdeps (with versions), and the run-time plugins added by hand.
+for needed in 'libc6 (>=' 'libqt6widgets6 (>=' 'libpulse0 (>=' 'libglib2.0-0 (>=' \
+  libqt6svg6 qt6-qpa-plugins; do
+  grep -qF "$needed" <<<"$depends" || fail "Depends lacks $needed"
+done
+grep -q 'pipewire-pulse | pulseaudio' <<<"$(dpkg-deb -f "$deb" Recommends)" || fail "Recommends"
+echo "package OK: $(basename "$deb")"

@@ -1,0 +1,216 @@
+#pragma once
+// A private dbus-daemon and small stand-ins for desktop services registered on it, for the
+// tests of the desktop's D-Bus services.
+#include "app/linux/GlibThread.h"
+#include "app/linux/PrivateBus.h"
+
+#include <gio/gio.h>
+#include <gio/gunixfdlist.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <poll.h>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace tallyvox::testing {
+
+// A dbus-daemon of the test's own, stopped with the test.
+class BusDaemon {
+public:
+    BusDaemon() {
+        FILE* out = ::popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
+        if (!out)
+            return;
+        char line[512];
+        if (std::fgets(line, sizeof line, out))
+            address_ = std::string(line).substr(0, std::string(line).find('\n'));
+        if (std::fgets(line, sizeof line, out))
+            pid_ = std::atoi(line);
+        ::pclose(out);
+    }
+    ~BusDaemon() {
+        if (pid_ > 0)
+            ::kill(pid_, SIGTERM);
+    }
+    BusDaemon(const BusDaemon&) = delete;
+    BusDaemon& operator=(const BusDaemon&) = delete;
+    bool ok() const { return !address_.empty() && pid_ > 0; }
+    const std::string& address() const { return address_; }
+
+private:
+    std::string address_;
+    int pid_ = 0;
+};
+
+// Owns a well-known name and serves one object on its own GLib thread.
+class FakeService {
+public:
+    using Handler = std::function<void(const std::string& method, GVariant* parameters,
+                                       GDBusMethodInvocation* invocation)>;
+
+    FakeService(GBusType type, const char* name, const char* path, const char* xml, Handler handler)
+        : handler_(std::move(handler)) {
+        glib_.sync([&] {
+            bus_ = linux_services::privateBus(type).release();
+            if (!bus_)
+                return;
+            GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(xml, nullptr);
+            static const GDBusInterfaceVTable vtable = {
+                [](GDBusConnection*, const gchar* sender, const gchar*, const gchar*,
+                   const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation,
+                   gpointer self) {
+                    auto* service = static_cast<FakeService*>(self);
+                    service->lastCaller_ = sender ? sender : "";
+                    service->handler_(method, parameters, invocation);
+                },
+                nullptr,
+                nullptr,
+                {}};
+            registration_ = g_dbus_connection_register_object(bus_, path, node->interfaces[0],
+                                                              &vtable, this, nullptr, nullptr);
+            g_dbus_node_info_unref(node);
+            GVariant* reply = g_dbus_connection_call_sync(
+                bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                "RequestName", g_variant_new("(su)", name, 4u), G_VARIANT_TYPE("(u)"),
+                G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+            if (reply)
+                g_variant_unref(reply);
+        });
+    }
+    ~FakeService() {
+        glib_.sync([this] {
+            if (bus_) {
+                g_dbus_connection_unregister_object(bus_, registration_);
+                g_dbus_connection_close_sync(bus_, nullptr, nullptr);
+                g_object_unref(bus_);
+            }
+        });
+    }
+    FakeService(const FakeService&) = delete;
+    FakeService& operator=(const FakeService&) = delete;
+
+    // Emits a signal to everyone, or only to the last caller (as some servers do).
+    void emit(const char* path, const char* interface, const char* signal, GVariant* args,
+              bool toLastCallerOnly = false) {
+        glib_.sync([&] {
+            const char* to = toLastCallerOnly ? lastCaller_.c_str() : nullptr;
+            g_dbus_connection_emit_signal(bus_, to, path, interface, signal, args, nullptr);
+            g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
+        });
+    }
+
+private:
+    Handler handler_;
+    linux_services::GlibThread glib_;
+    GDBusConnection* bus_ = nullptr;
+    unsigned registration_ = 0;
+    std::string lastCaller_;
+};
+
+template <class Predicate> bool waitUntil(Predicate done, double seconds = 5) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// True once the other end of a pipe has been closed (and nothing is left to read).
+inline bool closedByPeer(int readEnd) {
+    pollfd p{readEnd, POLLIN, 0};
+    char byte;
+    return ::poll(&p, 1, 0) == 1 && ::read(readEnd, &byte, 1) == 0;
+}
+
+constexpr const char* logindXml = R"(<node>
+  <interface name="org.freedesktop.login1.Manager">
+    <method name="Inhibit">
+      <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="s" direction="in"/>
+      <arg type="s" direction="in"/><arg type="h" direction="out"/>
+    </method>
+    <signal name="PrepareForShutdown"><arg type="b"/></signal>
+    <signal name="PrepareForSleep"><arg type="b"/></signal>
+  </interface></node>)";
+
+constexpr const char* login1Path = "/org/freedesktop/login1";
+constexpr const char* login1Manager = "org.freedesktop.login1.Manager";
+
+// logind as far as inhibitors go, on the system bus of the test: each Inhibit call gets the
+// write end of a pipe whose read end the test keeps, so it sees when the app lets go.
+class FakeLogind {
+public:
+    FakeLogind()
+        : service_(G_BUS_TYPE_SYSTEM, "org.freedesktop.login1", login1Path, logindXml,
+                   [this](const std::string&, GVariant* args, GDBusMethodInvocation* call) {
+                       inhibit(args, call);
+                   }) {}
+    ~FakeLogind() {
+        for (auto& held : inhibitors_)
+            ::close(held.readEnd);
+    }
+
+    // "what/mode" of each Inhibit call, in order.
+    std::vector<std::string> requests() {
+        std::lock_guard lock(mutex_);
+        std::vector<std::string> all;
+        for (auto& held : inhibitors_)
+            all.push_back(held.request);
+        return all;
+    }
+    // The read end of the `nth` inhibitor of that "what/mode" (from 0), or -1.
+    int readEnd(const std::string& request, std::size_t nth = 0) {
+        std::lock_guard lock(mutex_);
+        for (auto& held : inhibitors_)
+            if (held.request == request && nth-- == 0)
+                return held.readEnd;
+        return -1;
+    }
+    std::size_t count(const std::string& request) {
+        std::lock_guard lock(mutex_);
+        std::size_t n = 0;
+        for (auto& held : inhibitors_)
+            n += held.request == request;
+        return n;
+    }
+    void prepareForShutdown(bool active) {
+        service_.emit(login1Path, login1Manager, "PrepareForShutdown",
+                      g_variant_new("(b)", active ? TRUE : FALSE));
+    }
+
+private:
+    struct Held {
+        std::string request;
+        int readEnd;
+    };
+    void inhibit(GVariant* args, GDBusMethodInvocation* call) {
+        const gchar *what, *who, *why, *mode;
+        g_variant_get(args, "(&s&s&s&s)", &what, &who, &why, &mode);
+        int ends[2];
+        if (::pipe(ends) != 0) {
+            g_dbus_method_invocation_return_dbus_error(call, "org.example.Failed", "no pipe");
+            return;
+        }
+        GUnixFDList* fds = g_unix_fd_list_new_from_array(&ends[1], 1);
+        {
+            std::lock_guard lock(mutex_);
+            inhibitors_.push_back({std::string(what) + "/" + mode, ends[0]});
+        }
+        g_dbus_method_invocation_return_value_with_unix_fd_list(call, g_variant_new("(h)", 0), fds);
+        g_object_unref(fds);
+    }
+
+    std::mutex mutex_;
+    std::vector<Held> inhibitors_;
+    FakeService service_;
+};
+
+} // namespace tallyvox::testing

@@ -1,0 +1,242 @@
+// The desktop app as a real process against the real sound server: a copy of pacat named
+// "zoom" records and plays, `tallyvox` transcribes it under standing consent, and quitting
+// (SIGTERM, or logind announcing a shutdown) must leave the transcript and its diagnostics
+// on disk before the process ends. Run through scripts/with-sound-server.
+#include "desktop_bus_fakes.h"
+
+#include "fakes/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+
+namespace tallyvox {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::BusDaemon;
+using testing::closedByPeer;
+using testing::FakeLogind;
+using testing::ScopedEnv;
+using testing::TempDir;
+using testing::waitUntil;
+
+std::string readText(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A child process with its output on files; killed and reaped when it goes.
+class Process {
+public:
+    Process(std::vector<std::string> argv, const fs::path& in = "/dev/null",
+            const fs::path& out = "/dev/null", const fs::path& err = "/dev/null") {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
+        std::vector<char*> args;
+        for (auto& arg : argv)
+            args.push_back(arg.data());
+        args.push_back(nullptr);
+        int error = ::posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(error, 0) << "could not start " << argv[0];
+        if (error)
+            pid_ = 0;
+    }
+    ~Process() {
+        signal(SIGKILL);
+        exitStatus(60);
+    }
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    pid_t pid() const { return pid_; }
+    void signal(int number) {
+        if (pid_ > 0 && !status_)
+            ::kill(pid_, number);
+    }
+    // The exit code (or -signal), once it has exited within `seconds`.
+    std::optional<int> exitStatus(double seconds) {
+        waitUntil(
+            [&] {
+                int raw = 0;
+                if (!status_ && pid_ > 0 && ::waitpid(pid_, &raw, WNOHANG) == pid_)
+                    status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
+                return status_.has_value() || pid_ == 0;
+            },
+            seconds);
+        return status_;
+    }
+
+private:
+    pid_t pid_ = 0;
+    std::optional<int> status_;
+};
+
+int runToEnd(std::vector<std::string> argv) {
+    Process child(std::move(argv));
+    return child.exitStatus(120).value_or(-1000);
+}
+
+struct DesktopProcess : ::testing::Test {
+    TempDir dir;
+    ScopedEnv home{"HOME", dir.path().string()};
+    ScopedEnv config{"XDG_CONFIG_HOME", (dir / "config").string()};
+    ScopedEnv data{"XDG_DATA_HOME", (dir / "data").string()};
+    // No display needed; no desktop's session bus (notifications are not under test here).
+    ScopedEnv platform{"QT_QPA_PLATFORM", "offscreen"};
+    ScopedEnv sessionBus{"DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/session_bus"};
+    fs::path zoom = dir / "zoom";
+    fs::path out = dir / "app.out";
+    fs::path err = dir / "app.err";
+    fs::path speech = dir / "speech48.wav";
+
+    void SetUp() override {
+        if (runToEnd({"pactl", "info"}) != 0) {
+            const char* required = std::getenv("TALLYVOX_REQUIRE_SOUND_SERVER");
+            if (required && std::string(required) == "1")
+                FAIL() << "no sound server answers";
+            GTEST_SKIP() << "no sound server; run through scripts/with-sound-server";
+        }
+        auto models = dir / "data/Tallyvox/Models";
+        fs::create_directories(models);
+        fs::copy_file(TALLYVOX_TEST_MODEL, models / "ggml-tiny.bin");
+        fs::copy_file(fs::path(TALLYVOX_SHARED_DIR) / "models/ggml-silero-v6.2.0.bin",
+                      models / "ggml-silero-v6.2.0.bin");
+        ASSERT_EQ(cli({"settings", "set", "whisperModel", "tiny"}), 0);
+        ASSERT_EQ(cli({"settings", "set", "diarize", "false"}), 0);
+        ASSERT_EQ(cli({"consent", "standing", "on", "--yes"}), 0);
+
+        // A copy, not a link: /proc/PID/exe must name this file.
+        fs::copy_file("/usr/bin/pacat", zoom);
+        fs::permissions(zoom, fs::perms::owner_all);
+        auto raw = (dir / "speech.wav").string();
+        ASSERT_EQ(runToEnd({"espeak-ng", "-w", raw,
+                            "Hello everyone, thanks for joining. Today we review the roadmap."}),
+                  0);
+        ASSERT_EQ(runToEnd({"sox", raw, "-r", "48000", "-c", "2", speech.string()}), 0);
+    }
+
+    int cli(std::vector<std::string> args) {
+        args.insert(args.begin(), TALLYVOX_CLI);
+        return runToEnd(std::move(args));
+    }
+    std::unique_ptr<Process> startApp() {
+        return std::make_unique<Process>(
+            std::vector<std::string>{TALLYVOX_DESKTOP, "--trust-zoom", zoom.string()}, "/dev/null",
+            out, err);
+    }
+    std::string log() const { return readText(err); }
+    std::string report() const { return "\n--- stdout\n" + readText(out) + "\n--- log\n" + log(); }
+    bool logged(const std::string& text) const { return log().find(text) != std::string::npos; }
+
+    // A meeting app that records and plays; returns once the app transcribes it and has
+    // heard some speech.
+    struct Meeting {
+        std::unique_ptr<Process> recorder, silence;
+        bool started = false;
+    };
+    Meeting startMeetingWithSpeech() {
+        Meeting meeting;
+        meeting.recorder = std::make_unique<Process>(
+            std::vector<std::string>{zoom.string(), "--record"}, "/dev/null", "/dev/null");
+        meeting.silence = std::make_unique<Process>(
+            std::vector<std::string>{zoom.string(), "--playback"}, "/dev/zero");
+        meeting.started = waitUntil(
+            [&] {
+                return logged("Transcribing Zoom-" + std::to_string(meeting.recorder->pid())) &&
+                       !saved(false, false).empty();
+            },
+            60);
+        if (meeting.started) {
+            meeting.silence.reset();
+            Process player({zoom.string(), "--playback", speech.string(), "--file-format=wav"});
+            meeting.started = player.exitStatus(60) == 0;
+        }
+        return meeting;
+    }
+
+    // The transcript (or its diagnostics) in the transcripts folder; empty when there is none.
+    fs::path saved(bool diagnostics, bool expectOne = true) const {
+        std::vector<fs::path> found;
+        auto root = dir / "Documents/Tallyvox";
+        std::error_code error;
+        if (fs::exists(root, error))
+            for (const auto& entry : fs::recursive_directory_iterator(root, error)) {
+                auto name = entry.path().filename().string();
+                if (name.ends_with(".txt") && name.ends_with(".diagnostics.txt") == diagnostics)
+                    found.push_back(entry.path());
+            }
+        if (expectOne) {
+            EXPECT_EQ(found.size(), 1u) << (diagnostics ? "diagnostics" : "transcripts");
+        }
+        return found.empty() ? fs::path() : found.front();
+    }
+
+    // What quitting during a meeting must leave: a finished transcript and its report.
+    void expectSavedOnQuit() {
+        EXPECT_TRUE(logged("Transcription stopped: app quitting")) << report();
+        auto transcript = readText(saved(false));
+        EXPECT_TRUE(transcript.starts_with("Meeting: Zoom Meeting\nPlatform: Zoom\n"))
+            << transcript;
+        EXPECT_NE(transcript.find("\nEnd: "), std::string::npos) << "not finished:\n" << transcript;
+        auto numbers = readText(saved(true));
+        EXPECT_NE(numbers.find("\n3. Transcript\n"), std::string::npos) << numbers;
+    }
+};
+
+} // namespace
+
+TEST_F(DesktopProcess, TermDuringAMeetingSavesTheTranscriptThenExits) {
+    auto app = startApp();
+    auto meeting = startMeetingWithSpeech();
+    ASSERT_TRUE(meeting.started) << report();
+
+    app->signal(SIGTERM);
+    EXPECT_EQ(app->exitStatus(180), 0) << report();
+    expectSavedOnQuit();
+    // The meeting app is still in the call: only the quit ended the session.
+    EXPECT_EQ(::kill(meeting.recorder->pid(), 0), 0);
+}
+
+TEST_F(DesktopProcess, ShutdownWaitsForTheSavedTranscriptThenTheAppQuits) {
+    BusDaemon daemon;
+    ASSERT_TRUE(daemon.ok()) << "dbus-daemon did not start";
+    ScopedEnv systemBus("DBUS_SYSTEM_BUS_ADDRESS", daemon.address());
+    FakeLogind logind;
+
+    auto app = startApp();
+    ASSERT_TRUE(waitUntil([&] { return logind.count("shutdown/delay") == 1; }, 30))
+        << "no shutdown inhibitor taken" << report();
+    auto meeting = startMeetingWithSpeech();
+    ASSERT_TRUE(meeting.started) << report();
+
+    int inhibitor = logind.readEnd("shutdown/delay");
+    EXPECT_FALSE(closedByPeer(inhibitor));
+    logind.prepareForShutdown(true);
+    // The system may go on only once everything is on disk.
+    ASSERT_TRUE(waitUntil([&] { return closedByPeer(inhibitor); }, 180)) << report();
+    EXPECT_FALSE(saved(true, false).empty()) << "released before the diagnostics were written";
+    EXPECT_NE(readText(saved(false)).find("\nEnd: "), std::string::npos)
+        << "released before the transcript was finished";
+    EXPECT_EQ(app->exitStatus(60), 0) << report();
+    EXPECT_TRUE(logged("The system is shutting down")) << report();
+    expectSavedOnQuit();
+}
+
+} // namespace tallyvox
