@@ -37,13 +37,15 @@ std::string cut(const std::string& text, std::size_t bytes) {
 
 MuteFollower::MuteFollower(std::unique_ptr<AccessibilityTree> tree, std::int32_t pid,
                            std::optional<Platform> page, UrlPlatform urlPlatform,
-                           MuteWatcher::OnChange onChange)
+                           MuteWatcher::OnChange onChange,
+                           std::shared_ptr<const std::atomic<bool>> cancelled)
     : tree_(std::move(tree))
     , pid_(pid)
     , onChange_(std::move(onChange))
     , page_(page)
     , urlPlatform_(std::move(urlPlatform))
-    , tracker_(page.has_value()) {
+    , tracker_(page.has_value())
+    , cancelled_(std::move(cancelled)) {
     // An app that hangs must not stall the queue for the default 25 s per request.
     tree_->setTimeout(requestTimeout);
     app_ = tree_->application(pid_);
@@ -102,6 +104,9 @@ std::shared_ptr<AccessibleElement> MuteFollower::search() {
     std::set<std::string> nearby;
 
     while (!queue.empty() && visited < searchLimit) {
+        // A watcher being destroyed waits for this walk; it need not wait for all of it.
+        if (cancelled_ && cancelled_->load())
+            return nullptr;
         auto [element, trusted] = std::move(queue.front());
         queue.pop_front();
         ++visited;
@@ -208,27 +213,33 @@ AccessibilityMuteWatcher::AccessibilityMuteWatcher(TreeMaker makeTree, std::int3
                                                    UrlPlatform urlPlatform, OnChange onChange,
                                                    std::shared_ptr<Executor> queue)
     : queue_(queue ? std::move(queue) : std::make_shared<SerialQueue>("com.tallyvox.mute")) {
-    onQueue([&] {
-        follower_ = std::make_shared<MuteFollower>(makeTree(), pid, page, std::move(urlPlatform),
-                                                   std::move(onChange));
+    // Queued before any tick, so the first tick finds it.
+    queue_->post([shared = shared_, makeTree = std::move(makeTree), pid, page,
+                  urlPlatform = std::move(urlPlatform), onChange = std::move(onChange)] {
+        if (shared->ended->load())
+            return;
+        shared->follower = std::make_shared<MuteFollower>(makeTree(), pid, page, urlPlatform,
+                                                          onChange, shared->ended);
     });
 }
 
 AccessibilityMuteWatcher::~AccessibilityMuteWatcher() {
     timer_.cancel();
+    shared_->ended->store(true);
     // The tree's elements are released on the thread that used them.
-    onQueue([this] { follower_.reset(); });
+    onQueue([shared = shared_] { shared->follower.reset(); });
 }
 
 void AccessibilityMuteWatcher::start() {
     if (timer_.isActive())
         return;
-    std::weak_ptr<MuteFollower> weak = follower_;
+    std::weak_ptr<Shared> weak = shared_;
     timer_ = queue_->repeating(
         Executor::Duration(interval),
         [weak] {
-            if (auto follower = weak.lock())
-                follower->tick();
+            auto shared = weak.lock();
+            if (shared && shared->follower)
+                shared->follower->tick();
         },
         Executor::Duration::zero());
 }

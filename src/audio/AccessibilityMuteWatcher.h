@@ -6,6 +6,7 @@
 #include "base/Executor.h"
 #include "types/DetectedMeeting.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -27,9 +28,11 @@ public:
     static constexpr int searchEvery = 10;
     static constexpr std::size_t nearbyLimit = 12;
 
+    // A walk ends early once `cancelled` is set (from any thread).
     MuteFollower(std::unique_ptr<AccessibilityTree> tree, std::int32_t pid,
                  std::optional<Platform> page, UrlPlatform urlPlatform,
-                 MuteWatcher::OnChange onChange);
+                 MuteWatcher::OnChange onChange,
+                 std::shared_ptr<const std::atomic<bool>> cancelled = nullptr);
     ~MuteFollower();
 
     void tick();
@@ -58,6 +61,7 @@ private:
     std::optional<Platform> page_;
     UrlPlatform urlPlatform_;
     MuteTracker tracker_;
+    std::shared_ptr<const std::atomic<bool>> cancelled_;
 };
 
 // A MuteWatcher over an accessibility tree, ticking every second on its own queue.
@@ -66,7 +70,8 @@ public:
     using TreeMaker = std::function<std::unique_ptr<AccessibilityTree>()>;
     static constexpr double interval = 1.0;
 
-    // The tree is made, used and destroyed on `queue` (by default a serial queue of its own).
+    // The tree is made, used and destroyed on `queue` (by default a serial queue of its own);
+    // making it, which may wait for the bus, does not hold up the caller.
     AccessibilityMuteWatcher(TreeMaker makeTree, std::int32_t pid, std::optional<Platform> page,
                              UrlPlatform urlPlatform, OnChange onChange,
                              std::shared_ptr<Executor> queue = nullptr);
@@ -78,8 +83,14 @@ public:
 private:
     void onQueue(const std::function<void()>& task);
 
+    // Touched only on the queue, but for `ended`.
+    struct Shared {
+        std::shared_ptr<MuteFollower> follower;
+        std::shared_ptr<std::atomic<bool>> ended = std::make_shared<std::atomic<bool>>(false);
+    };
+
     std::shared_ptr<Executor> queue_;
-    std::shared_ptr<MuteFollower> follower_;
+    std::shared_ptr<Shared> shared_ = std::make_shared<Shared>();
     TaskHandle timer_;
 };
 

@@ -323,3 +323,20 @@ TEST(AccessibilityMuteWatcher, TicksOnItsOwnQueueFromTheStart) {
     std::lock_guard hold(lock);
     EXPECT_THAT(reported, ElementsAre(true));
 }
+
+TEST(MuteFollower, AWalkEndsOnceCancelled) {
+    auto button = element("Mute");
+    auto app = with(element(), {with(element(), {button})});
+    auto cancelled = std::make_shared<std::atomic<bool>>(false);
+    auto tree = std::make_unique<FakeTree>();
+    tree->app = app;
+    std::vector<std::optional<bool>> reported;
+    MuteFollower follower(
+        std::move(tree), 1, std::nullopt, urlPlatform,
+        [&](std::optional<bool> state) { reported.push_back(state); }, cancelled);
+    cancelled->store(true);
+    EXPECT_EQ(follower.search(), nullptr);
+    EXPECT_EQ(button->reads, 0);
+    cancelled->store(false);
+    EXPECT_EQ(follower.search(), button);
+}
