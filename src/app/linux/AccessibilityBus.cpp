@@ -58,7 +58,8 @@ bool AccessibilityBus::enable() {
                    error ? error->message : "unknown error");
         return false;
     }
-    Log::info("Accessibility bus switched on");
+    Log::info("Accessibility bus switched on; meeting apps started before it show their controls "
+              "only after a restart");
     return true;
 }
 
