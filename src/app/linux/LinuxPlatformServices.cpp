@@ -1,13 +1,17 @@
 #include "app/linux/LinuxPlatformServices.h"
 
+#include "app/linux/AccessibilityBus.h"
 #include "app/linux/AutostartEntry.h"
 #include "app/linux/DesktopNotifications.h"
 #include "app/linux/FileManager.h"
 #include "app/linux/SleepWatcher.h"
+#include "audio/AccessibilityMuteWatcher.h"
+#include "audio/linux/AtspiTree.h"
 #include "audio/linux/PulseClient.h"
 #include "audio/linux/PulseMicInput.h"
 #include "audio/linux/PulseOutputTap.h"
 #include "base/Log.h"
+#include "detection/MeetingURL.h"
 #include "detection/linux/SystemMeetingDetection.h"
 #include "speakers/SpeakerDiarizationService.h"
 #include "speakers/SpeakerEmbedder.h"
@@ -39,9 +43,16 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, const std::
     services.micAuthorization = [] { return MicAuthorization::authorized; };
     services.requestMicAccess = [](const std::function<void(bool)>& answer) { answer(true); };
 
-    // Following the meeting app's mute button needs the accessibility bus, not built yet.
-    services.muteWatcherIsAllowed = [] { return false; };
-    services.requestMuteWatcherPermission = [] {};
+    // Following the meeting app's mute button reads its controls over the accessibility bus;
+    // while the bus is off, apps expose nothing.
+    services.muteWatcherIsAllowed = [] { return AccessibilityBus::isEnabled(); };
+    services.requestMuteWatcherPermission = [] { AccessibilityBus::enable(); };
+    services.makeMuteWatcher = [](std::int32_t pid, std::optional<Platform> page,
+                                  MuteWatcher::OnChange onChange) -> std::unique_ptr<MuteWatcher> {
+        return std::make_unique<AccessibilityMuteWatcher>(
+            [] { return std::make_unique<AtspiTree>(); }, pid, page,
+            [](std::string_view url) { return MeetingURL::platform(url); }, std::move(onChange));
+    };
 
     services.canNotify = DesktopNotifications::available();
     services.requestNotificationAuthorization =
