@@ -53,7 +53,7 @@ std::optional<Platform> platform(std::string_view url) {
     std::string host = lower(range(uri.hostText));
     std::string path;
     for (auto* segment = uri.pathHead; segment; segment = segment->next)
-        path += "/" + range(segment->text);
+        path.append("/").append(range(segment->text));
     uriFreeUriMembersA(&uri);
     path = lower(path);
     if (host.empty())

@@ -129,7 +129,8 @@ std::optional<std::filesystem::path> AppLifecycleManager::exportTranscript(Expor
                                               [this](int s) { return speakerName(s); });
         TranscriptManager::write(bytes, target);
     } catch (const std::exception& error) {
-        lastError.set("Export failed: " + std::string(error.what()));
+        std::string message = "Export failed: ";
+        lastError.set(message.append(error.what()));
         return std::nullopt;
     }
     if (services_.revealFile)

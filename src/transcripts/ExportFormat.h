@@ -36,7 +36,8 @@ inline std::optional<ExportFormat> exportFormatFromRaw(std::string_view raw) {
 inline std::filesystem::path exportURL(const std::filesystem::path& transcript,
                                        ExportFormat format) {
     std::filesystem::path result = transcript;
-    result.replace_extension(std::string(".") + std::string(rawValue(format)));
+    std::string extension = ".";
+    result.replace_extension(extension.append(rawValue(format)));
     return result;
 }
 
