@@ -5,10 +5,14 @@
 #include "ui/SettingsTranscriptionTab.h"
 #include "ui/TrayIcons.h"
 
+#include <QGuiApplication>
 #include <QIcon>
+#include <QScreen>
 #include <QScrollArea>
 #include <QTabWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace tallyvox::ui {
 
@@ -65,7 +69,11 @@ SettingsWindow::SettingsWindow(UiContext& context, QWidget* parent)
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_);
-    resize(fixedWidth, 620);
+    // Tall enough for the General tab without scrolling, where the screen allows it.
+    int height = 700;
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        height = std::min(height, screen->availableGeometry().height() - 60);
+    resize(fixedWidth, std::max(height, 400));
 }
 
 } // namespace tallyvox::ui

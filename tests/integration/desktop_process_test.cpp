@@ -239,4 +239,18 @@ TEST_F(DesktopProcess, ShutdownWaitsForTheSavedTranscriptThenTheAppQuits) {
     expectSavedOnQuit();
 }
 
+TEST_F(DesktopProcess, ASecondLaunchShowsTheRunningAppAndEnds) {
+    auto app = startApp();
+    ASSERT_TRUE(waitUntil([&] { return logged("Tallyvox ") && logged(" started"); }, 60))
+        << report();
+    fs::path secondOut = dir / "second.out";
+    Process second({TALLYVOX_DESKTOP}, "/dev/null", secondOut, dir / "second.err");
+    EXPECT_EQ(second.exitStatus(60), 0);
+    EXPECT_NE(readText(secondOut).find("already running"), std::string::npos)
+        << readText(secondOut);
+    EXPECT_EQ(::kill(app->pid(), 0), 0) << "the first one runs on";
+    app->signal(SIGTERM);
+    EXPECT_EQ(app->exitStatus(60), 0) << report();
+}
+
 } // namespace tallyvox

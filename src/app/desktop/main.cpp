@@ -9,6 +9,7 @@
 #include "app/linux/ShutdownWatcher.h"
 #include "base/Log.h"
 #include "session/AppLifecycleManager.h"
+#include "settings/AppInfo.h"
 #include "settings/ProtectedSettings.h"
 #include "settings/UserDefaults.h"
 #include "transcription/WhisperContext.h"
@@ -124,6 +125,7 @@ int runApp(int argc, char** argv) {
     desktopApp.makePastSearch = [](ui::UiContext& c) { return new ui::PastSearchWindow(c); };
     instance.listen([&desktopApp] { desktopApp.showPanel(); });
     desktopApp.start();
+    Log::info("Tallyvox {} started", AppInfo::summary());
 
     // A click on one of our notifications opens the panel.
     Subscription notificationClicks;
