@@ -1,5 +1,7 @@
 #include "ui/PanelStatus.h"
 
+#include "detection/Browsers.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -87,10 +89,19 @@ std::string meetingMutedText(Platform platform) {
     return text;
 }
 
-std::string muteButtonUnseenText(Platform platform) {
+std::string muteButtonUnseenText(const DetectedMeeting& meeting) {
     std::string text = "Can't see the ";
-    text += rawValue(platform);
+    text += rawValue(meeting.platform);
     text += " mute button, so muting there won't stop your mic here.";
+    // Chromium-family browsers keep page contents out of the accessibility tree unless asked.
+    if (meeting.isWeb)
+        for (const auto& browser : Browsers::all())
+            if (browser.name == meeting.appName && browser.family == BrowserFamily::chromium)
+                text.append(" ")
+                    .append(browser.name)
+                    .append(" shows page controls only with renderer accessibility on "
+                            "(chrome://accessibility, or start it with "
+                            "--force-renderer-accessibility).");
     return text;
 }
 

@@ -31,7 +31,8 @@ std::string downloadTitle(const std::string& sizeLabel);
 // Where the models come from and that nothing leaves the computer afterwards.
 std::string downloadCaption(const WhisperModel& model, bool speakers);
 std::string meetingMutedText(Platform platform);
-std::string muteButtonUnseenText(Platform platform);
+// With what the meeting's client needs to show its controls, where we know it.
+std::string muteButtonUnseenText(const DetectedMeeting& meeting);
 
 inline constexpr const char* pausedStatus = "Audio capture is off while paused.";
 inline constexpr const char* loadingModel = "Loading Whisper model…";

@@ -217,7 +217,7 @@ void TranscribingView::present(const TranscriptionSession& session) {
     muteProblem_->setVisible(problem == MicProblem::muteButtonUnseen ||
                              problem == MicProblem::accessibilityOff);
     if (problem == MicProblem::muteButtonUnseen)
-        muteProblem_->set(qs(panel::muteButtonUnseenText(session.meeting.platform)), panelOrange());
+        muteProblem_->set(qs(panel::muteButtonUnseenText(session.meeting)), panelOrange());
     else if (problem == MicProblem::accessibilityOff)
         muteProblem_->set(QString::fromUtf8(panel::accessibilityOffNotice), panelOrange());
     openAccessibilitySettings_->setVisible(problem == MicProblem::accessibilityOff &&

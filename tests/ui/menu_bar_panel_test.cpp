@@ -69,6 +69,18 @@ TEST(PanelStatus, ElapsedIsHoursMinutesSeconds) {
     EXPECT_EQ(ui::panel::formatElapsed(-5), "0:00:00") << "a clock set back";
 }
 
+TEST(PanelStatus, AnUnseenMuteButtonSaysWhatTheBrowserNeeds) {
+    const std::string unseen = "Can't see the Meet mute button, so muting there won't stop your "
+                               "mic here.";
+    EXPECT_EQ(ui::panel::muteButtonUnseenText({Platform::meet, 40, "Firefox", true}), unseen);
+    EXPECT_EQ(ui::panel::muteButtonUnseenText({Platform::meet, 41, "Google Chrome", true}),
+              unseen +
+                  " Google Chrome shows page controls only with renderer accessibility on "
+                  "(chrome://accessibility, or start it with --force-renderer-accessibility).");
+    EXPECT_EQ(ui::panel::muteButtonUnseenText({Platform::zoom, 42, "Zoom", false}),
+              "Can't see the Zoom mute button, so muting there won't stop your mic here.");
+}
+
 // MARK: The panel on the real manager
 
 struct Fetch {
