@@ -23,5 +23,6 @@ void addModelsCommand(CLI::App& app, int& exitCode);
 void addSettingsCommands(CLI::App& app, const SettingsStores& stores, int& exitCode);
 void addExportCommand(CLI::App& app, int& exitCode);
 void addSearchCommand(CLI::App& app, const SettingsStores& stores, int& exitCode);
+void addTabsCommand(CLI::App& app, int& exitCode);
 
 } // namespace tallyvox::cli

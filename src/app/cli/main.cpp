@@ -32,6 +32,7 @@ int runCommandLine(int argc, char** argv) {
     cli::addSettingsCommands(app, stores, exitCode);
     cli::addExportCommand(app, exitCode);
     cli::addSearchCommand(app, stores, exitCode);
+    cli::addTabsCommand(app, exitCode);
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& done) {
