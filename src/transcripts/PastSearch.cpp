@@ -148,6 +148,9 @@ std::string foldedTerm(std::string_view term) {
 bool contains(std::string_view haystack, std::string_view needle) {
     if (needle.empty())
         return true;
+    // An empty view may have no storage at all, and memmem must not be given a null pointer.
+    if (haystack.size() < needle.size())
+        return false;
     return ::memmem(haystack.data(), haystack.size(), needle.data(), needle.size()) != nullptr;
 }
 
