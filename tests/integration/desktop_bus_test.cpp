@@ -6,6 +6,7 @@
 #include "app/linux/PrivateBus.h"
 #include "app/linux/SleepWatcher.h"
 #include "base/AtomicFile.h"
+#include "desktop_bus_fakes.h"
 #include "fakes/TempDir.h"
 
 #include <gio/gio.h>
@@ -29,102 +30,10 @@ using tallyvox::testing::TempDir;
 
 namespace {
 
-// A dbus-daemon of the test's own, stopped with the test.
-class BusDaemon {
-public:
-    BusDaemon() {
-        FILE* out = ::popen("dbus-daemon --session --fork --print-address=1 --print-pid=1", "r");
-        if (!out)
-            return;
-        char line[512];
-        if (std::fgets(line, sizeof line, out))
-            address_ = std::string(line).substr(0, std::string(line).find('\n'));
-        if (std::fgets(line, sizeof line, out))
-            pid_ = std::atoi(line);
-        ::pclose(out);
-    }
-    ~BusDaemon() {
-        if (pid_ > 0)
-            ::kill(pid_, SIGTERM);
-    }
-    bool ok() const { return !address_.empty() && pid_ > 0; }
-    const std::string& address() const { return address_; }
-
-private:
-    std::string address_;
-    int pid_ = 0;
-};
-
-// Owns a well-known name and serves one object on its own GLib thread.
-class FakeService {
-public:
-    using Handler = std::function<void(const std::string& method, GVariant* parameters,
-                                       GDBusMethodInvocation* invocation)>;
-
-    FakeService(GBusType type, const char* name, const char* path, const char* xml, Handler handler)
-        : handler_(std::move(handler)) {
-        glib_.sync([&] {
-            bus_ = privateBus(type).release();
-            if (!bus_)
-                return;
-            GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(xml, nullptr);
-            static const GDBusInterfaceVTable vtable = {
-                [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
-                   GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self) {
-                    static_cast<FakeService*>(self)->handler_(method, parameters, invocation);
-                },
-                nullptr,
-                nullptr,
-                {}};
-            registration_ = g_dbus_connection_register_object(bus_, path, node->interfaces[0],
-                                                              &vtable, this, nullptr, nullptr);
-            g_dbus_node_info_unref(node);
-            GVariant* reply = g_dbus_connection_call_sync(
-                bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                "RequestName", g_variant_new("(su)", name, 4u), G_VARIANT_TYPE("(u)"),
-                G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-            if (reply)
-                g_variant_unref(reply);
-        });
-    }
-    ~FakeService() {
-        glib_.sync([this] {
-            if (bus_) {
-                g_dbus_connection_unregister_object(bus_, registration_);
-                g_dbus_connection_close_sync(bus_, nullptr, nullptr);
-                g_object_unref(bus_);
-            }
-        });
-    }
-    void emit(const char* path, const char* interface, const char* signal, GVariant* args) {
-        glib_.sync([&] {
-            g_dbus_connection_emit_signal(bus_, nullptr, path, interface, signal, args, nullptr);
-            g_dbus_connection_flush_sync(bus_, nullptr, nullptr);
-        });
-    }
-
-private:
-    Handler handler_;
-    GlibThread glib_;
-    GDBusConnection* bus_ = nullptr;
-    unsigned registration_ = 0;
-};
-
-template <class Predicate> bool waitFor(Predicate done, double seconds = 5) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
-bool closedByPeer(int readEnd) {
-    pollfd p{readEnd, POLLIN, 0};
-    char byte;
-    return ::poll(&p, 1, 0) == 1 && ::read(readEnd, &byte, 1) == 0;
-}
+using tallyvox::testing::BusDaemon;
+using tallyvox::testing::closedByPeer;
+using tallyvox::testing::FakeService;
+using tallyvox::testing::waitUntil;
 
 constexpr const char* notificationsXml = R"(<node>
   <interface name="org.freedesktop.Notifications">
@@ -226,19 +135,19 @@ TEST(SleepWatcher, HoldsADelayInhibitorReleasedOnlyAfterPausing) {
 
     logind.emit("/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
                 g_variant_new("(b)", TRUE));
-    ASSERT_TRUE(waitFor([&] { return sleeps == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return sleeps == 1; }));
     int first = readEnds.front();
     EXPECT_FALSE(closedByPeer(first)) << "the system must wait until audio is paused";
     {
         std::lock_guard lock(pauseMutex);
         finishPausing();
     }
-    EXPECT_TRUE(waitFor([&] { return closedByPeer(first); }));
+    EXPECT_TRUE(waitUntil([&] { return closedByPeer(first); }));
     EXPECT_FALSE(watcher.holdsInhibitor());
 
     logind.emit("/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
                 g_variant_new("(b)", FALSE));
-    ASSERT_TRUE(waitFor([&] { return wakes == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return wakes == 1; }));
     EXPECT_TRUE(watcher.holdsInhibitor()) << "a new inhibitor for the next sleep";
     for (int fd : readEnds)
         ::close(fd);

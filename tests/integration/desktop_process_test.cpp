@@ -2,6 +2,7 @@
 // "zoom" records and plays, `tallyvox` transcribes it under standing consent, and quitting
 // (SIGTERM, or logind announcing a shutdown) must leave the transcript and its diagnostics
 // on disk before the process ends. Run through scripts/with-sound-server.
+#include "ChildProcess.h"
 #include "desktop_bus_fakes.h"
 
 #include "fakes/TempDir.h"
@@ -18,8 +19,6 @@
 #include <sys/wait.h>
 #include <thread>
 
-extern char** environ;
-
 namespace tallyvox {
 namespace {
 
@@ -31,67 +30,9 @@ using testing::ScopedEnv;
 using testing::TempDir;
 using testing::waitUntil;
 
-std::string readText(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// A child process with its output on files; killed and reaped when it goes.
-class Process {
-public:
-    Process(std::vector<std::string> argv, const fs::path& in = "/dev/null",
-            const fs::path& out = "/dev/null", const fs::path& err = "/dev/null") {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        std::vector<char*> args;
-        for (auto& arg : argv)
-            args.push_back(arg.data());
-        args.push_back(nullptr);
-        int error = ::posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(error, 0) << "could not start " << argv[0];
-        if (error)
-            pid_ = 0;
-    }
-    ~Process() {
-        signal(SIGKILL);
-        exitStatus(60);
-    }
-    Process(const Process&) = delete;
-    Process& operator=(const Process&) = delete;
-
-    pid_t pid() const { return pid_; }
-    void signal(int number) {
-        if (pid_ > 0 && !status_)
-            ::kill(pid_, number);
-    }
-    // The exit code (or -signal), once it has exited within `seconds`.
-    std::optional<int> exitStatus(double seconds) {
-        waitUntil(
-            [&] {
-                int raw = 0;
-                if (!status_ && pid_ > 0 && ::waitpid(pid_, &raw, WNOHANG) == pid_)
-                    status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
-                return status_.has_value() || pid_ == 0;
-            },
-            seconds);
-        return status_;
-    }
-
-private:
-    pid_t pid_ = 0;
-    std::optional<int> status_;
-};
-
-int runToEnd(std::vector<std::string> argv) {
-    Process child(std::move(argv));
-    return child.exitStatus(120).value_or(-1000);
-}
+using Process = testing::ChildProcess;
+using testing::readText;
+using testing::runToEnd;
 
 struct DesktopProcess : ::testing::Test {
     TempDir dir;

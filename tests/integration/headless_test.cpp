@@ -1,6 +1,7 @@
 // `tallyvox-cli run` end to end against a real sound server: a copy of pacat named "zoom"
 // records and plays, the command line transcribes it under standing consent and writes its
 // files. Run through scripts/with-sound-server.
+#include "ChildProcess.h"
 #include "base/AtomicFile.h"
 #include "detection/SessionFileWriters.h"
 #include "fakes/TempDir.h"
@@ -16,8 +17,6 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
-
-extern char** environ;
 
 namespace tallyvox {
 namespace {
@@ -42,68 +41,9 @@ template <class Done> bool waitFor(double seconds, Done done) {
     return true;
 }
 
-std::string readText(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// A child process with its standard streams on files; killed and reaped when it goes.
-class Child {
-public:
-    Child(std::vector<std::string> argv, const fs::path& in = "/dev/null",
-          const fs::path& out = "/dev/null", const fs::path& err = "/dev/null") {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0600);
-        std::vector<char*> args;
-        for (auto& arg : argv)
-            args.push_back(arg.data());
-        args.push_back(nullptr);
-        int error = ::posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        EXPECT_EQ(error, 0) << "could not start " << argv[0];
-        if (error)
-            pid_ = 0;
-    }
-    ~Child() { kill(SIGKILL); }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    pid_t pid() const { return pid_; }
-    void signal(int number) {
-        if (pid_ > 0 && !status_)
-            ::kill(pid_, number);
-    }
-    // Signals it and waits for it to go.
-    void kill(int number) {
-        signal(number);
-        if (pid_ > 0 && !status_)
-            exitStatus(60);
-    }
-    // The exit code (or -signal), once it has exited within `seconds`.
-    std::optional<int> exitStatus(double seconds) {
-        waitFor(seconds, [&] {
-            int raw = 0;
-            if (!status_ && pid_ > 0 && ::waitpid(pid_, &raw, WNOHANG) == pid_)
-                status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : -WTERMSIG(raw);
-            return status_.has_value();
-        });
-        return status_;
-    }
-
-private:
-    pid_t pid_ = 0;
-    std::optional<int> status_;
-};
-
-int runToEnd(std::vector<std::string> argv) {
-    Child child(std::move(argv));
-    return child.exitStatus(120).value_or(-1000);
-}
+using Child = testing::ChildProcess;
+using testing::readText;
+using testing::runToEnd;
 
 bool serverAnswers() {
     return runToEnd({"pactl", "info"}) == 0;
