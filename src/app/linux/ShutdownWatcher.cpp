@@ -1,13 +1,12 @@
 #include "app/linux/ShutdownWatcher.h"
 
 #include "app/linux/GlibHandles.h"
+#include "app/linux/LogindInhibitor.h"
 #include "app/linux/PrivateBus.h"
-
 #include "base/CallbackBarrier.h"
 #include "base/Log.h"
 
 #include <gio/gio.h>
-#include <gio/gunixfdlist.h>
 #include <unistd.h>
 
 #include <utility>
@@ -15,9 +14,6 @@
 namespace tallyvox::linux_services {
 
 namespace {
-constexpr const char* login1 = "org.freedesktop.login1";
-constexpr const char* login1Path = "/org/freedesktop/login1";
-constexpr const char* login1Manager = "org.freedesktop.login1.Manager";
 // Every inhibitor, when `release` is asked for "whichever is held".
 constexpr unsigned anyInhibitor = 0;
 } // namespace
@@ -77,23 +73,9 @@ bool ShutdownWatcher::holdsInhibitor() const {
 void ShutdownWatcher::takeInhibitor() {
     if (!bus_ || holdsInhibitor())
         return;
-    GUnixFDList* receivedFds = nullptr;
-    GError* failure = nullptr;
-    VariantPtr reply(g_dbus_connection_call_with_unix_fd_list_sync(
-        bus_, login1, login1Path, login1Manager, "Inhibit",
-        g_variant_new("(ssss)", "shutdown", "Tallyvox", "Saving the transcript before shutdown",
-                      "delay"),
-        G_VARIANT_TYPE("(h)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &receivedFds, nullptr,
-        &failure));
-    GObjectPtr<GUnixFDList> fds(receivedFds);
-    ErrorPtr error(failure);
-    if (!reply) {
-        Log::debug("No shutdown inhibitor: {}", error ? error->message : "unknown error");
+    int fd = takeDelayInhibitor(bus_, "shutdown", "Saving the transcript before shutdown");
+    if (fd < 0)
         return;
-    }
-    gint32 index = -1;
-    g_variant_get(reply.get(), "(h)", &index);
-    int fd = fds ? g_unix_fd_list_get(fds.get(), index, nullptr) : -1;
     std::lock_guard lock(inhibitor_->mutex);
     inhibitor_->fd = fd;
     inhibitor_->renumber();

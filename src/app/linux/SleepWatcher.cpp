@@ -1,21 +1,14 @@
 #include "app/linux/SleepWatcher.h"
 
+#include "app/linux/LogindInhibitor.h"
 #include "app/linux/PrivateBus.h"
-
 #include "base/CallbackBarrier.h"
 #include "base/Log.h"
 
 #include <gio/gio.h>
-#include <gio/gunixfdlist.h>
 #include <unistd.h>
 
 namespace tallyvox::linux_services {
-
-namespace {
-constexpr const char* login1 = "org.freedesktop.login1";
-constexpr const char* login1Path = "/org/freedesktop/login1";
-constexpr const char* login1Manager = "org.freedesktop.login1.Manager";
-} // namespace
 
 SleepWatcher::SleepWatcher(std::function<void(std::function<void()>)> willSleep,
                            std::function<void()> didWake)
@@ -60,23 +53,9 @@ bool SleepWatcher::holdsInhibitor() const {
 void SleepWatcher::takeInhibitor() {
     if (!bus_ || holdsInhibitor())
         return;
-    GUnixFDList* receivedFds = nullptr;
-    GError* failure = nullptr;
-    VariantPtr reply(g_dbus_connection_call_with_unix_fd_list_sync(
-        bus_.get(), login1, login1Path, login1Manager, "Inhibit",
-        g_variant_new("(ssss)", "sleep", "Tallyvox", "Pausing the transcript before sleep",
-                      "delay"),
-        G_VARIANT_TYPE("(h)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &receivedFds, nullptr,
-        &failure));
-    GObjectPtr<GUnixFDList> fds(receivedFds);
-    ErrorPtr error(failure);
-    if (!reply) {
-        Log::debug("No sleep inhibitor: {}", error ? error->message : "unknown error");
+    int fd = takeDelayInhibitor(bus_.get(), "sleep", "Pausing the transcript before sleep");
+    if (fd < 0)
         return;
-    }
-    gint32 index = -1;
-    g_variant_get(reply.get(), "(h)", &index);
-    int fd = fds ? g_unix_fd_list_get(fds.get(), index, nullptr) : -1;
     std::lock_guard lock(mutex_);
     inhibitor_ = fd;
 }
