@@ -254,6 +254,15 @@ TEST_F(HeadlessRun, BrowserTabsMakeWebMeetingsMeetOnlyOnceTheBrowserIsHeard) {
                             .navigation(7, 0, "https://meet.google.com/abc-defg-hij")
                             .selected(7, 0)
                             .bytes());
+    // What the user can ask to see: the file read and its tabs, meeting tabs marked.
+    auto tabs = dir / "tabs.out";
+    Child({TALLYVOX_CLI, "tabs"}, "/dev/null", tabs).exitStatus(60);
+    EXPECT_NE(
+        readText(tabs).find("Google Chrome: " + (sessions / "Session_13380000000000000").string() +
+                            "\n  Meet meeting: https://meet.google.com/abc-defg-hij\n"),
+        std::string::npos)
+        << readText(tabs);
+
     auto run = startRun({"--trust-browser", chrome.string()});
 
     Child recorder({chrome.string(), "--record"}, "/dev/null", "/dev/null");
