@@ -131,6 +131,19 @@ inline bool closedByPeer(int readEnd) {
     return ::poll(&p, 1, 0) == 1 && ::read(readEnd, &byte, 1) == 0;
 }
 
+// The desktop notification service, as much of it as the app uses.
+constexpr const char* notificationsXml = R"(<node>
+  <interface name="org.freedesktop.Notifications">
+    <method name="Notify">
+      <arg type="s" direction="in"/><arg type="u" direction="in"/><arg type="s" direction="in"/>
+      <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="as" direction="in"/>
+      <arg type="a{sv}" direction="in"/><arg type="i" direction="in"/>
+      <arg type="u" direction="out"/>
+    </method>
+    <signal name="ActionInvoked"><arg type="u"/><arg type="s"/></signal>
+    <signal name="NotificationClosed"><arg type="u"/><arg type="u"/></signal>
+  </interface></node>)";
+
 constexpr const char* logindXml = R"(<node>
   <interface name="org.freedesktop.login1.Manager">
     <method name="Inhibit">

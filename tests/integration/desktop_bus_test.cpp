@@ -28,33 +28,12 @@ using namespace tallyvox::linux_services;
 using tallyvox::testing::ScopedEnv;
 using tallyvox::testing::TempDir;
 
-namespace {
-
 using tallyvox::testing::BusDaemon;
 using tallyvox::testing::closedByPeer;
 using tallyvox::testing::FakeService;
+using tallyvox::testing::logindXml;
+using tallyvox::testing::notificationsXml;
 using tallyvox::testing::waitUntil;
-
-constexpr const char* notificationsXml = R"(<node>
-  <interface name="org.freedesktop.Notifications">
-    <method name="Notify">
-      <arg type="s" direction="in"/><arg type="u" direction="in"/><arg type="s" direction="in"/>
-      <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="as" direction="in"/>
-      <arg type="a{sv}" direction="in"/><arg type="i" direction="in"/>
-      <arg type="u" direction="out"/>
-    </method>
-  </interface></node>)";
-
-constexpr const char* logindXml = R"(<node>
-  <interface name="org.freedesktop.login1.Manager">
-    <method name="Inhibit">
-      <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="s" direction="in"/>
-      <arg type="s" direction="in"/><arg type="h" direction="out"/>
-    </method>
-    <signal name="PrepareForSleep"><arg type="b"/></signal>
-  </interface></node>)";
-
-} // namespace
 
 TEST(DesktopNotifications, PostsToTheSessionNotificationServer) {
     BusDaemon daemon;

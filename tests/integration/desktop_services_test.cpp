@@ -22,6 +22,7 @@ using tallyvox::testing::FakeService;
 using tallyvox::testing::login1Manager;
 using tallyvox::testing::login1Path;
 using tallyvox::testing::logindXml;
+using tallyvox::testing::notificationsXml;
 using tallyvox::testing::ScopedEnv;
 using tallyvox::testing::waitUntil;
 
@@ -132,18 +133,6 @@ TEST(ShutdownWatcher, WithoutLogindItDoesNothing) {
 }
 
 namespace {
-
-constexpr const char* notificationsXml = R"(<node>
-  <interface name="org.freedesktop.Notifications">
-    <method name="Notify">
-      <arg type="s" direction="in"/><arg type="u" direction="in"/><arg type="s" direction="in"/>
-      <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="as" direction="in"/>
-      <arg type="a{sv}" direction="in"/><arg type="i" direction="in"/>
-      <arg type="u" direction="out"/>
-    </method>
-    <signal name="ActionInvoked"><arg type="u"/><arg type="s"/></signal>
-    <signal name="NotificationClosed"><arg type="u"/><arg type="u"/></signal>
-  </interface></node>)";
 
 constexpr const char* notificationsName = "org.freedesktop.Notifications";
 constexpr const char* notificationsPath = "/org/freedesktop/Notifications";
