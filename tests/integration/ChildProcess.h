@@ -90,4 +90,26 @@ inline int runToEnd(std::vector<std::string> argv) {
     return child.exitStatus(120).value_or(-1000);
 }
 
+// A scratch home ready for a meeting through the real engine: the random-weight tiny model and
+// the speech detector installed, speakers off, standing consent on, and `standIn` a copy of
+// pacat (a copy, not a link: /proc/PID/exe must name this file) to play the meeting app.
+inline void prepareMeetingHome(const std::filesystem::path& home,
+                               const std::filesystem::path& standIn) {
+    namespace fs = std::filesystem;
+    auto models = home / "data/Tallyvox/Models";
+    fs::create_directories(models);
+    fs::copy_file(TALLYVOX_TEST_MODEL, models / "ggml-tiny.bin");
+    fs::copy_file(fs::path(TALLYVOX_SHARED_DIR) / "models/ggml-silero-v6.2.0.bin",
+                  models / "ggml-silero-v6.2.0.bin");
+    for (std::vector<std::string> args :
+         {std::vector<std::string>{"settings", "set", "whisperModel", "tiny"},
+          {"settings", "set", "diarize", "false"},
+          {"consent", "standing", "on", "--yes"}}) {
+        args.insert(args.begin(), TALLYVOX_CLI);
+        ASSERT_EQ(runToEnd(args), 0) << args[1];
+    }
+    fs::copy_file("/usr/bin/pacat", standIn);
+    fs::permissions(standIn, fs::perms::owner_all);
+}
+
 } // namespace tallyvox::testing

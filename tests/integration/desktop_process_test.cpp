@@ -54,18 +54,9 @@ struct DesktopProcess : ::testing::Test {
                 FAIL() << "no sound server answers";
             GTEST_SKIP() << "no sound server; run through scripts/with-sound-server";
         }
-        auto models = dir / "data/Tallyvox/Models";
-        fs::create_directories(models);
-        fs::copy_file(TALLYVOX_TEST_MODEL, models / "ggml-tiny.bin");
-        fs::copy_file(fs::path(TALLYVOX_SHARED_DIR) / "models/ggml-silero-v6.2.0.bin",
-                      models / "ggml-silero-v6.2.0.bin");
-        ASSERT_EQ(cli({"settings", "set", "whisperModel", "tiny"}), 0);
-        ASSERT_EQ(cli({"settings", "set", "diarize", "false"}), 0);
-        ASSERT_EQ(cli({"consent", "standing", "on", "--yes"}), 0);
-
-        // A copy, not a link: /proc/PID/exe must name this file.
-        fs::copy_file("/usr/bin/pacat", zoom);
-        fs::permissions(zoom, fs::perms::owner_all);
+        testing::prepareMeetingHome(dir.path(), zoom);
+        if (HasFatalFailure())
+            return;
         auto raw = (dir / "speech.wav").string();
         ASSERT_EQ(runToEnd({"espeak-ng", "-w", raw,
                             "Hello everyone, thanks for joining. Today we review the roadmap."}),
@@ -73,10 +64,6 @@ struct DesktopProcess : ::testing::Test {
         ASSERT_EQ(runToEnd({"sox", raw, "-r", "48000", "-c", "2", speech.string()}), 0);
     }
 
-    int cli(std::vector<std::string> args) {
-        args.insert(args.begin(), TALLYVOX_CLI);
-        return runToEnd(std::move(args));
-    }
     std::unique_ptr<Process> startApp() {
         return std::make_unique<Process>(
             std::vector<std::string>{TALLYVOX_DESKTOP, "--trust-zoom", zoom.string()}, "/dev/null",
