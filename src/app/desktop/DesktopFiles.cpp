@@ -1,6 +1,5 @@
 #include "DesktopFiles.h"
 
-#include "app/linux/FileManager.h"
 #include "base/Log.h"
 
 #include <QDesktopServices>
@@ -13,11 +12,6 @@ namespace tallyvox::desktop {
 void openFile(const std::filesystem::path& file) {
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string()))))
         Log::error("No application opens {}", file.string());
-}
-
-void revealFile(const std::filesystem::path& file) {
-    if (auto why = linux_services::showInFileManager(file))
-        Log::error("Cannot show {} in the file manager: {}", file.string(), *why);
 }
 
 void openSystemSettings(const std::string& page) {

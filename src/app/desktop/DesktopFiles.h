@@ -7,9 +7,6 @@ namespace tallyvox::desktop {
 
 // Opens a file with the desktop's default application (through the portal when sandboxed).
 void openFile(const std::filesystem::path& file);
-// Shows the file selected in the file manager (org.freedesktop.FileManager1); without one,
-// opens its folder.
-void revealFile(const std::filesystem::path& file);
 // The desktop's settings page for "microphone" or "accessibility", where one is known.
 void openSystemSettings(const std::string& page);
 

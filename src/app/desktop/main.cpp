@@ -119,7 +119,8 @@ int runApp(int argc, char** argv) {
     ui::DesktopApp::Options options;
     options.useTray = !noTray;
     options.openFile = desktop::openFile;
-    options.revealFile = desktop::revealFile;
+    // The same file-manager call the export uses.
+    options.revealFile = manager->services().revealFile;
     options.openSystemSettings = desktop::openSystemSettings;
     ui::DesktopApp desktopApp(manager, stores, clock, options);
     desktopApp.makePastSearch = [](ui::UiContext& c) { return new ui::PastSearchWindow(c); };
