@@ -20,7 +20,6 @@ DesktopApp::DesktopApp(std::shared_ptr<AppLifecycleManager> manager, SettingsSto
     if (!options_.terminate)
         options_.terminate = [] { QCoreApplication::quit(); };
     auto& actions = context_.actions;
-    actions.showPanel = [this] { showPanel(); };
     actions.showLiveTranscript = [this] { showLiveTranscript(); };
     actions.showPastSearch = [this] { showPastSearch(); };
     actions.showSettings = [this] { showSettings(); };
@@ -81,35 +80,31 @@ void DesktopApp::showPanel() {
         panelHost_->showNear(tray_ ? tray_->geometry() : QRect());
 }
 
-void DesktopApp::bringForward(QWidget* window) {
+namespace {
+
+// One window of each kind: made on first use, brought forward after that, gone when closed.
+template <class Window> void showOnce(QPointer<QWidget>& window, UiContext& context) {
+    if (!window) {
+        window = new Window(context);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+    }
     window->show();
     window->raise();
     window->activateWindow();
 }
 
+} // namespace
+
 void DesktopApp::showLiveTranscript() {
-    if (!liveTranscript_) {
-        liveTranscript_ = new LiveTranscriptWindow(context_);
-        liveTranscript_->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    bringForward(liveTranscript_);
+    showOnce<LiveTranscriptWindow>(liveTranscript_, context_);
 }
 
 void DesktopApp::showSettings() {
-    if (!settings_) {
-        settings_ = new SettingsWindow(context_);
-        settings_->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    bringForward(settings_);
+    showOnce<SettingsWindow>(settings_, context_);
 }
 
 void DesktopApp::showPastSearch() {
-    if (!pastSearch_) {
-        pastSearch_ = makePastSearch ? makePastSearch(context_) : new PastSearchWindow(context_);
-        pastSearch_->setAttribute(Qt::WA_DeleteOnClose);
-    }
-    if (pastSearch_)
-        bringForward(pastSearch_);
+    showOnce<PastSearchWindow>(pastSearch_, context_);
 }
 
 void DesktopApp::quit() {

@@ -53,12 +53,8 @@ public:
     QWidget* settingsWindow() const { return settings_; }
     QWidget* pastSearchWindow() const { return pastSearch_; }
 
-    // Makes the past-search window; set by whoever provides it.
-    std::function<QWidget*(UiContext&)> makePastSearch;
-
 private:
     void refreshTray();
-    static void bringForward(QWidget* window);
 
     UiContext context_;
     Options options_;

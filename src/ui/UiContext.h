@@ -14,7 +14,6 @@ namespace tallyvox::ui {
 // What the app around the views does for them: its windows, quitting, and the desktop's
 // file handling. Members left empty are not available (the views then hide their control).
 struct DesktopActions {
-    std::function<void()> showPanel;
     std::function<void()> showLiveTranscript;
     std::function<void()> showPastSearch;
     std::function<void()> showSettings;

@@ -14,7 +14,6 @@
 #include "settings/UserDefaults.h"
 #include "transcription/WhisperContext.h"
 #include "ui/DesktopApp.h"
-#include "ui/PastSearchWindow.h"
 #include "ui/QtExecutor.h"
 #include "ui/TrayIcons.h"
 
@@ -123,7 +122,6 @@ int runApp(int argc, char** argv) {
     options.revealFile = manager->services().revealFile;
     options.openSystemSettings = desktop::openSystemSettings;
     ui::DesktopApp desktopApp(manager, stores, clock, options);
-    desktopApp.makePastSearch = [](ui::UiContext& c) { return new ui::PastSearchWindow(c); };
     instance.listen([&desktopApp] { desktopApp.showPanel(); });
     desktopApp.start();
     Log::info("Tallyvox {} started", AppInfo::summary());
