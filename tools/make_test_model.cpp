@@ -4,10 +4,17 @@
 // mel filters and vocabulary are copied from a weightless model file.
 //
 //   make_test_model --from for-tests-ggml-tiny.bin --out random-tiny.bin [--seed N]
-//                   [--scale S] [--architecture tiny|base|small]
+//                   [--scale S] [--architecture tiny|base|small|medium|large-v3-turbo]
+//                   [--quantize q5_0]
 //
-// The larger architectures (same vocabulary and mel filters) let benchmarks weigh the work
-// around recognition against the models people actually use.
+// Every architecture the product offers can be written at full size, so the speed of each
+// model can be measured on a machine without downloading it: the work of a model depends on
+// its shapes and weight types, not on the values of its weights. Large v3 Turbo listens on
+// 128 mel bands and knows one more language than the others; its filters are made here.
+// With --quantize, matrices are stored as ggml's own quantisation makes them, as in the files
+// people download.
+
+#include <ggml.h>
 
 #include <cmath>
 #include <cstdint>
@@ -30,6 +37,7 @@ struct Header {
 
 constexpr std::uint32_t ggmlMagic = 0x67676d6c;
 constexpr std::int32_t typeF32 = 0, typeF16 = 1;
+constexpr std::int32_t typeQ5_0 = GGML_TYPE_Q5_0;
 
 std::uint16_t toHalf(float value) {
     std::uint32_t bits;
@@ -49,10 +57,11 @@ std::uint16_t toHalf(float value) {
 
 class Writer {
 public:
-    Writer(std::ofstream& out, std::uint64_t seed, float scale)
+    Writer(std::ofstream& out, std::uint64_t seed, float scale, bool quantize)
         : out_(out)
         , random_(seed)
-        , scale_(scale) {}
+        , scale_(scale)
+        , quantize_(quantize) {}
 
     enum Fill { random, ones, zeros };
 
@@ -62,6 +71,11 @@ public:
                 Fill fill, float spread = 1, const Adjust& adjust = nullptr) {
         std::int32_t dims = static_cast<std::int32_t>(shape.size());
         std::int32_t length = static_cast<std::int32_t>(name.size());
+        // whisper.cpp holds every matrix in the file's weight type; convolutions, vectors and
+        // the positional embeddings keep their own.
+        const bool quantized = quantize_ && type == typeF16 && dims == 2;
+        if (quantized)
+            type = typeQ5_0;
         put(dims);
         put(length);
         put(type);
@@ -73,14 +87,27 @@ public:
         out_.write(name.data(), length);
         // Weights scaled by the fan-in keep activations near unit size through the layers.
         std::normal_distribution<float> normal(0.0f, scale_ * spread);
+        std::vector<float> values;
+        if (quantized)
+            values.reserve(static_cast<size_t>(count));
         for (std::int64_t i = 0; i < count; ++i) {
             float value = fill == ones ? 1.0f : fill == zeros ? 0.0f : normal(random_);
             if (adjust)
                 value = adjust(i, value);
-            if (type == typeF16)
+            if (quantized)
+                values.push_back(value);
+            else if (type == typeF16)
                 put(toHalf(value));
             else
                 put(value);
+        }
+        if (quantized) {
+            const std::int64_t rowLength = shape[0];
+            std::vector<char> packed(ggml_row_size(GGML_TYPE_Q5_0, rowLength) *
+                                     static_cast<size_t>(count / rowLength));
+            ggml_quantize_chunk(GGML_TYPE_Q5_0, values.data(), packed.data(), 0, count / rowLength,
+                                rowLength, nullptr);
+            out_.write(packed.data(), static_cast<std::streamsize>(packed.size()));
         }
     }
 
@@ -92,7 +119,30 @@ private:
     std::ofstream& out_;
     std::mt19937_64 random_;
     float scale_;
+    bool quantize_;
 };
+
+// Triangular filters evenly spaced on the mel scale up to 8 kHz, each of unit area, over the
+// 201 bins of a 400-point transform at 16 kHz: the shape whisper.cpp expects of the file.
+std::vector<float> melFilters(std::int32_t mels, std::int32_t bins) {
+    auto toMel = [](double hz) { return 2595.0 * std::log10(1.0 + hz / 700.0); };
+    auto toHz = [](double mel) { return 700.0 * (std::pow(10.0, mel / 2595.0) - 1.0); };
+    std::vector<double> edges(static_cast<size_t>(mels) + 2);
+    for (size_t i = 0; i < edges.size(); ++i)
+        edges[i] = toHz(toMel(8000.0) * static_cast<double>(i) / (mels + 1));
+    std::vector<float> filters(static_cast<size_t>(mels) * static_cast<size_t>(bins), 0.0f);
+    for (std::int32_t m = 0; m < mels; ++m) {
+        double low = edges[m], centre = edges[m + 1], high = edges[m + 2];
+        for (std::int32_t k = 0; k < bins; ++k) {
+            double hz = 8000.0 * k / (bins - 1);
+            double rise = (hz - low) / (centre - low), fall = (high - hz) / (high - centre);
+            double weight = std::max(0.0, std::min(rise, fall)) * 2.0 / (high - low);
+            filters[static_cast<size_t>(m) * static_cast<size_t>(bins) + k] =
+                static_cast<float>(weight);
+        }
+    }
+    return filters;
+}
 
 void block(Writer& w, const std::string& prefix, std::int32_t state, bool cross) {
     float inner = 1.0f / std::sqrt(static_cast<float>(state));
@@ -121,14 +171,15 @@ void block(Writer& w, const std::string& prefix, std::int32_t state, bool cross)
 
 int usage() {
     std::cerr << "usage: make_test_model --from WEIGHTLESS.bin --out MODEL.bin [--seed N] "
-                 "[--scale S] [--architecture tiny|base|small]\n";
+                 "[--scale S] [--architecture tiny|base|small|medium|large-v3-turbo] "
+                 "[--quantize q5_0]\n";
     return 2;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string from, to, architecture = "tiny";
+    std::string from, to, architecture = "tiny", quantize;
     std::uint64_t seed = 1;
     float scale = 1.0f;
     struct {
@@ -144,6 +195,8 @@ int main(int argc, char** argv) {
             to = value;
         else if (key == "--architecture")
             architecture = value;
+        else if (key == "--quantize")
+            quantize = value;
         else if (key == "--seed")
             seed = std::stoull(value);
         else if (key == "--scale")
@@ -157,7 +210,7 @@ int main(int argc, char** argv) {
         else
             return usage();
     }
-    if (from.empty() || to.empty() || argc % 2 == 0)
+    if (from.empty() || to.empty() || argc % 2 == 0 || (!quantize.empty() && quantize != "q5_0"))
         return usage();
 
     std::ifstream in(from, std::ios::binary);
@@ -201,12 +254,19 @@ int main(int argc, char** argv) {
         std::cerr << "make_test_model: " << from << " is not of the tiny architecture\n";
         return 1;
     }
-    // Width, attention heads and layers of each architecture; both halves are alike.
+    // Width, attention heads and layers of each half, mel bands and vocabulary of each
+    // architecture.
     struct Shape {
         const char* name;
-        std::int32_t state, heads, layers;
+        std::int32_t state, heads, audioLayers, textLayers, mels, vocab;
     };
-    constexpr Shape shapes[] = {{"tiny", 384, 6, 4}, {"base", 512, 8, 6}, {"small", 768, 12, 12}};
+    constexpr Shape shapes[] = {
+        {"tiny", 384, 6, 4, 4, 80, 51865},
+        {"base", 512, 8, 6, 6, 80, 51865},
+        {"small", 768, 12, 12, 12, 80, 51865},
+        {"medium", 1024, 16, 24, 24, 80, 51865},
+        {"large-v3-turbo", 1280, 20, 32, 4, 128, 51866},
+    };
     const Shape* shape = nullptr;
     for (const auto& candidate : shapes)
         if (architecture == candidate.name)
@@ -215,16 +275,34 @@ int main(int argc, char** argv) {
         return usage();
     header.audioState = header.textState = shape->state;
     header.audioHead = header.textHead = shape->heads;
-    header.audioLayer = header.textLayer = shape->layers;
-    header.ftype = typeF16;
+    header.audioLayer = shape->audioLayers;
+    header.textLayer = shape->textLayers;
+    header.vocab = shape->vocab;
+    header.ftype = quantize.empty()
+                       ? typeF16
+                       : GGML_FTYPE_MOSTLY_Q5_0 + GGML_QNT_VERSION * GGML_QNT_VERSION_FACTOR;
+    const bool ownFilters = shape->mels != header.mels;
+    header.mels = shape->mels;
 
     std::ofstream out(to, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(&magic), 4);
     out.write(reinterpret_cast<const char*>(&header), sizeof header);
-    out.write(source.data() + 4 + sizeof header,
-              static_cast<std::streamsize>(offset - 4 - sizeof header));
+    if (ownFilters) {
+        auto filters = melFilters(shape->mels, filterFFT);
+        out.write(reinterpret_cast<const char*>(&shape->mels), 4);
+        out.write(reinterpret_cast<const char*>(&filterFFT), 4);
+        out.write(reinterpret_cast<const char*>(filters.data()),
+                  static_cast<std::streamsize>(filters.size() * sizeof(float)));
+        const size_t vocabulary =
+            4 + sizeof header + 8 +
+            static_cast<size_t>(filterMels) * static_cast<size_t>(filterFFT) * 4;
+        out.write(source.data() + vocabulary, static_cast<std::streamsize>(offset - vocabulary));
+    } else {
+        out.write(source.data() + 4 + sizeof header,
+                  static_cast<std::streamsize>(offset - 4 - sizeof header));
+    }
 
-    Writer w(out, seed, scale);
+    Writer w(out, seed, scale, !quantize.empty());
     const std::int32_t state = header.audioState;
     w.tensor("encoder.positional_embedding", {state, header.audioCtx}, typeF32, Writer::random,
              0.1f);

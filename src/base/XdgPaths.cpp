@@ -43,6 +43,10 @@ fs::path dataHome(const Getenv& env) {
     return absoluteOr(env, "XDG_DATA_HOME", home(env) / ".local" / "share");
 }
 
+fs::path cacheHome(const Getenv& env) {
+    return absoluteOr(env, "XDG_CACHE_HOME", home(env) / ".cache");
+}
+
 fs::path runtimeDir(const Getenv& env) {
     return absoluteOr(env, "XDG_RUNTIME_DIR", {});
 }

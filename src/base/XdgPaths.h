@@ -14,6 +14,7 @@ std::optional<std::string> processEnv(const std::string& name);
 std::filesystem::path home(const Getenv& env = processEnv);
 std::filesystem::path configHome(const Getenv& env = processEnv);
 std::filesystem::path dataHome(const Getenv& env = processEnv);
+std::filesystem::path cacheHome(const Getenv& env = processEnv);
 // Empty when the session has no runtime folder.
 std::filesystem::path runtimeDir(const Getenv& env = processEnv);
 // xdg-user-dirs' documents folder, else ~/Documents.

@@ -9,6 +9,7 @@
 #include "settings/ProtectedSettings.h"
 #include "transcription/CleanupFilters.h"
 #include "transcripts/TranscriptManager.h"
+#include "types/ModelSpeed.h"
 
 #include <algorithm>
 
@@ -47,7 +48,10 @@ void AppLifecycleManager::setUp() {
     detection_ = services_.makeDetection(SettingsManager::detectionChoices(stores_));
     whisper_ = std::make_unique<WhisperManager>(main_, services_.modelFetcher);
 
-    SettingsManager::registerDefaults(stores_);
+    if (services_.machineSpeed)
+        speed_ = services_.machineSpeed();
+    recommended_ = SettingsManager::recommendedModel(SettingsManager::physicalMemory(), speed_);
+    SettingsManager::registerDefaults(stores_, SettingsManager::systemFullName(), recommended_);
     ProtectedSettings::migrate(stores_.protectedFile, stores_.defaults);
     automatic.set(ConsentManager::standingConsentDate(stores_.protectedFile).has_value());
     SettingsManager::applyAccuracyDefaults(stores_);
@@ -160,6 +164,7 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
     const SystemTime startedAt = clock_.now();
     session.set(TranscriptionSession{meeting, consent, startedAt, std::nullopt, 0});
     capture_ = capture;
+    fallingBehind.set(std::nullopt);
     engine_ = makeEngine(capture, mic, options, startedAt);
     openTranscript(meeting, consent, startedAt);
     Log::info("Transcribing {} ({}, mic {}) → {}", meeting.id(),
@@ -256,7 +261,7 @@ AppLifecycleManager::makeEngine(const std::shared_ptr<AudioCaptureService>& capt
     deps.loadRecognizer = services_.loadRecognizer;
     deps.loadDiarizer = services_.loadDiarizer;
     deps.stopwatch = [clock] { return clock->uptime(); };
-    return TranscriptionEngine::make(
+    auto engine = TranscriptionEngine::make(
         std::move(sources), options,
         [clock, startedAt] { return secondsBetween(startedAt, clock->now()); },
         [main, weak, generation](std::vector<TranscriptSegment> batch) {
@@ -266,6 +271,28 @@ AppLifecycleManager::makeEngine(const std::shared_ptr<AudioCaptureService>& capt
             });
         },
         std::move(deps));
+    engine->onFallingBehind([main, weak, generation](double waiting) {
+        main->post([weak, generation, waiting] {
+            if (auto self = weak.lock())
+                self->fellBehind(generation, waiting);
+        });
+    });
+    return engine;
+}
+
+// The engine says this once per session; the notification follows it.
+void AppLifecycleManager::fellBehind(std::uint64_t generation, double waitingSeconds) {
+    if (generation != generation_ || !session.get() || !engine_)
+        return;
+    const int sources = hasMic() ? 2 : 1;
+    FallingBehind behind{waitingSeconds,
+                         ModelSpeed::fasterThan(engine_->options().model, speed_, sources,
+                                                SettingsManager::keepUpFactor)};
+    fallingBehind.set(behind);
+    if (services_.canNotify && services_.postNotification)
+        services_.postNotification(
+            {session.get()->meeting.id() + ".behind", FallingBehind::title, behind.advice()},
+            nullptr);
 }
 
 // A new record with no lines yet, on disk from the first second.

@@ -3,6 +3,7 @@
 #include "base/Clock.h"
 #include "base/Executor.h"
 #include "base/Observable.h"
+#include "session/FallingBehind.h"
 #include "session/PlatformServices.h"
 #include "session/RetentionTimer.h"
 #include "session/SessionFiles.h"
@@ -59,6 +60,8 @@ public:
     Observable<std::optional<TranscriptRecord>> transcript;
     Observable<bool> micSilent{false};
     Observable<bool> automatic{false};
+    // Set once in a session whose recogniser cannot keep up; cleared when the next starts.
+    Observable<std::optional<FallingBehind>> fallingBehind;
     // The file of the last finished transcript, once it is on disk in full.
     Observable<std::optional<std::filesystem::path>> savedTranscript;
 
@@ -112,6 +115,9 @@ public:
     // What the manager was given of the operating system, for views that ask it directly
     // (the login item, permissions).
     const PlatformServices& services() const { return services_; }
+    // The model this machine keeps up with, measured at start (see SettingsManager).
+    WhisperModel recommendedModel() const { return recommended_; }
+    const std::optional<MachineSpeed>& machineSpeed() const { return speed_; }
 
 private:
     struct FinishJob;
@@ -139,6 +145,7 @@ private:
     void pauseAudio();
     void resumeCapture();
     void receive(std::uint64_t generation, std::vector<TranscriptSegment> batch);
+    void fellBehind(std::uint64_t generation, double waitingSeconds);
     void engineStarted(std::uint64_t generation, const std::shared_ptr<TranscriptionEngine>& engine,
                        const std::exception_ptr& error);
     std::shared_ptr<FinishJob> closeSession();
@@ -173,6 +180,8 @@ private:
     bool standingOffUnsaved_ = false;
     // Why the running session's model could not be loaded, for its transcript.
     std::optional<std::string> modelLoadError_;
+    std::optional<MachineSpeed> speed_;
+    WhisperModel recommended_;
     std::map<int, int> aliases_;
     std::set<std::string> skipped_;
     std::vector<Subscription> observers_;

@@ -1,12 +1,11 @@
 #include "session/DiagnosticsContext.h"
 
 #include "settings/AppInfo.h"
-#include "settings/SettingsManager.h"
 
 namespace tallyvox {
 
-TranscriptManager::DiagnosticsContext currentDiagnosticsContext() {
-    return {AppInfo::summary(), VADModel::isDownloaded(), SettingsManager::recommendedModel()};
+TranscriptManager::DiagnosticsContext currentDiagnosticsContext(WhisperModel recommended) {
+    return {AppInfo::summary(), VADModel::isDownloaded(), recommended};
 }
 
 } // namespace tallyvox

@@ -5,6 +5,6 @@
 namespace tallyvox {
 
 // The running app's summary, the VAD file on disk and this machine's recommended model.
-TranscriptManager::DiagnosticsContext currentDiagnosticsContext();
+TranscriptManager::DiagnosticsContext currentDiagnosticsContext(WhisperModel recommended);
 
 } // namespace tallyvox

@@ -13,6 +13,7 @@
 #include "transcription/WhisperManager.h"
 #include "transcripts/TranscriptManager.h"
 #include "types/DetectedMeeting.h"
+#include "types/MachineSpeed.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -87,6 +88,9 @@ struct PlatformServices {
 
     // Nothing when no calendar knows the meeting.
     std::function<std::optional<CalendarEvent>(Platform, SystemTime)> calendarRoster;
+    // How fast this machine runs the recogniser, measured once and kept; empty or nothing:
+    // unknown, and the model is recommended by memory alone.
+    std::function<std::optional<MachineSpeed>()> machineSpeed;
 
     // Shows one file selected in the file manager; empty: exports are only written.
     std::function<void(const std::filesystem::path&)> revealFile;

@@ -49,9 +49,10 @@ void SessionFiles::finish(const TranscriptRecord& record,
                           const std::vector<TranscriptSegment>& lines,
                           const TranscriptManager::SpeakerName& name, const Ending& ending) {
     try {
-        TranscriptManager::write(TranscriptManager::diagnostics(record, lines, ending.figures,
-                                                                currentDiagnosticsContext()),
-                                 diagnosticsFile(record.fileURL));
+        TranscriptManager::write(
+            TranscriptManager::diagnostics(record, lines, ending.figures,
+                                           currentDiagnosticsContext(ending.recommendedModel)),
+            diagnosticsFile(record.fileURL));
     } catch (const std::exception& error) {
         Log::error("Diagnostics not saved: {}", error.what());
     }

@@ -36,6 +36,8 @@ public:
         bool soundReceived = false;
         // Why the model never loaded, when it did not.
         std::optional<std::string> modelLoadError;
+        // The model the diagnostics point to.
+        WhisperModel recommendedModel;
     };
 
     SessionFiles(Executor& main, Handlers handlers);

@@ -78,6 +78,7 @@ void AppLifecycleManager::recordEnd(FinishJob& job, const TranscriptionSession& 
     }
     figures.outputIsSpeakers = outputIsBuiltInSpeakers();
     ending.modelLoadError = std::exchange(modelLoadError_, std::nullopt);
+    ending.recommendedModel = recommended_;
 }
 
 void AppLifecycleManager::finish(const std::shared_ptr<FinishJob>& job) {

@@ -3,6 +3,7 @@
 #include "base/XdgPaths.h"
 #include "settings/ProtectedSettings.h"
 #include "settings/WordMemory.h"
+#include "types/ModelSpeed.h"
 
 #include <algorithm>
 #include <cmath>
@@ -71,14 +72,15 @@ std::string systemFullName() {
     return gecos.substr(0, gecos.find(','));
 }
 
-void registerDefaults(const SettingsStores& stores, const std::string& fullName) {
+void registerDefaults(const SettingsStores& stores, const std::string& fullName,
+                      WhisperModel recommended) {
     stores.defaults.registerDefaults({
         {std::string(Key::autoDetect), true},
         {std::string(Key::detectZoom), true},
         {std::string(Key::detectTeams), true},
         {std::string(Key::detectWeb), true},
         {std::string(Key::detectMeet), true},
-        {std::string(Key::model), recommendedModel().rawValue()},
+        {std::string(Key::model), recommended.rawValue()},
         {std::string(Key::language), defaultLanguage},
         {std::string(Key::chunkSeconds), accurateChunk},
         {std::string(Key::vocabulary), sampleVocabulary},
@@ -107,8 +109,17 @@ void applyAccuracyDefaults(const SettingsStores& stores) {
         defaults.set(Key::model, WhisperModel(WhisperModel::turbo).rawValue());
 }
 
-WhisperModel recommendedModel(std::uint64_t physicalMemoryBytes) {
-    return physicalMemoryBytes < eightGiB ? WhisperModel::small : WhisperModel::turbo;
+WhisperModel recommendedModel(std::uint64_t physicalMemoryBytes,
+                              const std::optional<MachineSpeed>& speed) {
+    const WhisperModel ceiling =
+        physicalMemoryBytes < eightGiB ? WhisperModel::small : WhisperModel::turbo;
+    if (!speed)
+        return ceiling;
+    return ModelSpeed::mostAccurateKeepingUp(ceiling, *speed, 2, keepUpFactor);
+}
+
+WhisperModel recommendedModel() {
+    return recommendedModel(physicalMemory(), MachineSpeed::kept());
 }
 
 WhisperModel model(const SettingsStores& stores) {

@@ -3,6 +3,7 @@
 #include "settings/UserDefaults.h"
 #include "types/DetectedMeeting.h"
 #include "types/EngineTypes.h"
+#include "types/MachineSpeed.h"
 #include "types/WhisperModel.h"
 
 #include <cstdint>
@@ -56,12 +57,24 @@ std::uint64_t physicalMemory();
 // The full name in the password database (first field of GECOS), or "".
 std::string systemFullName();
 
+// A recogniser keeps up when it needs at most this many seconds per second of audio with the
+// meeting and the microphone both speaking: the margin absorbs other programs and slower
+// stretches.
+inline constexpr double keepUpFactor = 0.5;
+// The most accurate model the machine keeps up with (by its measured speed), among those its
+// memory allows (Small below 8 GiB, else Large v3 Turbo); without a measurement, the memory
+// rule alone.
+WhisperModel recommendedModel(std::uint64_t physicalMemoryBytes,
+                              const std::optional<MachineSpeed>& speed = std::nullopt);
+// This machine's: its memory and its kept speed figure.
+WhisperModel recommendedModel();
+
 // The defaults of every preference, plus the two protected keys' first-move values.
-void registerDefaults(const SettingsStores& stores, const std::string& fullName = systemFullName());
+void registerDefaults(const SettingsStores& stores, const std::string& fullName = systemFullName(),
+                      WhisperModel recommended = recommendedModel());
 // One-time upgrade to the more accurate language, window and model choices.
 void applyAccuracyDefaults(const SettingsStores& stores);
 
-WhisperModel recommendedModel(std::uint64_t physicalMemoryBytes = physicalMemory());
 WhisperModel model(const SettingsStores& stores);
 
 bool autoDetect(const SettingsStores& stores);

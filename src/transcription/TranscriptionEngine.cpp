@@ -213,6 +213,16 @@ void TranscriptionEngine::tick() {
                  channel.pending.size() >= windowSamples)
             run(channel, false);
     }
+    // What is left after this tick's windows: it only grows while recognition is slower than
+    // the audio arriving.
+    double waiting = 0;
+    for (const auto& channel : channels_)
+        waiting += seconds(channel.pending.size());
+    if (backlog_.observe(waiting)) {
+        Log::error("Transcription is falling behind: {:.0f} s of audio waiting", waiting);
+        if (fallingBehind_)
+            fallingBehind_(waiting);
+    }
 }
 
 void TranscriptionEngine::pull(Channel& channel) {

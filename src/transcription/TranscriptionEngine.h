@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Executor.h"
+#include "transcription/BacklogWatch.h"
 #include "transcription/Diarizer.h"
 #include "transcription/Recognizer.h"
 #include "types/EngineTypes.h"
@@ -76,6 +77,11 @@ public:
     // Loads the recogniser (and the diarizer when wanted) on the engine queue, then starts
     // the one-second tick. `done` runs on the engine queue with the load error, if any.
     void start(std::function<void(std::exception_ptr)> done);
+    // Called once, on the engine queue, when the audio waiting for recognition passes
+    // BacklogWatch::limit and keeps growing, with its seconds. Set before start().
+    void onFallingBehind(std::function<void(double waitingSeconds)> told) {
+        fallingBehind_ = std::move(told);
+    }
     // Gets every pending word out now; returns at once.
     void flush();
     // Stops the tick, recognises everything still pending, releases the recogniser and
@@ -122,6 +128,8 @@ private:
     std::vector<Channel> channels_;
     std::unique_ptr<WindowRecognizer> recognizer_;
     std::unique_ptr<Diarizer> diarizer_;
+    BacklogWatch backlog_;
+    std::function<void(double)> fallingBehind_;
     TaskHandle timer_;
     std::vector<TranscriptSegment> recent_;
     int emitted_ = 0;

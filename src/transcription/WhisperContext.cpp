@@ -5,10 +5,13 @@
 #include "base/UsableProcessors.h"
 #include "base/Utf8.h"
 #include "transcription/ModelFiles.h"
+#include "types/MachineSpeed.h"
 
 #include <whisper.h>
 
 #include <algorithm>
+#include <cmath>
+#include <memory>
 #include <mutex>
 #include <unistd.h>
 
@@ -91,9 +94,7 @@ WhisperContext::~WhisperContext() {
 }
 
 int WhisperContext::threadCount(long processors) {
-    // Never more threads than processors to run them: two on one CPU took 6.4 times as long.
-    return static_cast<int>(
-        std::min(std::clamp<long>(processors - 2, 2, 6), std::max(processors, 1L)));
+    return MachineSpeed::recognizerThreads(processors);
 }
 
 std::optional<std::vector<SpeechRange>> WhisperContext::speech(std::span<const float> samples) {
@@ -141,6 +142,22 @@ std::vector<WhisperSegment> WhisperContext::transcribe(std::span<const float> sa
         params.vad_params = vadParams();
     }
 
+    if (forcedTokens_ > 0) {
+        params.temperature_inc = 0.0f;
+        params.logits_filter_callback = [](whisper_context* ctx, whisper_state*,
+                                           const whisper_token_data*, int decoded, float* logits,
+                                           void* wanted) {
+            if (decoded >= *static_cast<const int*>(wanted))
+                return;
+            logits[whisper_token_eot(ctx)] = -INFINITY;
+            // The window's opening timestamp stays free; later ones would close the segment.
+            if (decoded > 0)
+                for (int t = whisper_token_beg(ctx); t < whisper_n_vocab(ctx); ++t)
+                    logits[t] = -INFINITY;
+        };
+        params.logits_filter_callback_user_data = &forcedTokens_;
+    }
+
     std::vector<WhisperSegment> segments;
     int result = whisper_full(ctx_, params, samples.data(), static_cast<int>(samples.size()));
     if (result != 0) {
@@ -162,6 +179,16 @@ std::vector<WhisperSegment> WhisperContext::transcribe(std::span<const float> sa
         segments.push_back({start, end, std::move(text), words(i, start, end)});
     }
     return segments;
+}
+
+double WhisperContext::encoderPassSeconds() const {
+    // The library hands over a fresh copy each time.
+    std::unique_ptr<whisper_timings> timings(whisper_get_timings(ctx_));
+    return timings ? timings->encode_ms / 1000.0 : 0.0;
+}
+
+void WhisperContext::resetTimings() {
+    whisper_reset_timings(ctx_);
 }
 
 std::vector<WhisperWord> WhisperContext::words(int segment, double start, double end) const {

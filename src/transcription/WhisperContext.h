@@ -56,6 +56,14 @@ public:
     languageProbabilities(std::span<const float> samples,
                           const std::vector<std::string>& among) override;
 
+    // For benchmarks: random weights end a window after a few tokens, which hides the
+    // decoder's cost. With a count above zero, every window's decoder writes that many text
+    // tokens before it may end, and never falls back to sampling, as with clear speech.
+    void forceDecodedTokens(int count) { forcedTokens_ = count; }
+    // For benchmarks: the mean seconds of one encoder pass since the last reset.
+    double encoderPassSeconds() const;
+    void resetTimings();
+
     // Word timings of one segment of the last recognition.
     std::vector<WhisperWord> words(int segment, double start, double end) const;
 
@@ -65,6 +73,7 @@ private:
     std::string vadPath_;
     long processors_ = 1;
     int threads_ = 2;
+    int forcedTokens_ = 0;
 };
 
 namespace WhisperWords {

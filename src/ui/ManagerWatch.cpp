@@ -22,6 +22,7 @@ ManagerWatch::ManagerWatch(QObject* owner, AppLifecycleManager& manager,
     add(manager.micSilent);
     add(manager.automatic);
     add(manager.savedTranscript);
+    add(manager.fallingBehind);
     add(manager.whisper().downloading);
     add(manager.whisper().progress);
     add(manager.whisper().downloadError);

@@ -7,13 +7,17 @@
 
 namespace tallyvox::ui::panel {
 
-std::string status(const CaptureStats& stats, bool paused, double elapsedSeconds, bool micHeard) {
+std::string status(const CaptureStats& stats, bool paused, double elapsedSeconds, bool micHeard,
+                   const std::optional<FallingBehind>& behind) {
     if (paused)
         return pausedStatus;
     if (stats.droppedSeconds > 0)
         return "Transcription is falling behind and skipped some audio. Choose a smaller model "
                "in Settings.";
-    if (stats.bufferedSeconds > 60)
+    if (behind && behind->faster)
+        return "Transcription is falling behind. Choose " + std::string(behind->faster->title()) +
+               " in Settings.";
+    if (behind || stats.bufferedSeconds > 60)
         return "Transcription is falling behind. Choose a smaller model in Settings.";
     // The meeting audio is the sound output's monitor: silence from it means the meeting plays
     // somewhere else (headphones on another output, a muted or moved stream).

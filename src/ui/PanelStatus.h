@@ -1,10 +1,12 @@
 #pragma once
 
+#include "session/FallingBehind.h"
 #include "types/CaptureStats.h"
 #include "types/DetectedMeeting.h"
 #include "types/TranscriptionSession.h"
 #include "types/WhisperModel.h"
 
+#include <optional>
 #include <string>
 
 // What the panel says, in plain strings: the running session's status line and the texts that
@@ -13,7 +15,9 @@ namespace tallyvox::ui::panel {
 
 // The status line under a running session; the first rule that applies wins.
 // `micHeard`: a microphone runs and is not being ignored.
-std::string status(const CaptureStats& stats, bool paused, double elapsedSeconds, bool micHeard);
+// `behind`: the engine found its waiting audio growing past a minute.
+std::string status(const CaptureStats& stats, bool paused, double elapsedSeconds, bool micHeard,
+                   const std::optional<FallingBehind>& behind = std::nullopt);
 
 // The session clock as hours:minutes:seconds ("0:00:16", "1:02:03"); pauses count.
 std::string formatElapsed(double seconds);

@@ -244,7 +244,8 @@ void TranscribingView::tick() {
     status_->setText(
         manager.modelLoading.get()
             ? QString::fromUtf8(panel::loadingModel)
-            : qs(panel::status(stats, paused, elapsed, manager.hasMic() && !manager.micIgnored())));
+            : qs(panel::status(stats, paused, elapsed, manager.hasMic() && !manager.micIgnored(),
+                               manager.fallingBehind.get())));
     const double level = paused ? 0.0 : std::clamp(static_cast<double>(stats.level), 0.0, 1.0);
     level_->setValue(static_cast<int>(std::lround(level * 1000)));
 }

@@ -130,7 +130,7 @@ void SettingsTranscriptionTab::buildModelSection(QVBoxLayout* layout) {
     modelRows_->addRow(rowLabel(QStringLiteral("Language"), language_), language_);
     modelRows_->addRow(footer(QStringLiteral(
         "Larger models are more accurate but slower. Recommended is based on this computer's "
-        "memory. Changes apply to the next transcription.")));
+        "memory and measured speed. Changes apply to the next transcription.")));
     layout->addWidget(models);
 }
 
@@ -270,7 +270,7 @@ void SettingsTranscriptionTab::syncFromDefaults() {
 
 void SettingsTranscriptionTab::syncFromManager() {
     auto& whisper = context_.manager->whisper();
-    const auto recommended = SettingsManager::recommendedModel();
+    const auto recommended = context_.manager->recommendedModel();
     const auto& all = WhisperModel::all();
     for (int i = 0; i < static_cast<int>(all.size()); ++i)
         model_->setItemText(

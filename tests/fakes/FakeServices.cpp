@@ -261,6 +261,7 @@ PlatformServices FakeServices::services() {
         loginItem = on;
     };
     s.calendarRoster = [this](Platform, SystemTime) { return calendar; };
+    s.machineSpeed = [this] { return machineSpeed; };
     s.revealFile = [this](const std::filesystem::path& file) { revealed.push_back(file); };
     s.trash = [this](const std::filesystem::path& file) {
         trashed.push_back(file);

@@ -160,6 +160,8 @@ public:
     int loginItemSets = 0;
 
     std::optional<CalendarEvent> calendar;
+    // Without a figure the model is recommended by memory alone, as on a machine never probed.
+    std::optional<MachineSpeed> machineSpeed;
     std::vector<std::filesystem::path> trashed;
     std::vector<std::filesystem::path> revealed;
 

@@ -1,6 +1,7 @@
 #include "session/SessionHarness.h"
 
 #include "fakes/Lines.h"
+#include "types/ModelSpeed.h"
 
 using namespace tallyvox;
 using namespace tallyvox::testing;
@@ -351,4 +352,52 @@ TEST_F(SessionFlow, SleepPausesAudioAndWakeResumesIt) {
     EXPECT_EQ(manager->lastError.get(), "Audio capture failed (resume, error 9).");
     EXPECT_FALSE(manager->session.get());
     EXPECT_TRUE(log.contains("Transcription stopped: resume failed"));
+}
+
+TEST_F(SessionFlow, FallingBehindIsSaidOnceAndNamesAModelThatKeepsUp) {
+    std::filesystem::resize_file(makeFile(WhisperModel(WhisperModel::small).localURL()),
+                                 WhisperModel(WhisperModel::small).minimumBytes());
+    defaults.set(SettingsManager::Key::model, "small");
+    // A machine where Base, and nothing more accurate, keeps up with the meeting alone.
+    fakes.machineSpeed = MachineSpeed{
+        ModelSpeed::windowWork(WhisperModel::base) / ModelSpeed::windowSeconds / 0.5, 2, "cpu"};
+    grantStanding();
+    launch();
+    EXPECT_EQ(manager->recommendedModel(), WhisperModel::tiny)
+        << "meeting and microphone together need twice the speed";
+    fakes.detection->begin(zoom);
+    executor.runUntilIdle();
+    const size_t before = fakes.notifications.size();
+
+    for (int tick = 0; tick < 6; ++tick) {
+        fakes.capture()->deliver(45);
+        executor.advance(1);
+    }
+    ASSERT_TRUE(manager->fallingBehind.get());
+    EXPECT_EQ(manager->fallingBehind.get()->faster, WhisperModel::base);
+    EXPECT_TRUE(
+        manager->fallingBehind.get()->text().starts_with("Transcription is falling behind: "))
+        << manager->fallingBehind.get()->text();
+    EXPECT_TRUE(manager->fallingBehind.get()->text().ends_with(
+        " s of audio are waiting to be transcribed. Choose Base in Settings \u203a Transcription "
+        "to keep up."));
+    ASSERT_EQ(fakes.notifications.size(), before + 1);
+    EXPECT_EQ(fakes.notifications.back().title, "Transcription is falling behind");
+    EXPECT_TRUE(fakes.notifications.back().body.ends_with(
+        "Base keeps up on this computer: choose it in Settings \u203a Transcription."));
+
+    for (int tick = 0; tick < 6; ++tick) {
+        fakes.capture()->deliver(45);
+        executor.advance(1);
+    }
+    EXPECT_EQ(fakes.notifications.size(), before + 1) << "one notification per session";
+
+    manager->stop();
+    executor.runUntilIdle();
+    fakes.detection->end(zoom);
+    executor.advance(10);
+    fakes.detection->begin(zoom);
+    executor.runUntilIdle();
+    ASSERT_TRUE(manager->session.get());
+    EXPECT_FALSE(manager->fallingBehind.get()) << "a new session starts without the warning";
 }

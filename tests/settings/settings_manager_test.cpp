@@ -4,6 +4,7 @@
 #include "fakes/TempDir.h"
 #include "session/EngineSettings.h"
 #include "settings/ProtectedSettings.h"
+#include "types/ModelSpeed.h"
 
 #include <gtest/gtest.h>
 
@@ -240,3 +241,68 @@ TEST(SettingsManagerWords, WronglyTypedMemoryCountsAsEmpty) {
     EXPECT_EQ(ProtectedSettings::value(Key::fixCounts, s.stores.protectedFile),
               PlistValue(PlistValue::Dictionary{{"grafana", 1}}));
 }
+
+namespace tallyvox {
+namespace {
+
+// A machine on which `model` needs exactly `factor` seconds per second of audio with the
+// meeting and the microphone both speaking.
+MachineSpeed speedWhere(WhisperModel model, double factor) {
+    return {ModelSpeed::windowWork(model) * 2 / ModelSpeed::windowSeconds / factor, 2, "cpu"};
+}
+
+TEST(RecommendedModel, MostAccurateThatKeepsUpWithMeetingAndMicrophone) {
+    using SettingsManager::keepUpFactor;
+    using SettingsManager::recommendedModel;
+    const std::uint64_t plenty = 32 * GiB;
+    EXPECT_EQ(recommendedModel(plenty, speedWhere(WhisperModel::turbo, keepUpFactor)),
+              WhisperModel::turbo)
+        << "exactly at the margin keeps up";
+    EXPECT_EQ(recommendedModel(plenty, speedWhere(WhisperModel::turbo, keepUpFactor * 1.01)),
+              WhisperModel::medium);
+    EXPECT_EQ(recommendedModel(plenty, speedWhere(WhisperModel::small, keepUpFactor)),
+              WhisperModel::small);
+    EXPECT_EQ(recommendedModel(plenty, speedWhere(WhisperModel::base, keepUpFactor * 0.9)),
+              WhisperModel::base);
+    EXPECT_EQ(recommendedModel(plenty, speedWhere(WhisperModel::tiny, 3.0)), WhisperModel::tiny)
+        << "a machine too slow for every model still gets the fastest";
+    EXPECT_EQ(recommendedModel(plenty, MachineSpeed{0, 2, "cpu"}), WhisperModel::tiny);
+
+    // Memory stays the second condition: a fast machine with little memory stops at Small.
+    EXPECT_EQ(recommendedModel(4 * GiB, speedWhere(WhisperModel::turbo, 0.01)),
+              WhisperModel::small);
+    EXPECT_EQ(recommendedModel(4 * GiB, speedWhere(WhisperModel::base, keepUpFactor)),
+              WhisperModel::base);
+    EXPECT_EQ(recommendedModel(4 * GiB, std::nullopt), WhisperModel::small);
+    EXPECT_EQ(recommendedModel(plenty, std::nullopt), WhisperModel::turbo)
+        << "never probed: memory alone";
+}
+
+TEST(RecommendedModel, TheTableOrdersModelsByCostAndAFasterOneIsNamed) {
+    const auto& order = ModelSpeed::byAccuracy();
+    ASSERT_EQ(order.size(), WhisperModel::all().size());
+    for (size_t i = 1; i < order.size(); ++i)
+        EXPECT_LT(ModelSpeed::windowWork(order[i]), ModelSpeed::windowWork(order[i - 1]))
+            << order[i].title() << " must cost less than the more accurate "
+            << order[i - 1].title();
+
+    const double limit = SettingsManager::keepUpFactor;
+    const auto slowForSmall = speedWhere(WhisperModel::base, limit);
+    EXPECT_EQ(ModelSpeed::fasterThan(WhisperModel::turbo, slowForSmall, 2, limit),
+              WhisperModel::base);
+    EXPECT_EQ(ModelSpeed::fasterThan(WhisperModel::small, slowForSmall, 2, limit),
+              WhisperModel::base);
+    EXPECT_EQ(ModelSpeed::fasterThan(WhisperModel::small, slowForSmall, 1, limit),
+              WhisperModel::base)
+        << "the meeting alone halves the work, but Small still needs more than Base";
+    EXPECT_EQ(ModelSpeed::fasterThan(WhisperModel::base, slowForSmall, 2, limit),
+              WhisperModel::tiny)
+        << "nothing predicted to keep up below the current: the fastest";
+    EXPECT_EQ(ModelSpeed::fasterThan(WhisperModel::tiny, slowForSmall, 2, limit), std::nullopt);
+    EXPECT_EQ(ModelSpeed::fasterThan(WhisperModel::turbo, std::nullopt, 2, limit),
+              WhisperModel::medium)
+        << "without a figure, one step down";
+}
+
+} // namespace
+} // namespace tallyvox

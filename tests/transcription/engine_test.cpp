@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <map>
@@ -548,6 +549,59 @@ TEST_F(EngineTest, EchoesAreDroppedFarBehindTheMeeting) {
     auto result = stop();
     EXPECT_EQ(texts(), std::vector<std::string>{said});
     EXPECT_EQ(result.stats.at("your microphone").echoDropped, 1);
+}
+
+} // namespace
+} // namespace tallyvox
+
+namespace tallyvox {
+namespace {
+
+TEST(BacklogWatch, TellsOnceWhenOverTheLimitAndStillGrowing) {
+    BacklogWatch watch;
+    EXPECT_FALSE(watch.observe(90)) << "a first measurement shows no growth yet";
+    EXPECT_FALSE(watch.observe(80)) << "shrinking: catching up";
+    EXPECT_FALSE(watch.observe(80));
+    EXPECT_TRUE(watch.observe(81));
+    EXPECT_FALSE(watch.observe(200)) << "once";
+    EXPECT_TRUE(watch.told());
+
+    BacklogWatch edge;
+    edge.observe(50);
+    EXPECT_FALSE(edge.observe(60)) << "60 s is the limit, not over it";
+    EXPECT_TRUE(edge.observe(60.5));
+}
+
+TEST_F(EngineTest, SaysOnceThatItFallsBehindWhenAudioComesFasterThanWindowsGo) {
+    Log::Capture log;
+    std::vector<double> told;
+    make({meetingSource(), micSource()});
+    engine->onFallingBehind([&](double waiting) { told.push_back(waiting); });
+    ASSERT_FALSE(start());
+    // Keeping up: each second brings a second of audio, a window goes every 20 s.
+    for (int second = 0; second < 120; ++second) {
+        meeting.push(1, 0.1f);
+        mic.push(1, 0.1f);
+        queue->advance(1);
+    }
+    EXPECT_TRUE(told.empty());
+    // A recogniser slower than speech: every tick finds 25 s more on each source than one
+    // window per source takes away.
+    for (int tick = 0; tick < 8; ++tick) {
+        meeting.push(45, 0.1f);
+        mic.push(45, 0.1f);
+        queue->advance(1);
+    }
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_GT(told[0], 60);
+    EXPECT_LT(told[0], 60 + 2 * 45);
+    const auto logged = log.texts();
+    EXPECT_EQ(std::count_if(logged.begin(), logged.end(),
+                            [](const std::string& line) {
+                                return line.starts_with("Transcription is falling behind: ") &&
+                                       line.ends_with(" s of audio waiting");
+                            }),
+              1);
 }
 
 } // namespace

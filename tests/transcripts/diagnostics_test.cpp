@@ -277,8 +277,9 @@ TEST(Diagnostics, ListsOnlyTheFirstTwentyGaps) {
 }
 
 TEST(Diagnostics, CurrentContextReadsThisMachine) {
-    auto current = currentDiagnosticsContext();
+    auto current = currentDiagnosticsContext(WhisperModel::base);
     EXPECT_EQ(current.appSummary, AppInfo::summary());
+    EXPECT_EQ(current.recommendedModel, WhisperModel::base);
     auto text = TranscriptManager::diagnostics(record(), {}, quiet(), current);
     EXPECT_TRUE(text.starts_with("Tallyvox diagnostics: Teams_Meeting_14-05.txt\n" +
                                  AppInfo::summary() + "\n"));

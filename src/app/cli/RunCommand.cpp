@@ -204,6 +204,10 @@ int run(const RunOptions& options, const SettingsStores& stores) {
         if (file)
             say("Saved: " + file->string());
     }));
+    watching.push_back(manager->fallingBehind.observe([&](const auto& behind) {
+        if (behind)
+            say(behind->text());
+    }));
     watching.push_back(manager->lastError.observe([&](const auto& error) {
         if (error)
             say("Error: " + *error);

@@ -7,6 +7,7 @@
 #include "session/PreferenceCommands.h"
 #include "settings/ConsentManager.h"
 #include "settings/ProtectedSettings.h"
+#include "transcription/SpeedProbe.h"
 #include "transcripts/DateText.h"
 
 #include <CLI/CLI.hpp>
@@ -21,7 +22,11 @@ namespace tallyvox::cli {
 namespace {
 
 const SettingsStores& prepared(const SettingsStores& stores) {
-    SettingsManager::registerDefaults(stores);
+    // The default model follows this machine's measured speed.
+    SettingsManager::registerDefaults(
+        stores, SettingsManager::systemFullName(),
+        SettingsManager::recommendedModel(SettingsManager::physicalMemory(),
+                                          SpeedProbe::machineSpeed()));
     ProtectedSettings::migrate(stores.protectedFile, stores.defaults);
     return stores;
 }

@@ -15,6 +15,7 @@
 #include "detection/linux/SystemMeetingDetection.h"
 #include "speakers/SpeakerDiarizationService.h"
 #include "speakers/SpeakerEmbedder.h"
+#include "transcription/SpeedProbe.h"
 #include "transcription/WhisperContext.h"
 #include "transcripts/linux/GioTrash.h"
 #include "types/SpeakerModels.h"
@@ -105,6 +106,7 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, const std::
     };
 
     services.trash = [](const std::filesystem::path& file) { moveToTrash(file); };
+    services.machineSpeed = [] { return SpeedProbe::machineSpeed(); };
     services.revealFile = [](const std::filesystem::path& file) {
         if (auto why = showInFileManager(file))
             Log::error("Cannot show {} in the file manager: {}", file.string(), *why);

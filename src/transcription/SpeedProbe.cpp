@@ -1,0 +1,100 @@
+#include "transcription/SpeedProbe.h"
+
+#include "base/Error.h"
+#include "base/Log.h"
+#include "base/UsableProcessors.h"
+
+#include <ggml-cpu.h>
+#include <ggml.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <vector>
+
+namespace tallyvox::SpeedProbe {
+
+namespace {
+
+// The shape of one projection of a medium-sized model over a third of a window: large enough
+// that the threads' start-up does not count, small enough to stay well under a second.
+constexpr int64_t inner = 1024, outer = 1024, columns = 512;
+constexpr int timedRuns = 4;
+
+struct ContextFree {
+    void operator()(ggml_context* context) const { ggml_free(context); }
+};
+
+} // namespace
+
+MachineSpeed measure(int threads) {
+    ggml_cpu_init();
+    const size_t bytes = static_cast<size_t>(inner * outer) * sizeof(ggml_fp16_t) +
+                         static_cast<size_t>(inner * columns + outer * columns) * sizeof(float) +
+                         ggml_graph_overhead() + 16 * ggml_tensor_overhead() + (8 << 20);
+    std::unique_ptr<ggml_context, ContextFree> context(
+        ggml_init({.mem_size = bytes, .mem_buffer = nullptr, .no_alloc = false}));
+    if (!context)
+        throw Error("The speed probe has no memory to run in.");
+    ggml_tensor* weights = ggml_new_tensor_2d(context.get(), GGML_TYPE_F16, inner, outer);
+    ggml_tensor* features = ggml_new_tensor_2d(context.get(), GGML_TYPE_F32, inner, columns);
+    std::vector<float> row(static_cast<size_t>(inner));
+    for (int64_t r = 0; r < outer; ++r) {
+        for (int64_t i = 0; i < inner; ++i)
+            row[static_cast<size_t>(i)] = static_cast<float>((i * 7 + r * 13) % 17) / 17.0f - 0.5f;
+        ggml_fp32_to_fp16_row(row.data(), static_cast<ggml_fp16_t*>(weights->data) + r * inner,
+                              inner);
+    }
+    auto* input = static_cast<float*>(features->data);
+    for (int64_t i = 0; i < inner * columns; ++i)
+        input[i] = static_cast<float>(i % 23) / 23.0f - 0.5f;
+    // The work buffer of the product (the features converted to half precision) comes from
+    // the same pool; 8 MiB leaves room for it.
+    ggml_tensor* product = ggml_mul_mat(context.get(), weights, features);
+    ggml_cgraph* graph = ggml_new_graph(context.get());
+    ggml_build_forward_expand(graph, product);
+
+    using Clock = std::chrono::steady_clock;
+    double best = 0;
+    for (int run = 0; run <= timedRuns; ++run) {
+        auto start = Clock::now();
+        if (ggml_graph_compute_with_ctx(context.get(), graph, threads) != GGML_STATUS_SUCCESS)
+            throw Error("The speed probe could not run.");
+        double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        // The first run only warms the caches and the threads.
+        if (run > 0 && (best == 0 || seconds < best))
+            best = seconds;
+    }
+    MachineSpeed speed;
+    speed.gflops = 2.0 * static_cast<double>(inner * outer * columns) / std::max(best, 1e-9) / 1e9;
+    speed.threads = threads;
+    speed.cpu = MachineSpeed::processorName();
+    return speed;
+}
+
+std::optional<MachineSpeed>
+machineSpeed(const std::filesystem::path& cache,
+             const std::function<MachineSpeed(int threads)>& measurement) {
+    const int threads = MachineSpeed::recognizerThreads(UsableProcessors::count());
+    const std::string cpu = MachineSpeed::processorName();
+    if (auto kept = MachineSpeed::cached(cpu, threads, cache))
+        return kept;
+    MachineSpeed speed;
+    try {
+        speed = measurement(threads);
+        speed.threads = threads;
+        speed.cpu = cpu;
+    } catch (const std::exception& e) {
+        Log::error("Speed probe failed: {}", e.what());
+        return std::nullopt;
+    }
+    Log::info("Speed probe: {:.1f} GFLOPS on {} threads", speed.gflops, threads);
+    try {
+        speed.store(cache);
+    } catch (const std::exception& e) {
+        Log::error("Speed probe result not kept: {}", e.what());
+    }
+    return speed;
+}
+
+} // namespace tallyvox::SpeedProbe

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace tallyvox {
+
+// How fast this computer multiplies the recogniser's matrices, measured once by the speed
+// probe and kept, so the model choice follows the machine rather than its memory alone.
+struct MachineSpeed {
+    double gflops = 0; // billions of floating-point operations a second
+    int threads = 0;   // the recogniser's threads it was measured with
+    std::string cpu;   // the processor's model name; a figure of another one is not used
+
+    bool operator==(const MachineSpeed&) const = default;
+
+    // $XDG_CACHE_HOME/Tallyvox/machine-speed
+    static std::filesystem::path cacheFile();
+    // The kept figure when it was measured on this processor with these threads; nothing
+    // when absent, unreadable, damaged or from other hardware.
+    static std::optional<MachineSpeed> cached(const std::string& cpu, int threads,
+                                              const std::filesystem::path& file = cacheFile());
+    // Throws tallyvox::Error when the file cannot be written.
+    void store(const std::filesystem::path& file = cacheFile()) const;
+
+    // The first "model name" of /proc/cpuinfo, or "unknown".
+    static std::string processorName(const std::filesystem::path& cpuinfo = "/proc/cpuinfo");
+    // The recogniser's threads for this many usable processors: two fewer, kept between 2
+    // and 6, never more than the processors.
+    static int recognizerThreads(long processors);
+    // The kept figure of this processor with the threads this process would use.
+    static std::optional<MachineSpeed> kept(const std::filesystem::path& file = cacheFile());
+};
+
+} // namespace tallyvox

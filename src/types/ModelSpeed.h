@@ -1,0 +1,40 @@
+#pragma once
+
+#include "types/MachineSpeed.h"
+#include "types/WhisperModel.h"
+
+#include <optional>
+#include <vector>
+
+namespace tallyvox::ModelSpeed {
+
+// The engine's window, and the text real speech decodes to in it.
+inline constexpr double windowSeconds = 20;
+inline constexpr double tokensPerSecond = 3;
+
+// What one window of full speech costs each model, in billions of the speed probe's
+// operations: the seconds measured for a window times the probe's figure measured in the
+// same run (bench/README.md), so dividing by another machine's probe figure predicts that
+// machine's seconds.
+double windowWork(WhisperModel model);
+
+// Predicted seconds of recognition per second of audio, with `sources` channels full of
+// speech (the meeting, and the microphone when it is on).
+double predictedFactor(WhisperModel model, const MachineSpeed& speed, int sources);
+
+// The models from the most accurate to the fastest.
+const std::vector<WhisperModel>& byAccuracy();
+
+// The most accurate model below `ceiling` in accuracy, the ceiling included, whose predicted
+// factor for `sources` channels stays at or under `limit`; the fastest one when none does.
+WhisperModel mostAccurateKeepingUp(WhisperModel ceiling, const MachineSpeed& speed, int sources,
+                                   double limit);
+
+// A model that recognises faster than `current`, for a user whose transcription falls
+// behind: the most accurate one predicted to keep up, else the fastest; nothing when
+// `current` is already the fastest.
+std::optional<WhisperModel> fasterThan(WhisperModel current,
+                                       const std::optional<MachineSpeed>& speed, int sources,
+                                       double limit);
+
+} // namespace tallyvox::ModelSpeed

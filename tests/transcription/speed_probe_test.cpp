@@ -1,0 +1,78 @@
+#include "transcription/SpeedProbe.h"
+
+#include "base/AtomicFile.h"
+#include "fakes/TempDir.h"
+
+#include <gtest/gtest.h>
+
+namespace tallyvox {
+namespace {
+
+using testing::TempDir;
+
+TEST(SpeedProbe, MeasuresOnceAndThenReadsTheKeptFigure) {
+    TempDir dir;
+    const auto cache = dir / "cache/Tallyvox/machine-speed";
+    int measured = 0;
+    auto measurement = [&](int threads) {
+        ++measured;
+        return MachineSpeed{42.5, threads, "ignored"};
+    };
+    auto first = SpeedProbe::machineSpeed(cache, measurement);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->gflops, 42.5);
+    EXPECT_EQ(first->cpu, MachineSpeed::processorName()) << "kept under this processor's name";
+    EXPECT_EQ(SpeedProbe::machineSpeed(cache, measurement), first);
+    EXPECT_EQ(measured, 1);
+
+    // Another processor or thread count (a moved home folder, a new container) measures anew.
+    MachineSpeed{10, first->threads, "Another CPU"}.store(cache);
+    EXPECT_EQ(SpeedProbe::machineSpeed(cache, measurement)->gflops, 42.5);
+    MachineSpeed{10, first->threads + 1, first->cpu}.store(cache);
+    EXPECT_EQ(SpeedProbe::machineSpeed(cache, measurement)->gflops, 42.5);
+    EXPECT_EQ(measured, 3);
+}
+
+TEST(SpeedProbe, DamagedCacheMeansMeasuringAgainAndAFailureMeansUnknown) {
+    TempDir dir;
+    const auto cache = dir / "machine-speed";
+    const std::string cpu = MachineSpeed::processorName();
+    for (const std::string& damaged : std::vector<std::string>{
+             "", "fast\n2\n" + cpu + "\n", "12.5x\n2\n" + cpu + "\n", "-3\n2\n" + cpu + "\n",
+             "nan\n2\n" + cpu + "\n", "12.5\n2\n", "12.5\ntwo\n" + cpu + "\n"}) {
+        writeFileAtomically(cache, damaged);
+        EXPECT_FALSE(MachineSpeed::cached(cpu, 2, cache)) << damaged;
+    }
+    writeFileAtomically(cache, "12.5\n2\n" + cpu + "\n");
+    EXPECT_EQ(MachineSpeed::cached(cpu, 2, cache)->gflops, 12.5);
+
+    auto failing = [](int) -> MachineSpeed { throw std::runtime_error("no backend"); };
+    EXPECT_FALSE(SpeedProbe::machineSpeed(dir / "none", failing));
+
+    // A cache that cannot be written (a file where its folder should be) still answers with
+    // the measurement.
+    writeFileAtomically(dir / "blocker", "");
+    auto unkept = SpeedProbe::machineSpeed(dir / "blocker/machine-speed", [](int threads) {
+        return MachineSpeed{7, threads, ""};
+    });
+    ASSERT_TRUE(unkept);
+    EXPECT_EQ(unkept->gflops, 7);
+}
+
+TEST(SpeedProbe, RealMeasurementIsAPositiveFigure) {
+    auto speed = SpeedProbe::measure(1);
+    EXPECT_GT(speed.gflops, 0.1);
+    EXPECT_EQ(speed.threads, 1);
+}
+
+TEST(MachineSpeed, ProcessorNameFromCpuinfo) {
+    TempDir dir;
+    writeFileAtomically(dir / "cpuinfo", "processor\t: 0\nvendor_id\t: AuthenticAMD\n"
+                                         "model name\t: AMD EPYC 7B13 \nflags\t: fpu\n");
+    EXPECT_EQ(MachineSpeed::processorName(dir / "cpuinfo"), "AMD EPYC 7B13");
+    writeFileAtomically(dir / "arm", "processor\t: 0\nBogoMIPS\t: 48.00\n");
+    EXPECT_EQ(MachineSpeed::processorName(dir / "arm"), "unknown");
+}
+
+} // namespace
+} // namespace tallyvox
