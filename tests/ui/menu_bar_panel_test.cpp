@@ -59,6 +59,17 @@ TEST(PanelStatus, FirstRuleThatAppliesWins) {
     EXPECT_EQ(ui::panel::status(heard, false, 3600, true),
               behind + " and skipped some audio. Choose a smaller model in Settings.");
     EXPECT_EQ(ui::panel::status(heard, true, 3600, true), "Audio capture is off while paused.");
+
+    // The engine's own measure: its waiting audio kept growing past a minute.
+    CaptureStats keeping;
+    keeping.lastSoundAt = SystemTime{};
+    EXPECT_EQ(ui::panel::status(keeping, false, 600, false, FallingBehind{75, WhisperModel::base}),
+              behind + ". Choose Base in Settings.");
+    EXPECT_EQ(ui::panel::status(keeping, false, 600, false, FallingBehind{75, std::nullopt}),
+              behind + ". Choose a smaller model in Settings.");
+    EXPECT_EQ(ui::panel::status(heard, false, 600, false, FallingBehind{75, WhisperModel::base}),
+              behind + " and skipped some audio. Choose a smaller model in Settings.")
+        << "audio already lost says so first";
 }
 
 TEST(PanelStatus, ElapsedIsHoursMinutesSeconds) {
