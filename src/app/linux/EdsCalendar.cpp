@@ -21,6 +21,10 @@ namespace {
 
 using CalendarRoster::Event;
 
+// Questions whose caller stopped waiting while their thread still runs: while one hangs in the
+// service, no other starts.
+std::atomic<int> abandoned{0};
+
 // One question to the service, shared by the thread that asks it and the caller that waits,
 // who may stop waiting and leave the thread to finish alone.
 struct Question {
@@ -29,6 +33,7 @@ struct Question {
     bool registryAnswered = false;
     bool allowed = false;
     bool finished = false;
+    bool leftAlone = false;
     std::optional<std::vector<Event>> events;
     GObjectPtr<GCancellable> cancellable{g_cancellable_new()};
 
@@ -45,14 +50,13 @@ struct Question {
             std::lock_guard lock(mutex);
             events = std::move(result);
             finished = true;
+            if (leftAlone)
+                --abandoned;
         }
         changed.notify_all();
     }
     bool cancelled() const { return g_cancellable_is_cancelled(cancellable.get()); }
 };
-
-// Threads of questions that have not ended: while one hangs in the service, no other starts.
-std::atomic<int> running{0};
 
 std::optional<std::string> textOf(const char* value) {
     if (!value)
@@ -177,14 +181,18 @@ std::optional<std::vector<Event>> read(Question& question, bool registryOnly, st
     return events;
 }
 
+// One question at a time: a source registry made while another is still being torn down on
+// another thread lists no calendars.
+std::mutex oneAtATime;
+
 // Asks on a thread of its own with its own GLib context, so that nothing libecal schedules
 // lands on the context of whoever asked (the desktop app's main loop).
 std::shared_ptr<Question> ask(bool registryOnly, std::time_t from, std::time_t to) {
     auto question = std::make_shared<Question>();
-    ++running;
     std::thread([question, registryOnly, from, to] {
         std::optional<std::vector<Event>> events;
         {
+            std::lock_guard serial(oneAtATime);
             MainContextPtr context(g_main_context_new());
             g_main_context_push_thread_default(context.get());
             events = read(*question, registryOnly, from, to);
@@ -193,14 +201,13 @@ std::shared_ptr<Question> ask(bool registryOnly, std::time_t from, std::time_t t
             }
             g_main_context_pop_thread_default(context.get());
         }
-        --running;
         question->finish(std::move(events));
     }).detach();
     return question;
 }
 
 bool busy() {
-    if (running.load() == 0)
+    if (abandoned.load() == 0)
         return false;
     Log::error("Calendar not read: the calendar service has not answered an earlier question");
     return true;
@@ -223,9 +230,11 @@ bool waitFor(Question& question, const EdsCalendar::Limits& limits, bool registr
         answered = question.changed.wait_until(lock, began + limits.lookup,
                                                [&] { return question.finished; });
     bool registryLate = !question.registryAnswered;
-    lock.unlock();
     if (answered)
         return true;
+    question.leftAlone = true;
+    ++abandoned;
+    lock.unlock();
     g_cancellable_cancel(question.cancellable.get());
     if (registryLate)
         Log::error("Calendar service did not answer within {} ms", limits.registry.count());
@@ -268,7 +277,7 @@ std::optional<std::vector<CalendarRoster::Event>> EdsCalendar::events(SystemTime
 }
 
 int EdsCalendar::unanswered() {
-    return running.load();
+    return abandoned.load();
 }
 
 std::optional<CalendarRoster::Meeting> EdsCalendar::current(Platform platform,

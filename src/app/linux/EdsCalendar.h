@@ -40,7 +40,7 @@ public:
     // The meeting running or starting now on `platform`, from these calendars.
     std::optional<CalendarRoster::Meeting> current(Platform platform, SystemTime now) const;
 
-    // Questions of this process whose threads have not ended (one the service never answered
+    // Questions given up on whose threads have not ended yet (one the service never answers
     // keeps its thread until the bus gives up on it).
     static int unanswered();
 
