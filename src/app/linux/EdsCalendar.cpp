@@ -171,10 +171,11 @@ std::optional<std::vector<Event>> read(Question& question, bool registryOnly, st
                            e_source_get_display_name(calendar.get()), messageOf(openError.get()));
             continue;
         }
-        auto* events_ = E_CAL_CLIENT(client.get());
-        e_cal_client_set_default_timezone(events_, local);
+        auto* reader = E_CAL_CLIENT(client.get());
+        e_cal_client_set_default_timezone(reader, local);
         Collecting into{&events, local};
-        e_cal_client_generate_instances_sync(events_, from, to, cancellable, collect, &into);
+        // Occurrences, so that a repeating meeting counts by today's date, not its first.
+        e_cal_client_generate_instances_sync(reader, from, to, cancellable, collect, &into);
     }
     if (question.cancelled())
         return std::nullopt;
@@ -197,7 +198,8 @@ std::shared_ptr<Question> ask(bool registryOnly, std::time_t from, std::time_t t
             g_main_context_push_thread_default(context.get());
             events = read(*question, registryOnly, from, to);
             // What libecal left scheduled runs now, while its objects still have a context.
-            while (g_main_context_iteration(context.get(), FALSE)) {
+            for (int turn = 0; turn < 100 && g_main_context_iteration(context.get(), FALSE);
+                 ++turn) {
             }
             g_main_context_pop_thread_default(context.get());
         }
@@ -218,8 +220,8 @@ bool hasSessionBus() {
     return g_getenv("DBUS_SESSION_BUS_ADDRESS") || g_getenv("XDG_RUNTIME_DIR");
 }
 
-// Waits for the registry within `registry`, then for the end within `total`; past either, the
-// question is cancelled and left to end on its own thread.
+// Waits for the registry within `limits.registry`, then for the end within `limits.lookup`
+// (both from now); past either, the question is cancelled and left to end on its own thread.
 bool waitFor(Question& question, const EdsCalendar::Limits& limits, bool registryOnly) {
     auto began = std::chrono::steady_clock::now();
     std::unique_lock lock(question.mutex);
