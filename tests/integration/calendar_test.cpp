@@ -46,6 +46,15 @@ std::string utc(SystemTime time) {
     return text;
 }
 
+std::string floating(SystemTime time) {
+    std::time_t t = std::chrono::system_clock::to_time_t(time);
+    std::tm parts{};
+    ::localtime_r(&t, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%dT%H%M%S", &parts);
+    return text;
+}
+
 std::string localDate(SystemTime time, int days = 0) {
     std::time_t t = std::chrono::system_clock::to_time_t(time) + days * 86400;
     std::tm parts{};
@@ -54,6 +63,21 @@ std::string localDate(SystemTime time, int days = 0) {
     std::strftime(text, sizeof text, "%Y%m%d", &parts);
     return text;
 }
+
+// Local time in another zone for one test (set before the bus starts its services).
+class ScopedZone {
+public:
+    explicit ScopedZone(const std::string& name)
+        : env_("TZ", name) {
+        ::tzset();
+    }
+
+private:
+    struct Reread {
+        ~Reread() { ::tzset(); }
+    } reread_; // after the variable is put back
+    ScopedEnv env_;
+};
 
 // A home of the test's own: the calendar service keeps its sources under the configuration
 // folder and a local calendar's events under the data folder. The bus starts after the
@@ -128,6 +152,8 @@ TEST(EdsCalendar, TheMeetingNowComesBackFromTheDesktopCalendarService) {
             GTEST_SKIP() << tool
                          << " is not installed (Debian: dbus-daemon, evolution-data-server)";
 
+    // Far from UTC, so a time without a zone read as UTC would miss the meeting.
+    ScopedZone zone("America/New_York");
     CalendarHome home;
     auto now = std::chrono::system_clock::now();
     auto at = [&](double seconds) { return addSeconds(now, seconds); };
@@ -139,8 +165,9 @@ TEST(EdsCalendar, TheMeetingNowComesBackFromTheDesktopCalendarService) {
                              "\r\nSUMMARY:Offsite\r\nLOCATION:https://zoom.us/j/1\r\n") +
             event("earlier", timed(at(-3000), at(-60)) +
                                  "SUMMARY:Earlier call\r\nURL:https://zoom.us/j/2\r\n") +
-            event("teams", timed(at(-900), at(900)) +
-                               "SUMMARY:Teams review\r\nDESCRIPTION:Join: "
+            // Written in local time without a zone, as some calendars store their events.
+            event("teams", "DTSTART:" + floating(at(-900)) + "\r\nDTEND:" + floating(at(900)) +
+                               "\r\nSUMMARY:Teams review\r\nDESCRIPTION:Join: "
                                "https://teams.microsoft.com/l/meetup-join/3\r\n") +
             event("sync", timed(at(-600), at(1800)) +
                               "SUMMARY:Weekly sync\r\nURL:https://US02WEB.zoom.us/j/812\r\n"

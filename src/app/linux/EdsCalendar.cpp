@@ -64,7 +64,18 @@ std::optional<std::string> textOf(const char* value) {
     return std::string(value);
 }
 
-// A floating time (no zone) is the user's local time.
+// The zone the rest of the app reads local times in: the TZ variable's zone where it names
+// one, else the system's. Floating times (no zone) are in it.
+ICalTimezone* localZone() {
+    if (const char* tz = g_getenv("TZ"); tz && *tz) {
+        if (auto* zone = i_cal_timezone_get_builtin_timezone(tz[0] == ':' ? tz + 1 : tz))
+            return zone;
+    }
+    if (auto* zone = e_cal_util_get_system_timezone())
+        return zone;
+    return i_cal_timezone_get_utc_timezone();
+}
+
 SystemTime timeOf(ICalTime* time, ICalTimezone* local) {
     ICalTimezone* zone = i_cal_time_get_timezone(time);
     return std::chrono::system_clock::from_time_t(
@@ -152,9 +163,7 @@ std::optional<std::vector<Event>> read(Question& question, bool registryOnly, st
     if (registryOnly)
         return std::nullopt;
 
-    ICalTimezone* local = e_cal_util_get_system_timezone();
-    if (!local)
-        local = i_cal_timezone_get_utc_timezone();
+    ICalTimezone* local = localZone();
     std::vector<Event> events;
     for (const auto& calendar : calendarsOf(registry.get())) {
         if (question.cancelled())
@@ -268,14 +277,23 @@ std::optional<std::vector<CalendarRoster::Event>> EdsCalendar::events(SystemTime
     }
     if (busy())
         return std::nullopt;
-    // Whole seconds that cover the range; the rules look at exact times afterwards.
-    auto first = std::chrono::system_clock::to_time_t(from);
-    auto last = std::chrono::system_clock::to_time_t(to) + 1;
+    // The service picks the occurrences of events written without a zone as if they were in
+    // its own zone, not ours: it is asked for a day more on each side, and the occurrences
+    // are kept here by their times read in our zone.
+    constexpr std::time_t margin = 86400;
+    auto first = std::chrono::system_clock::to_time_t(from) - margin;
+    auto last = std::chrono::system_clock::to_time_t(to) + margin;
     auto question = ask(false, first, last);
     if (!waitFor(*question, limits_, false))
         return std::nullopt;
     std::lock_guard lock(question->mutex);
-    return question->events;
+    if (!question->events)
+        return std::nullopt;
+    std::vector<CalendarRoster::Event> within;
+    for (auto& event : *question->events)
+        if (event.end >= from && event.start <= to)
+            within.push_back(std::move(event));
+    return within;
 }
 
 int EdsCalendar::unanswered() {
