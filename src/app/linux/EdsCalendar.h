@@ -31,7 +31,7 @@ public:
     // Whether the calendar service answers; a plain desktop has no other calendar permission.
     bool isAllowed() const;
 
-    // The event occurrences of every enabled calendar between `from` and `to`, calendars in
+    // The event occurrences of every enabled calendar that overlap `from`…`to`, calendars in
     // the order of their names, each calendar's occurrences in the order it gives them.
     // Nothing when the service cannot be reached in time; a calendar that cannot be opened or
     // read is left out.
