@@ -3,6 +3,7 @@
 #include "app/linux/AccessibilityBus.h"
 #include "app/linux/AutostartEntry.h"
 #include "app/linux/DesktopNotifications.h"
+#include "app/linux/EdsCalendar.h"
 #include "app/linux/FileManager.h"
 #include "app/linux/SleepWatcher.h"
 #include "audio/AccessibilityMuteWatcher.h"
@@ -103,6 +104,18 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, const std::
     services.launchAtLoginEnabled = [] { return AutostartEntry::isEnabled(); };
     services.setLaunchAtLogin = [executable](bool on) {
         AutostartEntry::setEnabled(on, executable);
+    };
+
+    // The meeting's title and invitees come from the desktop's calendar service; asked only
+    // when the user turned the calendar setting on.
+    auto calendar = std::make_shared<EdsCalendar>();
+    services.calendarRoster = [calendar](Platform platform,
+                                         SystemTime now) -> std::optional<CalendarEvent> {
+        auto meeting = calendar->current(platform, now);
+        if (!meeting)
+            return std::nullopt;
+        return CalendarEvent{.title = std::move(meeting->title),
+                             .names = std::move(meeting->names)};
     };
 
     services.trash = [](const std::filesystem::path& file) { moveToTrash(file); };
