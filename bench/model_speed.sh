@@ -32,10 +32,13 @@ done
 
 speech="$work/speech.wav"
 if [ ! -f "$speech" ]; then
+  # 27.5 s of speech: every window is full of it.
   espeak-ng -s 150 -w "$work/speech-raw.wav" "Good morning everyone, thanks for joining the \
 weekly planning meeting. First we will look at the roadmap for the next quarter, then the design \
 review of the new onboarding screens, and finally the open questions from engineering about the \
-release schedule. Please keep your updates short so that we have time for discussion at the end."
+release schedule. Please keep your updates short so that we have time for discussion at the end. \
+Maria, would you like to start with the summary of last week's customer interviews and what we \
+learned from them?"
   sox "$work/speech-raw.wav" -r 16000 -c 1 -b 16 "$speech"
 fi
 

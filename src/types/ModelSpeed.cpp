@@ -5,20 +5,22 @@
 namespace tallyvox::ModelSpeed {
 
 double windowWork(WhisperModel model) {
-    // Measured by bench/model_speed.sh; see bench/README.md.
+    // bench/model_speed.sh on a 2-core machine with the recogniser's two threads (see
+    // bench/README.md). Medium costs as much as Large v3 Turbo: Turbo's larger encoder is paid
+    // back by its four-layer decoder.
     switch (model.kind()) {
     case WhisperModel::tiny:
-        return 40;
+        return 108;
     case WhisperModel::base:
-        return 80;
+        return 209;
     case WhisperModel::small:
-        return 250;
+        return 630;
     case WhisperModel::medium:
-        return 800;
+        return 2353;
     case WhisperModel::turbo:
-        return 1200;
+        return 2232;
     }
-    return 1200;
+    return 2353;
 }
 
 double predictedFactor(WhisperModel model, const MachineSpeed& speed, int sources) {
@@ -47,10 +49,11 @@ WhisperModel mostAccurateKeepingUp(WhisperModel ceiling, const MachineSpeed& spe
 std::optional<WhisperModel> fasterThan(WhisperModel current,
                                        const std::optional<MachineSpeed>& speed, int sources,
                                        double limit) {
+    // A model within a fifth of the current one's cost would not cure a growing backlog.
     const auto& order = byAccuracy();
     std::vector<WhisperModel> faster;
     for (auto model : order)
-        if (windowWork(model) < windowWork(current))
+        if (windowWork(model) <= 0.8 * windowWork(current))
             faster.push_back(model);
     if (faster.empty())
         return std::nullopt;
@@ -58,7 +61,8 @@ std::optional<WhisperModel> fasterThan(WhisperModel current,
         for (auto model : faster)
             if (predictedFactor(model, *speed, sources) <= limit)
                 return model;
-    // Without a figure, one step down; with one and nothing keeping up, the fastest.
+    // Without a figure, the most accurate faster one; with one and nothing keeping up, the
+    // fastest.
     return speed ? faster.back() : faster.front();
 }
 

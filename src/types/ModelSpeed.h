@@ -30,9 +30,10 @@ const std::vector<WhisperModel>& byAccuracy();
 WhisperModel mostAccurateKeepingUp(WhisperModel ceiling, const MachineSpeed& speed, int sources,
                                    double limit);
 
-// A model that recognises faster than `current`, for a user whose transcription falls
-// behind: the most accurate one predicted to keep up, else the fastest; nothing when
-// `current` is already the fastest.
+// A model that recognises clearly faster than `current` (at most four fifths of its cost),
+// for a user whose transcription falls behind: the most accurate one predicted to keep up,
+// else the fastest; without a speed figure the most accurate of them; nothing when `current`
+// is already the fastest.
 std::optional<WhisperModel> fasterThan(WhisperModel current,
                                        const std::optional<MachineSpeed>& speed, int sources,
                                        double limit);
