@@ -21,6 +21,7 @@ namespace {
 // that the threads' start-up does not count, small enough to stay well under a second.
 constexpr int64_t inner = 1024, outer = 1024, columns = 512;
 constexpr int timedRuns = 8;
+constexpr auto remeasureAfter = std::chrono::hours(24);
 
 struct ContextFree {
     void operator()(ggml_context* context) const { ggml_free(context); }
@@ -81,7 +82,13 @@ machineSpeed(const std::filesystem::path& cache,
              const std::function<MachineSpeed(int threads)>& measurement) {
     const int threads = MachineSpeed::recognizerThreads(UsableProcessors::count());
     const std::string cpu = MachineSpeed::processorName();
-    if (auto kept = MachineSpeed::cached(cpu, threads, cache))
+    auto kept = MachineSpeed::cached(cpu, threads, cache);
+    // Other programs can only make the machine look slower than it is, so the best figure
+    // seen is kept, and it is measured again once a day in case the first was taken in a
+    // busy moment.
+    std::error_code error;
+    const auto written = std::filesystem::last_write_time(cache, error);
+    if (kept && !error && std::filesystem::file_time_type::clock::now() - written < remeasureAfter)
         return kept;
     MachineSpeed speed;
     try {
@@ -90,9 +97,11 @@ machineSpeed(const std::filesystem::path& cache,
         speed.cpu = cpu;
     } catch (const std::exception& e) {
         Log::error("Speed probe failed: {}", e.what());
-        return std::nullopt;
+        return kept;
     }
     Log::info("Speed probe: {:.1f} GFLOPS on {} threads", speed.gflops, threads);
+    if (kept && kept->gflops > speed.gflops)
+        speed = *kept;
     try {
         speed.store(cache);
     } catch (const std::exception& e) {

@@ -13,8 +13,9 @@ namespace tallyvox::SpeedProbe {
 // a few runs. Takes a fraction of a second.
 MachineSpeed measure(int threads);
 
-// The kept figure for this processor and thread count, else a fresh measurement, kept for
-// next time (a cache that cannot be written is only logged). Nothing when measuring fails.
+// The kept figure for this processor and thread count; measured afresh when there is none or
+// it is a day old, keeping the better of the two (a cache that cannot be written is only
+// logged). Nothing when there is no figure and measuring fails.
 std::optional<MachineSpeed>
 machineSpeed(const std::filesystem::path& cache = MachineSpeed::cacheFile(),
              const std::function<MachineSpeed(int threads)>& measurement = measure);
