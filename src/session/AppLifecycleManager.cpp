@@ -165,7 +165,9 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
     session.set(TranscriptionSession{meeting, consent, startedAt, std::nullopt, 0});
     capture_ = capture;
     fallingBehind.set(std::nullopt);
+    backlog_ = BacklogWatch{};
     engine_ = makeEngine(capture, mic, options, startedAt);
+    watchBacklog(generation_);
     openTranscript(meeting, consent, startedAt);
     Log::info("Transcribing {} ({}, mic {}) → {}", meeting.id(),
               consent.automatic ? "automatic" : "manual", mic ? "on" : "off",
@@ -271,19 +273,29 @@ AppLifecycleManager::makeEngine(const std::shared_ptr<AudioCaptureService>& capt
             });
         },
         std::move(deps));
-    engine->onFallingBehind([main, weak, generation](double waiting) {
-        main->post([weak, generation, waiting] {
-            if (auto self = weak.lock())
-                self->fellBehind(generation, waiting);
-        });
-    });
     return engine;
 }
 
-// The engine says this once per session; the notification follows it.
-void AppLifecycleManager::fellBehind(std::uint64_t generation, double waitingSeconds) {
-    if (generation != generation_ || !session.get() || !engine_)
-        return;
+// The audio waiting for recognition, in the engine and in the capture (which fills while a
+// slow window holds the engine), every few seconds of a session.
+void AppLifecycleManager::watchBacklog(std::uint64_t generation) {
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+    main_.postAfter(Executor::Duration(backlogCheckInterval), [weak, generation] {
+        auto self = weak.lock();
+        if (!self || generation != self->generation_ || !self->session.get() || !self->engine_)
+            return;
+        double waiting = self->engine_->waitingSeconds();
+        if (auto stats = self->captureStats())
+            waiting += stats->bufferedSeconds;
+        if (self->backlog_.observe(waiting))
+            self->fellBehind(waiting);
+        self->watchBacklog(generation);
+    });
+}
+
+// Once per session; the notification follows it.
+void AppLifecycleManager::fellBehind(double waitingSeconds) {
+    Log::error("Transcription is falling behind: {:.0f} s of audio waiting", waitingSeconds);
     const int sources = hasMic() ? 2 : 1;
     FallingBehind behind{waitingSeconds,
                          ModelSpeed::fasterThan(engine_->options().model, speed_, sources,

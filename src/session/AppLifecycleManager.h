@@ -10,6 +10,7 @@
 #include "session/SessionMicrophone.h"
 #include "session/StopReason.h"
 #include "settings/SettingsManager.h"
+#include "transcription/BacklogWatch.h"
 #include "transcription/TranscriptionEngine.h"
 #include "transcripts/Diagnostics.h"
 #include "transcripts/ExportFormat.h"
@@ -42,6 +43,7 @@ public:
     static constexpr double cleanupInterval = RetentionTimer::interval;
     static constexpr double micCheckInterval = SessionMicrophone::checkInterval;
     static constexpr double muteRetryInterval = SessionMicrophone::muteRetryInterval;
+    static constexpr double backlogCheckInterval = 5;
 
     MeetingDetectionService& detection() { return *detection_; }
     WhisperManager& whisper() { return *whisper_; }
@@ -145,7 +147,8 @@ private:
     void pauseAudio();
     void resumeCapture();
     void receive(std::uint64_t generation, std::vector<TranscriptSegment> batch);
-    void fellBehind(std::uint64_t generation, double waitingSeconds);
+    void watchBacklog(std::uint64_t generation);
+    void fellBehind(double waitingSeconds);
     void engineStarted(std::uint64_t generation, const std::shared_ptr<TranscriptionEngine>& engine,
                        const std::exception_ptr& error);
     std::shared_ptr<FinishJob> closeSession();
@@ -181,6 +184,7 @@ private:
     // Why the running session's model could not be loaded, for its transcript.
     std::optional<std::string> modelLoadError_;
     std::optional<MachineSpeed> speed_;
+    BacklogWatch backlog_;
     WhisperModel recommended_;
     std::map<int, int> aliases_;
     std::set<std::string> skipped_;

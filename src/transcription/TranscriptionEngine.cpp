@@ -185,6 +185,7 @@ void TranscriptionEngine::stop(std::function<void(StopResult)> done) {
             self->recognizer_.reset();
             self->diarizer_.reset();
             self->stopped_ = true;
+            self->waiting_.store(0);
         }
         for (auto& channel : self->channels_) {
             result.stats[channel.source.name] = channel.stats;
@@ -213,16 +214,10 @@ void TranscriptionEngine::tick() {
                  channel.pending.size() >= windowSamples)
             run(channel, false);
     }
-    // What is left after this tick's windows: it only grows while recognition is slower than
-    // the audio arriving.
     double waiting = 0;
     for (const auto& channel : channels_)
         waiting += seconds(channel.pending.size());
-    if (backlog_.observe(waiting)) {
-        Log::error("Transcription is falling behind: {:.0f} s of audio waiting", waiting);
-        if (fallingBehind_)
-            fallingBehind_(waiting);
-    }
+    waiting_.store(waiting);
 }
 
 void TranscriptionEngine::pull(Channel& channel) {

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "base/Executor.h"
-#include "transcription/BacklogWatch.h"
 #include "transcription/Diarizer.h"
 #include "transcription/Recognizer.h"
 #include "types/EngineTypes.h"
 #include "types/TranscriptSegment.h"
 
+#include <atomic>
 #include <exception>
 #include <functional>
 #include <map>
@@ -77,11 +77,10 @@ public:
     // Loads the recogniser (and the diarizer when wanted) on the engine queue, then starts
     // the one-second tick. `done` runs on the engine queue with the load error, if any.
     void start(std::function<void(std::exception_ptr)> done);
-    // Called once, on the engine queue, when the audio waiting for recognition passes
-    // BacklogWatch::limit and keeps growing, with its seconds. Set before start().
-    void onFallingBehind(std::function<void(double waitingSeconds)> told) {
-        fallingBehind_ = std::move(told);
-    }
+    // Seconds of audio taken from the sources and not yet recognised, as of the last tick;
+    // safe to read from any thread. With what the sources still hold, it tells whether
+    // recognition keeps up.
+    double waitingSeconds() const { return waiting_.load(); }
     // Gets every pending word out now; returns at once.
     void flush();
     // Stops the tick, recognises everything still pending, releases the recogniser and
@@ -128,8 +127,7 @@ private:
     std::vector<Channel> channels_;
     std::unique_ptr<WindowRecognizer> recognizer_;
     std::unique_ptr<Diarizer> diarizer_;
-    BacklogWatch backlog_;
-    std::function<void(double)> fallingBehind_;
+    std::atomic<double> waiting_{0};
     TaskHandle timer_;
     std::vector<TranscriptSegment> recent_;
     int emitted_ = 0;

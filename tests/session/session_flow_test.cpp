@@ -3,6 +3,8 @@
 #include "fakes/Lines.h"
 #include "types/ModelSpeed.h"
 
+#include <algorithm>
+
 using namespace tallyvox;
 using namespace tallyvox::testing;
 namespace fs = std::filesystem;
@@ -369,11 +371,18 @@ TEST_F(SessionFlow, FallingBehindIsSaidOnceAndNamesAModelThatKeepsUp) {
     executor.runUntilIdle();
     const size_t before = fakes.notifications.size();
 
-    for (int tick = 0; tick < 6; ++tick) {
+    for (int tick = 0; tick < 12; ++tick) {
         fakes.capture()->deliver(45);
         executor.advance(1);
     }
     ASSERT_TRUE(manager->fallingBehind.get());
+    EXPECT_GT(manager->fallingBehind.get()->waitingSeconds, 60);
+    const auto logged = log.texts();
+    EXPECT_EQ(std::count_if(logged.begin(), logged.end(),
+                            [](const std::string& line) {
+                                return line.starts_with("Transcription is falling behind: ");
+                            }),
+              1);
     EXPECT_EQ(manager->fallingBehind.get()->faster, WhisperModel::base);
     EXPECT_TRUE(
         manager->fallingBehind.get()->text().starts_with("Transcription is falling behind: "))
@@ -386,7 +395,7 @@ TEST_F(SessionFlow, FallingBehindIsSaidOnceAndNamesAModelThatKeepsUp) {
     EXPECT_TRUE(fakes.notifications.back().body.ends_with(
         "Base keeps up on this computer: choose it in Settings \u203a Transcription."));
 
-    for (int tick = 0; tick < 6; ++tick) {
+    for (int tick = 0; tick < 12; ++tick) {
         fakes.capture()->deliver(45);
         executor.advance(1);
     }
