@@ -162,3 +162,22 @@ TEST(ProcFs, RealProcessesAgainstTheRule) {
                      .exactPaths = {copy.string()}}};
     EXPECT_TRUE(AppGenuineness::check(impostor.pid, Platform::zoom, exact, proc).genuine);
 }
+
+TEST(ProcFs, StartOfAProcessByTheWallClock) {
+    EXPECT_EQ(ProcFs::bootTimeLine("cpu 1 2\nintr 5 0 0\nbtime 1765000000\nprocesses 9\n"),
+              1765000000);
+    EXPECT_EQ(ProcFs::bootTimeLine("btime 42"), 42);
+    EXPECT_FALSE(ProcFs::bootTimeLine("cpu 1 2\nctxt 9\n"));
+    EXPECT_FALSE(ProcFs::bootTimeLine("xbtime 42\nbtime soon\n"));
+    EXPECT_FALSE(ProcFs::bootTimeLine("btime -5\n"));
+
+    // This test process started before now and after the machine booted.
+    ProcFs proc;
+    auto started = proc.startedAt(::getpid());
+    ASSERT_TRUE(started);
+    const auto now = std::chrono::system_clock::now();
+    EXPECT_LE(*started, now + std::chrono::seconds(1));
+    EXPECT_GT(*started, now - std::chrono::hours(24));
+    EXPECT_FALSE(proc.startedAt(0));
+    EXPECT_FALSE(ProcFs("/nonexistent").startedAt(::getpid()));
+}

@@ -142,8 +142,10 @@ TEST(BrowserSessionFiles, TheNewestSessionAcrossProfilesAndInstallsIsRead) {
     const Browser& chromium = *Browsers::forBinary("chromium");
     const Browser& firefox = *Browsers::forBinary("firefox");
     ASSERT_EQ(browsers.size(), 5u);
+    // Without the browser's start time the newest file alone is read.
+    const std::int32_t noProcess = 0;
 
-    EXPECT_EQ(BrowserSessionFiles(home.path()).read(chromium, 1).unreadable,
+    EXPECT_EQ(BrowserSessionFiles(home.path()).read(chromium, noProcess).unreadable,
               "no session file was found in its profile folders");
 
     auto old = home / ".config/chromium/Default/Sessions/Session_13350000000000000";
@@ -155,7 +157,7 @@ TEST(BrowserSessionFiles, TheNewestSessionAcrossProfilesAndInstallsIsRead) {
     writeFileAtomically(closed, SnssWriter().navigation(1, 0, "https://closed.example/").bytes());
     std::filesystem::last_write_time(old, std::filesystem::file_time_type::clock::now() -
                                               std::chrono::hours(1));
-    auto read = BrowserSessionFiles(home.path()).read(chromium, 1);
+    auto read = BrowserSessionFiles(home.path()).read(chromium, noProcess);
     EXPECT_EQ(read.unreadable, std::nullopt);
     EXPECT_EQ(read.urls, std::vector<std::string>{"https://teams.live.com/"});
 
@@ -164,16 +166,16 @@ TEST(BrowserSessionFiles, TheNewestSessionAcrossProfilesAndInstallsIsRead) {
         store,
         mozLz4(
             R"({"windows":[{"tabs":[{"entries":[{"url":"https://meet.google.com/abc-defg-hij"}],"index":1}]}]})"));
-    EXPECT_EQ(BrowserSessionFiles(home.path()).read(firefox, 1).urls,
+    EXPECT_EQ(BrowserSessionFiles(home.path()).read(firefox, noProcess).urls,
               std::vector<std::string>{"https://meet.google.com/abc-defg-hij"});
     writeFileAtomically(store, "mozLz40\0garbage");
-    EXPECT_TRUE(BrowserSessionFiles(home.path()).read(firefox, 1).unreadable);
+    EXPECT_TRUE(BrowserSessionFiles(home.path()).read(firefox, noProcess).unreadable);
 
     // A profile we may not enter (root may enter anything, so only a user sees this).
     if (::geteuid() != 0) {
         std::filesystem::permissions(home / ".config/chromium", std::filesystem::perms::none);
         std::filesystem::remove_all(home / "snap");
-        auto denied = BrowserSessionFiles(home.path()).read(chromium, 1);
+        auto denied = BrowserSessionFiles(home.path()).read(chromium, noProcess);
         std::filesystem::permissions(home / ".config/chromium", std::filesystem::perms::owner_all);
         ASSERT_TRUE(denied.unreadable);
         EXPECT_NE(denied.unreadable->find("cannot be read"), std::string::npos)

@@ -1,11 +1,14 @@
 #include "detection/linux/BrowserSessionFiles.h"
 
+#include "base/Log.h"
 #include "detection/linux/BrowserSessionFormats.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,32 +18,28 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Candidate {
-    fs::path file;
-    fs::file_time_type written;
-};
+using SessionFile = BrowserSessionFiles::SessionFile;
 
-void consider(const fs::path& file, std::optional<Candidate>& newest) {
+void consider(const fs::path& file, std::optional<SessionFile>& newest) {
     std::error_code error;
     if (!fs::is_regular_file(file, error))
         return;
     auto written = fs::last_write_time(file, error);
     if (!error && (!newest || written > newest->written))
-        newest = Candidate{file, written};
+        newest = SessionFile{file, written};
 }
 
-// Reads the whole file, refusing one that is too large before reading it.
-std::string readBounded(const fs::path& file) {
+// Reads the whole file, refusing one larger than `limit` before reading it.
+std::string readBounded(const fs::path& file, std::size_t limit, const char* tooLarge) {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0)
         throw BrowserSessionFormats::SessionFileUnreadable(
             std::string("the session file cannot be opened: ") + std::strerror(errno));
     struct stat facts = {};
     std::string bytes;
-    if (::fstat(fd, &facts) == 0 &&
-        static_cast<std::uint64_t>(facts.st_size) > BrowserSessionFormats::maxFileBytes) {
+    if (::fstat(fd, &facts) == 0 && static_cast<std::uint64_t>(facts.st_size) > limit) {
         ::close(fd);
-        throw BrowserSessionFormats::SessionFileUnreadable("the session file is too large");
+        throw BrowserSessionFormats::SessionFileUnreadable(tooLarge);
     }
     char buffer[1 << 16];
     for (;;) {
@@ -57,29 +56,42 @@ std::string readBounded(const fs::path& file) {
             break;
         bytes.append(buffer, static_cast<std::size_t>(n));
         // It may grow while we read it.
-        if (bytes.size() > BrowserSessionFormats::maxFileBytes) {
+        if (bytes.size() > limit) {
             ::close(fd);
-            throw BrowserSessionFormats::SessionFileUnreadable("the session file is too large");
+            throw BrowserSessionFormats::SessionFileUnreadable(tooLarge);
         }
     }
     ::close(fd);
     return bytes;
 }
 
+std::vector<std::string> openTabs(const Browser& browser, const std::string& bytes) {
+    if (browser.family == BrowserFamily::firefox)
+        return BrowserSessionFormats::firefoxOpenTabs(
+            BrowserSessionFormats::mozLz4Decompress(bytes));
+    return BrowserSessionFormats::chromiumOpenTabs(bytes);
+}
+
+// The profile folder a session file belongs to, as the user knows it ("Default", "Profile 1",
+// "x1y2.default-esr").
+std::string profileName(const fs::path& file) {
+    return file.parent_path().parent_path().filename().string();
+}
+
 } // namespace
 
-BrowserSessionFiles::BrowserSessionFiles(fs::path home)
-    : home_(std::move(home)) {}
+BrowserSessionFiles::BrowserSessionFiles(fs::path home, std::string procRoot)
+    : home_(std::move(home))
+    , proc_(std::move(procRoot)) {}
 
 fs::path BrowserSessionFiles::userHome() {
     const char* home = std::getenv("HOME");
     return home && *home ? fs::path(home) : fs::path();
 }
 
-BrowserSessionFiles::Found BrowserSessionFiles::newestSessionFile(const Browser& browser,
-                                                                  const fs::path& home) {
-    Found found;
-    std::optional<Candidate> newest;
+BrowserSessionFiles::ProfileFiles BrowserSessionFiles::profileSessionFiles(const Browser& browser,
+                                                                           const fs::path& home) {
+    ProfileFiles found;
     for (const auto& root : browser.profileRoots) {
         const fs::path folder = home / root;
         std::error_code error;
@@ -95,42 +107,123 @@ BrowserSessionFiles::Found BrowserSessionFiles::newestSessionFile(const Browser&
             std::error_code inner;
             if (!profile.is_directory(inner))
                 continue;
+            std::optional<SessionFile> newest;
             if (browser.family == BrowserFamily::firefox) {
                 consider(profile.path() / "sessionstore-backups" / "recovery.jsonlz4", newest);
-                continue;
+            } else {
+                // Session_* is the live session; Tabs_* only lists recently closed tabs.
+                fs::directory_iterator sessions(profile.path() / "Sessions", inner);
+                if (inner) {
+                    if (inner != std::errc::no_such_file_or_directory)
+                        found.problem = "its session folder in " + profile.path().string() +
+                                        " cannot be read (" + inner.message() + ")";
+                    continue;
+                }
+                for (const auto& file : sessions)
+                    if (file.path().filename().string().starts_with("Session_"))
+                        consider(file.path(), newest);
             }
-            // Session_* is the live session; Tabs_* only lists recently closed tabs.
-            fs::directory_iterator sessions(profile.path() / "Sessions", inner);
-            if (inner) {
-                if (inner != std::errc::no_such_file_or_directory)
-                    found.problem = "its session folder in " + profile.path().string() +
-                                    " cannot be read (" + inner.message() + ")";
-                continue;
-            }
-            for (const auto& file : sessions)
-                if (file.path().filename().string().starts_with("Session_"))
-                    consider(file.path(), newest);
+            if (newest)
+                found.files.push_back(std::move(*newest));
         }
     }
-    if (newest)
-        found.file = newest->file;
+    // One install's folder may be a link to another's: the same file counts once.
+    std::vector<fs::path> seen;
+    std::erase_if(found.files, [&](const SessionFile& file) {
+        std::error_code error;
+        auto real = fs::canonical(file.file, error);
+        if (error)
+            real = file.file;
+        if (std::find(seen.begin(), seen.end(), real) != seen.end())
+            return true;
+        seen.push_back(real);
+        return false;
+    });
+    std::stable_sort(found.files.begin(), found.files.end(),
+                     [](const auto& a, const auto& b) { return a.written > b.written; });
     return found;
 }
 
-BrowserTabs::Read BrowserSessionFiles::read(const Browser& browser, std::int32_t) {
-    auto found = newestSessionFile(browser, home_);
-    if (!found.file)
-        return {{}, found.problem.value_or("no session file was found in its profile folders")};
-    try {
-        const auto bytes = readBounded(*found.file);
-        if (browser.family == BrowserFamily::firefox)
-            return {BrowserSessionFormats::firefoxOpenTabs(
-                        BrowserSessionFormats::mozLz4Decompress(bytes)),
-                    std::nullopt};
-        return {BrowserSessionFormats::chromiumOpenTabs(bytes), std::nullopt};
-    } catch (const BrowserSessionFormats::SessionFileUnreadable& error) {
-        return {{}, std::string(error.what())};
+BrowserSessionFiles::Found BrowserSessionFiles::newestSessionFile(const Browser& browser,
+                                                                  const fs::path& home) {
+    auto profiles = profileSessionFiles(browser, home);
+    Found found;
+    if (!profiles.files.empty())
+        found.file = profiles.files.front().file;
+    found.problem = std::move(profiles.problem);
+    return found;
+}
+
+BrowserTabs::Read BrowserSessionFiles::read(const Browser& browser, std::int32_t pid) {
+    auto profiles = profileSessionFiles(browser, home_);
+    if (profiles.files.empty())
+        return {{}, profiles.problem.value_or("no session file was found in its profile folders")};
+
+    std::vector<SessionFile> open;
+    if (auto started = proc_.startedAt(pid)) {
+        const auto since = fs::file_time_type::clock::from_sys(*started - startSlack);
+        for (const auto& file : profiles.files)
+            if (file.written >= since)
+                open.push_back(file);
+        // Nothing saved since it started: its profiles have no tabs to show yet, unless the
+        // one in use is in a folder we cannot search.
+        if (open.empty())
+            return {{}, profiles.problem};
+    } else {
+        open.push_back(profiles.files.front());
     }
+
+    std::vector<std::string> urls;
+    std::vector<std::string> problems;
+    if (profiles.problem)
+        problems.push_back(*profiles.problem);
+    bool anyRead = false;
+    std::size_t budget = BrowserSessionFormats::maxFileBytes;
+    for (std::size_t i = 0; i < open.size(); ++i) {
+        if (i == maxFilesPerRead) {
+            problems.push_back(std::to_string(open.size() - i) +
+                               " more open profiles were not read (at most " +
+                               std::to_string(maxFilesPerRead) + " are read at once)");
+            break;
+        }
+        const char* tooLarge = budget < BrowserSessionFormats::maxFileBytes
+                                   ? "the session files of its open profiles are too large"
+                                   : "the session file is too large";
+        try {
+            const auto bytes = readBounded(open[i].file, budget, tooLarge);
+            budget -= bytes.size();
+            auto tabs = openTabs(browser, bytes);
+            urls.insert(urls.end(), std::make_move_iterator(tabs.begin()),
+                        std::make_move_iterator(tabs.end()));
+            anyRead = true;
+        } catch (const BrowserSessionFormats::SessionFileUnreadable& error) {
+            std::string why = error.what();
+            // With several profiles open, say which one.
+            if (open.size() > 1) {
+                why += " (profile ";
+                why += profileName(open[i].file);
+                why += ")";
+            }
+            problems.push_back(std::move(why));
+        }
+    }
+
+    std::string problem;
+    for (const auto& each : problems) {
+        if (!problem.empty())
+            problem += "; ";
+        problem += each;
+    }
+    if (!anyRead)
+        return {{}, problem};
+
+    // The tabs that could be read stand; what could not is logged once until it changes.
+    std::lock_guard lock(mutex_);
+    auto& last = reported_[browser.name];
+    if (!problem.empty() && problem != last)
+        Log::error("Some tabs of {} cannot be read: {}", browser.name, problem);
+    last = problem;
+    return {std::move(urls), std::nullopt};
 }
 
 } // namespace tallyvox

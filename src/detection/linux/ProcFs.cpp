@@ -120,6 +120,48 @@ std::optional<std::uint64_t> ProcFs::startTime(std::int32_t pid) {
     }
 }
 
+std::optional<std::int64_t> ProcFs::bootTimeLine(std::string_view stat) {
+    static constexpr std::string_view key = "btime ";
+    size_t at = 0;
+    while (at < stat.size()) {
+        auto end = stat.find('\n', at);
+        auto line =
+            stat.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+        if (line.starts_with(key)) {
+            std::string digits(line.substr(key.size()));
+            char* stop = nullptr;
+            errno = 0;
+            long long seconds = std::strtoll(digits.c_str(), &stop, 10);
+            if (stop == digits.c_str() || errno != 0 || seconds <= 0)
+                return std::nullopt;
+            return static_cast<std::int64_t>(seconds);
+        }
+        if (end == std::string_view::npos)
+            break;
+        at = end + 1;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::chrono::system_clock::time_point> ProcFs::startedAt(std::int32_t pid) {
+    auto ticks = startTime(pid);
+    const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    if (!ticks || ticksPerSecond <= 0)
+        return std::nullopt;
+    // The interrupt counts come before btime and grow with the machine, so allow for a long file.
+    auto text = readSmallFile(procRoot_ + "/stat", 4 << 20);
+    auto booted = text ? bootTimeLine(*text) : std::nullopt;
+    if (!booted)
+        return std::nullopt;
+    using namespace std::chrono;
+    const auto afterBoot = milliseconds(
+        static_cast<std::int64_t>(*ticks / static_cast<std::uint64_t>(ticksPerSecond) * 1000 +
+                                  *ticks % static_cast<std::uint64_t>(ticksPerSecond) * 1000 /
+                                      static_cast<std::uint64_t>(ticksPerSecond)));
+    return system_clock::time_point(duration_cast<system_clock::duration>(seconds(*booted))) +
+           duration_cast<system_clock::duration>(afterBoot);
+}
+
 std::optional<std::string> ProcFs::executable(std::int32_t pid) {
     if (pid <= 0)
         return std::nullopt;

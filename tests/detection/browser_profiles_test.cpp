@@ -1,0 +1,217 @@
+// Several profiles of one running browser: which session files count, and what one broken
+// file may hide.
+
+#include "SessionFileWriters.h"
+#include "base/AtomicFile.h"
+#include "base/Log.h"
+#include "detection/DetectionFakes.h"
+#include "detection/WebMeetingDetection.h"
+#include "detection/linux/BrowserSessionFiles.h"
+#include "fakes/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+using namespace tallyvox;
+using namespace tallyvox::testing;
+namespace fs = std::filesystem;
+using Clock = std::chrono::system_clock;
+using Urls = std::vector<std::string>;
+using std::chrono::hours;
+using std::chrono::minutes;
+using std::chrono::seconds;
+
+namespace {
+
+constexpr std::int32_t browserPid = 4242;
+
+// A /proc holding one process that started at `started`, on a system booted a day before.
+struct FakeProc {
+    TempDir root;
+    explicit FakeProc(Clock::time_point started) {
+        const auto booted = std::chrono::floor<seconds>(started) - hours(24);
+        const auto ticks =
+            std::chrono::duration_cast<std::chrono::milliseconds>(started - booted).count() *
+            ::sysconf(_SC_CLK_TCK) / 1000;
+        std::string stat = "cpu  10 0 10 1000 0 0 0 0 0 0\nintr 123 0 0 0\nbtime ";
+        stat += std::to_string(booted.time_since_epoch() / seconds(1));
+        stat += "\nprocesses 5000\n";
+        writeFileAtomically(root / "stat", stat);
+        std::string own = std::to_string(browserPid);
+        own += " (chromium) S 1 4242 4242 0 -1 4194560 1 0 0 0 0 0 0 0 20 0 9 0 ";
+        own += std::to_string(ticks);
+        own += " 1000 10\n";
+        writeFileAtomically(root / (std::to_string(browserPid) + "/stat"), own);
+    }
+    std::string path() const { return root.path().string(); }
+};
+
+void writeSession(const fs::path& file, const std::string& bytes, Clock::time_point written) {
+    writeFileAtomically(file, bytes);
+    fs::last_write_time(file, fs::file_time_type::clock::from_sys(written));
+}
+
+std::string tab(const std::string& url) {
+    return SnssWriter().navigation(1, 0, url).bytes();
+}
+
+std::string firefoxTab(const std::string& url) {
+    return mozLz4(R"({"windows":[{"tabs":[{"entries":[{"url":")" + url + R"("}],"index":1}]}]})");
+}
+
+fs::path chromiumSession(const TempDir& home, const std::string& profile, const std::string& name) {
+    return home / (".config/chromium/" + profile + "/Sessions/" + name);
+}
+
+const Browser& chromium() {
+    return *Browsers::forBinary("chromium");
+}
+
+} // namespace
+
+TEST(BrowserSessionFiles, EveryProfileSavedSinceTheBrowserStartedIsRead) {
+    TempDir home;
+    const auto now = Clock::now();
+    const auto started = now - minutes(30);
+    FakeProc proc(started);
+    const std::string meet = "https://meet.google.com/abc-defg-hij";
+
+    // Work saved a minute ago; personal, with the meeting, saved less recently.
+    writeSession(chromiumSession(home, "Default", "Session_3"), tab("https://teams.live.com/"),
+                 now - minutes(1));
+    writeSession(chromiumSession(home, "Default", "Session_2"), tab("https://older.example/"),
+                 now - minutes(20));
+    writeSession(chromiumSession(home, "Profile 1", "Session_1"), tab(meet), now - minutes(10));
+    // Written just before the start as the process saw it: clock granularity, still open.
+    writeSession(chromiumSession(home, "Profile 2", "Session_1"), tab("https://edge.example/"),
+                 started - seconds(1));
+    // Closed before this browser started.
+    writeSession(chromiumSession(home, "Profile 3", "Session_1"), tab("https://closed.example/"),
+                 started - seconds(5));
+    writeSession(home / "snap/chromium/common/chromium/Default/Sessions/Session_1",
+                 tab("https://zoom.us/wc/1/join"), now - hours(3));
+
+    BrowserSessionFiles files(home.path(), proc.path());
+    auto read = files.read(chromium(), browserPid);
+    EXPECT_EQ(read.unreadable, std::nullopt);
+    EXPECT_EQ(read.urls, (Urls{"https://teams.live.com/", meet, "https://edge.example/"}));
+
+    // Detection sees the meeting in the profile that saved less recently.
+    Observable<std::set<std::string>> unreadable;
+    WebMeetingDetection web(std::make_shared<BrowserSessionFiles>(home.path(), proc.path()),
+                            unreadable);
+    DetectionChoices choices{.enabled = [] { return true; },
+                             .watches = [](Platform) { return true; },
+                             .observe = {},
+                             .web = [] { return true; }};
+    auto sightings = web.sightings(
+        {recording(browserPid, "chromium"), playing(browserPid, "chromium")}, choices, 0,
+        [](std::int32_t, const Browser&) { return true; }, [](std::int32_t pid) { return pid; });
+    ASSERT_EQ(sightings.size(), 2u);
+    EXPECT_EQ(sightings[0].platform, Platform::teams);
+    EXPECT_EQ(sightings[1].platform, Platform::meet);
+
+    // Firefox runs a process per profile, but the rule is the same.
+    const auto& firefox = *Browsers::forBinary("firefox");
+    const std::string profiles = ".mozilla/firefox/";
+    writeSession(home / (profiles + "a.work/sessionstore-backups/recovery.jsonlz4"),
+                 firefoxTab("https://teams.live.com/"), now - seconds(10));
+    writeSession(home / (profiles + "b.personal/sessionstore-backups/recovery.jsonlz4"),
+                 firefoxTab(meet), now - minutes(2));
+    writeSession(home / (profiles + "c.old/sessionstore-backups/recovery.jsonlz4"),
+                 firefoxTab("https://closed.example/"), now - hours(2));
+    EXPECT_EQ(files.read(firefox, browserPid).urls, (Urls{"https://teams.live.com/", meet}));
+
+    // Only closed profiles: nothing open has been saved yet, which is no failure.
+    TempDir stale;
+    writeSession(chromiumSession(stale, "Default", "Session_1"), tab("https://closed.example/"),
+                 started - minutes(1));
+    read = BrowserSessionFiles(stale.path(), proc.path()).read(chromium(), browserPid);
+    EXPECT_EQ(read.unreadable, std::nullopt);
+    EXPECT_TRUE(read.urls.empty());
+}
+
+TEST(BrowserSessionFiles, WithoutTheBrowsersStartOnlyTheNewestFileIsRead) {
+    TempDir home;
+    const auto now = Clock::now();
+    writeSession(chromiumSession(home, "Default", "Session_1"), tab("https://newest.example/"),
+                 now - minutes(1));
+    writeSession(chromiumSession(home, "Profile 1", "Session_1"), tab("https://older.example/"),
+                 now - minutes(5));
+
+    FakeProc proc(now - hours(1));
+    const std::string pidStat = proc.path() + "/" + std::to_string(browserPid) + "/stat";
+    const std::string systemStat = proc.path() + "/stat";
+    struct Case {
+        std::string what;
+        std::function<void()> breakIt;
+        std::int32_t pid = browserPid;
+    };
+    for (const auto& [what, breakIt, pid] : std::vector<Case>{
+             {"another process", [] {}, browserPid + 1},
+             {"no process at all", [] {}, 0},
+             {"a cut stat line", [&] { writeFileAtomically(pidStat, "4242 (chromium) S 1 2"); }},
+             {"a start that is no number",
+              [&] {
+                  writeFileAtomically(pidStat, "4242 (chromium) S 1 4242 4242 0 -1 4194560 1 0 0 "
+                                               "0 0 0 0 0 20 0 9 0 soon 1000 10\n");
+              }},
+             {"no boot time", [&] { writeFileAtomically(systemStat, "cpu 1 2 3\nbtime\n"); }},
+             {"no system stat", [&] { fs::remove(systemStat); }}}) {
+        breakIt();
+        auto read = BrowserSessionFiles(home.path(), proc.path()).read(chromium(), pid);
+        EXPECT_EQ(read.unreadable, std::nullopt) << what;
+        EXPECT_EQ(read.urls, Urls{"https://newest.example/"}) << what;
+    }
+}
+
+TEST(BrowserSessionFiles, ADamagedProfileDoesNotHideTheOthers) {
+    TempDir home;
+    const auto now = Clock::now();
+    FakeProc proc(now - hours(1));
+    Log::Capture log;
+    writeSession(chromiumSession(home, "Default", "Session_1"), SnssWriter(2).bytes(),
+                 now - minutes(1));
+    writeSession(chromiumSession(home, "Profile 1", "Session_1"),
+                 tab("https://meet.google.com/abc-defg-hij"), now - minutes(2));
+
+    BrowserSessionFiles files(home.path(), proc.path());
+    for (int round = 0; round < 2; ++round) {
+        auto read = files.read(chromium(), browserPid);
+        EXPECT_EQ(read.unreadable, std::nullopt);
+        EXPECT_EQ(read.urls, Urls{"https://meet.google.com/abc-defg-hij"});
+    }
+    const std::string partial = "Some tabs of Chromium cannot be read: the session file is "
+                                "encrypted (profile Default)";
+    auto texts = log.texts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), partial), 1) << "logged once, not each read";
+
+    // Nothing readable at all: unreadable, with every reason.
+    writeSession(chromiumSession(home, "Profile 1", "Session_1"), "garbage", now - minutes(2));
+    auto read = files.read(chromium(), browserPid);
+    EXPECT_TRUE(read.urls.empty());
+    ASSERT_TRUE(read.unreadable);
+    EXPECT_NE(read.unreadable->find("encrypted (profile Default)"), std::string::npos)
+        << *read.unreadable;
+    EXPECT_NE(read.unreadable->find("not a session file (profile Profile 1)"), std::string::npos)
+        << *read.unreadable;
+}
+
+TEST(BrowserSessionFiles, AtMostSoManyProfilesAreReadAtOnce) {
+    const auto now = Clock::now();
+    FakeProc proc(now - hours(1));
+    Log::Capture log;
+    // More profiles open than are read at once: the newest are read, the rest reported.
+    TempDir many;
+    const std::size_t open = BrowserSessionFiles::maxFilesPerRead + 2;
+    for (std::size_t i = 0; i < open; ++i)
+        writeSession(chromiumSession(many, "Profile " + std::to_string(i), "Session_1"),
+                     tab("https://p" + std::to_string(i) + ".example/"),
+                     now - seconds(static_cast<int>(i) + 1));
+    auto read = BrowserSessionFiles(many.path(), proc.path()).read(chromium(), browserPid);
+    ASSERT_EQ(read.urls.size(), BrowserSessionFiles::maxFilesPerRead);
+    EXPECT_EQ(read.urls.front(), "https://p0.example/");
+    EXPECT_TRUE(log.contains("Some tabs of Chromium cannot be read: 2 more open profiles were not "
+                             "read (at most 16 are read at once)"));
+}
