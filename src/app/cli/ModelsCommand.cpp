@@ -3,7 +3,9 @@
 #include "Commands.h"
 
 #include "base/EventLoop.h"
+#include "settings/SettingsManager.h"
 #include "transcription/ModelHash.h"
+#include "transcription/SpeedProbe.h"
 #include "transcription/WhisperManager.h"
 #include "types/SpeakerModels.h"
 
@@ -22,18 +24,22 @@ std::string megabytes(std::int64_t bytes) {
 
 int listModels() {
     std::cout << "Models folder: " << WhisperModel::directory().string() << "\n";
+    const WhisperModel recommended = SettingsManager::recommendedModel(
+        SettingsManager::physicalMemory(), SpeedProbe::machineSpeed());
     auto row = [](std::string_view name, const std::filesystem::path& file, std::string_view sha256,
-                  bool present) {
+                  bool present, std::string_view note = {}) {
         std::int64_t size = fileSizeOrZero(file);
         std::string state = size == 0                          ? "missing"
                             : !present                         ? "too small"
                             : ModelHash::matches(file, sha256) ? "ok"
                                                                : "digest differs";
-        std::printf("%-22s %10s  %s\n", std::string(name).c_str(),
-                    size ? megabytes(size).c_str() : "-", state.c_str());
+        std::printf("%-22s %10s  %s%s\n", std::string(name).c_str(),
+                    size ? megabytes(size).c_str() : "-", state.c_str(), std::string(note).c_str());
     };
+    // The one this computer keeps up with, by its memory and measured speed.
     for (auto model : WhisperModel::all())
-        row(model.rawValue(), model.localURL(), model.sha256(), model.isDownloaded());
+        row(model.rawValue(), model.localURL(), model.sha256(), model.isDownloaded(),
+            model == recommended ? "  (recommended)" : "");
     row("vad", VADModel::localURL(), VADModel::sha256, VADModel::isDownloaded());
     row("speakers", SpeakerModels::localURL(), SpeakerModels::sha256,
         SpeakerModels::isDownloaded());
