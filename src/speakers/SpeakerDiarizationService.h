@@ -42,7 +42,17 @@ public:
     embeddings(const std::vector<SpeechRange>& spans, std::span<const float> audio,
                const std::optional<std::vector<SpeechRange>>& speech);
 
+    // The similarity of the 1.5 s before and after each candidate time of a line (empty for a
+    // line too short to hold four windows); throws when the model fails.
+    std::vector<ChangePoint> changePoints(const WhisperSegment& segment,
+                                          std::span<const float> audio,
+                                          const std::optional<std::vector<SpeechRange>>& speech);
+
     const SpeakerClusterer& clusterer() const { return clusterer_; }
+
+    // Each voice-change window through a looped row of its own, as the model defines it, instead
+    // of whatever cheaper way the model offers (Embedder::embedRanges). For comparisons.
+    void setExactChangeWindows(bool exact) { exactWindows_ = exact; }
 
     static std::vector<double> changes(const std::vector<ChangePoint>& points);
     static std::vector<WhisperSegment> cut(const WhisperSegment& segment,
@@ -56,11 +66,10 @@ private:
     std::vector<std::vector<float>> batch(const std::vector<SpeechRange>& spans,
                                           std::span<const float> audio,
                                           const std::optional<std::vector<SpeechRange>>& speech);
-    std::vector<double> changeTimes(const WhisperSegment& segment, std::span<const float> audio,
-                                    const std::optional<std::vector<SpeechRange>>& speech);
 
     std::unique_ptr<Embedder> embedder_;
     SpeakerClusterer clusterer_;
+    bool exactWindows_ = false;
 };
 
 // The engine's loader over a model loader: a model that fails to load throws out of the

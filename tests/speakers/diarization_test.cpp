@@ -2,9 +2,11 @@
 
 #include "base/Error.h"
 #include "base/Log.h"
+#include "transcription/OwnAudio.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace tallyvox;
@@ -267,4 +269,82 @@ TEST(Diarization, AFailingModelLeavesTheWindowUncutAndTheClustererAsItWas) {
     f.model->dropOne = false;
     labelled = f.service->label({plain(3, 6, "five six seven eight")}, audio, std::nullopt, true);
     EXPECT_EQ(labelled[0].second, 1);
+}
+
+namespace {
+
+// Pools each range exactly as its own looped row would, and keeps what it was asked.
+class RangeRecorder : public VoiceCounter {
+public:
+    std::vector<std::vector<float>> embedRanges(std::span<const float> clip,
+                                                const std::vector<Range>& ranges) override {
+        for (const auto& range : ranges)
+            heard.emplace_back(clip.begin() + static_cast<std::ptrdiff_t>(range.from),
+                               clip.begin() + static_cast<std::ptrdiff_t>(range.to));
+        ++rangeCalls;
+        auto out = exactRanges(*this, clip, ranges);
+        if (dropRange)
+            out.pop_back();
+        return out;
+    }
+    int rangeCalls = 0;
+    bool dropRange = false;
+    std::vector<std::vector<float>> heard;
+};
+
+} // namespace
+
+TEST(Diarization, ChangeWindowsOfALineAreAskedForAtOnceAsStretchesOfTheLinesOwnAudio) {
+    // Three voices, and speech with a 1.8 s hole that one window falls into entirely.
+    auto audio = voices({{1, 2.2}, {2, 2.6}, {3, 3.2}});
+    std::vector<SpeechRange> speech{{0, 2.0}, {2.2, 3.0}, {4.8, 8}};
+    auto recorder = std::make_unique<RangeRecorder>();
+    auto* model = recorder.get();
+    SpeakerDiarizationService fast(std::move(recorder));
+    Fixture exact;
+    exact.service->setExactChangeWindows(true);
+
+    WhisperSegment whole = line(0, 16);
+    auto points = fast.changePoints(whole, audio, speech);
+    auto exactPoints = exact.service->changePoints(whole, audio, speech);
+    ASSERT_EQ(points.size(), 11u) << "14 windows from 0 to 6.5 s";
+    for (size_t i = 0; i < points.size(); ++i) {
+        EXPECT_EQ(points[i].t, exactPoints[i].t);
+        EXPECT_EQ(points[i].sim, exactPoints[i].sim) << "at " << points[i].t;
+    }
+    // One call for the 13 windows that hold speech; the one from 3.0 s to 4.5 s hears its
+    // whole span alone, as it always did.
+    EXPECT_EQ(model->rangeCalls, 1);
+    ASSERT_EQ(model->heard.size(), 13u);
+    size_t k = 0;
+    for (size_t i = 0; i < 14; ++i) {
+        double t = 0.5 * static_cast<double>(i);
+        auto own = ownAudio(audio, {t, t + 1.5}, speech);
+        if (t == 3.0) {
+            EXPECT_EQ(own.size(), 24000u);
+            continue;
+        }
+        EXPECT_EQ(model->heard[k++], own) << "window at " << t;
+    }
+    EXPECT_EQ(model->calls, 14) << "13 rows through the recorder's pooling, one alone";
+    EXPECT_EQ(exact.model->calls, 14);
+    auto exactRows = exact.model->rows, fastRows = model->rows;
+    std::sort(exactRows.begin(), exactRows.end());
+    std::sort(fastRows.begin(), fastRows.end());
+    EXPECT_EQ(fastRows, exactRows);
+
+    // The same lines and speakers either way.
+    auto labelled = fast.label({whole}, audio, speech, true);
+    EXPECT_EQ(labelled, exact.service->label({whole}, audio, speech, true));
+    EXPECT_GE(labelled.size(), 2u);
+
+    // A short answer from the pooled windows fails the window like any other.
+    Log::Capture log;
+    model->dropRange = true;
+    labelled = fast.label({whole}, audio, speech, true);
+    ASSERT_EQ(labelled.size(), 1u);
+    EXPECT_EQ(labelled[0].first, whole);
+    EXPECT_EQ(labelled[0].second, std::nullopt);
+    EXPECT_TRUE(log.contains("Diarization failed: The speaker model gave 12 embeddings for 13 "
+                             "clips."));
 }
