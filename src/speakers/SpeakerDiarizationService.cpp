@@ -265,8 +265,8 @@ SpeakerDiarizationService::changePoints(const WhisperSegment& segment, std::span
             alone.push_back(i);
         }
     }
+    const auto clip = ranges.empty() ? std::vector<float>() : ownAudio(audio, span, speech);
     if (!ranges.empty()) {
-        auto clip = ownAudio(audio, span, speech);
         auto out = exactWindows_ ? Embedder::exactRanges(*embedder_, clip, ranges)
                                  : embedder_->embedRanges(clip, ranges);
         checkAnswer(out, ranges.size());
@@ -276,13 +276,49 @@ SpeakerDiarizationService::changePoints(const WhisperSegment& segment, std::span
     for (size_t i : alone)
         e[i] = SpeakerClusterer::normalized(
             std::move(batch({{t[i], t[i] + changeWindow}}, audio, speech).front()));
-    if (!e.empty() && std::any_of(e.begin(), e.end(),
-                                  [&](const auto& v) { return v.size() != e.front().size(); }))
-        throw Error("The speaker model gave embeddings of differing lengths.");
+    auto sameLengths = [&] {
+        if (std::any_of(e.begin(), e.end(),
+                        [&](const auto& v) { return v.size() != e.front().size(); }))
+            throw Error("The speaker model gave embeddings of differing lengths.");
+    };
+    sameLengths();
     // The 1.5 s before a time against the 1.5 s after it.
     std::vector<ChangePoint> points;
     for (size_t i = 0; i + 3 < starts; ++i)
         points.push_back({t[i] + changeWindow, SpeakerClusterer::dot(e[i], e[i + 3])});
+    if (exactWindows_ || ranges.empty())
+        return points;
+
+    // A point can only become a change, or decide whether a neighbour is a local minimum, when
+    // it is near the threshold: such points and their neighbours get the windows they compare
+    // as rows of their own.
+    std::vector<bool> redo(starts, false), exactPoint(points.size(), false);
+    for (size_t i = 0; i < points.size(); ++i) {
+        if (points[i].sim >= changeThreshold + pooledMargin)
+            continue;
+        for (size_t p = i > 0 ? i - 1 : 0; p <= std::min(i + 1, points.size() - 1); ++p) {
+            exactPoint[p] = true;
+            redo[p] = redo[p + 3] = true;
+        }
+    }
+    std::vector<size_t> again;
+    std::vector<Embedder::Range> rows;
+    for (size_t k = 0; k < inLine.size(); ++k) {
+        if (redo[inLine[k]]) {
+            again.push_back(k);
+            rows.push_back(ranges[k]);
+        }
+    }
+    if (again.empty())
+        return points;
+    auto out = Embedder::exactRanges(*embedder_, clip, rows);
+    checkAnswer(out, rows.size());
+    for (size_t k = 0; k < again.size(); ++k)
+        e[inLine[again[k]]] = SpeakerClusterer::normalized(std::move(out[k]));
+    sameLengths();
+    for (size_t i = 0; i < points.size(); ++i)
+        if (exactPoint[i])
+            points[i].sim = SpeakerClusterer::dot(e[i], e[i + 3]);
     return points;
 }
 

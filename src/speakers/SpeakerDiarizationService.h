@@ -23,10 +23,16 @@ public:
     static constexpr float changeThreshold = 0.45f;
     // Quieter lines than this say too little about the voice to be given a speaker.
     static constexpr double minHeard = 0.25;
+    // Pooled change windows (Embedder::embedRanges) decide alone only where their similarity
+    // is this far above changeThreshold; nearer, the windows around the point are heard again
+    // as rows of their own, so the change times are those of rows wherever the pooled
+    // similarity is off by less than this.
+    static constexpr float pooledMargin = 0.2f;
 
     struct ChangePoint {
         double t = 0;
         float sim = 0;
+        bool operator==(const ChangePoint&) const = default;
     };
 
     explicit SpeakerDiarizationService(std::unique_ptr<Embedder> embedder);
