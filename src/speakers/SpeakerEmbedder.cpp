@@ -229,6 +229,11 @@ std::vector<std::vector<float>> SpeakerEmbedder::embedRanges(std::span<const flo
             throw std::invalid_argument("ranges lie inside the clip");
     std::vector<std::vector<float>> embeddings(ranges.size());
     std::vector<bool> done(ranges.size(), false);
+    // Each frame is normalised over a range's length around it, as a range's own row is over
+    // the range: measured closer to the rows than one mean over the whole pass.
+    std::size_t span = 0;
+    for (const auto& range : ranges)
+        span = std::max(span, Fbank::frameCount(range.to - range.from));
     Fbank fbank;
     // Long clips are heard in overlapping passes of at most two rows, so no pass takes more
     // memory than two rows do; each range is pooled from the first pass that holds it whole.
@@ -238,14 +243,10 @@ std::vector<std::vector<float>> SpeakerEmbedder::embedRanges(std::span<const flo
         for (std::size_t i = 0; i < ranges.size(); ++i)
             if (!done[i] && ranges[i].from >= from && ranges[i].to <= to)
                 here.push_back(i);
-        std::size_t span = 0;
-        for (const auto& range : ranges)
-            span = std::max(span, Fbank::frameCount(range.to - range.from));
-        std::vector<std::vector<float>> features{
-            std::getenv("SPK_GLOBAL") ? fbank.compute(clip.subspan(from, to - from))
-                                      : fbank.computeLocal(clip.subspan(from, to - from), span)};
-        const std::size_t frames = features.front().size() / SpeakerWeights::melBins;
+        const std::size_t frames = Fbank::frameCount(to - from);
         if (!here.empty() && frames >= minimumFrames) {
+            std::vector<std::vector<float>> features{
+                fbank.computeLocal(clip.subspan(from, to - from), span)};
             Trunk trunk;
             {
                 std::lock_guard lock(mutex_);
@@ -261,8 +262,8 @@ std::vector<std::vector<float>> SpeakerEmbedder::embedRanges(std::span<const flo
         if (to == clip.size())
             break;
     }
-    // Clips too short for the network, and ranges longer than two passes overlap, get a row
-    // of their own.
+    // Clips too short for the network, and ranges longer than two passes overlap (5 s), get a
+    // row of their own.
     for (std::size_t i = 0; i < ranges.size(); ++i)
         if (!done[i])
             embeddings[i] = std::move(exactRanges(*this, clip, {ranges[i]}).front());

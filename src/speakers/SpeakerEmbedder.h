@@ -50,10 +50,10 @@ public:
     embedFeatures(const std::vector<std::vector<float>>& features,
                   const std::vector<std::vector<float>>& weights = {});
 
-    // One pass of the network over the whole clip, each range pooled from the frames it
-    // covers: the network hears each range with its neighbours as context (where a looped row
-    // would wrap the range around) and the filter banks are normalised over the clip rather
-    // than the range. bench/README.md gives what that changes.
+    // One pass of the network over the whole clip (passes of at most 20 s), each range pooled
+    // from the frames it covers. Unlike its looped row, a range is heard with its neighbours as
+    // context, and its filter banks are normalised around each frame rather than over the range
+    // alone; bench/README.md gives how far that moves the embeddings.
     std::vector<std::vector<float>> embedRanges(std::span<const float> clip,
                                                 const std::vector<Range>& ranges) override;
 

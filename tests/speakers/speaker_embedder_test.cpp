@@ -58,6 +58,35 @@ TEST(SpeakerFbank, MatchesKaldisAlgorithmOnSpeechAndIsZeroOnSilence) {
     EXPECT_EQ(Fbank::frameCount(720), 3u);
 }
 
+// Normalised around each frame: a level that steps halfway through is taken off each half,
+// where one mean over the clip leaves each half off by the step.
+TEST(SpeakerFbank, LocalMeansFollowTheLevelAndTheWholeSpanIsTheClipsMean) {
+    std::vector<float> clip(6 * 16000);
+    std::uint32_t state = 7;
+    for (std::size_t i = 0; i < clip.size(); ++i) {
+        state = state * 1664525u + 1013904223u;
+        float noise = static_cast<float>(state >> 8) / 8388608.0f - 1.0f;
+        clip[i] = (i < clip.size() / 2 ? 0.01f : 0.5f) * noise;
+    }
+    Fbank fbank;
+    auto whole = fbank.compute(clip);
+    EXPECT_EQ(fbank.computeLocal(clip, Fbank::frameCount(clip.size())), whole);
+    EXPECT_EQ(fbank.computeLocal(clip, 100000), whole);
+    auto local = fbank.computeLocal(clip, 150);
+    const std::size_t frames = Fbank::frameCount(clip.size());
+    ASSERT_EQ(local.size(), whole.size());
+    // Far from the step (frame 300), each half is level: local values hover around zero.
+    for (std::size_t t : {20u, 150u, 450u, 580u}) {
+        double localMean = 0, wholeMean = 0;
+        for (int b = 0; b < Fbank::bins; ++b) {
+            localMean += local[t * Fbank::bins + static_cast<std::size_t>(b)] / Fbank::bins;
+            wholeMean += whole[t * Fbank::bins + static_cast<std::size_t>(b)] / Fbank::bins;
+        }
+        EXPECT_LT(std::abs(localMean), 0.5) << "frame " << t;
+        EXPECT_GT(std::abs(wholeMean), 3.0) << "frame " << t << " of " << frames;
+    }
+}
+
 TEST(SpeakerEmbedder, NarrowNetworkMatchesPyTorch) {
     auto embedder = SpeakerEmbedder::loadUnpinned(speakerFixture("speaker_tiny.onnx"));
     ASSERT_EQ(embedder->embeddingSize(), 32);
