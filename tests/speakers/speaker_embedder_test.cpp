@@ -242,7 +242,8 @@ TEST(SpeakerEmbedder, PublishedModelTellsTwoSyntheticVoicesApart) {
         GTEST_SKIP() << "no published speaker model at " << file;
     const std::string text = "the budget for next quarter is on the table today";
     auto first = espeak("en-us+m3", text);
-    auto again = espeak("en-us+m3", "everyone shares their notes before the release date");
+    auto again = espeak("en-us+m3", "everyone shares their notes before the release date and "
+                                    "then we talk about hiring two more people");
     auto other = espeak("en+f3", text);
     if (first.empty() || again.empty() || other.empty())
         GTEST_SKIP() << "espeak-ng or sox is missing";
