@@ -83,7 +83,43 @@ Fbank::~Fbank() {
     delete plan_;
 }
 
+std::vector<float> Fbank::computeLocal(std::span<const float> samples, std::size_t span) {
+    auto out = energies(samples);
+    subtractMean(out, frameCount(samples.size()), std::max<std::size_t>(span, 1));
+    return out;
+}
+
 std::vector<float> Fbank::compute(std::span<const float> samples) {
+    auto out = energies(samples);
+    // Cepstral mean normalisation over time: the network never saw absolute levels.
+    subtractMean(out, frameCount(samples.size()), frameCount(samples.size()));
+    return out;
+}
+
+void Fbank::subtractMean(std::vector<float>& out, std::size_t frames, std::size_t span) {
+    if (frames == 0)
+        return;
+    span = std::min(span, frames);
+    std::vector<double> prefix(frames + 1);
+    std::vector<float> means(frames);
+    for (int b = 0; b < bins; ++b) {
+        const auto bin = static_cast<std::size_t>(b);
+        for (std::size_t t = 0; t < frames; ++t)
+            prefix[t + 1] = prefix[t] + out[t * bins + bin];
+        for (std::size_t t = 0; t < frames; ++t) {
+            // The span centred on t, moved inside the clip at its ends; the whole clip when
+            // the span is as long.
+            std::size_t from = t > span / 2 ? t - span / 2 : 0;
+            from = std::min(from, frames - span);
+            means[t] = static_cast<float>((prefix[from + span] - prefix[from]) /
+                                          static_cast<double>(span));
+        }
+        for (std::size_t t = 0; t < frames; ++t)
+            out[t * bins + bin] -= means[t];
+    }
+}
+
+std::vector<float> Fbank::energies(std::span<const float> samples) {
     const std::size_t frames = frameCount(samples.size());
     std::vector<float> out(frames * bins);
     std::vector<double> x(frameLength);
@@ -118,15 +154,6 @@ std::vector<float> Fbank::compute(std::span<const float> samples) {
             out[t * bins + static_cast<std::size_t>(b)] =
                 static_cast<float>(std::log(std::max(energy, static_cast<double>(FLT_EPSILON))));
         }
-    }
-    // Cepstral mean normalisation over time: the network never saw absolute levels.
-    for (int b = 0; b < bins; ++b) {
-        double sum = 0;
-        for (std::size_t t = 0; t < frames; ++t)
-            sum += out[t * bins + static_cast<std::size_t>(b)];
-        auto mean = static_cast<float>(sum / static_cast<double>(std::max<std::size_t>(frames, 1)));
-        for (std::size_t t = 0; t < frames; ++t)
-            out[t * bins + static_cast<std::size_t>(b)] -= mean;
     }
     return out;
 }

@@ -30,8 +30,14 @@ public:
 
     // frameCount(samples.size()) rows of `bins` values, row after row.
     std::vector<float> compute(std::span<const float> samples);
+    // The same, but each frame less the mean of the `span` frames centred on it (fewer at the
+    // ends): what each stretch of that length would have been normalised by on its own.
+    std::vector<float> computeLocal(std::span<const float> samples, std::size_t span);
 
 private:
+    std::vector<float> energies(std::span<const float> samples);
+    static void subtractMean(std::vector<float>& out, std::size_t frames, std::size_t span);
+
     struct Plan;
     Plan* plan_;
 };

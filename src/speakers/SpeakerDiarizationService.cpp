@@ -27,6 +27,78 @@ size_t wordCount(const WhisperSegment& segment) {
     return count;
 }
 
+// Clustering compares embeddings element by element, so a ragged or empty answer would
+// silently match voices on a prefix.
+void checkAnswer(const std::vector<std::vector<float>>& out, size_t clips) {
+    if (out.size() != clips)
+        throw Error("The speaker model gave " + std::to_string(out.size()) + " embeddings for " +
+                    std::to_string(clips) + " clips.");
+    for (const auto& embedding : out)
+        if (embedding.empty() || embedding.size() != out.front().size())
+            throw Error("The speaker model gave embeddings of differing lengths.");
+}
+
+// As ownAudio rounds times to samples.
+size_t sampleIndex(double seconds, size_t count) {
+    double position = std::floor(16000.0 * seconds);
+    if (!(position > 0))
+        return 0;
+    if (position >= static_cast<double>(count))
+        return count;
+    return static_cast<size_t>(position);
+}
+
+// Where the own audio of a span comes from in the buffer: one piece per speech range, in the
+// order ownAudio joins them (empty where the range misses the span), or the span itself as the
+// only piece when no speech is heard in it.
+struct Pieces {
+    std::vector<Embedder::Range> pieces;
+    bool wholeSpan = false;
+};
+
+Pieces ownPieces(size_t count, SpeechRange span,
+                 const std::optional<std::vector<SpeechRange>>& speech) {
+    Pieces out;
+    bool heard = false;
+    if (speech) {
+        for (const auto& range : *speech) {
+            size_t from = sampleIndex(std::max(range.start, span.start), count);
+            size_t to = std::max(from, sampleIndex(std::min(range.end, span.end), count));
+            out.pieces.push_back({from, to});
+            heard = heard || to > from;
+        }
+    }
+    if (!heard) {
+        size_t from = sampleIndex(span.start, count);
+        out.pieces = {{from, std::max(from, sampleIndex(span.end, count))}};
+        out.wholeSpan = true;
+    }
+    return out;
+}
+
+// The samples of the line's own audio that are exactly the window's own audio, when they form
+// one unbroken stretch of it; nothing otherwise (the window then gets a row of its own).
+std::optional<Embedder::Range> rangeInLine(const Pieces& line, const Pieces& window) {
+    if (line.wholeSpan != window.wholeSpan || line.pieces.size() != window.pieces.size())
+        return std::nullopt;
+    std::optional<Embedder::Range> found;
+    size_t offset = 0;
+    for (size_t i = 0; i < line.pieces.size(); ++i) {
+        const auto& l = line.pieces[i];
+        const auto& w = window.pieces[i];
+        if (w.to > w.from) {
+            if (w.from < l.from || w.to > l.to)
+                return std::nullopt;
+            Embedder::Range here{offset + (w.from - l.from), offset + (w.to - l.from)};
+            if (found && found->to != here.from)
+                return std::nullopt;
+            found = found ? Embedder::Range{found->from, here.to} : here;
+        }
+        offset += l.to - l.from;
+    }
+    return found;
+}
+
 std::string trimmedSpacesAndTabs(std::string_view text) {
     size_t from = text.find_first_not_of(" \t");
     if (from == std::string_view::npos)
@@ -44,14 +116,7 @@ SpeakerDiarizationService::SpeakerDiarizationService(std::unique_ptr<Embedder> e
 }
 
 std::vector<float> SpeakerDiarizationService::row(const std::vector<float>& clip) {
-    std::vector<float> out(Embedder::rowSamples, 0.0f);
-    if (clip.empty())
-        return out;
-    for (size_t i = 0; i < out.size(); i += clip.size()) {
-        size_t n = std::min(clip.size(), out.size() - i);
-        std::copy_n(clip.begin(), n, out.begin() + static_cast<std::ptrdiff_t>(i));
-    }
-    return out;
+    return Embedder::looped(clip);
 }
 
 std::vector<std::vector<float>>
@@ -63,14 +128,7 @@ SpeakerDiarizationService::batch(const std::vector<SpeechRange>& spans,
     for (const auto& span : spans)
         rows.push_back(row(ownAudio(audio, span, speech)));
     auto out = embedder_->embed(rows);
-    if (out.size() != spans.size())
-        throw Error("The speaker model gave " + std::to_string(out.size()) + " embeddings for " +
-                    std::to_string(spans.size()) + " clips.");
-    // Clustering compares embeddings element by element, so a ragged or empty answer would
-    // silently match voices on a prefix.
-    for (const auto& embedding : out)
-        if (embedding.empty() || embedding.size() != out.front().size())
-            throw Error("The speaker model gave embeddings of differing lengths.");
+    checkAnswer(out, spans.size());
     return out;
 }
 
@@ -176,9 +234,9 @@ std::vector<WhisperSegment> SpeakerDiarizationService::cut(const WhisperSegment&
     return pieces;
 }
 
-std::vector<double>
-SpeakerDiarizationService::changeTimes(const WhisperSegment& segment, std::span<const float> audio,
-                                       const std::optional<std::vector<SpeechRange>>& speech) {
+std::vector<SpeakerDiarizationService::ChangePoint>
+SpeakerDiarizationService::changePoints(const WhisperSegment& segment, std::span<const float> audio,
+                                        const std::optional<std::vector<SpeechRange>>& speech) {
     // Counted in whole steps so a window that ends exactly at the line's end is not lost to
     // rounding.
     double room = segment.end - changeWindow - segment.start;
@@ -189,16 +247,79 @@ SpeakerDiarizationService::changeTimes(const WhisperSegment& segment, std::span<
         return {};
     std::vector<double> t(starts);
     std::vector<std::vector<float>> e(starts);
+    // Windows whose own audio is one stretch of the line's own audio (all of them, unless the
+    // speech ranges overlap or a window holds no speech) are asked for together, so that a
+    // model that can hear the line once does so, rather than run one row per window.
+    const SpeechRange span{segment.start, segment.end};
+    const auto line = ownPieces(audio.size(), span, speech);
+    std::vector<size_t> inLine, alone;
+    std::vector<Embedder::Range> ranges;
     for (size_t i = 0; i < starts; ++i) {
         t[i] = segment.start + static_cast<double>(i) * changeStep;
+        auto range =
+            rangeInLine(line, ownPieces(audio.size(), {t[i], t[i] + changeWindow}, speech));
+        if (range && range->to > range->from) {
+            inLine.push_back(i);
+            ranges.push_back(*range);
+        } else {
+            alone.push_back(i);
+        }
+    }
+    const auto clip = ranges.empty() ? std::vector<float>() : ownAudio(audio, span, speech);
+    if (!ranges.empty()) {
+        auto out = exactWindows_ ? Embedder::exactRanges(*embedder_, clip, ranges)
+                                 : embedder_->embedRanges(clip, ranges);
+        checkAnswer(out, ranges.size());
+        for (size_t k = 0; k < inLine.size(); ++k)
+            e[inLine[k]] = SpeakerClusterer::normalized(std::move(out[k]));
+    }
+    for (size_t i : alone)
         e[i] = SpeakerClusterer::normalized(
             std::move(batch({{t[i], t[i] + changeWindow}}, audio, speech).front()));
-    }
+    auto sameLengths = [&] {
+        if (std::any_of(e.begin(), e.end(),
+                        [&](const auto& v) { return v.size() != e.front().size(); }))
+            throw Error("The speaker model gave embeddings of differing lengths.");
+    };
+    sameLengths();
     // The 1.5 s before a time against the 1.5 s after it.
     std::vector<ChangePoint> points;
     for (size_t i = 0; i + 3 < starts; ++i)
         points.push_back({t[i] + changeWindow, SpeakerClusterer::dot(e[i], e[i + 3])});
-    return changes(points);
+    if (exactWindows_ || ranges.empty())
+        return points;
+
+    // A point can only become a change, or decide whether a neighbour is a local minimum, when
+    // it is near the threshold: such points and their neighbours get the windows they compare
+    // as rows of their own.
+    std::vector<bool> redo(starts, false), exactPoint(points.size(), false);
+    for (size_t i = 0; i < points.size(); ++i) {
+        if (points[i].sim >= changeThreshold + pooledMargin)
+            continue;
+        for (size_t p = i > 0 ? i - 1 : 0; p <= std::min(i + 1, points.size() - 1); ++p) {
+            exactPoint[p] = true;
+            redo[p] = redo[p + 3] = true;
+        }
+    }
+    std::vector<size_t> again;
+    std::vector<Embedder::Range> rows;
+    for (size_t k = 0; k < inLine.size(); ++k) {
+        if (redo[inLine[k]]) {
+            again.push_back(k);
+            rows.push_back(ranges[k]);
+        }
+    }
+    if (again.empty())
+        return points;
+    auto out = Embedder::exactRanges(*embedder_, clip, rows);
+    checkAnswer(out, rows.size());
+    for (size_t k = 0; k < again.size(); ++k)
+        e[inLine[again[k]]] = SpeakerClusterer::normalized(std::move(out[k]));
+    sameLengths();
+    for (size_t i = 0; i < points.size(); ++i)
+        if (exactPoint[i])
+            points[i].sim = SpeakerClusterer::dot(e[i], e[i + 3]);
+    return points;
 }
 
 Diarizer::Labelled SpeakerDiarizationService::label(
@@ -208,7 +329,7 @@ Diarizer::Labelled SpeakerDiarizationService::label(
         std::vector<WhisperSegment> pieces;
         for (const auto& segment : segments) {
             if (cutLongLines && segment.end - segment.start > longLine && !segment.words.empty()) {
-                auto split = cut(segment, changeTimes(segment, audio, speech));
+                auto split = cut(segment, changes(changePoints(segment, audio, speech)));
                 pieces.insert(pieces.end(), split.begin(), split.end());
             } else {
                 pieces.push_back(segment);

@@ -23,10 +23,16 @@ public:
     static constexpr float changeThreshold = 0.45f;
     // Quieter lines than this say too little about the voice to be given a speaker.
     static constexpr double minHeard = 0.25;
+    // Pooled change windows (Embedder::embedRanges) decide alone only where their similarity
+    // is this far above changeThreshold; nearer, the windows around the point are heard again
+    // as rows of their own, so the change times are those of rows wherever the pooled
+    // similarity is off by less than this.
+    static constexpr float pooledMargin = 0.2f;
 
     struct ChangePoint {
         double t = 0;
         float sim = 0;
+        bool operator==(const ChangePoint&) const = default;
     };
 
     explicit SpeakerDiarizationService(std::unique_ptr<Embedder> embedder);
@@ -42,7 +48,17 @@ public:
     embeddings(const std::vector<SpeechRange>& spans, std::span<const float> audio,
                const std::optional<std::vector<SpeechRange>>& speech);
 
+    // The similarity of the 1.5 s before and after each candidate time of a line (empty for a
+    // line too short to hold four windows); throws when the model fails.
+    std::vector<ChangePoint> changePoints(const WhisperSegment& segment,
+                                          std::span<const float> audio,
+                                          const std::optional<std::vector<SpeechRange>>& speech);
+
     const SpeakerClusterer& clusterer() const { return clusterer_; }
+
+    // Each voice-change window through a looped row of its own, as the model defines it, instead
+    // of whatever cheaper way the model offers (Embedder::embedRanges). For comparisons.
+    void setExactChangeWindows(bool exact) { exactWindows_ = exact; }
 
     static std::vector<double> changes(const std::vector<ChangePoint>& points);
     static std::vector<WhisperSegment> cut(const WhisperSegment& segment,
@@ -56,11 +72,10 @@ private:
     std::vector<std::vector<float>> batch(const std::vector<SpeechRange>& spans,
                                           std::span<const float> audio,
                                           const std::optional<std::vector<SpeechRange>>& speech);
-    std::vector<double> changeTimes(const WhisperSegment& segment, std::span<const float> audio,
-                                    const std::optional<std::vector<SpeechRange>>& speech);
 
     std::unique_ptr<Embedder> embedder_;
     SpeakerClusterer clusterer_;
+    bool exactWindows_ = false;
 };
 
 // The engine's loader over a model loader: a model that fails to load throws out of the

@@ -28,6 +28,36 @@ constexpr std::size_t rowsPerGraph = 2;
 constexpr std::size_t minimumFrames = 24; // three pooled frames after the 8x reduction
 constexpr double stdFloor = 1e-7;         // as the network was trained
 
+// One pass of the network over a clip covers at most this much of it, and the next pass starts
+// this much later (so a range of up to 5 s always lies whole inside one pass).
+constexpr std::size_t passSamples = 2 * Embedder::rowSamples;
+constexpr std::size_t passStep = 15 * 16000;
+
+// How much each pooled frame of a pass counts towards the samples [from, to) of it. Pooled
+// frame j stands for the eight filter-bank frames around frame 8j (each of the three stride-2
+// stages keeps every second centre), so for the samples [1280 j - 440, 1280 j + 840), and it
+// counts by the share of those inside the range.
+std::vector<float> poolingWeights(std::size_t from, std::size_t to, std::size_t frames) {
+    constexpr double hop = 8.0 * Fbank::frameShift;
+    constexpr double centre = Fbank::frameLength / 2.0;
+    std::vector<float> w(frames);
+    bool any = false;
+    for (std::size_t j = 0; j < frames; ++j) {
+        const double start = hop * static_cast<double>(j) + centre - hop / 2;
+        const double overlap = std::min(start + hop, static_cast<double>(to)) -
+                               std::max(start, static_cast<double>(from));
+        w[j] = static_cast<float>(std::max(0.0, overlap) / hop);
+        any = any || w[j] > 0;
+    }
+    // An empty range, or one off the end, still hears the frame nearest to it.
+    if (!any) {
+        const double middle = (static_cast<double>(from) + static_cast<double>(to)) / 2;
+        const auto j = static_cast<std::size_t>(std::max(0.0, std::round((middle - centre) / hop)));
+        w[std::min(j, frames - 1)] = 1;
+    }
+    return w;
+}
+
 std::vector<std::uint8_t> readAll(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in)
@@ -182,47 +212,103 @@ SpeakerEmbedder::embedFeatures(const std::vector<std::vector<float>>& features,
     std::vector<std::vector<float>> embeddings;
     for (std::size_t start = 0; start < features.size(); start += rowsPerGraph) {
         const std::size_t n = std::min(rowsPerGraph, features.size() - start);
-        ggml_init_params params{ggml_tensor_overhead() * GGML_DEFAULT_GRAPH_SIZE +
-                                    ggml_graph_overhead(),
-                                nullptr, true};
-        std::unique_ptr<ggml_context, decltype(&ggml_free)> ctx(ggml_init(params), ggml_free);
-        ggml_tensor* input =
-            ggml_new_tensor_4d(ctx.get(), GGML_TYPE_F32, static_cast<std::int64_t>(frames),
-                               static_cast<std::int64_t>(bins), 1, static_cast<std::int64_t>(n));
-        ggml_set_input(input);
-        ggml_tensor* x = ggml_relu(ctx.get(), Graph::apply(ctx.get(), input, graph_->stem));
-        for (const auto& block : graph_->blocks) {
-            ggml_tensor* y = ggml_relu(ctx.get(), Graph::apply(ctx.get(), x, block.first));
-            y = Graph::apply(ctx.get(), y, block.second);
-            ggml_tensor* skip = block.shortcut ? Graph::apply(ctx.get(), x, *block.shortcut) : x;
-            x = ggml_relu(ctx.get(), ggml_add(ctx.get(), y, skip));
-        }
-        ggml_set_output(x);
-        ggml_cgraph* graph = ggml_new_graph(ctx.get());
-        ggml_build_forward_expand(graph, x);
-        if (!ggml_gallocr_alloc_graph(graph_->allocator, graph))
-            throw Error("The speaker model does not fit in memory.");
-
-        // Filter banks are frames x bins; the network reads time along its first axis.
-        std::vector<float> staged(frames * bins * n);
-        for (std::size_t r = 0; r < n; ++r)
-            for (std::size_t t = 0; t < frames; ++t)
-                for (std::size_t b = 0; b < bins; ++b)
-                    staged[(r * bins + b) * frames + t] = features[start + r][t * bins + b];
-        ggml_backend_tensor_set(input, staged.data(), 0, staged.size() * sizeof(float));
-        if (ggml_backend_graph_compute(graph_->backend, graph) != GGML_STATUS_SUCCESS)
-            throw Error("The speaker model failed to run.");
-
-        std::vector<float> trunk(static_cast<std::size_t>(ggml_nelements(x)));
-        ggml_backend_tensor_get(x, trunk.data(), 0, trunk.size() * sizeof(float));
-        const auto pooledFrames = static_cast<std::size_t>(x->ne[0]);
-        const std::size_t perRow = trunk.size() / n;
+        auto trunk = run(std::span(features).subspan(start, n), frames);
+        const std::size_t perRow = trunk.values.size() / n;
         for (std::size_t r = 0; r < n; ++r)
             embeddings.push_back(
-                pool(std::span(trunk).subspan(r * perRow, perRow), pooledFrames,
+                pool(std::span<const float>(trunk.values).subspan(r * perRow, perRow), trunk.frames,
                      weights.empty() ? std::span<const float>() : weights[start + r]));
     }
     return embeddings;
+}
+
+std::vector<std::vector<float>> SpeakerEmbedder::embedRanges(std::span<const float> clip,
+                                                             const std::vector<Range>& ranges) {
+    for (const auto& range : ranges)
+        if (range.from > range.to || range.to > clip.size())
+            throw std::invalid_argument("ranges lie inside the clip");
+    std::vector<std::vector<float>> embeddings(ranges.size());
+    std::vector<bool> done(ranges.size(), false);
+    // Each frame is normalised over a range's length around it, as a range's own row is over
+    // the range: measured closer to the rows than one mean over the whole pass.
+    std::size_t span = 0;
+    for (const auto& range : ranges)
+        span = std::max(span, Fbank::frameCount(range.to - range.from));
+    Fbank fbank;
+    // Long clips are heard in overlapping passes of at most two rows, so no pass takes more
+    // memory than two rows do; each range is pooled from the first pass that holds it whole.
+    for (std::size_t from = 0; from < clip.size(); from += passStep) {
+        const std::size_t to = std::min(clip.size(), from + passSamples);
+        std::vector<std::size_t> here;
+        for (std::size_t i = 0; i < ranges.size(); ++i)
+            if (!done[i] && ranges[i].from >= from && ranges[i].to <= to)
+                here.push_back(i);
+        const std::size_t frames = Fbank::frameCount(to - from);
+        if (!here.empty() && frames >= minimumFrames) {
+            std::vector<std::vector<float>> features{
+                fbank.computeLocal(clip.subspan(from, to - from), span)};
+            Trunk trunk;
+            {
+                std::lock_guard lock(mutex_);
+                trunk = run(features, frames);
+            }
+            for (std::size_t i : here) {
+                embeddings[i] =
+                    pool(trunk.values, trunk.frames,
+                         poolingWeights(ranges[i].from - from, ranges[i].to - from, trunk.frames));
+                done[i] = true;
+            }
+        }
+        if (to == clip.size())
+            break;
+    }
+    // Clips too short for the network, and ranges longer than two passes overlap (5 s), get a
+    // row of their own.
+    for (std::size_t i = 0; i < ranges.size(); ++i)
+        if (!done[i])
+            embeddings[i] = std::move(exactRanges(*this, clip, {ranges[i]}).front());
+    return embeddings;
+}
+
+SpeakerEmbedder::Trunk SpeakerEmbedder::run(std::span<const std::vector<float>> features,
+                                            std::size_t frames) {
+    const std::size_t bins = SpeakerWeights::melBins;
+    const std::size_t n = features.size();
+    ggml_init_params params{
+        ggml_tensor_overhead() * GGML_DEFAULT_GRAPH_SIZE + ggml_graph_overhead(), nullptr, true};
+    std::unique_ptr<ggml_context, decltype(&ggml_free)> ctx(ggml_init(params), ggml_free);
+    ggml_tensor* input =
+        ggml_new_tensor_4d(ctx.get(), GGML_TYPE_F32, static_cast<std::int64_t>(frames),
+                           static_cast<std::int64_t>(bins), 1, static_cast<std::int64_t>(n));
+    ggml_set_input(input);
+    ggml_tensor* x = ggml_relu(ctx.get(), Graph::apply(ctx.get(), input, graph_->stem));
+    for (const auto& block : graph_->blocks) {
+        ggml_tensor* y = ggml_relu(ctx.get(), Graph::apply(ctx.get(), x, block.first));
+        y = Graph::apply(ctx.get(), y, block.second);
+        ggml_tensor* skip = block.shortcut ? Graph::apply(ctx.get(), x, *block.shortcut) : x;
+        x = ggml_relu(ctx.get(), ggml_add(ctx.get(), y, skip));
+    }
+    ggml_set_output(x);
+    ggml_cgraph* graph = ggml_new_graph(ctx.get());
+    ggml_build_forward_expand(graph, x);
+    if (!ggml_gallocr_alloc_graph(graph_->allocator, graph))
+        throw Error("The speaker model does not fit in memory.");
+
+    // Filter banks are frames x bins; the network reads time along its first axis.
+    std::vector<float> staged(frames * bins * n);
+    for (std::size_t r = 0; r < n; ++r)
+        for (std::size_t t = 0; t < frames; ++t)
+            for (std::size_t b = 0; b < bins; ++b)
+                staged[(r * bins + b) * frames + t] = features[r][t * bins + b];
+    ggml_backend_tensor_set(input, staged.data(), 0, staged.size() * sizeof(float));
+    if (ggml_backend_graph_compute(graph_->backend, graph) != GGML_STATUS_SUCCESS)
+        throw Error("The speaker model failed to run.");
+
+    Trunk trunk;
+    trunk.values.resize(static_cast<std::size_t>(ggml_nelements(x)));
+    ggml_backend_tensor_get(x, trunk.values.data(), 0, trunk.values.size() * sizeof(float));
+    trunk.frames = static_cast<std::size_t>(x->ne[0]);
+    return trunk;
 }
 
 std::vector<float> SpeakerEmbedder::pool(std::span<const float> trunk, std::size_t frames,

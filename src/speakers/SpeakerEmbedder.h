@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <span>
 #include <vector>
 
 namespace tallyvox {
@@ -49,8 +50,21 @@ public:
     embedFeatures(const std::vector<std::vector<float>>& features,
                   const std::vector<std::vector<float>>& weights = {});
 
+    // One pass of the network over the whole clip (passes of at most 20 s), each range pooled
+    // from the frames it covers. Unlike its looped row, a range is heard with its neighbours as
+    // context, and its filter banks are normalised around each frame rather than over the range
+    // alone; bench/README.md gives how far that moves the embeddings.
+    std::vector<std::vector<float>> embedRanges(std::span<const float> clip,
+                                                const std::vector<Range>& ranges) override;
+
 private:
     struct Graph;
+    struct Trunk {
+        std::vector<float> values; // per row: channels x frames, time fastest
+        std::size_t frames = 0;    // pooled frames per row
+    };
+    // The network up to pooling for rows of `frames` filter-bank frames each; the lock is held.
+    Trunk run(std::span<const std::vector<float>> features, std::size_t frames);
     std::vector<float> pool(std::span<const float> trunk, std::size_t frames,
                             std::span<const float> weights) const;
 

@@ -2,9 +2,11 @@
 
 #include "base/Error.h"
 #include "base/Log.h"
+#include "transcription/OwnAudio.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace tallyvox;
@@ -267,4 +269,123 @@ TEST(Diarization, AFailingModelLeavesTheWindowUncutAndTheClustererAsItWas) {
     f.model->dropOne = false;
     labelled = f.service->label({plain(3, 6, "five six seven eight")}, audio, std::nullopt, true);
     EXPECT_EQ(labelled[0].second, 1);
+}
+
+namespace {
+
+// Pools ranges as a one-pass model would: each range also hears a quarter of the 1.5 s of
+// the clip before it. Keeps what it was asked.
+class Blurring : public VoiceCounter {
+public:
+    std::vector<std::vector<float>> embedRanges(std::span<const float> clip,
+                                                const std::vector<Range>& ranges) override {
+        ++rangeCalls;
+        std::vector<std::vector<float>> out;
+        for (const auto& range : ranges) {
+            auto part = clip.subspan(range.from, range.to - range.from);
+            heard.emplace_back(part.begin(), part.end());
+            auto e = counts(part);
+            size_t from = range.from > 24000 ? range.from - 24000 : 0;
+            auto before = counts(clip.subspan(from, range.from - from));
+            for (size_t k = 0; k < e.size(); ++k)
+                e[k] += 0.25f * before[k];
+            out.push_back(e);
+        }
+        if (dropRange)
+            out.pop_back();
+        return out;
+    }
+    static std::vector<float> counts(std::span<const float> samples) {
+        std::vector<float> c(4, 0.0f);
+        for (float x : samples) {
+            auto voice = static_cast<int>(std::lround(x * 10));
+            if (voice >= 1 && voice <= 4)
+                c[static_cast<size_t>(voice - 1)] += 1;
+        }
+        return c;
+    }
+    int rangeCalls = 0;
+    bool dropRange = false;
+    std::vector<std::vector<float>> heard;
+};
+
+struct Pair {
+    Blurring* model = nullptr;
+    std::unique_ptr<SpeakerDiarizationService> fast;
+    Fixture exact;
+    Pair() {
+        auto blurring = std::make_unique<Blurring>();
+        model = blurring.get();
+        fast = std::make_unique<SpeakerDiarizationService>(std::move(blurring));
+        exact.service->setExactChangeWindows(true);
+    }
+};
+
+} // namespace
+
+TEST(Diarization, ChangeWindowsOfALineAreAskedForAtOnceAsStretchesOfTheLinesOwnAudio) {
+    // One voice, and speech with a 1.8 s hole that one window falls into entirely.
+    auto audio = voices({{1, 8}});
+    std::vector<SpeechRange> speech{{0, 2.0}, {2.2, 3.0}, {4.8, 8}};
+    Pair p;
+    auto points = p.fast->changePoints(line(0, 16), audio, speech);
+    ASSERT_EQ(points.size(), 11u) << "14 windows from 0 to 6.5 s";
+    // One call for the 13 windows that hold speech; the one from 3.0 s to 4.5 s hears its
+    // whole span as a row, as it always did. One voice throughout: nothing is heard again.
+    EXPECT_EQ(p.model->rangeCalls, 1);
+    EXPECT_EQ(p.model->calls, 1);
+    ASSERT_EQ(p.model->heard.size(), 13u);
+    size_t k = 0;
+    for (size_t i = 0; i < 14; ++i) {
+        double t = 0.5 * static_cast<double>(i);
+        auto own = ownAudio(audio, {t, t + 1.5}, speech);
+        if (t == 3.0)
+            EXPECT_EQ(p.model->rows.at(0), SpeakerDiarizationService::row(own));
+        else
+            EXPECT_EQ(p.model->heard[k++], own) << "window at " << t;
+    }
+    for (const auto& point : points)
+        EXPECT_FLOAT_EQ(point.sim, 1.0f) << "at " << point.t;
+
+    // A model that does not pool hears every window as a row through the same call.
+    Fixture plainModel;
+    EXPECT_EQ(plainModel.service->changePoints(line(0, 16), audio, speech), points);
+    EXPECT_EQ(plainModel.model->calls, 14);
+}
+
+TEST(Diarization, PooledWindowsNearAChangeAreHeardAgainAsRows) {
+    auto audio = voices({{1, 4}, {2, 4}});
+    Pair p;
+    auto fast = p.fast->changePoints(line(0, 16), audio, std::nullopt);
+    auto exact = p.exact.service->changePoints(line(0, 16), audio, std::nullopt);
+    ASSERT_EQ(fast.size(), exact.size());
+    // Far from the threshold the blurred similarity stands; near it the rows' does.
+    size_t kept = 0;
+    for (size_t i = 0; i < fast.size(); ++i) {
+        if (fast[i].sim != exact[i].sim) {
+            ++kept;
+            EXPECT_GE(fast[i].sim, SpeakerDiarizationService::changeThreshold +
+                                       SpeakerDiarizationService::pooledMargin);
+        }
+    }
+    EXPECT_GT(kept, 0u);
+    EXPECT_EQ(SpeakerDiarizationService::changes(fast), std::vector<double>{4.0});
+    EXPECT_EQ(SpeakerDiarizationService::changes(exact), std::vector<double>{4.0});
+    EXPECT_GT(p.model->calls, 0);
+    EXPECT_LT(p.model->calls, 14) << "only the windows around the change";
+
+    // The same cut and speakers either way.
+    auto labelled = p.fast->label({line(0, 16)}, audio, std::nullopt, true);
+    EXPECT_EQ(labelled, p.exact.service->label({line(0, 16)}, audio, std::nullopt, true));
+    EXPECT_EQ(speakers(labelled), (std::vector<std::optional<int>>{0, 1}));
+
+    // A short answer from the pooled windows fails the window like any other.
+    Log::Capture log;
+    p.model->dropRange = true;
+    labelled = p.fast->label({line(0, 16)}, audio, std::nullopt, true);
+    ASSERT_EQ(labelled.size(), 1u);
+    EXPECT_EQ(labelled[0].first, line(0, 16));
+    EXPECT_EQ(labelled[0].second, std::nullopt);
+    EXPECT_TRUE(
+        log.contains("Diarization failed: The speaker model gave 13 embeddings for 14 clips."));
 }

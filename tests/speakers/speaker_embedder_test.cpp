@@ -2,12 +2,14 @@
 #include "base/Error.h"
 #include "fakes/TempDir.h"
 #include "speakers/Fbank.h"
+#include "speakers/SpeakerClusterer.h"
 #include "speakers/SpeakerEmbedder.h"
 #include "types/SpeakerModels.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <fstream>
 
 using namespace tallyvox;
@@ -54,6 +56,35 @@ TEST(SpeakerFbank, MatchesKaldisAlgorithmOnSpeechAndIsZeroOnSilence) {
     EXPECT_TRUE(std::all_of(silent.begin(), silent.end(), [](float v) { return v == 0.0f; }));
     EXPECT_EQ(Fbank::frameCount(399), 0u);
     EXPECT_EQ(Fbank::frameCount(720), 3u);
+}
+
+// Normalised around each frame: a level that steps halfway through is taken off each half,
+// where one mean over the clip leaves each half off by the step.
+TEST(SpeakerFbank, LocalMeansFollowTheLevelAndTheWholeSpanIsTheClipsMean) {
+    std::vector<float> clip(6 * 16000);
+    std::uint32_t state = 7;
+    for (std::size_t i = 0; i < clip.size(); ++i) {
+        state = state * 1664525u + 1013904223u;
+        float noise = static_cast<float>(state >> 8) / 8388608.0f - 1.0f;
+        clip[i] = (i < clip.size() / 2 ? 0.01f : 0.5f) * noise;
+    }
+    Fbank fbank;
+    auto whole = fbank.compute(clip);
+    EXPECT_EQ(fbank.computeLocal(clip, Fbank::frameCount(clip.size())), whole);
+    EXPECT_EQ(fbank.computeLocal(clip, 100000), whole);
+    auto local = fbank.computeLocal(clip, 150);
+    const std::size_t frames = Fbank::frameCount(clip.size());
+    ASSERT_EQ(local.size(), whole.size());
+    // Far from the step (frame 300), each half is level: local values hover around zero.
+    for (std::size_t t : {20u, 150u, 450u, 580u}) {
+        double localMean = 0, wholeMean = 0;
+        for (int b = 0; b < Fbank::bins; ++b) {
+            localMean += local[t * Fbank::bins + static_cast<std::size_t>(b)] / Fbank::bins;
+            wholeMean += whole[t * Fbank::bins + static_cast<std::size_t>(b)] / Fbank::bins;
+        }
+        EXPECT_LT(std::abs(localMean), 0.5) << "frame " << t;
+        EXPECT_GT(std::abs(wholeMean), 3.0) << "frame " << t << " of " << frames;
+    }
 }
 
 TEST(SpeakerEmbedder, NarrowNetworkMatchesPyTorch) {
@@ -162,4 +193,80 @@ TEST(SpeakerEmbedder, PublishedModelLoadsAndKeepsOneVoiceClose) {
     };
     // The same voice, whole and as a looped fragment, stays close.
     EXPECT_GT(cosine(got[0], got[1]), 0.5);
+}
+
+// Ranges of one clip are pooled from one pass of the network over it. Where a range's
+// neighbourhood repeats it, as its looped row does, the two agree; how far they part in
+// ordinary speech is measured in bench/README.md (speaker_meeting_bench).
+TEST(SpeakerEmbedder, RangesOfOneClipComeFromOnePassAndMatchTheirRowsAmidTheSameSound) {
+    auto embedder = SpeakerEmbedder::loadUnpinned(speakerFixture("speaker_tiny.onnx"));
+    // 1.5 s of speech three times, then 1.5 s of a tone three times.
+    auto speech = fixtureSpeech();
+    const std::size_t part = 24000;
+    std::vector<float> tone(part);
+    for (std::size_t i = 0; i < part; ++i)
+        tone[i] = 0.3f *
+                  static_cast<float>(std::sin(2 * M_PI * 440.0 * static_cast<double>(i) / 16000.0));
+    std::vector<float> clip;
+    for (int k = 0; k < 3; ++k)
+        clip.insert(clip.end(), speech.begin(), speech.begin() + part);
+    for (int k = 0; k < 3; ++k)
+        clip.insert(clip.end(), tone.begin(), tone.end());
+    // The middle repeat of each.
+    std::vector<Embedder::Range> ranges{{part, 2 * part}, {4 * part, 5 * part}};
+    auto fast = embedder->embedRanges(clip, ranges);
+    auto rows =
+        embedder->embed({Embedder::looped(std::span(speech).first(part)), Embedder::looped(tone)});
+    ASSERT_EQ(fast.size(), 2u);
+    // The row's own ends (where the network pads with zeros) make up most of what is left.
+    for (std::size_t i = 0; i < 2; ++i) {
+        const double own = relativeError(fast[i], rows[i]);
+        EXPECT_LT(own, 0.15) << "range " << i;
+        EXPECT_GT(relativeError(fast[i], rows[1 - i]), 2 * own) << "range " << i;
+    }
+
+    // Too short for the network to pool from: each range gets its own row instead.
+    std::vector<float> blip(speech.begin(), speech.begin() + 3000);
+    std::vector<Embedder::Range> parts{{1000, 2000}};
+    EXPECT_EQ(embedder->embedRanges(blip, parts), Embedder::exactRanges(*embedder, blip, parts));
+    EXPECT_TRUE(embedder->embedRanges(clip, {}).empty());
+    EXPECT_THROW(embedder->embedRanges(clip, {{0, clip.size() + 1}}), std::invalid_argument);
+}
+
+// Runs only where the published model is present ($TALLYVOX_SPEAKER_MODEL or the models
+// folder) and espeak-ng and sox are installed.
+TEST(SpeakerEmbedder, PublishedModelTellsTwoSyntheticVoicesApart) {
+    const char* given = std::getenv("TALLYVOX_SPEAKER_MODEL");
+    std::filesystem::path file = given ? given : SpeakerModels::localURL();
+    if (!SpeakerModels::isDownloaded(file))
+        GTEST_SKIP() << "no published speaker model at " << file;
+    const std::string text = "the budget for next quarter is on the table today";
+    auto first = espeak("en-us+m3", text);
+    auto again = espeak("en-us+m3", "everyone shares their notes before the release date and "
+                                    "then we talk about hiring two more people");
+    auto other = espeak("en+f3", text);
+    if (first.empty() || again.empty() || other.empty())
+        GTEST_SKIP() << "espeak-ng or sox is missing";
+    auto embedder = SpeakerEmbedder::load(file);
+    auto rows = embedder->embed(
+        {Embedder::looped(first), Embedder::looped(again), Embedder::looped(other)});
+    ASSERT_EQ(rows.size(), 3u);
+    for (const auto& row : rows) {
+        ASSERT_EQ(row.size(), 256u);
+        auto unit = SpeakerClusterer::normalized(row);
+        EXPECT_NEAR(SpeakerClusterer::dot(unit, unit), 1.0, 1e-5);
+    }
+    // Other words in the same voice are nearer than the same words in another voice.
+    EXPECT_GT(cosine(rows[0], rows[1]), cosine(rows[0], rows[2]));
+    EXPECT_GT(cosine(rows[0], rows[1]), cosine(rows[1], rows[2]));
+
+    // One line of both voices, 1.5 s windows pooled from one pass: the window at the start of
+    // the first voice is nearer the first voice's last window than the second voice's first.
+    std::vector<float> line = again;
+    line.insert(line.end(), other.begin(), other.end());
+    const std::size_t turn = again.size(), window = 24000;
+    ASSERT_GE(turn, 2 * window);
+    auto windows =
+        embedder->embedRanges(line, {{0, window}, {turn - window, turn}, {turn, turn + window}});
+    EXPECT_GT(cosine(windows[0], windows[1]), cosine(windows[0], windows[2]));
 }
