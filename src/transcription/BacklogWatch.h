@@ -14,7 +14,6 @@ public:
     // Each measurement of the waiting seconds, in order. True only the first time the waiting
     // audio is over the limit and more than at the measurement before.
     bool observe(double waitingSeconds);
-    bool told() const { return told_; }
 
 private:
     std::optional<double> last_;
