@@ -1,11 +1,10 @@
 #include "base/AtomicFile.h"
 
+#include "base/BoundedRead.h"
 #include "base/Error.h"
 
 #include <cerrno>
 #include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,15 +94,8 @@ void writeFileAtomically(const std::filesystem::path& target, std::string_view b
     syncFolder(target.parent_path());
 }
 
-std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::ostringstream out;
-    out << in.rdbuf();
-    if (in.bad())
-        return std::nullopt;
-    return std::move(out).str();
+std::optional<std::string> readWholeFile(const std::filesystem::path& path, std::uint64_t limit) {
+    return tryReadFileBounded(path, limit);
 }
 
 } // namespace tallyvox

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -13,7 +14,10 @@ namespace tallyvox {
 // on failure the previous file is untouched and no temporary file is left behind.
 void writeFileAtomically(const std::filesystem::path& target, std::string_view bytes);
 
-// The whole file, or nothing when it cannot be read.
-std::optional<std::string> readWholeFile(const std::filesystem::path& path);
+// The whole file, or nothing when it cannot be read or is larger than `limit` (see
+// BoundedRead.h: a FIFO, device or endless file at the path is refused, not waited on).
+inline constexpr std::uint64_t defaultReadLimit = 64ull << 20;
+std::optional<std::string> readWholeFile(const std::filesystem::path& path,
+                                         std::uint64_t limit = defaultReadLimit);
 
 } // namespace tallyvox

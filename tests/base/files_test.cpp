@@ -1,10 +1,12 @@
 #include "base/AtomicFile.h"
+#include "base/BoundedRead.h"
 #include "base/Error.h"
 #include "base/XdgPaths.h"
 #include "fakes/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <map>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,6 +75,64 @@ TEST(AtomicFile, AFileWhereAFolderShouldBeIsAClearError) {
     } catch (const FileError& e) {
         EXPECT_NE(std::string(e.what()).find("Not a directory"), std::string::npos) << e.what();
     }
+}
+
+// Whatever is swapped in at a path we read, the read ends at once with a reason, having held
+// no more than the limit in memory.
+TEST(BoundedRead, RefusesWhatIsNotASmallRegularFileWithoutWaitingOrReadingIt) {
+    TempDir dir;
+    const auto fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_THROW(readFileBounded(fifo, 1024), UnreadableFile) << "a FIFO with no writer";
+    EXPECT_EQ(readWholeFile(fifo), std::nullopt);
+
+    fs::create_symlink("/dev/zero", dir / "zero");
+    try {
+        readFileBounded(dir / "zero", 1024);
+        FAIL() << "a device behind a link";
+    } catch (const UnreadableFile& e) {
+        EXPECT_EQ(e.reason(), "is not a regular file");
+    }
+
+    // A sparse file claiming a gigabyte is refused from its size, before a byte is read.
+    const auto sparse = dir / "sparse.plist";
+    {
+        const int fd = ::open(sparse.c_str(), O_CREAT | O_WRONLY, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, 1ll << 30), 0);
+        ::close(fd);
+    }
+    try {
+        readFileBounded(sparse, 16u << 20);
+        FAIL() << "a file over the limit";
+    } catch (const UnreadableFile& e) {
+        EXPECT_EQ(e.reason(), "is larger than 16 MB");
+    }
+    EXPECT_THROW(readFileBounded(dir.path(), 1024), UnreadableFile) << "a folder";
+}
+
+TEST(BoundedRead, LinksAreFollowedOnlyWhereMeantAndAMissingFileIsToldApart) {
+    TempDir dir;
+    writeFileAtomically(dir / "real", "bytes");
+    fs::create_symlink(dir / "real", dir / "link");
+    EXPECT_EQ(readFileBounded(dir / "link", 5), "bytes");
+    try {
+        readFileBounded(dir / "link", 5, Links::refuse);
+        FAIL() << "a planted link";
+    } catch (const UnreadableFile& e) {
+        EXPECT_EQ(e.reason(), "is a symbolic link");
+        EXPECT_FALSE(e.missing());
+    }
+    try {
+        readFileBounded(dir / "absent", 5);
+        FAIL() << "nothing there";
+    } catch (const UnreadableFile& e) {
+        EXPECT_TRUE(e.missing());
+    }
+    EXPECT_EQ(readFileBounded(dir / "real", 5), "bytes") << "exactly the limit is allowed";
+    EXPECT_THROW(readFileBounded(dir / "real", 4), UnreadableFile);
+    EXPECT_EQ(tryReadFileBounded("/proc/self/status", 1 << 20).has_value(), true)
+        << "files that report no size are bounded while read";
 }
 
 TEST(XdgPaths, UserDirsEntryWithHomeExpansionAndQuotes) {

@@ -1,0 +1,14 @@
+// Firefox's mozLz4 container: a claimed size and one LZ4 block.
+#include "detection/linux/BrowserSessionFormats.h"
+
+#include <cstdint>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    try {
+        tallyvox::BrowserSessionFormats::mozLz4Decompress(
+            std::string_view(reinterpret_cast<const char*>(data), size));
+    } catch (const tallyvox::Error&) {
+    }
+    return 0;
+}
