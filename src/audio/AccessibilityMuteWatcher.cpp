@@ -131,7 +131,7 @@ std::shared_ptr<AccessibleElement> MuteFollower::search() {
 
         if (trusted) {
             auto texts = labels(*element);
-            if (!texts.empty()) {
+            if (!texts.empty() && isControl(*element)) {
                 auto number = value(*element);
                 for (const auto& text : texts) {
                     if (MuteLabel::muted(text, number)) {
@@ -188,6 +188,11 @@ std::optional<bool> MuteFollower::state(AccessibleElement& element) {
             return answer;
     }
     return std::nullopt;
+}
+
+bool MuteFollower::isControl(AccessibleElement& element) {
+    const auto role = element.role();
+    return role == AccessibleElement::Role::button || role == AccessibleElement::Role::toggle;
 }
 
 std::optional<long> MuteFollower::value(AccessibleElement& element) {

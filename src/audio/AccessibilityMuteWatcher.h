@@ -43,6 +43,8 @@ public:
     static std::vector<std::string> labels(AccessibleElement& element);
     // What the element's labels (and value) say; nothing when it is no mute button.
     static std::optional<bool> state(AccessibleElement& element);
+    // Whether the element is a kind of control a microphone button is made of.
+    static bool isControl(AccessibleElement& element);
     // The element's numeric value: its own, or its toggle state as 1 (on) or 0 (off).
     static std::optional<long> value(AccessibleElement& element);
 

@@ -14,7 +14,10 @@ namespace tallyvox {
 // Every read may fail (nothing): the element is gone, or its app did not answer in time.
 class AccessibleElement {
 public:
-    enum class Role { webArea, toggle, other };
+    // button: a push button or menu item; toggle: a toggle button, check box or check menu item.
+    // Only these may be the microphone's control: a participant or chat line that reads
+    // "Unmute" is text, not a button.
+    enum class Role { webArea, button, toggle, other };
     struct States {
         bool checkable = false;
         bool checked = false;

@@ -59,9 +59,17 @@ struct FakeElement : AccessibleElement {
     }
 };
 
+// A push button by default, as the meeting apps' controls are.
 std::shared_ptr<FakeElement> element(std::optional<std::string> name = std::nullopt) {
     auto e = std::make_shared<FakeElement>();
     e->nameText = std::move(name);
+    e->kind = AccessibleElement::Role::button;
+    return e;
+}
+
+std::shared_ptr<FakeElement> text(std::string words) {
+    auto e = element(std::move(words));
+    e->kind = AccessibleElement::Role::other;
     return e;
 }
 
@@ -135,6 +143,31 @@ TEST(MuteFollower, FollowsTheButtonOfANativeApp) {
     EXPECT_THAT(f.reported, ElementsAre(false, true));
     EXPECT_EQ(f.follower->searches(), 1);
     EXPECT_TRUE(log.contains("Meeting mute state: muted"));
+}
+
+// Names of people and chat lines are text the meeting shows, not its controls: a participant
+// called "Unmute" or a chat line "Mute" met first in the walk must not be taken for the button.
+TEST(MuteFollower, OnlyButtonsTogglesAndMenuItemsAreTakenForTheMicrophoneControl) {
+    {
+        auto roster = with(text("Participants"), {text("Unmute"), text("Sam")});
+        auto button = element("Turn off microphone");
+        Follower f(with(element(), {roster, button}));
+        f.ticks(1);
+        EXPECT_THAT(f.reported, ElementsAre(false)) << "the real button says the mic is on";
+    }
+    {
+        auto chat = with(text("Chat"), {text("Mute")});
+        auto item = element("Turn on microphone");
+        item->kind = AccessibleElement::Role::toggle;
+        Follower f(with(element(), {chat, item}));
+        f.ticks(1);
+        EXPECT_THAT(f.reported, ElementsAre(true));
+    }
+    {
+        Follower f(with(element(), {text("Mute"), text("Unmute")}));
+        f.ticks(MuteTracker::patience);
+        EXPECT_THAT(f.reported, ElementsAre(std::nullopt)) << "no control at all: unknown";
+    }
 }
 
 TEST(MuteFollower, AMicrophoneToggleIsReadFromItsState) {

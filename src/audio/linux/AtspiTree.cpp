@@ -98,6 +98,10 @@ public:
         switch (role) {
         case ATSPI_ROLE_DOCUMENT_WEB:
             return Role::webArea;
+        case ATSPI_ROLE_PUSH_BUTTON:
+        case ATSPI_ROLE_PUSH_BUTTON_MENU:
+        case ATSPI_ROLE_MENU_ITEM:
+            return Role::button;
         case ATSPI_ROLE_TOGGLE_BUTTON:
         case ATSPI_ROLE_CHECK_BOX:
         case ATSPI_ROLE_CHECK_MENU_ITEM:

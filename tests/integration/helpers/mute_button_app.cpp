@@ -1,8 +1,10 @@
 // A stand-in meeting client: one window with a microphone button that reads "Mute" while the
 // microphone is on and "Unmute" while it is off, as the toolkit exposes it over AT-SPI2.
-// Each line "toggle" on standard input clicks it; it prints "ready" once shown and the
-// button's name after each click.
+// A participant whose name reads "Unmute" comes first, as text, to show that only controls
+// are taken for the button. Each line "toggle" on standard input clicks it; it prints "ready" once
+// shown and the button's name after each click.
 #include <QApplication>
+#include <QLabel>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <QVBoxLayout>
@@ -16,6 +18,7 @@ int main(int argc, char** argv) {
     QWidget window;
     window.setWindowTitle("Meeting");
     auto* layout = new QVBoxLayout(&window);
+    layout->addWidget(new QLabel("Unmute", &window));
     auto* leave = new QPushButton("Leave", &window);
     leave->setAccessibleName("Leave");
     auto* mute = new QPushButton("Mute", &window);
