@@ -113,9 +113,11 @@ std::optional<Day> parseDay(std::string_view text) {
     auto day = number(text.substr(0, a));
     auto year = number(text.substr(b + 1));
     std::string_view month = text.substr(a + 1, b - a - 1);
+    // The clock's range ends in 2262 (nanoseconds since 1970); a date far outside this app's
+    // lifetime is an edited file, not a meeting, and would overflow it.
     for (int m = 0; m < 12; ++m)
         if (monthNames[static_cast<std::size_t>(m)] == month && day && year && *day >= 1 &&
-            *day <= 31 && *year < 100000)
+            *day <= 31 && *year >= 1970 && *year <= 2200)
             return Day{static_cast<int>(*year), m, static_cast<int>(*day)};
     return std::nullopt;
 }

@@ -43,6 +43,21 @@ bool serverAnswers() {
     return std::system("pactl info >/dev/null 2>&1") == 0;
 }
 
+// PipeWire's PulseAudio server, which resumes a suspended output for a recording of its
+// monitor and shows no configured latency, where PulseAudio does both.
+bool onPipeWire() {
+    const char* kind = std::getenv("TALLYVOX_SOUND_SERVER");
+    return kind && std::string(kind) == "pipewire";
+}
+
+// The capture keeps the server's own rate and channels: 44.1 kHz on PulseAudio, 48 kHz on
+// PipeWire, stereo on both.
+std::string serverFormat() {
+    const auto rate =
+        run("pactl info | sed -n 's/^Default Sample Specification: .* \\([0-9]*\\)Hz$/\\1/p'");
+    return rate + " Hz, 2 ch";
+}
+
 #define REQUIRE_SOUND_SERVER()                                                                     \
     do {                                                                                           \
         if (!serverAnswers()) {                                                                    \
@@ -254,7 +269,7 @@ TEST(CaptureIntegration, ReceivesWhatIsPlayed) {
     // A null sink's monitor delivers only while something plays.
     EXPECT_GE(stats.receivedSeconds, static_cast<double>(said.samples.size()) / 16000 * 0.96);
     EXPECT_LE(stats.receivedSeconds, wall + 0.1);
-    EXPECT_EQ(stats.format, "44100 Hz, 2 ch");
+    EXPECT_EQ(stats.format, serverFormat());
 }
 
 TEST(CaptureIntegration, KeepsBothHalvesWhenTheDefaultOutputChanges) {
@@ -316,7 +331,9 @@ TEST(CaptureIntegration, QuietSuspendedOutputIsNotTakenForAStall) {
     double received = capture->stats().receivedSeconds;
     main.sync([&] { capture->stop(); });
 
-    EXPECT_EQ(received, 0);
+    if (!onPipeWire()) {
+        EXPECT_EQ(received, 0);
+    }
     for (const auto& text : log.texts())
         EXPECT_EQ(text.find("rebuilding capture"), std::string::npos) << text;
 }
@@ -571,7 +588,7 @@ TEST(CaptureIntegration, SurroundOutputIsRecordedAsTheServersStereoMix) {
     main.sync([&] { capture->stop(); });
     std::system(("pactl unload-module " + module).c_str());
 
-    EXPECT_EQ(stats.format, "44100 Hz, 2 ch");
+    EXPECT_EQ(stats.format, serverFormat());
     // The tone's RMS is 0.35; an average over six channels would leave a sixth of it (0.06),
     // the server's stereo mix about a third.
     double sum = 0;
@@ -588,6 +605,10 @@ TEST(CaptureIntegration, SurroundOutputIsRecordedAsTheServersStereoMix) {
 // A meeting's playback runs at the latency its app asked for; recording it changes nothing.
 TEST(CaptureIntegration, RecordingLeavesTheOutputsLatencyAlone) {
     REQUIRE_SOUND_SERVER();
+    // There the graph runs at the smallest quantum any node asks for, and our fragments of a
+    // tenth of a second or more ask for more than its default; it reports no latency to compare.
+    if (onPipeWire())
+        GTEST_SKIP() << "PipeWire's PulseAudio server shows no configured latency";
     auto player = std::atoi(run("pacat --playback --latency-msec=300 --device=tallyvox_speakers "
                                 "</dev/zero >/dev/null 2>&1 & echo $!")
                                 .c_str());

@@ -188,6 +188,41 @@ TEST_F(DetectionIntegration, TrustedCopyIsDetectedAndEndsAtOnceWhenKilled) {
     EXPECT_TRUE(detection.meetings.get().empty());
 }
 
+// Any recorder can say it is the meeting app's process. A trusted app that only plays, and a
+// plain pacat recording under its pid: the named process holds one connection to the server
+// for the two clients that claim it, so neither is taken for it and no meeting starts.
+TEST_F(DetectionIntegration, ARecorderClaimingATrustedAppsPidStartsNoMeeting) {
+    Log::Capture log;
+    NativeMeetingDetection detection(loop, Clock::system(), list, std::make_shared<ProcFs>(),
+                                     trustingFakeZoom(), SettingsManager::detectionChoices(stores));
+    bool started = false;
+    detection.onMeetingStarted = [&](const DetectedMeeting&) { started = true; };
+    loop.post([&] { detection.start(); });
+
+    Client player(fakeZoom, "--playback");
+    const std::string claim = "PULSE_PROP=application.process.id=" + std::to_string(player.pid) +
+                              " application.process.binary=zoom";
+    Client impostor(std::vector<std::string>{"/usr/bin/env", claim, "/usr/bin/pacat", "--record"});
+    const std::string refusal = "Process " + std::to_string(player.pid) +
+                                " is named by 2 sound-server client(s) but holds 1 connection(s)";
+    auto refused = [&] {
+        for (const auto& text : log.texts())
+            if (text.starts_with(refusal))
+                return true;
+        return false;
+    };
+    runUntil([&] { return started || refused(); }, 8);
+    runUntil([&] { return started; }, 4);
+    EXPECT_FALSE(started);
+    EXPECT_TRUE(refused()) << "the claim was never checked";
+
+    // Once the impostor is gone the app's own stream is its own again.
+    impostor.kill();
+    Client recorder(fakeZoom, "--record");
+    runUntil([&] { return started; }, 15);
+    EXPECT_TRUE(started);
+}
+
 TEST_F(DetectionIntegration, CopyIsIgnoredWithTheMakersTrustList) {
     Log::Capture log;
     NativeMeetingDetection detection(loop, Clock::system(), list, std::make_shared<ProcFs>(),

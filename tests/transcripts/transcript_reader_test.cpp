@@ -169,6 +169,12 @@ TEST(TranscriptReader, BrokenUtf8IsRepairedAndOtherFilesAreNotTranscripts) {
                               "AM\nConsent: Confirmed by user at 9:05 AM\n"),
              std::string_view("Meeting: x\nPlatform: Zoom\nDate: 6 December 2026\nStart: 9:05 "
                               "AM\nConsent: maybe\n"),
+             // Years the clock cannot hold (it overflowed, found by fuzzing).
+             std::string_view("Meeting: x\nPlatform: Zoom\nDate: 6 December 0002\nStart: 9:05 "
+                              "AM\nConsent: Confirmed by user at 9:05 AM\n"),
+             std::string_view("Meeting: x\nPlatform: Zoom\nDate: 6 December 2026\nStart: 9:05 "
+                              "AM\nConsent: Automatic transcription (standing consent given by "
+                              "user on 1 May 1900)\n"),
          }) {
         auto shaped = TranscriptReader::parse(header);
         ASSERT_TRUE(shaped) << header;

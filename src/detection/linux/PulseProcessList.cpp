@@ -6,6 +6,7 @@
 #include "base/Log.h"
 #include "detection/HostProcess.h"
 #include "detection/linux/ProcFs.h"
+#include "detection/linux/SocketConnections.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -14,6 +15,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <unistd.h>
 
 namespace tallyvox {
@@ -37,8 +39,10 @@ std::int32_t pidProperty(const pa_proplist* props, const char* key) {
     }
 }
 
-// PipeWire's pulse server adds the pid it took from the client's socket: unlike
-// "application.process.id", the client cannot choose it, and it is in the server's view.
+// PipeWire adds the pid it took from the client's socket: unlike "application.process.id",
+// the client cannot choose it. But the socket is the one PipeWire itself accepted: a client
+// of its PulseAudio protocol server shows that server's pid here (0.3.65 does), and only
+// clients of PipeWire's own protocol show their own.
 constexpr const char* serverSidePid = "pipewire.sec.pid";
 
 } // namespace
@@ -60,7 +64,11 @@ struct PulseProcessList::Impl {
     std::vector<Listed> recording;
     std::map<std::uint32_t, Source> sources;
     std::map<std::uint32_t, std::int32_t> serverPids; // by client
-    std::map<std::uint32_t, std::int32_t> hostPids;   // by client, kept while it is connected
+    std::uint32_t ownClient = PA_INVALID_INDEX;
+    bool saidServerPid = false;
+    bool saidUnchecked = false;
+    std::set<std::int32_t> saidRefused;
+    std::map<std::uint32_t, std::int32_t> hostPids; // by client, kept while it is connected
     ProcFs proc;
     int outstanding = 0;
     bool listing = false;
@@ -150,11 +158,16 @@ struct PulseProcessList::Impl {
             requestLists();
             return;
         }
+        keepOnlyClientsOwnPids();
         std::erase_if(hostPids, [&](const auto& entry) {
             auto listed = [&](const Listed& l) { return l.client == entry.first; };
             return std::none_of(playing.begin(), playing.end(), listed) &&
                    std::none_of(recording.begin(), recording.end(), listed);
         });
+        for (auto* list : {&playing, &recording})
+            for (auto& listed : *list)
+                listed.stream.pid = hostPid(listed);
+        dropUnconnectedClaims();
         std::vector<Stream> all;
         for (auto& listed : playing)
             keep(all, listed);
@@ -168,6 +181,29 @@ struct PulseProcessList::Impl {
             keep(all, listed);
         }
         publish(std::move(all));
+    }
+
+    // Our own connection tells what the server's pids are worth: where it carries our pid the
+    // server names its clients; where it carries another, that pid is the protocol server's,
+    // on every connection made through it, and says nothing of the client.
+    void keepOnlyClientsOwnPids() {
+        if (serverPids.empty())
+            return;
+        auto own = serverPids.find(ownClient);
+        if (own != serverPids.end() && own->second == ownPid)
+            return;
+        if (own == serverPids.end()) {
+            serverPids.clear();
+            return;
+        }
+        const auto server = own->second;
+        if (!saidServerPid) {
+            saidServerPid = true;
+            Log::info("The sound server's clients carry its own pid {}: each stream's process is "
+                      "taken from what its client says",
+                      server);
+        }
+        std::erase_if(serverPids, [&](const auto& entry) { return entry.second == server; });
     }
 
     // The client's process as /proc here names it, worked out once per client.
@@ -185,8 +221,52 @@ struct PulseProcessList::Impl {
         return pid;
     }
 
+    // Where the server vouches for no pid, a client's pid is its own word: any recorder can
+    // claim to be the meeting app. A claim stands only while the named process holds at
+    // least as many connections to the server as there are clients claiming it; otherwise
+    // none of them can be told apart from an impostor, and their streams name no process.
+    void dropUnconnectedClaims() {
+        std::map<std::int32_t, std::set<std::uint32_t>> claims; // host pid → clients
+        for (const auto* list : {&playing, &recording})
+            for (const auto& listed : *list)
+                if (listed.stream.pid > 0 && listed.stream.pid != ownPid &&
+                    !serverPids.contains(listed.client))
+                    claims[listed.stream.pid].insert(listed.client);
+        if (claims.empty())
+            return;
+        pa_context* context = watching ? watching->context() : nullptr;
+        const char* server = context ? pa_context_get_server(context) : nullptr;
+        auto path = server ? SocketConnections::serverSocketPath(server) : std::nullopt;
+        // A server over TCP, or a kernel that lists no sockets: the claims cannot be checked.
+        auto sockets = path ? SocketConnections::read() : std::nullopt;
+        if (!sockets) {
+            if (!saidUnchecked) {
+                saidUnchecked = true;
+                Log::info("The processes streams name cannot be checked against their "
+                          "connections to the sound server ({})",
+                          path ? "no socket list" : "not a local socket");
+            }
+            return;
+        }
+        std::set<std::int32_t> refused;
+        for (const auto& [pid, clients] : claims) {
+            const auto held = sockets->count(pid, *path);
+            if (held && *held >= static_cast<int>(clients.size()))
+                continue;
+            refused.insert(pid);
+            if (saidRefused.insert(pid).second)
+                Log::info("Process {} is named by {} sound-server client(s) but holds {} "
+                          "connection(s) to it: their streams are not taken as its own",
+                          pid, clients.size(), held ? std::to_string(*held) : "no readable");
+        }
+        std::erase_if(saidRefused, [&](std::int32_t pid) { return !claims.contains(pid); });
+        for (auto* list : {&playing, &recording})
+            for (auto& listed : *list)
+                if (refused.contains(listed.stream.pid) && !serverPids.contains(listed.client))
+                    listed.stream.pid = 0;
+    }
+
     void keep(std::vector<Stream>& all, Listed& listed) {
-        listed.stream.pid = hostPid(listed);
         if (listed.stream.pid != ownPid)
             all.push_back(std::move(listed.stream));
     }
@@ -252,7 +332,8 @@ struct PulseProcessList::Impl {
         });
     }
 
-    static void client(pa_context*, const pa_client_info* info, int eol, void* data) {
+    static void client(pa_context* context, const pa_client_info* info, int eol, void* data) {
+        static_cast<Impl*>(data)->ownClient = pa_context_get_index(context);
         entry(info, eol, data, "client list", [](Impl& self, const pa_client_info& i) {
             if (auto pid = pidProperty(i.proplist, serverSidePid); pid > 0)
                 self.serverPids[i.index] = pid;
