@@ -9,6 +9,9 @@ set(TALLYVOX_RELEASE_DATE "2026-12-08")
 
 install(TARGETS tallyvox tallyvox-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
+install(FILES ${CMAKE_SOURCE_DIR}/data/copyright
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tallyvox)
+
 install(FILES ${CMAKE_SOURCE_DIR}/data/tallyvox.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/src/ui/icons/tallyvox.svg
@@ -37,8 +40,10 @@ set(CPACK_PACKAGE_NAME tallyvox)
 set(CPACK_PACKAGE_VENDOR "Tallyvox")
 set(CPACK_PACKAGE_CONTACT "Tallyvox developers <packaging@tallyvox.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Transcribe online meetings on your own computer")
-set(CPACK_PACKAGE_DESCRIPTION
-  "Tallyvox notices Zoom and Microsoft Teams meetings and, with consent, transcribes them on "
+# One string: set() with several would join them as a list, with semicolons.
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+  "Tallyvox notices Zoom, Microsoft Teams and Google Meet meetings, in their desktop apps or in "
+  "a tab of Chrome, Chromium, Edge, Brave or Firefox, and, with consent, transcribes them on "
   "this computer with whisper.cpp. Audio stays in memory; only text is written.")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

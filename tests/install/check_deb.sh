@@ -18,7 +18,7 @@ for file in ./usr/bin/tallyvox ./usr/bin/tallyvox-cli ./usr/share/applications/t
   ./usr/share/icons/hicolor/scalable/apps/tallyvox.svg \
   ./usr/share/icons/hicolor/symbolic/apps/tallyvox-symbolic.svg \
   ./usr/share/metainfo/com.tallyvox.Tallyvox.metainfo.xml \
-  ./usr/share/tallyvox/autostart/tallyvox.desktop; do
+  ./usr/share/tallyvox/autostart/tallyvox.desktop ./usr/share/doc/tallyvox/copyright; do
   grep -qxF "$file" <<<"$files" || fail "$file is not in the package"
 done
 if grep -E '\.(a|h|cmake|pc)$|/etc/xdg/autostart|/include/' <<<"$files"; then
@@ -34,4 +34,11 @@ for needed in 'libc6 (>=' 'libqt6widgets6 (>=' 'libpulse0 (>=' 'libglib2.0-0 (>=
   grep -qF "$needed" <<<"$depends" || fail "Depends lacks $needed"
 done
 grep -q 'pipewire-pulse | pulseaudio' <<<"$(dpkg-deb -f "$deb" Recommends)" || fail "Recommends"
+description=$(dpkg-deb -f "$deb" Description)
+grep -qE ';[^ ]' <<<"$description" && fail "the description holds a list separator: $description"
+for named in Zoom Teams Meet Firefox; do
+  grep -q "$named" <<<"$description" || fail "the description does not name $named"
+done
+dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/doc/tallyvox/copyright |
+  grep -q '^License: GPL-3.0-or-later' || fail "the copyright file names no licence"
 echo "package OK: $(basename "$deb")"

@@ -28,6 +28,10 @@ appstreamcli validate --no-net --strict "$usr/share/metainfo/com.tallyvox.Tallyv
 version=$("$usr/bin/tallyvox-cli" --version 2>/dev/null | grep -o '[0-9]\+\.[0-9]\+\.[0-9]\+' | head -1 || true)
 grep -q "<release version=\"$version\"" "$usr/share/metainfo/com.tallyvox.Tallyvox.metainfo.xml" ||
   fail "the metainfo's release is not this version ($version)"
+grep -q '<project_license>GPL-3.0-or-later</project_license>' \
+  "$usr/share/metainfo/com.tallyvox.Tallyvox.metainfo.xml" || fail "the metainfo's licence"
+grep -q '^License: GPL-3.0-or-later' "$usr/share/doc/tallyvox/copyright" || fail "copyright file"
+grep -q '^License: MIT' "$usr/share/doc/tallyvox/copyright" || fail "whisper.cpp's licence"
 grep -q '^Exec=tallyvox$' "$usr/share/applications/tallyvox.desktop" || fail "launcher Exec"
 # The template starts the app found on PATH, wherever it was installed; in the system's
 # autostart folder it would start Tallyvox for every user without asking.
