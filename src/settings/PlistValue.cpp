@@ -13,9 +13,8 @@ namespace {
 
 // Property-list dates count from 2001-01-01 00:00:00 UTC.
 constexpr std::int64_t appleEpochOffset = 978307200;
-// Settings files are small; anything far larger or deeper is not ours, and libplist walks
-// nested containers recursively, so a hostile file could otherwise exhaust the stack.
-constexpr size_t maxBytes = size_t{16} * 1024 * 1024;
+// libplist walks nested containers recursively, so a hostile file could otherwise exhaust
+// the stack.
 constexpr int maxDepth = 256;
 
 struct PlistDeleter {
@@ -363,7 +362,7 @@ std::string PlistValue::toXml() const {
 }
 
 std::optional<PlistValue> PlistValue::fromXml(std::string_view bytes) {
-    if (bytes.empty() || bytes.size() > maxBytes || !NestingScan(bytes).withinLimit())
+    if (bytes.empty() || bytes.size() > maxPlistBytes || !NestingScan(bytes).withinLimit())
         return std::nullopt;
     std::string copy(bytes); // the parser gets a terminated buffer of its own
     plist_t parsed = nullptr;
