@@ -52,8 +52,11 @@ void AppLifecycleManager::setUp() {
         speed_ = services_.machineSpeed();
     recommended_ = SettingsManager::recommendedModel(SettingsManager::physicalMemory(), speed_);
     SettingsManager::registerDefaults(stores_, SettingsManager::systemFullName(), recommended_);
+    // Asked first: moving settings into a refused file replaces it with one of the user's own.
+    auto ignored = ConsentManager::ignoredText(stores_.protectedFile);
     ProtectedSettings::migrate(stores_.protectedFile, stores_.defaults);
     automatic.set(ConsentManager::standingConsentDate(stores_.protectedFile).has_value());
+    standingConsentIgnored.set(std::move(ignored));
     SettingsManager::applyAccuracyDefaults(stores_);
 
     if (services_.canNotify && services_.requestNotificationAuthorization)
@@ -489,6 +492,7 @@ void AppLifecycleManager::enableAutomatic(bool includeMic, bool launchAtLogin) {
     }
     standingOffUnsaved_ = false;
     automatic.set(true);
+    standingConsentIgnored.set(std::nullopt);
     skipped_.clear();
     ProtectedSettings::set(PlistValue(includeMic), SettingsManager::Key::includeMic,
                            stores_.protectedFile);
@@ -516,6 +520,7 @@ void AppLifecycleManager::disableAutomatic() {
     try {
         ConsentManager::revokeStanding(stores_.protectedFile);
         standingOffUnsaved_ = false;
+        standingConsentIgnored.set(std::nullopt);
     } catch (const std::exception& error) {
         standingOffUnsaved_ = true;
         Log::error("Standing consent not saved: {}", error.what());

@@ -62,6 +62,9 @@ public:
     Observable<std::optional<TranscriptRecord>> transcript;
     Observable<bool> micSilent{false};
     Observable<bool> automatic{false};
+    // Why standing consent on file was not honoured (a file that is not the user's own, or
+    // is damaged); nothing when there was none to honour or it was.
+    Observable<std::optional<std::string>> standingConsentIgnored;
     // Set once in a session whose recogniser cannot keep up; cleared when the next starts.
     Observable<std::optional<FallingBehind>> fallingBehind;
     // The file of the last finished transcript, once it is on disk in full.

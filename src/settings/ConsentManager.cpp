@@ -18,6 +18,14 @@ std::optional<SystemTime> standingConsentDate(const std::filesystem::path& file)
     return value ? value->dateValue() : std::nullopt;
 }
 
+std::optional<std::string> ignoredText(const std::filesystem::path& file) {
+    auto refusal = ProtectedSettings::refusal(file);
+    if (!refusal)
+        return std::nullopt;
+    return "Automatic transcription is off: " + file.filename().string() + " " + *refusal +
+           ". Turn it on again to replace the file.";
+}
+
 void grantStanding(SystemTime now, const std::filesystem::path& file) {
     ProtectedSettings::storeValue(PlistValue(now), SettingsManager::Key::standingConsentAt, file);
     Log::info("Standing consent given: automatic transcription on");

@@ -25,6 +25,10 @@ std::optional<ConsentRecord> confirm(const DetectedMeeting& meeting, bool userCo
 // When standing consent was given; nothing when it was not (or the stored value is no date).
 std::optional<SystemTime> standingConsentDate(const std::filesystem::path& file);
 
+// What the user is told when the file holding standing consent is not read because it is not
+// theirs alone (see ProtectedSettings::load) or is damaged; nothing when it is read or missing.
+std::optional<std::string> ignoredText(const std::filesystem::path& file);
+
 // Granting again moves the date to now. The date is kept to the whole second. Both throw
 // FileError when the setting cannot be stored, so nobody goes on believing it changed.
 void grantStanding(SystemTime now, const std::filesystem::path& file);

@@ -13,9 +13,8 @@ namespace {
 
 // Property-list dates count from 2001-01-01 00:00:00 UTC.
 constexpr std::int64_t appleEpochOffset = 978307200;
-// Settings files are small; anything far larger or deeper is not ours, and libplist walks
-// nested containers recursively, so a hostile file could otherwise exhaust the stack.
-constexpr size_t maxBytes = size_t{16} * 1024 * 1024;
+// libplist walks nested containers recursively, so a hostile file could otherwise exhaust
+// the stack.
 constexpr int maxDepth = 256;
 
 struct PlistDeleter {
@@ -23,37 +22,187 @@ struct PlistDeleter {
 };
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
-bool startsWith(std::string_view text, size_t at, std::string_view prefix) {
-    return text.compare(at, prefix.size(), prefix) == 0;
-}
+// Reads the markup the way libplist's XML parser does, only far enough to know how deeply
+// <array> and <dict> nest, so that libplist (which builds and frees the tree recursively) is
+// never handed a document that would exhaust the stack. Every step that parser would take
+// differently, or refuse, is refused here too: a document that passes holds exactly the
+// nesting counted, whatever comments, CDATA sections, processing instructions, a DOCTYPE or
+// quoted attribute values hide. Linear in the size of the text.
+class NestingScan {
+public:
+    explicit NestingScan(std::string_view xml)
+        : xml_(xml) {}
 
-// Nesting of <array> and <dict> elements, counted on the raw text before parsing.
-bool nestingWithinLimit(std::string_view xml) {
-    int depth = 0;
-    for (size_t at = xml.find('<'); at != std::string_view::npos; at = xml.find('<', at + 1)) {
-        bool closing = startsWith(xml, at + 1, "/");
-        size_t name = at + (closing ? 2 : 1);
-        size_t nameLength = startsWith(xml, name, "array")  ? 5
-                            : startsWith(xml, name, "dict") ? 4
-                                                            : 0;
-        if (nameLength == 0)
-            continue;
-        char next = name + nameLength < xml.size() ? xml[name + nameLength] : '\0';
-        if (next != '>' && next != '/' && next != ' ' && next != '\t' && next != '\n' &&
-            next != '\r')
-            continue;
-        if (closing) {
-            --depth;
-            continue;
+    bool withinLimit() {
+        for (;;) {
+            skipSpace();
+            // libplist stops reading once the root value is complete.
+            if (at_ >= xml_.size() || rootComplete_)
+                return true;
+            if (xml_[at_] != '<' || !markup())
+                return false;
         }
-        size_t end = xml.find('>', name);
-        if (end != std::string_view::npos && xml[end - 1] == '/')
-            continue;
-        if (++depth > maxDepth)
-            return false;
     }
-    return true;
-}
+
+private:
+    static bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+    void skipSpace() {
+        while (at_ < xml_.size() && isSpace(xml_[at_]))
+            ++at_;
+    }
+
+    bool startsHere(std::string_view text) const { return xml_.substr(at_).starts_with(text); }
+
+    // Moves past the next `marker`; false when there is none.
+    bool skipPast(std::string_view marker) {
+        size_t found = xml_.find(marker, at_);
+        if (found == std::string_view::npos)
+            return false;
+        at_ = found + marker.size();
+        return true;
+    }
+
+    // Moves to the first of `stops` outside double quotes; false at the end of the text.
+    bool findOutsideQuotes(std::string_view stops) {
+        while (at_ < xml_.size()) {
+            if (xml_[at_] == '"') {
+                size_t close = xml_.find('"', at_ + 1);
+                if (close == std::string_view::npos)
+                    return false;
+                at_ = close + 1;
+                continue;
+            }
+            if (stops.find(xml_[at_]) != std::string_view::npos)
+                return true;
+            ++at_;
+        }
+        return false;
+    }
+
+    // One construct that starts with '<' where an element may stand.
+    bool markup() {
+        if (startsHere("<?")) {
+            ++at_;
+            if (!findOutsideQuotesOf("?>"))
+                return false;
+            at_ += 2;
+            return true;
+        }
+        if (startsHere("<!--")) {
+            at_ += 4;
+            return skipPast("-->");
+        }
+        if (startsHere("<!DOCTYPE"))
+            return doctype();
+        if (startsHere("<!"))
+            return false;
+        return element();
+    }
+
+    // Like findOutsideQuotes, for a two-character marker.
+    bool findOutsideQuotesOf(std::string_view marker) {
+        while (at_ < xml_.size()) {
+            if (startsHere(marker))
+                return true;
+            if (xml_[at_] == '"') {
+                size_t close = xml_.find('"', at_ + 1);
+                if (close == std::string_view::npos)
+                    return false;
+                at_ = close;
+            }
+            ++at_;
+        }
+        return false;
+    }
+
+    bool doctype() {
+        at_ += 9;
+        if (!findOutsideQuotes("[>"))
+            return false;
+        if (xml_[at_] == '>') {
+            ++at_;
+            return true;
+        }
+        if (!findOutsideQuotesOf("]>"))
+            return false;
+        at_ += 2;
+        return true;
+    }
+
+    bool element() {
+        size_t nameStart = ++at_;
+        while (at_ < xml_.size() && !isSpace(xml_[at_]) && xml_[at_] != '<' && xml_[at_] != '>')
+            ++at_;
+        size_t nameEnd = at_;
+        if (at_ < xml_.size() && xml_[at_] != '>' && !findOutsideQuotes("<>"))
+            return false;
+        if (at_ >= xml_.size() || xml_[at_] != '>')
+            return false;
+        bool empty = xml_[at_ - 1] == '/';
+        if (empty)
+            nameEnd = std::min(nameEnd, at_ - 1);
+        std::string_view name = xml_.substr(nameStart, nameEnd - nameStart);
+        ++at_;
+
+        if (name == "plist" || name == "/plist")
+            return true;
+        if (name == "array" || name == "dict") {
+            // An empty root is not complete: libplist goes on adding what follows to it.
+            if (depth_ == 0 && empty)
+                emptyRoot_ = true;
+            return empty || ++depth_ <= maxDepth;
+        }
+        if (name == "/array" || name == "/dict") {
+            rootComplete_ = depth_ == 1 && !emptyRoot_;
+            return --depth_ >= 0;
+        }
+        static constexpr std::string_view leaves[] = {"key",  "string", "integer", "real",
+                                                      "date", "data",   "true",    "false"};
+        if (std::find(std::begin(leaves), std::end(leaves), name) == std::end(leaves))
+            return false;
+        rootComplete_ = depth_ == 0 && !emptyRoot_;
+        return empty || text(name);
+    }
+
+    // The content of a leaf element and its closing tag. Comments and CDATA sections are part
+    // of the text; no other markup may appear in it.
+    bool text(std::string_view name) {
+        for (;;) {
+            size_t open = xml_.find('<', at_);
+            if (open == std::string_view::npos)
+                return false;
+            at_ = open;
+            if (startsHere("<!--")) {
+                at_ += 4;
+                if (!skipPast("-->"))
+                    return false;
+            } else if (startsHere("<![CDATA[")) {
+                at_ += 9;
+                if (!skipPast("]]>"))
+                    return false;
+            } else if (startsHere("</")) {
+                at_ += 2;
+                if (!startsHere(name))
+                    return false;
+                at_ += name.size();
+                skipSpace();
+                if (at_ >= xml_.size() || xml_[at_] != '>')
+                    return false;
+                ++at_;
+                return true;
+            } else {
+                return false;
+            }
+        }
+    }
+
+    std::string_view xml_;
+    size_t at_ = 0;
+    int depth_ = 0;
+    bool emptyRoot_ = false;
+    bool rootComplete_ = false;
+};
 
 plist_t toNode(const PlistValue& value) {
     switch (value.type()) {
@@ -213,7 +362,7 @@ std::string PlistValue::toXml() const {
 }
 
 std::optional<PlistValue> PlistValue::fromXml(std::string_view bytes) {
-    if (bytes.empty() || bytes.size() > maxBytes || !nestingWithinLimit(bytes))
+    if (bytes.empty() || bytes.size() > maxPlistBytes || !NestingScan(bytes).withinLimit())
         return std::nullopt;
     std::string copy(bytes); // the parser gets a terminated buffer of its own
     plist_t parsed = nullptr;

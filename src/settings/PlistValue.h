@@ -13,6 +13,9 @@
 
 namespace tallyvox {
 
+// Our property lists are small; a file larger than this is not one of them and is not read.
+inline constexpr std::uint64_t maxPlistBytes = std::uint64_t{16} * 1024 * 1024;
+
 // One property-list value: what the preferences file and the protected settings file hold.
 class PlistValue {
 public:

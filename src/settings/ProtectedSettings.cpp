@@ -1,13 +1,19 @@
 #include "settings/ProtectedSettings.h"
 
 #include "base/AtomicFile.h"
+#include "base/BoundedRead.h"
 #include "base/Log.h"
 #include "base/XdgPaths.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <map>
 #include <string>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace tallyvox::ProtectedSettings {
@@ -35,6 +41,84 @@ std::optional<std::vector<std::string>> textArray(const PlistValue& value) {
     return texts;
 }
 
+struct Loaded {
+    std::optional<PlistValue::Dictionary> dict;
+    std::optional<std::string> refusal;
+};
+
+class Descriptor {
+public:
+    explicit Descriptor(int fd)
+        : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+// Owner and mode are checked on the descriptor that is then read, so the file checked is the
+// file read even if the path is swapped in between.
+Loaded read(const std::filesystem::path& at) {
+    Descriptor fd(::open(at.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    if (fd.get() < 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return {};
+        if (errno == ELOOP)
+            return {std::nullopt, "is a symbolic link"};
+        return {std::nullopt, std::string("cannot be opened: ") + std::strerror(errno)};
+    }
+    struct stat facts {};
+    if (::fstat(fd.get(), &facts) != 0)
+        return {std::nullopt, std::string("cannot be read: ") + std::strerror(errno)};
+    if (!S_ISREG(facts.st_mode))
+        return {std::nullopt, S_ISDIR(facts.st_mode) ? "is a folder" : "is not a regular file"};
+    if (facts.st_uid != ::geteuid())
+        return {std::nullopt, "belongs to another user"};
+    if ((facts.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return {std::nullopt, "can be changed by other users"};
+    std::string bytes;
+    try {
+        bytes = readFileBounded("/proc/self/fd/" + std::to_string(fd.get()), maxPlistBytes);
+    } catch (const UnreadableFile& error) {
+        return {std::nullopt, error.reason()};
+    }
+    auto root = PlistValue::fromXml(bytes);
+    if (!root || !root->dictionaryValue())
+        return {std::nullopt, "is damaged"};
+    return {*root->dictionaryValue(), std::nullopt};
+}
+
+// Settings are read afresh on every use; a refusal is worth one line in the log, not one per
+// read. A different reason, or the same after the file was fine again, is logged again.
+void noteRefusal(const std::filesystem::path& at, const std::optional<std::string>& refusal) {
+    static std::mutex mutex;
+    static std::map<std::filesystem::path, std::string> logged;
+    std::lock_guard guard(mutex);
+    if (!refusal) {
+        logged.erase(at);
+        return;
+    }
+    auto [it, added] = logged.try_emplace(at, *refusal);
+    if (!added && it->second == *refusal)
+        return;
+    it->second = *refusal;
+    Log::error("Not reading the protected settings: {} {}. Standing consent is off until it is "
+               "given again.",
+               at.string(), *refusal);
+}
+
+Loaded readAndNote(const std::filesystem::path& at) {
+    Loaded loaded = read(at);
+    noteRefusal(at, loaded.refusal);
+    return loaded;
+}
+
 } // namespace
 
 std::mutex& lock() {
@@ -47,13 +131,11 @@ std::filesystem::path url() {
 }
 
 std::optional<PlistValue::Dictionary> load(const std::filesystem::path& at) {
-    auto bytes = readWholeFile(at);
-    if (!bytes)
-        return std::nullopt;
-    auto root = PlistValue::fromXml(*bytes);
-    if (!root || !root->dictionaryValue())
-        return std::nullopt;
-    return *root->dictionaryValue();
+    return readAndNote(at).dict;
+}
+
+std::optional<std::string> refusal(const std::filesystem::path& at) {
+    return readAndNote(at).refusal;
 }
 
 std::optional<PlistValue> value(std::string_view key, const std::filesystem::path& at) {

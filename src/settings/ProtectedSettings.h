@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace tallyvox::ProtectedSettings {
@@ -25,8 +26,15 @@ std::mutex& lock();
 // ".settings.plist" in the default transcript folder, whatever folder the user chose.
 std::filesystem::path url();
 
-// The file's root dictionary; nothing when it is missing, unreadable, corrupt or not one.
+// The file's root dictionary; nothing when it is missing, unreadable, corrupt or not one, and
+// nothing when it is not the user's own: a link, a file another user owns, or one that other
+// users may change. What such a file says (standing consent above all) is never taken on
+// trust; the first refusal of each kind is logged.
 std::optional<PlistValue::Dictionary> load(const std::filesystem::path& at);
+
+// Why the file at `at` is not read, worded for the user ("belongs to another user"); nothing
+// when it is read or simply missing.
+std::optional<std::string> refusal(const std::filesystem::path& at);
 
 // Read afresh on every call, without the lock (writes replace the file atomically).
 std::optional<PlistValue> value(std::string_view key, const std::filesystem::path& at);

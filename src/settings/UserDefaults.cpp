@@ -1,6 +1,7 @@
 #include "settings/UserDefaults.h"
 
 #include "base/AtomicFile.h"
+#include "base/BoundedRead.h"
 #include "base/Log.h"
 #include "base/XdgPaths.h"
 
@@ -198,12 +199,23 @@ std::vector<std::string> UserDefaults::refreshLocked() {
         return {};
     lastRead_ = identity;
 
+    // A file that cannot be read as ours counts as empty, so the defaults apply; it is only
+    // read again once it changes, so this is said once per version of the file.
     PlistValue::Dictionary fresh;
-    if (identity.exists)
-        if (auto bytes = readWholeFile(file_))
-            if (auto root = PlistValue::fromXml(*bytes))
-                if (auto dict = root->dictionaryValue())
-                    fresh = *dict;
+    if (identity.exists) {
+        try {
+            auto root = PlistValue::fromXml(readFileBounded(file_, maxPlistBytes));
+            if (root && root->dictionaryValue())
+                fresh = *root->dictionaryValue();
+            else
+                Log::error("The preferences file {} is damaged; using the defaults",
+                           file_.string());
+        } catch (const UnreadableFile& error) {
+            if (!error.missing())
+                Log::error("The preferences file {} {}; using the defaults", file_.string(),
+                           error.reason());
+        }
+    }
 
     std::vector<std::string> changed;
     for (const auto& [key, value] : fresh)

@@ -135,8 +135,7 @@ void fetch(const std::string& remote, const std::filesystem::path& local, const 
     std::filesystem::path folder = local.parent_path();
 
     // The folder comes first: there is no point downloading what cannot be kept.
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
+    std::error_code error = ModelFiles::createFolder(folder);
     if (error || !std::filesystem::is_directory(folder))
         throw Error("Couldn't create the models folder " + folder.string() + ": " +
                     systemText(error ? error : std::make_error_code(std::errc::not_a_directory)));

@@ -3,8 +3,10 @@
 #include "base/Log.h"
 #include "transcription/ModelHash.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace tallyvox::ModelFiles {
@@ -29,6 +31,22 @@ bool isAbandoned(const std::filesystem::path& file) {
 }
 
 } // namespace
+
+std::error_code createFolder(const std::filesystem::path& folder) {
+    if (folder.empty())
+        return {};
+    struct stat facts {};
+    if (::stat(folder.c_str(), &facts) == 0)
+        return S_ISDIR(facts.st_mode) ? std::error_code()
+                                      : std::make_error_code(std::errc::not_a_directory);
+    if (errno != ENOENT)
+        return {errno, std::generic_category()};
+    if (auto error = createFolder(folder.parent_path()))
+        return error;
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
+        return {errno, std::generic_category()};
+    return {};
+}
 
 std::filesystem::path temporaryPath(const std::filesystem::path& target, std::string_view unique) {
     // Appended: `"." + std::string` trips GCC 12's bogus -Wrestrict at -O3 (GCC bug 105329).

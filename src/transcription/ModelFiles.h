@@ -2,8 +2,13 @@
 
 #include <filesystem>
 #include <string_view>
+#include <system_error>
 
 namespace tallyvox::ModelFiles {
+
+// Creates `folder` and any missing parents owner-only (0700), as the model files in it are.
+// Folders already there are left as they are. The error is empty on success.
+std::error_code createFolder(const std::filesystem::path& folder);
 
 // A download in progress writes here, beside its target, and holds an exclusive lock on it.
 std::filesystem::path temporaryPath(const std::filesystem::path& target, std::string_view unique);

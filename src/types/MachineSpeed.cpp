@@ -1,6 +1,7 @@
 #include "types/MachineSpeed.h"
 
 #include "base/AtomicFile.h"
+#include "base/BoundedRead.h"
 #include "base/Error.h"
 #include "base/UsableProcessors.h"
 #include "base/XdgPaths.h"
@@ -8,12 +9,16 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <fstream>
 #include <sstream>
 
 namespace tallyvox {
 
 namespace {
+
+// Three short lines; anything far longer is not the cache this app wrote.
+constexpr std::uint64_t maxCacheBytes = 4096;
+// Several kilobytes per processor; far more than any machine lists.
+constexpr std::uint64_t maxCpuinfoBytes = std::uint64_t{16} * 1024 * 1024;
 
 std::string trimmed(const std::string& text) {
     size_t from = text.find_first_not_of(" \t");
@@ -31,7 +36,7 @@ std::filesystem::path MachineSpeed::cacheFile() {
 // it only means measuring again.
 std::optional<MachineSpeed> MachineSpeed::cached(const std::string& cpu, int threads,
                                                  const std::filesystem::path& file) {
-    auto content = readWholeFile(file);
+    auto content = tryReadFileBounded(file, maxCacheBytes);
     if (!content)
         return std::nullopt;
     std::istringstream lines(*content);
@@ -65,7 +70,7 @@ void MachineSpeed::store(const std::filesystem::path& file) const {
 }
 
 std::string MachineSpeed::processorName(const std::filesystem::path& cpuinfo) {
-    std::ifstream in(cpuinfo);
+    std::istringstream in(tryReadFileBounded(cpuinfo, maxCpuinfoBytes).value_or(""));
     std::string line;
     while (std::getline(in, line)) {
         auto colon = line.find(':');

@@ -21,6 +21,7 @@ ManagerWatch::ManagerWatch(QObject* owner, AppLifecycleManager& manager,
     add(manager.transcript);
     add(manager.micSilent);
     add(manager.automatic);
+    add(manager.standingConsentIgnored);
     add(manager.savedTranscript);
     add(manager.fallingBehind);
     add(manager.whisper().downloading);

@@ -27,6 +27,11 @@ ConsentView::ConsentView(UiContext& context, QWidget* parent)
     tip_ = caption(QString::fromUtf8(panel::consentTip), this, true, 0.82);
     tip_->setObjectName(QStringLiteral("consentTip"));
     layout->addWidget(tip_);
+    // Standing consent on file that was not honoured: without this line the user would only
+    // see the consent box and wonder why automatic transcription stopped.
+    ignored_ = caption(QString(), this, true, 0.82);
+    ignored_->setObjectName(QStringLiteral("standingConsentIgnored"));
+    layout->addWidget(ignored_);
 
     start_ = panelButton(themedIcon("media-record", QStyle::SP_MediaPlay),
                          QStringLiteral("Start Transcription"),
@@ -49,6 +54,9 @@ void ConsentView::present(const DetectedMeeting& meeting, bool appearing) {
     meeting_ = meeting;
     row_->set(meeting, QString::fromUtf8(panel::waitingForConsent));
     tip_->setVisible(SettingsManager::consentReminder(context_.stores));
+    const auto& ignored = context_.manager->standingConsentIgnored.get();
+    ignored_->setText(QString::fromStdString(ignored.value_or("")));
+    ignored_->setVisible(ignored.has_value());
     updateStart();
 }
 

@@ -28,6 +28,7 @@ private:
     MeetingRow* row_;
     WrappingCheck* confirmed_;
     QLabel* tip_;
+    QLabel* ignored_;
     QPushButton* start_;
 };
 

@@ -1,13 +1,19 @@
 #include "settings/ConsentManager.h"
 
+#include "base/AtomicFile.h"
 #include "base/Log.h"
 #include "fakes/TempDir.h"
 #include "settings/SettingsManager.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace tallyvox;
 using tallyvox::testing::TempDir;
+namespace fs = std::filesystem;
 
 namespace {
 const SystemTime granted = SystemTime(std::chrono::seconds(1796558400));
@@ -69,4 +75,94 @@ TEST(ConsentManager, AStoredValueThatIsNoDateIsNoConsent) {
     ProtectedSettings::set(PlistValue("2026-12-06"), SettingsManager::Key::standingConsentAt, file);
     EXPECT_FALSE(ConsentManager::standingConsentDate(file));
     EXPECT_FALSE(ConsentManager::standing(zoom, file));
+}
+
+namespace {
+std::string grantedFile() {
+    return PlistValue(PlistValue::Dictionary{{"standingConsentAt", granted}}).toXml();
+}
+
+size_t linesWith(const Log::Capture& log, const std::string& text) {
+    size_t count = 0;
+    for (const auto& line : log.texts())
+        count += line.find(text) != std::string::npos;
+    return count;
+}
+} // namespace
+
+// The consent file says whether meetings are transcribed without asking; only a file that is
+// the user's own says so.
+TEST(ConsentManager, AConsentFileOthersCouldHaveWrittenGrantsNothing) {
+    TempDir dir;
+    auto file = dir / ".settings.plist";
+    Log::Capture log;
+
+    writeFileAtomically(file, grantedFile());
+    ASSERT_EQ(::chmod(file.c_str(), 0666), 0);
+    EXPECT_FALSE(ConsentManager::standingConsentDate(file));
+    EXPECT_FALSE(ConsentManager::standing(zoom, file));
+    EXPECT_FALSE(ProtectedSettings::load(file));
+    EXPECT_EQ(ConsentManager::ignoredText(file),
+              "Automatic transcription is off: .settings.plist can be changed by other users. "
+              "Turn it on again to replace the file.");
+    EXPECT_EQ(linesWith(log, "can be changed by other users"), 1u) << "said once, not per read";
+
+    ASSERT_EQ(::chmod(file.c_str(), 0620), 0);
+    EXPECT_FALSE(ConsentManager::standingConsentDate(file)) << "group-writable is no better";
+
+    // Giving consent again replaces the file with one of the user's own.
+    ConsentManager::grantStanding(granted, file);
+    EXPECT_EQ(ConsentManager::standingConsentDate(file), granted);
+    EXPECT_FALSE(ConsentManager::ignoredText(file));
+
+    fs::path elsewhere = dir / "elsewhere.plist";
+    writeFileAtomically(elsewhere, grantedFile());
+    fs::remove(file);
+    fs::create_symlink(elsewhere, file);
+    EXPECT_FALSE(ConsentManager::standingConsentDate(file));
+    EXPECT_NE(ConsentManager::ignoredText(file)->find("is a symbolic link"), std::string::npos);
+
+    fs::remove(file);
+    EXPECT_FALSE(ConsentManager::ignoredText(file)) << "no file is no refusal";
+}
+
+TEST(ConsentManager, AConsentFileOfAnotherUserGrantsNothing) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can give a file to another user";
+    TempDir dir;
+    auto file = dir / ".settings.plist";
+    writeFileAtomically(file, grantedFile());
+    ASSERT_EQ(::chown(file.c_str(), 65534, 65534), 0);
+    Log::Capture log;
+    EXPECT_FALSE(ConsentManager::standingConsentDate(file));
+    EXPECT_NE(ConsentManager::ignoredText(file)->find("belongs to another user"),
+              std::string::npos);
+    EXPECT_EQ(linesWith(log, "belongs to another user"), 1u);
+}
+
+// Whatever sits at the path, reading it ends at once and grants nothing.
+TEST(ConsentManager, ConsentFilesThatAreNotFilesAreRefusedAtOnce) {
+    TempDir dir;
+    auto file = dir / ".settings.plist";
+    auto started = std::chrono::steady_clock::now();
+
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    EXPECT_NE(ConsentManager::ignoredText(file)->find("is not a regular file"), std::string::npos);
+    fs::remove(file);
+
+    {
+        // Sparse: larger than any property list, yet nothing on disk.
+        int fd = ::open(file.c_str(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, std::int64_t{1} << 30), 0);
+        ::close(fd);
+    }
+    EXPECT_NE(ConsentManager::ignoredText(file)->find("is larger than 16 MB"), std::string::npos);
+    ASSERT_EQ(::truncate(file.c_str(), (std::int64_t{16} << 20) + 1), 0);
+    EXPECT_NE(ConsentManager::ignoredText(file)->find("is larger than 16 MB"), std::string::npos);
+
+    writeFileAtomically(file, "<plist><array>");
+    EXPECT_NE(ConsentManager::ignoredText(file)->find("is damaged"), std::string::npos);
+    EXPECT_FALSE(ConsentManager::standingConsentDate(file));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 }

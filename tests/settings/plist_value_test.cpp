@@ -106,3 +106,72 @@ TEST(PlistValue, UnsupportedEntriesAreLeftOutNotFatal) {
     ASSERT_TRUE(parsed);
     EXPECT_EQ(*parsed, PlistValue(PlistValue::Dictionary{{"ok", true}}));
 }
+
+namespace {
+std::string repeated(std::string_view piece, int times) {
+    std::string text;
+    text.reserve(piece.size() * static_cast<size_t>(times));
+    for (int i = 0; i < times; ++i)
+        text += piece;
+    return text;
+}
+
+std::string nestedArrays(int depth) {
+    return repeated("<array>", depth) + repeated("</array>", depth);
+}
+} // namespace
+
+// Closing tags where libplist does not see them must not pay for opening tags it does see.
+TEST(PlistValue, ClosingTagsHiddenFromTheParserDoNotOffsetDeepNesting) {
+    const int deep = 200000;
+    const std::string closes = repeated("</array>", deep);
+    const std::string opens = repeated("<array>", deep);
+    const std::vector<std::string> hostile{
+        "<!-- " + closes + " --><plist version=\"1.0\">" + opens + "</plist>",
+        "<?xml version=\"1.0\"?><?note " + closes + "?><plist>" + opens + "</plist>",
+        "<!DOCTYPE plist [ " + closes + " ]><plist>" + opens + "</plist>",
+        "<plist note=\"" + closes + "\">" + opens + "</plist>",
+        "<plist><array><string><![CDATA[" + closes + "]]></string>" + opens + "</array></plist>",
+        "<plist><array><key><!--" + closes + "--></key>" + opens + "</array></plist>",
+        // An unfinished document makes libplist free what it built so far.
+        "<!--" + closes + "--><plist>" + opens + "<bogus>",
+    };
+    for (const auto& xml : hostile)
+        EXPECT_FALSE(PlistValue::fromXml(xml)) << xml.substr(0, 40);
+}
+
+TEST(PlistValue, CommentsInstructionsDoctypeAndCdataDoNotChangeTheValue) {
+    const std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" \"x>y.dtd\">\n"
+        "<!-- <array><dict> edited by hand -->\n"
+        "<plist version=\"1.0\"><dict>\n"
+        "  <key>words<!-- </dict> --></key><array><string><![CDATA[<array>]]></string>"
+        "<?pi </array>?></array>\n"
+        "  <key>on</key><true></true>\n"
+        "</dict></plist>\n";
+    auto parsed = PlistValue::fromXml(xml);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(*parsed, PlistValue(PlistValue::Dictionary{{"words", PlistValue::Array{"<array>"}},
+                                                         {"on", true}}));
+
+    // What follows the root is never read, so it cannot make the file unreadable.
+    EXPECT_TRUE(PlistValue::fromXml("<plist><array/></plist>"));
+    EXPECT_EQ(PlistValue::fromXml("<plist><array><true/></array></plist>trailing <!--"),
+              PlistValue(PlistValue::Array{true}));
+}
+
+TEST(PlistValue, NestingIsAllowedUpToTheLimitAndNoFurther) {
+    auto atLimit = PlistValue::fromXml("<plist>" + nestedArrays(256) + "</plist>");
+    ASSERT_TRUE(atLimit);
+    const PlistValue* inner = &*atLimit;
+    int depth = 0;
+    while (inner->arrayValue() && !inner->arrayValue()->empty()) {
+        inner = &inner->arrayValue()->front();
+        ++depth;
+    }
+    EXPECT_EQ(depth, 255);
+    EXPECT_FALSE(PlistValue::fromXml("<plist>" + nestedArrays(257) + "</plist>"));
+    EXPECT_FALSE(PlistValue::fromXml("<plist>" + repeated("<dict><key>k</key>", 257) +
+                                     repeated("</dict>", 257) + "</plist>"));
+}

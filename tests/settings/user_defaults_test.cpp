@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -173,4 +175,39 @@ TEST(UserDefaults, ConcurrentReadersAndWritersAgree) {
     UserDefaults fresh(dir / "preferences.plist");
     for (int t = 0; t < 4; ++t)
         EXPECT_EQ(fresh.integerValue("key" + std::to_string(t)), 24);
+}
+
+// A preferences file that is no property list of ours means the defaults, says why once, and
+// never costs more than the size limit in time or memory.
+TEST(UserDefaults, FilesThatAreNotPreferencesReadAsDefaultsAndSayWhy) {
+    TempDir dir;
+    auto file = dir / "preferences.plist";
+    UserDefaults defaults(file);
+    defaults.registerDefaults({{"autoDetect", true}});
+    Log::Capture log;
+    auto started = std::chrono::steady_clock::now();
+
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    EXPECT_TRUE(defaults.boolValue("autoDetect"));
+    EXPECT_TRUE(defaults.boolValue("autoDetect"));
+    EXPECT_EQ(log.texts(), std::vector<std::string>{"The preferences file " + file.string() +
+                                                    " is not a regular file; using the defaults"});
+    std::filesystem::remove(file);
+
+    std::filesystem::create_symlink("/dev/zero", file);
+    EXPECT_TRUE(defaults.boolValue("autoDetect"));
+    std::filesystem::remove(file);
+
+    // Sparse, and past the limit of a property list though within that of other files.
+    {
+        int fd = ::open(file.c_str(), O_WRONLY | O_CREAT, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, std::int64_t{20} << 20), 0);
+        ::close(fd);
+    }
+    log.clear();
+    EXPECT_TRUE(defaults.boolValue("autoDetect"));
+    EXPECT_TRUE(log.contains("The preferences file " + file.string() +
+                             " is larger than 16 MB; using the defaults"));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 }

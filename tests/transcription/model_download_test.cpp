@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fcntl.h>
 #include <fstream>
 #include <sys/file.h>
@@ -328,6 +330,24 @@ TEST_F(ManagerFixture, AModelStillTooSmallAfterFetchingIsRemoved) {
     EXPECT_EQ(manager.downloadError.get(),
               "Model download failed: The downloaded ggml-tiny.bin is incomplete.");
     EXPECT_FALSE(std::filesystem::exists(WhisperModel(WhisperModel::tiny).localURL()));
+}
+
+// The files are the user's alone, and so are the folders that list them: the speaker models
+// sit one level deeper and their folders are made by the same download.
+TEST_F(DownloadFixture, FoldersItMakesAreTheUsersAlone) {
+    server.route("vad.bin", {200, vadBody});
+    const auto speakers = dir / "share/Tallyvox/Models/Speakers";
+    const mode_t previous = ::umask(022);
+    ModelDownload::fetch(server.base() + "vad.bin", speakers / "model.bin",
+                         std::string(VADModel::sha256), nullptr);
+    ::umask(previous);
+    for (const auto& folder :
+         {dir / "share", dir / "share/Tallyvox", speakers.parent_path(), speakers}) {
+        struct stat facts {};
+        ASSERT_EQ(::stat(folder.c_str(), &facts), 0) << folder;
+        EXPECT_EQ(facts.st_mode & 07777, 0700u) << folder;
+    }
+    EXPECT_EQ(contents(speakers / "model.bin"), vadBody);
 }
 
 } // namespace

@@ -74,6 +74,8 @@ TEST(SpeedProbe, DamagedCacheMeansMeasuringAgainAndAFailureMeansUnknown) {
         writeFileAtomically(cache, damaged);
         EXPECT_FALSE(MachineSpeed::cached(cpu, 2, cache)) << damaged;
     }
+    writeFileAtomically(cache, "12.5\n2\n" + cpu + "\n" + std::string(8192, '#'));
+    EXPECT_FALSE(MachineSpeed::cached(cpu, 2, cache)) << "far longer than the cache we write";
     writeFileAtomically(cache, "12.5\n2\n" + cpu + "\n");
     EXPECT_EQ(MachineSpeed::cached(cpu, 2, cache)->gflops, 12.5);
 

@@ -18,6 +18,8 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <sys/stat.h>
+
 namespace tallyvox::testing {
 namespace {
 
@@ -267,6 +269,22 @@ TEST_F(MenuBarPanelTest, IdleOffersSetupWhoseSwitchesStartAfreshEachTime) {
     EXPECT_EQ(find<QAbstractButton>("quitButton")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
     click("quitButton");
     EXPECT_EQ(terminated, 1) << "idle: at once";
+}
+
+// Standing consent in a file other users could have written is not honoured, and the panel
+// says why it asks again.
+TEST_F(MenuBarPanelTest, IgnoredStandingConsentIsExplainedBesideTheConsentBox) {
+    grantStanding();
+    ASSERT_EQ(::chmod(stores.protectedFile.c_str(), 0666), 0);
+    launchPanel();
+    fakes.detection->list(zoom);
+    settle();
+    ASSERT_TRUE(shown("consentView")) << "asked, not started automatically";
+    EXPECT_FALSE(manager->session.get());
+    ASSERT_TRUE(shown("standingConsentIgnored"));
+    EXPECT_EQ(text("standingConsentIgnored"),
+              "Automatic transcription is off: .settings.plist can be changed by other users. "
+              "Turn it on again to replace the file.");
 }
 
 TEST_F(MenuBarPanelTest, ConsentStartsOnlyWithTheBoxTickedAndTheModelHere) {
