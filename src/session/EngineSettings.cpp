@@ -1,5 +1,6 @@
 #include "session/EngineSettings.h"
 
+#include "transcription/PromptText.h"
 #include "transcription/WhisperContext.h"
 #include "transcripts/WordFix.h"
 
@@ -35,8 +36,11 @@ EngineOptions transcriptionOptions(const SettingsStores& stores) {
     auto language = defaults.object(Key::language);
     options.language = checkedLanguage(language ? language->stringValue() : std::nullopt);
     options.chunkSeconds = EngineOptions::clampedChunk(defaults.doubleValue(Key::chunkSeconds));
+    // One stored before the limit, or written by hand, is read only as far as the limit.
     options.vocabulary =
-        WordFix::prompt(defaults.stringValue(Key::vocabulary), learnedWords(stores));
+        WordFix::prompt(PromptText::firstCharacters(defaults.stringValue(Key::vocabulary),
+                                                    PromptText::vocabularyCharacters),
+                        learnedWords(stores));
     options.diarize = defaults.boolValue(Key::diarize);
     return options;
 }

@@ -3,6 +3,7 @@
 #include "base/Error.h"
 #include "session/EngineSettings.h"
 #include "settings/ProtectedSettings.h"
+#include "transcription/PromptText.h"
 #include "types/EngineTypes.h"
 #include "types/WhisperModel.h"
 
@@ -140,6 +141,13 @@ void check(const std::string& key, const PlistValue& value) {
         EngineOptions options;
         options.chunkSeconds = *value.realValue();
         options.validate();
+    }
+    if (key == Key::vocabulary) {
+        const std::size_t length = PromptText::characters(value.stringValue().value_or(""));
+        if (length > PromptText::vocabularyCharacters)
+            throw Error("vocabulary is at most " +
+                        std::to_string(PromptText::vocabularyCharacters) +
+                        " characters; this one has " + std::to_string(length) + ".");
     }
     if (key == Key::deleteAfterDays && *value.integerValue() < 0)
         throw Error("deleteAfterDays is 0 (keep transcripts) or a number of days.");

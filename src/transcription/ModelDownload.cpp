@@ -25,6 +25,9 @@ namespace {
 
 struct Transfer {
     FILE* file = nullptr;
+    std::int64_t maxBytes = 0;
+    std::int64_t written = 0;
+    bool tooLarge = false;
     bool writeFailed = false;
     int writeErrno = 0;
     const std::function<void(double)>* progress = nullptr;
@@ -51,6 +54,12 @@ size_t header(char* data, size_t size, size_t count, void* user) {
 size_t write(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     size_t bytes = size * count;
+    // Checked before writing: what would pass the bound never reaches the disk.
+    if (transfer->written + static_cast<std::int64_t>(bytes) > transfer->maxBytes) {
+        transfer->tooLarge = true;
+        return 0;
+    }
+    transfer->written += static_cast<std::int64_t>(bytes);
     if (std::fwrite(data, 1, bytes, transfer->file) != bytes) {
         transfer->writeFailed = true;
         transfer->writeErrno = errno;
@@ -129,7 +138,8 @@ std::string systemText(const std::error_code& error) {
 } // namespace
 
 void fetch(const std::string& remote, const std::filesystem::path& local, const std::string& sha256,
-           const std::function<void(double)>& progress, const std::atomic<bool>* cancelled) {
+           const Limits& limits, const std::function<void(double)>& progress,
+           const std::atomic<bool>* cancelled) {
     initialiseCurlOnce();
     std::string name = local.filename().string();
     std::filesystem::path folder = local.parent_path();
@@ -149,6 +159,7 @@ void fetch(const std::string& remote, const std::filesystem::path& local, const 
                     std::strerror(errno));
     transfer.progress = &progress;
     transfer.cancelled = cancelled;
+    transfer.maxBytes = limits.maxBytes;
 
     std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), &curl_easy_cleanup);
     if (!curl) {
@@ -165,9 +176,13 @@ void fetch(const std::string& remote, const std::filesystem::path& local, const 
                      remote.starts_with("https:") ? "https" : "http,https");
     curl_easy_setopt(curl.get(), CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl.get(), CURLOPT_CONNECTTIMEOUT, 30L);
-    // A stalled transfer (under 1 byte/s for a minute) fails instead of hanging forever.
-    curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_TIME, 60L);
+    // A stalled or dripping transfer fails instead of running for ever.
+    curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_LIMIT, limits.slowBytesPerSecond);
+    curl_easy_setopt(curl.get(), CURLOPT_LOW_SPEED_TIME, limits.slowSeconds);
+    // An announced length beyond the bound fails before the body; the write callback holds
+    // the bound for answers that announce nothing or lie.
+    curl_easy_setopt(curl.get(), CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(limits.maxBytes));
     curl_easy_setopt(curl.get(), CURLOPT_ERRORBUFFER, detail);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEFUNCTION, &write);
     curl_easy_setopt(curl.get(), CURLOPT_WRITEDATA, &transfer);
@@ -192,6 +207,9 @@ void fetch(const std::string& remote, const std::filesystem::path& local, const 
                     " to the models folder: " + std::strerror(transfer.writeErrno));
     if (result == CURLE_ABORTED_BY_CALLBACK && cancelled && cancelled->load())
         throw Error("The download of " + name + " was cancelled.");
+    if (transfer.tooLarge || result == CURLE_FILESIZE_EXCEEDED)
+        throw Error("The download of " + name + " was stopped: the server sent more than its " +
+                    std::to_string(limits.maxBytes) + " bytes.");
     if (result != CURLE_OK) {
         std::string reason = *detail ? detail : curl_easy_strerror(result);
         throw Error("The download of " + name + " did not complete: " + reason);

@@ -5,6 +5,7 @@
 #include "base/UsableProcessors.h"
 #include "base/Utf8.h"
 #include "transcription/ModelFiles.h"
+#include "transcription/PromptText.h"
 #include "types/MachineSpeed.h"
 
 #include <whisper.h>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <unistd.h>
+#include <utility>
 
 namespace tallyvox {
 
@@ -131,7 +133,18 @@ std::vector<WhisperSegment> WhisperContext::transcribe(std::span<const float> sa
     params.no_speech_thold = 0.6f;
     params.beam_search.beam_size = 5;
     params.language = language.c_str();
-    params.initial_prompt = prompt.empty() ? nullptr : prompt.c_str();
+    // Tokenized here rather than by whisper_full, on bounded text: the recogniser's own pass
+    // over a long word overflowed the stack.
+    std::vector<whisper_token> tokens;
+    if (!prompt.empty()) {
+        if (auto made = promptTokens(prompt))
+            tokens = std::move(*made);
+        else
+            promptFailed();
+    }
+    params.initial_prompt = nullptr;
+    params.prompt_tokens = tokens.empty() ? nullptr : tokens.data();
+    params.prompt_n_tokens = static_cast<int>(tokens.size());
     // whisper.cpp's own speech filter inside recognition always runs on four threads; on a
     // machine with fewer processors they fight over the cores and 11 s of audio took 82 s
     // instead of under one. There the window is recognised whole: the engine has already
@@ -160,6 +173,13 @@ std::vector<WhisperSegment> WhisperContext::transcribe(std::span<const float> sa
 
     std::vector<WhisperSegment> segments;
     int result = whisper_full(ctx_, params, samples.data(), static_cast<int>(samples.size()));
+    // The words are worth more than the prompt's help with them.
+    if (result != 0 && !tokens.empty()) {
+        promptFailed();
+        params.prompt_tokens = nullptr;
+        params.prompt_n_tokens = 0;
+        result = whisper_full(ctx_, params, samples.data(), static_cast<int>(samples.size()));
+    }
     if (result != 0) {
         Log::error("whisper_full failed: {}", result);
         return segments;
@@ -179,6 +199,28 @@ std::vector<WhisperSegment> WhisperContext::transcribe(std::span<const float> sa
         segments.push_back({start, end, std::move(text), words(i, start, end)});
     }
     return segments;
+}
+
+std::optional<std::vector<std::int32_t>>
+WhisperContext::promptTokens(const std::string& prompt) const {
+    const std::string text = PromptText::bounded(prompt);
+    // A token is at least one byte.
+    std::vector<whisper_token> tokens(text.size() + 1);
+    int count =
+        whisper_tokenize(ctx_, text.c_str(), tokens.data(), static_cast<int>(tokens.size()));
+    if (count < 0)
+        return std::nullopt;
+    tokens.resize(static_cast<size_t>(count));
+    const auto used = static_cast<size_t>(std::max(whisper_n_text_ctx(ctx_) / 2, 0));
+    if (tokens.size() > used)
+        tokens.erase(tokens.begin(), tokens.end() - static_cast<std::ptrdiff_t>(used));
+    return tokens;
+}
+
+void WhisperContext::promptFailed() {
+    if (std::exchange(promptFailed_, true))
+        return;
+    Log::error("The vocabulary and context could not be used; recognising without them");
 }
 
 double WhisperContext::encoderPassSeconds() const {

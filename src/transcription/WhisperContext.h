@@ -67,13 +67,21 @@ public:
     // Word timings of one segment of the last recognition.
     std::vector<WhisperWord> words(int segment, double start, double end) const;
 
+    // The tokens of `prompt` recognition is given: those of its bounded text, at most the
+    // recogniser's n_text_ctx/2 of them, from its end. Nothing when the tokenizer refuses it.
+    std::optional<std::vector<std::int32_t>> promptTokens(const std::string& prompt) const;
+
 private:
+    // Logged once: a recogniser that cannot use the prompt cannot use it for any window.
+    void promptFailed();
+
     whisper_context* ctx_ = nullptr;
     whisper_vad_context* vad_ = nullptr;
     std::string vadPath_;
     long processors_ = 1;
     int threads_ = 2;
     int forcedTokens_ = 0;
+    bool promptFailed_ = false;
 };
 
 namespace WhisperWords {

@@ -12,12 +12,18 @@ namespace tallyvox {
 
 namespace {
 
+// Files pinned by digest and a minimum size: each is within a seventh above its minimum, so
+// a quarter more never stops a good download, and stops an endless one early.
+std::int64_t sizeBound(std::int64_t minimumBytes) {
+    return minimumBytes + minimumBytes / 4;
+}
+
 // The speaker-embedding network joins the list when speakers are on and it is missing.
 std::vector<DownloadItem> speakerDownloads() {
     if (SpeakerModels::isDownloaded())
         return {};
     return {{SpeakerModels::remoteURL(), SpeakerModels::localURL(),
-             std::string(SpeakerModels::sha256)}};
+             std::string(SpeakerModels::sha256), SpeakerModels::bytes}};
 }
 std::optional<std::string> speakerSizeLabel() {
     if (SpeakerModels::isDownloaded())
@@ -45,7 +51,7 @@ WhisperManager::Fetcher curlFetcher(Executor& main) {
             std::optional<std::string> failure;
             try {
                 ModelDownload::fetch(
-                    item.remote, item.local, item.sha256,
+                    item.remote, item.local, item.sha256, {.maxBytes = item.maxBytes},
                     [self, &progress](double fraction) {
                         self->main.post([progress, fraction] { progress(fraction); });
                     },
@@ -113,13 +119,14 @@ void WhisperManager::download(WhisperModel model, bool speakers) {
     auto run = std::make_shared<Run>();
     run->model = model;
     if (!model.isDownloaded())
-        run->items.push_back({model.remoteURL(), model.localURL(), std::string(model.sha256())});
+        run->items.push_back({model.remoteURL(), model.localURL(), std::string(model.sha256()),
+                              sizeBound(model.minimumBytes())});
     if (speakers)
         for (auto& item : speakerDownloads())
             run->items.push_back(std::move(item));
     if (!VADModel::isDownloaded())
-        run->items.push_back(
-            {VADModel::remoteURL(), VADModel::localURL(), std::string(VADModel::sha256)});
+        run->items.push_back({VADModel::remoteURL(), VADModel::localURL(),
+                              std::string(VADModel::sha256), sizeBound(VADModel::minimumBytes)});
     if (run->items.empty())
         return;
 

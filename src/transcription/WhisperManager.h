@@ -4,6 +4,7 @@
 #include "base/Observable.h"
 #include "types/WhisperModel.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -13,11 +14,12 @@
 
 namespace tallyvox {
 
-// One file to fetch: where from, where to, and the digest it must have.
+// One file to fetch: where from, where to, the digest it must have and a bound on its size.
 struct DownloadItem {
     std::string remote;
     std::filesystem::path local;
     std::string sha256;
+    std::int64_t maxBytes = 0; // the download stops beyond this
 };
 
 // Downloads the model files the user chose, one download at a time, with progress. Used on

@@ -3,9 +3,11 @@
 #include "base/Log.h"
 #include "transcription/ChunkCommitter.h"
 #include "transcription/Dedup.h"
+#include "transcription/PromptText.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 
 namespace tallyvox {
 
@@ -76,8 +78,21 @@ std::optional<std::vector<SpeechRange>> WindowRecognizer::speech(std::span<const
 std::vector<WhisperSegment> WindowRecognizer::transcribe(std::span<const float> audio,
                                                          const std::string& language,
                                                          const std::string& prompt) {
+    // A vocabulary stored before it had a limit, or edited by hand, reaches here whole.
+    const std::string bounded = PromptText::bounded(prompt);
+    if (!bounded.empty()) {
+        try {
+            return recognizer_->transcribe(audio, language, bounded);
+        } catch (const std::exception& e) {
+            // The window is still heard, only without the prompt's help.
+            if (!std::exchange(promptFailed_, true))
+                Log::error("Recognition with the vocabulary and context failed ({}); trying "
+                           "without them",
+                           e.what());
+        }
+    }
     try {
-        return recognizer_->transcribe(audio, language, prompt);
+        return recognizer_->transcribe(audio, language, "");
     } catch (const std::exception& e) {
         Log::error("Recognition failed: {}", e.what());
         return {};

@@ -15,7 +15,8 @@ namespace tallyvox {
 // The engine's recogniser, one window at a time: speech finding, then recognition in the
 // channel's language (by language runs when several are listed), with the end of the
 // channel's last line as context, then re-listening to stretches of speech that nothing
-// covered ("holes"). Recogniser calls that fail are logged and read as "nothing heard", so
+// covered ("holes"). A window whose prompt the recogniser fails on is heard again without
+// it. Recogniser calls that fail are logged and read as "nothing heard", so
 // the engine still consumes the audio and goes on. Used on the engine queue only.
 class WindowRecognizer {
 public:
@@ -67,6 +68,7 @@ private:
     std::string language_;
     std::vector<std::string> listed_; // the first is the main language
     std::string vocabulary_;
+    bool promptFailed_ = false;
 };
 
 } // namespace tallyvox

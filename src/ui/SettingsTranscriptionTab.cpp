@@ -1,6 +1,7 @@
 #include "ui/SettingsTranscriptionTab.h"
 
 #include "settings/ProtectedSettings.h"
+#include "transcription/PromptText.h"
 #include "ui/SettingsOptions.h"
 
 #include <QAction>
@@ -12,6 +13,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
 #include <QVBoxLayout>
@@ -165,13 +167,25 @@ void SettingsTranscriptionTab::buildSpeakersSection(QVBoxLayout* layout) {
     speakerRows_->addRow(rowLabel(QStringLiteral("Update text every"), chunk_), chunkRow);
 
     vocabulary_ = named(new QPlainTextEdit, "vocabulary", QStringLiteral("Vocabulary"));
-    vocabulary_->setPlaceholderText(QStringLiteral("Names, products, jargon…"));
+    const QString most = QString::number(PromptText::vocabularyCharacters);
+    vocabulary_->setPlaceholderText(
+        QStringLiteral("Names, products, jargon… (up to %1 characters)").arg(most));
+    vocabulary_->setToolTip(
+        QStringLiteral("Up to %1 characters; Whisper reads only so much before each window.")
+            .arg(most));
     vocabulary_->setTabChangesFocus(true);
     // Its width decides how many lines the text wraps to.
     vocabulary_->installEventFilter(this);
     connect(vocabulary_, &QPlainTextEdit::textChanged, this, [this] {
+        std::string text = vocabulary_->toPlainText().toStdString();
+        // Typed or pasted beyond the limit: the field keeps what is stored.
+        if (PromptText::characters(text) > PromptText::vocabularyCharacters) {
+            text = PromptText::firstCharacters(text, PromptText::vocabularyCharacters);
+            QSignalBlocker blocker(vocabulary_);
+            vocabulary_->setPlainText(QString::fromStdString(text));
+            vocabulary_->moveCursor(QTextCursor::End);
+        }
         fitVocabulary();
-        const std::string text = vocabulary_->toPlainText().toStdString();
         if (context_.stores.defaults.stringValue(Key::vocabulary) != text)
             context_.stores.defaults.set(Key::vocabulary, PlistValue(text));
     });

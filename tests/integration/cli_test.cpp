@@ -1,3 +1,5 @@
+#include "../transcription/LoopbackHttpServer.h"
+#include "ChildProcess.h"
 #include "base/AtomicFile.h"
 #include "fakes/TempDir.h"
 #include "transcripts/TranscriptManager.h"
@@ -24,9 +26,10 @@ struct CliRun {
     std::string err;
 };
 
-CliRun cli(const std::string& arguments, const TempDir& dir) {
+// `prefix` goes before the binary, for limits and timeouts.
+CliRun cli(const std::string& arguments, const TempDir& dir, const std::string& prefix = "") {
     std::string errFile = (dir / "stderr.txt").string();
-    std::string command = std::string(TALLYVOX_CLI) + " " + arguments + " 2>" + errFile;
+    std::string command = prefix + std::string(TALLYVOX_CLI) + " " + arguments + " 2>" + errFile;
     CliRun run;
     FILE* pipe = ::popen(command.c_str(), "r");
     char buffer[4096];
@@ -35,6 +38,8 @@ CliRun cli(const std::string& arguments, const TempDir& dir) {
         run.out.append(buffer, count);
     int status = ::pclose(pipe);
     run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (WIFSIGNALED(status))
+        run.code = 128 + WTERMSIG(status);
     std::ifstream in(errFile);
     run.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return run;
@@ -167,6 +172,103 @@ TEST(CommandLine, ClearErrorsWithExitCodes) {
         << shortWindow.err;
 }
 
+std::string shortSpeech(const TempDir& dir) {
+    std::string wav = (dir / "short.wav").string();
+    EXPECT_EQ(std::system(("espeak-ng -w " + wav + " \"The budget review is on Monday.\"").c_str()),
+              0);
+    return wav;
+}
+
+// The transcript is the user's: owner-only, and a link planted at its name is replaced, not
+// followed to overwrite what it points at.
+TEST(CommandLine, TranscribeOutputIsPrivateAndNeverWrittenThroughALink) {
+    TempDir dir;
+    const std::string wav = shortSpeech(dir);
+    const std::string base = "transcribe " + wav +
+                             " --model " TALLYVOX_TEST_MODEL
+                             " --vad /nonexistent --language en --output ";
+
+    CliRun plain = cli(base + (dir / "out.txt").string(), dir);
+    ASSERT_EQ(plain.code, 0) << plain.err;
+    EXPECT_EQ(std::filesystem::status(dir / "out.txt").permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+    writeFileAtomically(dir / "victim.txt", "someone else's notes\n");
+    std::filesystem::create_symlink(dir / "victim.txt", dir / "linked.txt");
+    CliRun linked = cli(base + (dir / "linked.txt").string(), dir);
+    ASSERT_EQ(linked.code, 0) << linked.err;
+    EXPECT_EQ(readWholeFile(dir / "victim.txt"), "someone else's notes\n");
+    EXPECT_FALSE(std::filesystem::is_symlink(dir / "linked.txt"));
+    EXPECT_EQ(std::filesystem::status(dir / "linked.txt").permissions() &
+                  std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+// A WAV whose header claims 2^31 frames over 4 KB of data and a sparse rest: reading it
+// whole needed 8 GB before recognition began. Streamed, it runs in a 4 GB address space for
+// as long as it is let.
+TEST(CommandLine, TranscribeStreamsTheFileWhateverLengthItClaims) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "sanitizers reserve more address space than the limit";
+#endif
+    TempDir dir;
+    const auto wav = dir / "claims.wav";
+    {
+        auto le32 = [](std::uint32_t v) {
+            return std::string{static_cast<char>(v), static_cast<char>(v >> 8),
+                               static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
+        };
+        auto le16 = [](std::uint16_t v) {
+            return std::string{static_cast<char>(v), static_cast<char>(v >> 8)};
+        };
+        std::string header = "RIFF" + le32(0xFFFFFFFF) + "WAVEfmt " + le32(16) + le16(1) + le16(1) +
+                             le32(16000) + le32(32000) + le16(2) + le16(16) + "data" +
+                             le32(0xFFFFFFFE);
+        std::ofstream(wav, std::ios::binary) << header << std::string(4096, '\x10');
+    }
+    std::filesystem::resize_file(wav, 44 + 0xFFFFFFFEull);
+
+    CliRun run = cli("transcribe " + wav.string() +
+                         " --model " TALLYVOX_TEST_MODEL " --vad " TALLYVOX_SHARED_DIR
+                         "/models/ggml-silero-v6.2.0.bin --language en",
+                     dir, "ulimit -v 4194304; MALLOC_ARENA_MAX=2 timeout 8 ");
+    EXPECT_EQ(run.code, 124) << "still transcribing when stopped: " << run.err;
+    EXPECT_EQ(run.err.find("bad_alloc"), std::string::npos) << run.err;
+}
+
+// Ctrl-C in the middle of a download ends it there, and its partial file goes with it rather
+// than waiting for the next download to clear it away.
+TEST(CommandLine, InterruptingADownloadRemovesItsPartialFile) {
+    TempDir dir;
+    testing::LoopbackHttpServer server;
+    server.route("ggml-tiny.bin", {.body = std::string(100000, 'x'),
+                                   .announced = "77691713",
+                                   .dripEvery = std::chrono::milliseconds(20)});
+    testing::ScopedEnv data("XDG_DATA_HOME", dir.path().string());
+    testing::ScopedEnv models("TALLYVOX_MODEL_BASE_URL", server.base());
+    testing::ScopedEnv vad("TALLYVOX_VAD_BASE_URL", server.base());
+    const auto folder = dir / "Tallyvox" / "Models";
+    auto partials = [&] {
+        int count = 0;
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+            count += entry.path().extension() == ".part";
+        return count;
+    };
+
+    testing::ChildProcess download({TALLYVOX_CLI, "models", "download", "tiny"}, "/dev/null",
+                                   "/dev/null", dir / "err.txt");
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (partials() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(partials(), 1) << "the download never started";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    download.signal(SIGINT);
+    EXPECT_EQ(download.exitStatus(20), 130) << testing::readText(dir / "err.txt");
+    EXPECT_EQ(partials(), 0);
+    EXPECT_NE(testing::readText(dir / "err.txt").find("Download cancelled."), std::string::npos);
+}
+
 // A saved transcript of a past meeting, as the app writes it.
 std::string pastTranscript(const TempDir& dir, std::vector<TranscriptSegment>& lines,
                            TranscriptRecord& record) {
@@ -248,6 +350,60 @@ TEST(CommandLine, ExportRefusesWhatIsNotATranscriptAndNeverOverwritesOne) {
 
     EXPECT_EQ(cli("export " + input + " --format rtf", dir).code, 2);
     EXPECT_EQ(cli("export " + input, dir).code, 2);
+}
+
+// An export writes a new file of its own kind; replacing one needs --force, and never
+// replaces a transcript or a file of another kind.
+TEST(CommandLine, ExportReplacesOnlyItsOwnKindAndOnlyWhenForced) {
+    TempDir dir;
+    std::vector<TranscriptSegment> lines;
+    TranscriptRecord record;
+    pastTranscript(dir, lines, record);
+    const std::string input = record.fileURL.string();
+    writeFileAtomically(dir / "other.txt", "Meeting: another one\n");
+    writeFileAtomically(dir / "notes.md", "my own notes\n");
+    auto exporting = [&](const std::string& rest) {
+        return cli("export " + input + " " + rest, dir);
+    };
+
+    for (const char* force : {"", " --force"}) {
+        CliRun transcript =
+            exporting("--format pdf --output " + (dir / "other.txt").string() + force);
+        EXPECT_EQ(transcript.code, 1);
+        EXPECT_NE(transcript.err.find("a pdf export is named *.pdf"), std::string::npos)
+            << transcript.err;
+        CliRun mismatched =
+            exporting("--format pdf --output " + (dir / "minutes.docx").string() + force);
+        EXPECT_EQ(mismatched.code, 1);
+        EXPECT_FALSE(std::filesystem::exists(dir / "minutes.docx"));
+    }
+    EXPECT_EQ(readWholeFile(dir / "other.txt"), "Meeting: another one\n");
+
+    CliRun notes = exporting("--format md --output " + (dir / "notes.md").string());
+    EXPECT_EQ(notes.code, 1);
+    EXPECT_NE(notes.err.find("notes.md already exists; add --force to replace it."),
+              std::string::npos)
+        << notes.err;
+    EXPECT_EQ(readWholeFile(dir / "notes.md"), "my own notes\n");
+    CliRun forced = exporting("--format md --output " + (dir / "notes.md").string() + " --force");
+    EXPECT_EQ(forced.code, 0) << forced.err;
+    EXPECT_NE(readWholeFile(dir / "notes.md"), "my own notes\n");
+
+    // The default name beside the transcript follows the same rule.
+    ASSERT_EQ(exporting("--format srt").code, 0);
+    const auto beside = std::filesystem::path(record.fileURL).replace_extension("srt");
+    writeFileAtomically(beside, "edited subtitles\n");
+    CliRun again = exporting("--format srt");
+    EXPECT_EQ(again.code, 1);
+    EXPECT_EQ(readWholeFile(beside), "edited subtitles\n");
+    EXPECT_EQ(exporting("--format srt --force").code, 0);
+    EXPECT_NE(readWholeFile(beside), "edited subtitles\n");
+
+    std::filesystem::create_directory(dir / "outdir");
+    CliRun folder = exporting("--format pdf --output " + (dir / "outdir").string() + "/");
+    EXPECT_EQ(folder.code, 1);
+    EXPECT_NE(folder.err.find("is a folder"), std::string::npos) << folder.err;
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "outdir"));
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "fakes/TempDir.h"
 #include "session/EngineSettings.h"
 #include "settings/ProtectedSettings.h"
+#include "transcription/PromptText.h"
 
 #include <gtest/gtest.h>
 
@@ -93,4 +94,27 @@ TEST(PreferenceCommands, RefusesWhatTheAppWouldMisreadWithAClearReason) {
     EXPECT_NE(refusal([&] { PreferenceCommands::get("colour", s.stores); }), "");
     EXPECT_TRUE(PreferenceCommands::get("chunkSeconds", s.stores).isDefault)
         << "a refused value stores nothing";
+}
+
+// The vocabulary goes into every recognition; one of 60,000 letters ended the session.
+TEST(PreferenceCommands, VocabularyIsCappedInCharactersWhereverItComesFrom) {
+    Stores s;
+    std::string most;
+    for (size_t i = 0; i < PromptText::vocabularyCharacters; ++i)
+        most += "é"; // two bytes each: the cap counts characters, not bytes
+    EXPECT_EQ(refusal([&] { PreferenceCommands::set("vocabulary", most, s.stores); }), "");
+    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).vocabulary, most);
+
+    EXPECT_EQ(refusal([&] { PreferenceCommands::set("vocabulary", most + "x", s.stores); }),
+              "vocabulary is at most 500 characters; this one has 501.");
+    EXPECT_EQ(
+        refusal([&] { PreferenceCommands::set("vocabulary", std::string(60000, 'a'), s.stores); }),
+        "vocabulary is at most 500 characters; this one has 60000.");
+    EXPECT_EQ(PreferenceCommands::get("vocabulary", s.stores).value, most)
+        << "a refused vocabulary stores nothing";
+
+    // Stored before there was a limit, or written into the file by hand.
+    s.defaults.set("vocabulary", PlistValue(std::string(60000, 'a')));
+    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).vocabulary,
+              std::string(PromptText::vocabularyCharacters, 'a'));
 }

@@ -6,8 +6,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -21,6 +23,10 @@ public:
         int status = 200;
         std::string body;
         size_t cutAfter = std::string::npos; // bytes of the body sent before hanging up
+        // Content-Length sent instead of the body's; with `endless` and none, no length.
+        std::optional<std::string> announced = std::nullopt;
+        bool endless = false; // the body again and again until the client hangs up
+        std::chrono::milliseconds dripEvery{0}; // a pause after each byte of the body
     };
 
     LoopbackHttpServer() {
@@ -92,23 +98,39 @@ private:
                 location = it->second;
         }
         // A redirect keeps the connection, as real servers do, so the client reads its body.
-        std::string head = "HTTP/1.1 " + std::to_string(reply.status) +
-                           " Test\r\nContent-Length: " + std::to_string(reply.body.size()) + "\r\n";
+        std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " Test\r\n";
+        if (reply.announced || !reply.endless)
+            head +=
+                "Content-Length: " + reply.announced.value_or(std::to_string(reply.body.size())) +
+                "\r\n";
         head += location.empty() ? "Connection: close\r\n" : "Location: " + location + "\r\n";
         head += "\r\n";
         sendAll(client, head);
-        sendAll(client, reply.body.substr(0, reply.cutAfter));
+        std::string body = reply.body.substr(0, reply.cutAfter);
+        if (reply.dripEvery.count() > 0) {
+            for (char byte : body) {
+                if (stopping_ || !sendAll(client, std::string(1, byte)))
+                    return false;
+                std::this_thread::sleep_for(reply.dripEvery);
+            }
+        } else {
+            bool sent = sendAll(client, body);
+            while (sent && reply.endless && !stopping_)
+                sent = sendAll(client, body);
+        }
         return !location.empty();
     }
 
-    static void sendAll(int client, const std::string& data) {
+    // False once the client has gone.
+    static bool sendAll(int client, const std::string& data) {
         size_t sent = 0;
         while (sent < data.size()) {
             ssize_t count = ::send(client, data.data() + sent, data.size() - sent, MSG_NOSIGNAL);
             if (count <= 0)
-                return;
+                return false;
             sent += static_cast<size_t>(count);
         }
+        return true;
     }
 
     int listener_ = -1;

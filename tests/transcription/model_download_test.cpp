@@ -10,11 +10,11 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
+#include <chrono>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace tallyvox {
@@ -70,11 +70,12 @@ struct DownloadFixture : ::testing::Test {
     std::string vadBody = contents(sharedVAD);
     std::filesystem::path models = dir / "Models";
     std::filesystem::path target = models / "ggml-silero-v6.2.0.bin";
+    ModelDownload::Limits limits{.maxBytes = 1000000};
 
     std::string fetchError(const std::string& path) {
         try {
             ModelDownload::fetch(server.base() + path, target, std::string(VADModel::sha256),
-                                 nullptr);
+                                 limits, nullptr);
         } catch (const Error& error) {
             return error.what();
         }
@@ -86,7 +87,7 @@ TEST_F(DownloadFixture, PutsACheckedFileInPlaceWithRisingProgress) {
     server.route("vad.bin", {200, vadBody});
     write(target, "old");
     std::vector<double> progress;
-    ModelDownload::fetch(server.base() + "vad.bin", target, std::string(VADModel::sha256),
+    ModelDownload::fetch(server.base() + "vad.bin", target, std::string(VADModel::sha256), limits,
                          [&](double value) { progress.push_back(value); });
     EXPECT_EQ(contents(target), vadBody);
     ASSERT_FALSE(progress.empty());
@@ -100,7 +101,7 @@ TEST_F(DownloadFixture, ProgressFollowsTheFileBehindARedirectWithABody) {
     server.redirect("moved", server.base() + "vad.bin", std::string(20000, 'r'));
     std::vector<double> progress;
     int requestsAtDone = 0;
-    ModelDownload::fetch(server.base() + "moved", target, std::string(VADModel::sha256),
+    ModelDownload::fetch(server.base() + "moved", target, std::string(VADModel::sha256), limits,
                          [&](double value) {
                              if (value >= 1 && requestsAtDone == 0)
                                  requestsAtDone = server.requests();
@@ -133,6 +134,54 @@ TEST_F(DownloadFixture, BadAnswersLeaveThePreviousFileAndNoTemporaryFile) {
     EXPECT_EQ(names(models), std::vector<std::string>{"ggml-silero-v6.2.0.bin"});
 }
 
+// An endless answer, or one announcing a petabyte, filled a 300 MB filesystem within a
+// second: the transfer now stops at the file's bound, and at once when the length says so.
+TEST_F(DownloadFixture, AnAnswerLargerThanTheFileStopsAtItsBound) {
+    const std::string chunk(65536, 'x');
+    server.route("endless.bin", {.body = chunk, .endless = true});
+    server.route("petabyte.bin", {.body = chunk, .announced = "1000000000000000", .endless = true});
+    server.route("lying.bin", {.body = chunk, .announced = "1000", .endless = true});
+    server.route("exact.bin", {.body = std::string(1000000, 'x')});
+    server.route("one-over.bin", {.body = std::string(1000001, 'x')});
+    write(target, "previous");
+    const std::string stopped = "The download of ggml-silero-v6.2.0.bin was stopped: the server "
+                                "sent more than its 1000000 bytes.";
+
+    auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(fetchError("endless.bin"), stopped);
+    EXPECT_EQ(fetchError("petabyte.bin"), stopped);
+    EXPECT_EQ(fetchError("one-over.bin"), stopped);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    // A length below the truth is not the bound's business: the transfer reads what was
+    // announced and the digest refuses it.
+    EXPECT_NE(fetchError("lying.bin"), stopped);
+    EXPECT_EQ(fetchError("exact.bin"), "The downloaded ggml-silero-v6.2.0.bin is damaged: its "
+                                       "SHA-256 digest is not the expected one.")
+        << "the bound itself is allowed";
+
+    EXPECT_EQ(contents(target), "previous");
+    EXPECT_EQ(names(models), std::vector<std::string>{"ggml-silero-v6.2.0.bin"});
+}
+
+// Two bytes a second was still "downloading" after 100 s. Below the minimum rate for the
+// given time the transfer fails (a second here; half a minute for users).
+TEST_F(DownloadFixture, ADripBelowTheMinimumRateFails) {
+    server.route("drip.bin", {.body = vadBody.substr(0, 100),
+                              .announced = std::to_string(vadBody.size()),
+                              .dripEvery = std::chrono::milliseconds(100)});
+    limits.slowSeconds = 1;
+    auto started = std::chrono::steady_clock::now();
+    std::string error = fetchError("drip.bin");
+    EXPECT_TRUE(error.starts_with("The download of ggml-silero-v6.2.0.bin did not complete: "))
+        << error;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    EXPECT_TRUE(names(models).empty());
+
+    ModelDownload::Limits defaults;
+    EXPECT_EQ(defaults.slowBytesPerSecond, 1024);
+    EXPECT_EQ(defaults.slowSeconds, 30);
+}
+
 TEST_F(DownloadFixture, WhatCrashedDownloadsLeftIsRemovedButNotARunningDownloadsFile) {
     server.route("vad.bin", {200, vadBody});
     write(models / ".ggml-silero-v6.2.0.bin.1a2b.part", std::string(1000, 'x'));
@@ -142,7 +191,8 @@ TEST_F(DownloadFixture, WhatCrashedDownloadsLeftIsRemovedButNotARunningDownloads
     int running = ::open((models / ".ggml-base.bin.5e6f.part").c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(::flock(running, LOCK_EX), 0);
 
-    ModelDownload::fetch(server.base() + "vad.bin", target, std::string(VADModel::sha256), nullptr);
+    ModelDownload::fetch(server.base() + "vad.bin", target, std::string(VADModel::sha256), limits,
+                         nullptr);
     ::close(running);
     EXPECT_EQ(names(models),
               (std::vector<std::string>{".ggml-base.bin.5e6f.part", "ggml-silero-v6.2.0.bin"}));
@@ -277,6 +327,21 @@ TEST_F(ManagerFixture, TheModelCountsForMostOfTheProgressAndTheOthersShareTheRes
     EXPECT_NEAR(seen[4], 0.9875, 1e-9);
     EXPECT_NEAR(seen[5], 1.0, 1e-9);
     EXPECT_FALSE(manager.downloading.get());
+}
+
+// Each file is bounded just above its pinned size: never below it, so a good download is
+// never stopped, and not far above.
+TEST_F(ManagerFixture, EveryFileIsBoundedJustAboveItsPinnedSize) {
+    ScriptedFetches fetches;
+    WhisperManager manager(loop, fetches.fetcher());
+    manager.download(WhisperModel::turbo, true);
+    ASSERT_EQ(fetches.items.size(), 3u);
+    const auto turbo = WhisperModel(WhisperModel::turbo).minimumBytes();
+    EXPECT_GT(fetches.items[0].maxBytes, turbo + turbo / 10);
+    EXPECT_LE(fetches.items[0].maxBytes, turbo * 5 / 4);
+    EXPECT_EQ(fetches.items[1].maxBytes, SpeakerModels::bytes);
+    EXPECT_GE(fetches.items[2].maxBytes, static_cast<std::int64_t>(vadBody.size()));
+    EXPECT_LE(fetches.items[2].maxBytes, VADModel::minimumBytes * 5 / 4);
 }
 
 TEST_F(ManagerFixture, OneDownloadAtATimeAndNothingToDoWhenAllIsThere) {

@@ -1,5 +1,7 @@
 #include "base/Log.h"
+#include "base/Utf8.h"
 #include "fakes/TempDir.h"
+#include "transcription/PromptText.h"
 #include "transcription/WhisperContext.h"
 
 #include "fakes/TestAudio.h"
@@ -143,6 +145,74 @@ TEST(WhisperContext, TheWeightlessModelRecognisesNothing) {
     auto samples = jfk();
     EXPECT_TRUE(context.transcribe(samples, "en", "").empty());
     EXPECT_TRUE(context.transcribe(samples, "auto", "Tallyvox").empty());
+}
+
+bool validUtf8(const std::string& text) {
+    return Utf8::repaired(text) == text;
+}
+
+// Each kind of run that made the tokenizer recurse once per byte, and a prompt far longer
+// than the recogniser reads.
+TEST(PromptText, EveryRunAndTheWholeAreBoundedWithoutBreakingACharacter) {
+    const std::string ordinary = "Kubernetes, Tallyvox, Ravi Shankar.\nAlso: gRPC. Last line";
+    EXPECT_EQ(PromptText::bounded(ordinary), ordinary);
+    EXPECT_EQ(PromptText::bounded(""), "");
+
+    std::string euros;
+    for (int i = 0; i < 20000; ++i)
+        euros += "€"; // three bytes: 64 is no multiple of them
+    for (const std::string& run :
+         {std::string(60000, 'a'), euros, std::string(60000, '!'), std::string(60000, '7')}) {
+        std::string cut = PromptText::bounded("Vox " + run + " end");
+        EXPECT_TRUE(cut.starts_with("Vox ") && cut.ends_with(" end")) << cut.substr(0, 80);
+        EXPECT_LE(cut.size(), 4 + PromptText::longestRun + 3 + 4);
+        EXPECT_TRUE(validUtf8(cut));
+    }
+    std::string gap = PromptText::bounded("a" + std::string(60000, ' ') + "b");
+    EXPECT_EQ(gap, "a" + std::string(PromptText::longestRun, ' ') + "b");
+
+    // Many ordinary words: only the end is kept, as the recogniser keeps only the end.
+    std::string many;
+    for (int i = 0; many.size() < 50000; ++i)
+        many += "ü" + std::to_string(i) + " ";
+    std::string tail = PromptText::bounded(many);
+    EXPECT_LE(tail.size(), PromptText::longestText);
+    EXPECT_GT(tail.size(), PromptText::longestText - 4);
+    EXPECT_TRUE(many.ends_with(tail));
+    EXPECT_TRUE(validUtf8(tail));
+}
+
+TEST(PromptText, CharactersAndTheirFirstOnesCountCharactersNotBytes) {
+    EXPECT_EQ(PromptText::characters("Zoë €"), 5u);
+    EXPECT_EQ(PromptText::firstCharacters("Zoë €uro", 5), "Zoë €");
+    EXPECT_EQ(PromptText::firstCharacters("Zoë", 10), "Zoë");
+    EXPECT_EQ(PromptText::firstCharacters("", 3), "");
+}
+
+// A 60,000-letter vocabulary word overflowed whisper.cpp's tokenizer and ended the process;
+// a long prompt is now tokenized bounded and only its last 224 tokens are used.
+TEST(WhisperContext, APromptOfAnyLengthIsCutToTheTokensTheRecogniserUses) {
+    WhisperContext context(WhisperModel::tiny, weightless, "/nonexistent");
+    auto few = context.promptTokens(" hello world");
+    ASSERT_TRUE(few);
+    EXPECT_FALSE(few->empty());
+
+    std::string words;
+    for (int i = 0; i < 2000; ++i)
+        words += " hello world";
+    auto many = context.promptTokens(words);
+    ASSERT_TRUE(many);
+    ASSERT_EQ(many->size(), 224u);
+    EXPECT_TRUE(std::equal(few->rbegin(), few->rend(), many->rbegin()))
+        << "the end of the prompt is what is kept";
+
+    auto giant = context.promptTokens("Vox " + std::string(100000, 'a'));
+    ASSERT_TRUE(giant);
+    EXPECT_LE(giant->size(), 224u);
+
+    std::vector<float> samples(2 * 16000, 0.0f);
+    EXPECT_TRUE(
+        context.transcribe(samples, "en", "Vox " + std::string(100000, 'a') + " Tallyvox").empty());
 }
 
 } // namespace

@@ -1,6 +1,9 @@
 #include "transcription/WindowRecognizer.h"
 
+#include "base/Error.h"
+#include "base/Log.h"
 #include "fakes/ScriptedRecognizer.h"
+#include "transcription/PromptText.h"
 
 #include <gtest/gtest.h>
 
@@ -74,6 +77,45 @@ TEST_F(WindowRecognizerTest, HoleIsHeardInTheChannelsLanguage) {
     EXPECT_EQ(lines[1].text, "Naye shabd.");
     EXPECT_DOUBLE_EQ(lines[1].start, 2.5);
     EXPECT_EQ(stats.holesFilled, 1);
+}
+
+// A recogniser that fails on the prompt still hears the window: without the prompt, said once
+// for the channel rather than for every window.
+TEST_F(WindowRecognizerTest, AWindowWhosePromptFailsIsHeardWithoutIt) {
+    options.language = "en";
+    speech = std::nullopt;
+    script->setSegments([](std::span<const float>, const std::string&, const std::string& prompt) {
+        if (!prompt.empty())
+            throw Error("prompt refused");
+        return std::vector<WhisperSegment>{makeSegment(0, 2, "Heard anyway.")};
+    });
+    Log::Capture log;
+    WindowRecognizer recognizer(std::make_unique<ScriptedRecognizer>(script), options);
+    auto window = [&] {
+        return recognizer.recognise(
+            {.audio = audio, .speech = speech, .lastLine = "Hello.", .channel = "meeting audio"},
+            language, stats);
+    };
+    auto first = window();
+    auto second = window();
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].text, "Heard anyway.");
+    EXPECT_EQ(second.size(), 1u);
+    int said = 0;
+    for (const auto& text : log.texts())
+        said += text.find("prompt refused") != std::string::npos;
+    EXPECT_EQ(said, 1) << "once per recogniser, not per window";
+}
+
+// A vocabulary stored before it had a limit reaches the recogniser bounded.
+TEST_F(WindowRecognizerTest, AGiantVocabularyReachesTheRecogniserBounded) {
+    options.language = "en";
+    options.vocabulary = std::string(60000, 'a') + " Vox";
+    speech = std::nullopt;
+    recognise(false);
+    ASSERT_EQ(script->transcribeCalls().size(), 1u);
+    const auto prompt = script->transcribeCalls()[0].prompt;
+    EXPECT_EQ(prompt, std::string(PromptText::longestRun, 'a') + " Vox Namaste sabko.");
 }
 
 } // namespace

@@ -11,7 +11,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cctype>
 #include <iostream>
+#include <optional>
 
 namespace tallyvox::cli {
 namespace {
@@ -25,7 +27,32 @@ struct ExportOptions {
     fs::path input;
     std::string format;
     std::optional<fs::path> output;
+    bool force = false;
 };
+
+std::string lowered(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// Why the export may not be written at `target`; nothing when it may. An export never
+// replaces a transcript or a file of another kind, and replaces its own kind only when asked.
+std::optional<std::string> refusal(const fs::path& target, ExportFormat format, bool force) {
+    std::error_code ec;
+    auto status = fs::symlink_status(target, ec);
+    if (fs::is_directory(fs::status(target, ec)))
+        return target.string() + " is a folder; --output names the file to write.";
+    const std::string extension = "." + std::string(rawValue(format));
+    if (lowered(target.extension().string()) != extension)
+        return "Not writing " + target.string() + ": a " + std::string(rawValue(format)) +
+               " export is named *" + extension + ".";
+    if (fs::exists(status) && !force)
+        return target.string() + " already exists; add --force to replace it.";
+    if (fs::exists(status) && !fs::is_regular_file(status) && !fs::is_symlink(status))
+        return "Not writing " + target.string() + ": it is not a regular file.";
+    return std::nullopt;
+}
 
 int exportTranscript(const ExportOptions& options) {
     const fs::path& input = options.input;
@@ -69,6 +96,10 @@ int exportTranscript(const ExportOptions& options) {
         std::cerr << "Not writing " << target.string() << ": that is the transcript itself.\n";
         return failed;
     }
+    if (auto reason = refusal(target, format, options.force)) {
+        std::cerr << *reason << "\n";
+        return failed;
+    }
     try {
         auto bytes = TranscriptExport::render(format, restored->record, restored->segments,
                                               [&](int speaker) { return restored->name(speaker); });
@@ -93,6 +124,7 @@ void addExportCommand(CLI::App& app, int& exitCode) {
         ->check(CLI::IsMember({"docx", "pdf", "md", "srt"}));
     command->add_option("--output", options->output,
                         "Where to write (default: beside the transcript, same name)");
+    command->add_flag("--force", options->force, "Replace an export already at that name");
     command->callback([options, &exitCode] { exitCode = exportTranscript(*options); });
 }
 

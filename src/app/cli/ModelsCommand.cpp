@@ -1,6 +1,7 @@
 // tallyvox-cli models: what is on disk, and downloading with a progress bar.
 
 #include "Commands.h"
+#include "Signals.h"
 
 #include "base/EventLoop.h"
 #include "settings/SettingsManager.h"
@@ -16,6 +17,9 @@
 
 namespace tallyvox::cli {
 namespace {
+// As a shell reports a command ended by Ctrl-C.
+constexpr int interruptedExit = 130;
+
 std::string megabytes(std::int64_t bytes) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
@@ -56,23 +60,40 @@ int downloadModel(const std::string& name, bool speakers) {
         std::cout << "Already downloaded.\n";
         return ok;
     }
-    EventLoop loop;
-    WhisperManager manager(loop);
-    auto bar = manager.progress.observe([](double value) {
+    // Ctrl-C stops the transfer and its partial file goes with it, rather than waiting for
+    // the next download to clear it away.
+    blockQuitSignals();
+    auto sharedLoop = std::make_shared<EventLoop>();
+    EventLoop& loop = *sharedLoop;
+    auto manager = std::make_unique<WhisperManager>(loop);
+    bool interrupted = false;
+    watchQuitSignals(sharedLoop, [&](int) {
+        interrupted = true;
+        loop.quit();
+    });
+    auto bar = manager->progress.observe([](double value) {
         int filled = static_cast<int>(value * 40);
         std::fprintf(stderr, "\r[%s%s] %3.0f%%",
                      std::string(static_cast<size_t>(filled), '#').c_str(),
                      std::string(static_cast<size_t>(40 - filled), ' ').c_str(), value * 100);
     });
-    auto done = manager.downloading.observe([&](bool running) {
+    auto done = manager->downloading.observe([&](bool running) {
         if (!running)
             loop.quit();
     });
-    manager.download(*model, speakers);
-    if (manager.downloading.get())
+    manager->download(*model, speakers);
+    if (manager->downloading.get())
         loop.run();
     std::fprintf(stderr, "\n");
-    if (auto error = manager.downloadError.get()) {
+    if (interrupted) {
+        bar = {};
+        done = {};
+        // Going away cancels the transfer and waits for it to remove its file.
+        manager.reset();
+        std::cerr << "Download cancelled.\n";
+        return interruptedExit;
+    }
+    if (auto error = manager->downloadError.get()) {
         std::cerr << *error << "\n";
         return failed;
     }

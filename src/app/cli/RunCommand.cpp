@@ -2,6 +2,7 @@
 // on the command line's own loop; what happens is printed as it happens.
 
 #include "Commands.h"
+#include "Signals.h"
 
 #include "app/linux/LinuxPlatformServices.h"
 #include "base/EventLoop.h"
@@ -83,24 +84,6 @@ private:
     std::optional<DetectedMeeting> pending_;
 };
 
-// Ctrl-C and termination requests, turned into tasks on the main loop. The signals are
-// blocked in every thread (before any is started) and taken by this one thread.
-void watchSignals(std::shared_ptr<EventLoop> loop, std::function<void(int)> onSignal) {
-    // The thread keeps the loop alive: a late signal only queues a task nobody runs.
-    std::thread([loop = std::move(loop), onSignal = std::move(onSignal)] {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        for (;;) {
-            int signal = 0;
-            if (sigwait(&set, &signal) != 0)
-                continue;
-            loop->post([onSignal, signal] { onSignal(signal); });
-        }
-    }).detach();
-}
-
 struct RunOptions {
     std::optional<std::filesystem::path> modelFile, vadFile;
     std::vector<std::filesystem::path> trustZoom, trustTeams, trustBrowser;
@@ -126,11 +109,7 @@ int run(const RunOptions& options, const SettingsStores& stores) {
     for (const auto& path : options.trustBrowser)
         trust.push_back(standIn(Platform::meet, path));
 
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, SIGINT);
-    sigaddset(&blocked, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
+    blockQuitSignals();
 
     auto sharedLoop = std::make_shared<EventLoop>();
     EventLoop& loop = *sharedLoop;
@@ -232,7 +211,7 @@ int run(const RunOptions& options, const SettingsStores& stores) {
         }).detach();
 
     bool quitting = false;
-    watchSignals(sharedLoop, [&](int) {
+    watchQuitSignals(sharedLoop, [&](int) {
         if (quitting) {
             say("Quitting without waiting.");
             std::_Exit(130);

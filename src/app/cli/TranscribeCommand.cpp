@@ -3,6 +3,7 @@
 #include "AudioFile.h"
 #include "Commands.h"
 
+#include "base/AtomicFile.h"
 #include "base/Error.h"
 #include "base/Log.h"
 #include "base/SerialQueue.h"
@@ -21,7 +22,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <future>
 #include <iostream>
 #include <mutex>
@@ -148,20 +148,22 @@ int transcribe(const TranscribeOptions& given) {
     }
 
     double wallStart = now();
-    std::vector<float> audio;
+    // Read as the engine asks for it, so a long file costs no more memory than a short one.
+    std::unique_ptr<AudioFile::Reader> reader;
     try {
-        audio = AudioFile::read16kMono(input);
+        reader = std::make_unique<AudioFile::Reader>(input);
     } catch (const Error& error) {
         std::cerr << error.what() << "\n";
         return failed;
     }
-    const double total = static_cast<double>(audio.size()) / 16000.0;
+    const double claimed = reader->claimedSeconds();
 
     std::atomic<size_t> fed{0};
+    std::atomic<bool> allFed{false};
     std::atomic<double> whisperSeconds{0};
     std::mutex linesMutex;
     std::vector<TranscriptSegment> lines;
-    bool progressShown = ::isatty(STDERR_FILENO) && total > 60;
+    bool progressShown = ::isatty(STDERR_FILENO) && claimed > 60;
 
     EngineOptions options;
     options.model = model;
@@ -192,10 +194,13 @@ int transcribe(const TranscribeOptions& given) {
     auto drain = [&]() -> std::vector<float> {
         size_t from = fed.load();
         size_t to = realtime ? static_cast<size_t>((now() - feedStart) * 16000.0) : from + 16000;
-        to = std::min(std::max(to, from), audio.size());
-        fed = to;
-        return {audio.begin() + static_cast<std::ptrdiff_t>(from),
-                audio.begin() + static_cast<std::ptrdiff_t>(to)};
+        if (to <= from || allFed.load())
+            return {};
+        auto samples = reader->read(to - from);
+        fed = from + samples.size();
+        if (reader->finished())
+            allFed = true;
+        return samples;
     };
     auto engine = TranscriptionEngine::make(
         drain, options, [&] { return static_cast<double>(fed.load()) / 16000.0; },
@@ -220,11 +225,11 @@ int transcribe(const TranscribeOptions& given) {
         return failed;
     }
     feedStart = now();
-    while (fed.load() < audio.size()) {
+    while (!allFed.load()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (progressShown)
             std::fprintf(stderr, "\r%.0f of %.0f s", static_cast<double>(fed.load()) / 16000.0,
-                         total);
+                         claimed);
     }
     if (progressShown)
         std::fprintf(stderr, "\n");
@@ -234,6 +239,11 @@ int transcribe(const TranscribeOptions& given) {
         [&](TranscriptionEngine::StopResult result) { stopped.set_value(std::move(result)); });
     auto result = stopped.get_future().get();
     double wall = now() - wallStart;
+    const double total = static_cast<double>(fed.load()) / 16000.0;
+    // What was read is transcribed and written; the exit status says it was not all.
+    const bool complete = reader->error().empty();
+    if (!complete)
+        std::cerr << reader->error() << "\n";
 
     for (const auto& [name, stats] : result.stats)
         std::fprintf(
@@ -246,14 +256,15 @@ int transcribe(const TranscribeOptions& given) {
                  whisperSeconds.load() > 0 ? wall / whisperSeconds.load() : 0.0);
 
     if (output) {
-        std::ofstream out(*output, std::ios::binary | std::ios::trunc);
-        out << render(lines, format);
-        if (!out.flush()) {
-            std::cerr << "Couldn't write " << output->string() << "\n";
+        // Owner-only, and a link planted at the name is replaced rather than written through.
+        try {
+            writeFileAtomically(*output, render(lines, format));
+        } catch (const std::exception& error) {
+            std::cerr << "Couldn't write " << output->string() << ": " << error.what() << "\n";
             return failed;
         }
     }
-    return ok;
+    return complete ? ok : failed;
 }
 
 // The window length's one range, for CLI11.
