@@ -16,7 +16,7 @@
 using namespace tallyvox;
 using namespace tallyvox::testing;
 namespace fs = std::filesystem;
-using Clock = std::chrono::system_clock;
+using WallClock = std::chrono::system_clock;
 using Urls = std::vector<std::string>;
 using std::chrono::hours;
 using std::chrono::minutes;
@@ -29,7 +29,7 @@ constexpr std::int32_t browserPid = 4242;
 // A /proc holding one process that started at `started`, on a system booted a day before.
 struct FakeProc {
     TempDir root;
-    explicit FakeProc(Clock::time_point started) {
+    explicit FakeProc(WallClock::time_point started) {
         const auto booted = std::chrono::floor<seconds>(started) - hours(24);
         const auto ticks =
             std::chrono::duration_cast<std::chrono::milliseconds>(started - booted).count() *
@@ -47,7 +47,7 @@ struct FakeProc {
     std::string path() const { return root.path().string(); }
 };
 
-void writeSession(const fs::path& file, const std::string& bytes, Clock::time_point written) {
+void writeSession(const fs::path& file, const std::string& bytes, WallClock::time_point written) {
     writeFileAtomically(file, bytes);
     fs::last_write_time(file, fs::file_time_type::clock::from_sys(written));
 }
@@ -72,7 +72,7 @@ const Browser& chromium() {
 
 TEST(BrowserSessionFiles, EveryProfileSavedSinceTheBrowserStartedIsRead) {
     TempDir home;
-    const auto now = Clock::now();
+    const auto now = WallClock::now();
     const auto started = now - minutes(30);
     FakeProc proc(started);
     const std::string meet = "https://meet.google.com/abc-defg-hij";
@@ -134,7 +134,7 @@ TEST(BrowserSessionFiles, EveryProfileSavedSinceTheBrowserStartedIsRead) {
 
 TEST(BrowserSessionFiles, WithoutTheBrowsersStartOnlyTheNewestFileIsRead) {
     TempDir home;
-    const auto now = Clock::now();
+    const auto now = WallClock::now();
     writeSession(chromiumSession(home, "Default", "Session_1"), tab("https://newest.example/"),
                  now - minutes(1));
     writeSession(chromiumSession(home, "Profile 1", "Session_1"), tab("https://older.example/"),
@@ -168,7 +168,7 @@ TEST(BrowserSessionFiles, WithoutTheBrowsersStartOnlyTheNewestFileIsRead) {
 
 TEST(BrowserSessionFiles, ADamagedProfileDoesNotHideTheOthers) {
     TempDir home;
-    const auto now = Clock::now();
+    const auto now = WallClock::now();
     FakeProc proc(now - hours(1));
     Log::Capture log;
     writeSession(chromiumSession(home, "Default", "Session_1"), SnssWriter(2).bytes(),
@@ -199,7 +199,7 @@ TEST(BrowserSessionFiles, ADamagedProfileDoesNotHideTheOthers) {
 }
 
 TEST(BrowserSessionFiles, AtMostSoManyProfilesAreReadAtOnce) {
-    const auto now = Clock::now();
+    const auto now = WallClock::now();
     FakeProc proc(now - hours(1));
     Log::Capture log;
     // More profiles open than are read at once: the newest are read, the rest reported.
