@@ -61,7 +61,9 @@ public:
                                             std::numeric_limits<std::int64_t>::max())))});
     }
     bool number_float(json::number_float_t, const json::string_t&) { return scalar(Scalar{}); }
-    bool string(json::string_t& value) { return scalar(Scalar{.integer = std::nullopt, .text = &value}); }
+    bool string(json::string_t& value) {
+        return scalar(Scalar{.integer = std::nullopt, .text = &value});
+    }
     bool binary(json::binary_t&) { return scalar(Scalar{}); }
 
     bool start_object(std::size_t) { return open(true); }
