@@ -20,7 +20,7 @@ public:
 
     virtual ~BrowserTabs() = default;
     // `pid` is the browser's main process. May read files: called at most once per browser
-    // every 10 seconds.
+    // every 10 seconds, in the app on a queue of its own rather than the main thread.
     virtual Read read(const Browser& browser, std::int32_t pid) = 0;
 };
 

@@ -27,14 +27,19 @@ std::string usersText(const std::vector<const AudioProcessList::Stream*>& users)
     return text;
 }
 
+std::optional<WebMeetingDetection::Reading> tabReading(Executor& main, Clock& clock,
+                                                       Executor* reader) {
+    if (!reader)
+        return std::nullopt;
+    return WebMeetingDetection::Reading{main, *reader, clock};
+}
+
 } // namespace
 
-NativeMeetingDetection::NativeMeetingDetection(Executor& main, Clock& clock,
-                                               std::shared_ptr<AudioProcessList> processes,
-                                               std::shared_ptr<ProcessInfo> processInfo,
-                                               TrustList trust, DetectionChoices choices,
-                                               Executor* packageQueue,
-                                               std::shared_ptr<BrowserTabs> browserTabs)
+NativeMeetingDetection::NativeMeetingDetection(
+    Executor& main, Clock& clock, std::shared_ptr<AudioProcessList> processes,
+    std::shared_ptr<ProcessInfo> processInfo, TrustList trust, DetectionChoices choices,
+    Executor* packageQueue, std::shared_ptr<BrowserTabs> browserTabs, Executor* tabQueue)
     : main_(main)
     , clock_(clock)
     , processes_(std::move(processes))
@@ -45,8 +50,13 @@ NativeMeetingDetection::NativeMeetingDetection(Executor& main, Clock& clock,
                                     : std::make_unique<SerialQueue>("com.tallyvox.packages"))
     , packageOwners_(main, packageQueue ? *packageQueue : *ownPackageQueue_, clock,
                      [info = info_](const std::string& path) { return info->owningPackages(path); })
-    , web_(std::move(browserTabs), automationDenied) {
+    , ownTabQueue_(tabQueue || !browserTabs
+                       ? nullptr
+                       : std::make_unique<SerialQueue>("com.tallyvox.browser-tabs"))
+    , web_(std::move(browserTabs), automationDenied,
+           tabReading(main, clock, tabQueue ? tabQueue : ownTabQueue_.get())) {
     packageOwners_.onAnswer = evaluationRequest();
+    web_.onRead = evaluationRequest();
 }
 
 NativeMeetingDetection::~NativeMeetingDetection() {

@@ -28,7 +28,8 @@ public:
                            std::shared_ptr<AudioProcessList> processes,
                            std::shared_ptr<ProcessInfo> processInfo, TrustList trust,
                            DetectionChoices choices, Executor* packageQueue = nullptr,
-                           std::shared_ptr<BrowserTabs> browserTabs = nullptr);
+                           std::shared_ptr<BrowserTabs> browserTabs = nullptr,
+                           Executor* tabQueue = nullptr);
     ~NativeMeetingDetection() override;
 
     void start() override;
@@ -71,6 +72,8 @@ private:
     // The package database is asked here; a queue of our own unless one is given.
     std::unique_ptr<SerialQueue> ownPackageQueue_;
     PackageOwners packageOwners_;
+    // Browsers' session files are read here, off the main thread; ours unless one is given.
+    std::unique_ptr<SerialQueue> ownTabQueue_;
 
     MeetingDebouncer debouncer_;
     Subscription listListener_;

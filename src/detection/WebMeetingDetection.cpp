@@ -17,9 +17,11 @@ bool runs(const Browser& browser, const std::string& binary) {
 } // namespace
 
 WebMeetingDetection::WebMeetingDetection(std::shared_ptr<BrowserTabs> tabs,
-                                         Observable<std::set<std::string>>& unreadable)
+                                         Observable<std::set<std::string>>& unreadable,
+                                         std::optional<Reading> reading)
     : tabs_(std::move(tabs))
-    , unreadable_(unreadable) {}
+    , unreadable_(unreadable)
+    , reading_(reading) {}
 
 bool WebMeetingDetection::meetInCall(bool wasHeard, const std::vector<std::string>& soundBinaries,
                                      const Browser& browser) {
@@ -28,22 +30,77 @@ bool WebMeetingDetection::meetInCall(bool wasHeard, const std::vector<std::strin
                        [&](const std::string& binary) { return runs(browser, binary); });
 }
 
-std::vector<std::string> WebMeetingDetection::tabsOf(const Browser& browser, std::int32_t pid,
-                                                     double now) {
-    auto cached = cache_.find(browser.name);
-    if (cached != cache_.end() && now - cached->second.read < cacheSeconds)
-        return cached->second.urls;
-    auto read = tabs_->read(browser, pid);
+std::vector<std::string> WebMeetingDetection::note(const std::string& browser,
+                                                   BrowserTabs::Read read) {
     if (read.unreadable) {
-        Log::error("Tab URL read failed for {}: {}", browser.name, *read.unreadable);
-        unreadable_.modify([&](auto& names) { names.insert(browser.name); });
+        Log::error("Tab URL read failed for {}: {}", browser, *read.unreadable);
+        unreadable_.modify([&](auto& names) { names.insert(browser); });
         read.urls.clear();
     } else {
-        unreadable_.modify([&](auto& names) { names.erase(browser.name); });
+        unreadable_.modify([&](auto& names) { names.erase(browser); });
     }
-    // A failed read is remembered too, so a browser we cannot read is not asked every pass.
-    cache_[browser.name] = {now, read.urls};
-    return read.urls;
+    return std::move(read.urls);
+}
+
+std::vector<std::string> WebMeetingDetection::tabsOf(const Browser& browser, std::int32_t pid,
+                                                     double now) {
+    auto& entry = cache_[browser.name];
+    if (!reading_) {
+        if (entry.read && now - *entry.read < cacheSeconds)
+            return entry.urls;
+        // A failed read is remembered too, so a browser we cannot read is not asked every
+        // pass.
+        entry.urls = note(browser.name, tabs_->read(browser, pid));
+        entry.read = now;
+        return entry.urls;
+    }
+    if (entry.readingSince) {
+        if (!entry.overdue && now - *entry.readingSince >= readLimitSeconds) {
+            entry.overdue = true;
+            entry.urls =
+                note(browser.name, {{},
+                                    "its session files take longer than " +
+                                        std::to_string(int(readLimitSeconds)) + " s to read"});
+        }
+        return entry.urls;
+    }
+    if (!entry.read || now - *entry.read >= cacheSeconds)
+        startRead(browser, pid, entry, now);
+    return entry.urls;
+}
+
+void WebMeetingDetection::startRead(const Browser& browser, std::int32_t pid, Cached& entry,
+                                    double now) {
+    entry.readingSince = now;
+    entry.overdue = false;
+    entry.ticket = ++tickets_;
+    // The task holds what it reads with, not the detection, which may be gone when it ends.
+    reading_->reader.post([tabs = tabs_, browser, pid, main = &reading_->main,
+                           alive = std::weak_ptr<int>(alive_), self = this, ticket = entry.ticket] {
+        BrowserTabs::Read read;
+        try {
+            read = tabs->read(browser, pid);
+        } catch (const std::exception& error) {
+            read.unreadable = error.what();
+        }
+        main->post([alive, self, name = browser.name, ticket, read = std::move(read)]() mutable {
+            if (alive.lock())
+                self->landed(name, ticket, std::move(read));
+        });
+    });
+}
+
+void WebMeetingDetection::landed(const std::string& browser, std::uint64_t ticket,
+                                 BrowserTabs::Read read) {
+    auto entry = cache_.find(browser);
+    // The recording stopped meanwhile: the next one reads afresh.
+    if (entry == cache_.end() || entry->second.ticket != ticket || !entry->second.readingSince)
+        return;
+    entry->second.urls = note(browser, std::move(read));
+    entry->second.read = reading_->clock.uptime();
+    entry->second.readingSince.reset();
+    if (onRead)
+        onRead();
 }
 
 std::vector<DetectedMeeting>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/Clock.h"
+#include "base/Executor.h"
 #include "base/Observable.h"
 #include "detection/AudioProcessList.h"
 #include "detection/BrowserTabs.h"
@@ -10,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,16 +22,33 @@ namespace tallyvox {
 // The web step of a detection pass: a browser that records sound and shows a meeting tab
 // holds a web meeting. Tabs are read at most every 10 seconds per browser, and only while
 // the browser records; a Meet tab counts once the browser has been heard playing sound.
+//
+// Session files belong to the browser and may be large or odd, so with `Reading` they are
+// read on a queue of their own: a pass never waits for them, it uses the tabs last read while
+// one read per browser runs, and the 10 seconds count from when that read ended. A read still
+// running after `readLimitSeconds` makes the browser unreadable until it lands.
 class WebMeetingDetection {
 public:
     static constexpr double cacheSeconds = 10;
+    static constexpr double readLimitSeconds = 5;
+
+    struct Reading {
+        Executor& main;   // where passes run and reads land
+        Executor& reader; // where the files are read
+        Clock& clock;
+    };
 
     using IsGenuine = std::function<bool(std::int32_t pid, const Browser& browser)>;
     using MainProcess = std::function<std::int32_t(std::int32_t pid)>;
 
     // `unreadable` lists the browsers whose tabs cannot be read (shown to the user).
+    // Without `reading` the tabs are read during the pass (the command-line tools and tests).
     WebMeetingDetection(std::shared_ptr<BrowserTabs> tabs,
-                        Observable<std::set<std::string>>& unreadable);
+                        Observable<std::set<std::string>>& unreadable,
+                        std::optional<Reading> reading = std::nullopt);
+
+    // Called on the main thread when a read has landed, so a pass can use it at once.
+    std::function<void()> onRead;
 
     std::vector<DetectedMeeting> sightings(const std::vector<AudioProcessList::Stream>& streams,
                                            const DetectionChoices& choices, double now,
@@ -41,16 +61,27 @@ public:
 
 private:
     struct Cached {
-        double read = 0;
+        std::optional<double> read; // when the last read ended
         std::vector<std::string> urls;
+        std::optional<double> readingSince; // while a read runs
+        std::uint64_t ticket = 0;           // which read the entry waits for
+        bool overdue = false;
     };
     std::vector<std::string> tabsOf(const Browser& browser, std::int32_t pid, double now);
+    void startRead(const Browser& browser, std::int32_t pid, Cached& entry, double now);
+    void landed(const std::string& browser, std::uint64_t ticket, BrowserTabs::Read read);
+    // Records the outcome of a read for the user and the log; answers the tabs that count.
+    std::vector<std::string> note(const std::string& browser, BrowserTabs::Read read);
 
     std::shared_ptr<BrowserTabs> tabs_;
     Observable<std::set<std::string>>& unreadable_;
+    std::optional<Reading> reading_;
     std::map<std::string, Cached> cache_;
+    std::uint64_t tickets_ = 0;
     std::set<std::string> meetHeard_;
     std::string lastFake_;
+    // Landing reads hold the detection through this, weakly; only the main thread locks it.
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 } // namespace tallyvox

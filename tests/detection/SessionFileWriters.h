@@ -35,6 +35,16 @@ public:
     SnssWriter& tabClosed(std::int32_t tab) { return closed(16, tab); }
     SnssWriter& windowClosed(std::int32_t window) { return closed(17, window); }
     SnssWriter& prunedFromBack(std::int32_t tab, std::int32_t index) { return pair(5, tab, index); }
+    SnssWriter& prunedFromFront(std::int32_t tab, std::int32_t count) {
+        return pair(11, tab, count);
+    }
+    SnssWriter& pruned(std::int32_t tab, std::int32_t index, std::int32_t count) {
+        std::string payload;
+        putTo(payload, tab);
+        putTo(payload, index);
+        putTo(payload, count);
+        return command(24, payload);
+    }
     SnssWriter& command(std::uint8_t id, const std::string& payload) {
         put(static_cast<std::uint16_t>(payload.size() + 1));
         bytes_ += static_cast<char>(id);

@@ -11,12 +11,17 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace tallyvox;
 using namespace tallyvox::testing;
 namespace fs = std::filesystem;
-using Clock = std::chrono::system_clock;
+using WallClock = std::chrono::system_clock;
 using Urls = std::vector<std::string>;
 using std::chrono::hours;
 using std::chrono::minutes;
@@ -29,7 +34,7 @@ constexpr std::int32_t browserPid = 4242;
 // A /proc holding one process that started at `started`, on a system booted a day before.
 struct FakeProc {
     TempDir root;
-    explicit FakeProc(Clock::time_point started) {
+    explicit FakeProc(WallClock::time_point started) {
         const auto booted = std::chrono::floor<seconds>(started) - hours(24);
         const auto ticks =
             std::chrono::duration_cast<std::chrono::milliseconds>(started - booted).count() *
@@ -47,7 +52,7 @@ struct FakeProc {
     std::string path() const { return root.path().string(); }
 };
 
-void writeSession(const fs::path& file, const std::string& bytes, Clock::time_point written) {
+void writeSession(const fs::path& file, const std::string& bytes, WallClock::time_point written) {
     writeFileAtomically(file, bytes);
     fs::last_write_time(file, fs::file_time_type::clock::from_sys(written));
 }
@@ -72,7 +77,7 @@ const Browser& chromium() {
 
 TEST(BrowserSessionFiles, EveryProfileSavedSinceTheBrowserStartedIsRead) {
     TempDir home;
-    const auto now = Clock::now();
+    const auto now = WallClock::now();
     const auto started = now - minutes(30);
     FakeProc proc(started);
     const std::string meet = "https://meet.google.com/abc-defg-hij";
@@ -134,7 +139,7 @@ TEST(BrowserSessionFiles, EveryProfileSavedSinceTheBrowserStartedIsRead) {
 
 TEST(BrowserSessionFiles, WithoutTheBrowsersStartOnlyTheNewestFileIsRead) {
     TempDir home;
-    const auto now = Clock::now();
+    const auto now = WallClock::now();
     writeSession(chromiumSession(home, "Default", "Session_1"), tab("https://newest.example/"),
                  now - minutes(1));
     writeSession(chromiumSession(home, "Profile 1", "Session_1"), tab("https://older.example/"),
@@ -168,7 +173,7 @@ TEST(BrowserSessionFiles, WithoutTheBrowsersStartOnlyTheNewestFileIsRead) {
 
 TEST(BrowserSessionFiles, ADamagedProfileDoesNotHideTheOthers) {
     TempDir home;
-    const auto now = Clock::now();
+    const auto now = WallClock::now();
     FakeProc proc(now - hours(1));
     Log::Capture log;
     writeSession(chromiumSession(home, "Default", "Session_1"), SnssWriter(2).bytes(),
@@ -199,7 +204,7 @@ TEST(BrowserSessionFiles, ADamagedProfileDoesNotHideTheOthers) {
 }
 
 TEST(BrowserSessionFiles, AtMostSoManyProfilesAreReadAtOnce) {
-    const auto now = Clock::now();
+    const auto now = WallClock::now();
     FakeProc proc(now - hours(1));
     Log::Capture log;
     // More profiles open than are read at once: the newest are read, the rest reported.
@@ -214,4 +219,97 @@ TEST(BrowserSessionFiles, AtMostSoManyProfilesAreReadAtOnce) {
     EXPECT_EQ(read.urls.front(), "https://p0.example/");
     EXPECT_TRUE(log.contains("Some tabs of Chromium cannot be read: 2 more open profiles were not "
                              "read (at most 16 are read at once)"));
+}
+
+// One rule for links in profile folders: followed while they stay inside the real path of the
+// browser's profile folder, refused with a plain reason when they lead anywhere else.
+TEST(BrowserSessionFiles, LinksAreFollowedOnlyInsideTheProfileFolder) {
+    TempDir home;
+    TempDir elsewhere;
+    const auto now = WallClock::now();
+    FakeProc proc(now - hours(1));
+    Log::Capture log;
+    const std::string meet = "https://meet.google.com/abc-defg-hij";
+    const fs::path root = home / ".config/chromium";
+
+    // A session file that is a link to a copy kept beside it in the profile folder.
+    writeSession(root / "Kept/session.snss", tab(meet), now - minutes(1));
+    fs::create_directories(root / "Default/Sessions");
+    fs::create_symlink(root / "Kept/session.snss", root / "Default/Sessions/Session_1");
+    // A profile folder that is a link out of the profile folder, and a session file that is.
+    writeSession(elsewhere / "Stolen/Sessions/Session_1", tab("https://outside.example/"),
+                 now - minutes(2));
+    fs::create_directory_symlink(elsewhere / "Stolen", root / "Profile 9");
+    writeSession(elsewhere / "loose.snss", tab("https://loose.example/"), now - minutes(3));
+    fs::create_directories(root / "Profile 2/Sessions");
+    fs::create_symlink(elsewhere / "loose.snss", root / "Profile 2/Sessions/Session_1");
+
+    BrowserSessionFiles files(home.path(), proc.path());
+    auto read = files.read(chromium(), browserPid);
+    EXPECT_EQ(read.unreadable, std::nullopt);
+    EXPECT_EQ(read.urls, Urls{meet});
+    bool explained = false;
+    for (const auto& text : log.texts())
+        explained = explained || (text.starts_with("Some tabs of Chromium cannot be read: its ") &&
+                                  text.find("leads out of") != std::string::npos);
+    EXPECT_TRUE(explained) << "the refusal is said in the log";
+
+    // Nothing left inside: the browser is unreadable, and says why.
+    fs::remove_all(root / "Default");
+    fs::remove_all(root / "Kept");
+    read = files.read(chromium(), browserPid);
+    ASSERT_TRUE(read.unreadable);
+    EXPECT_NE(read.unreadable->find("leads out of"), std::string::npos) << *read.unreadable;
+
+    // The profile folder itself may be a link (kept on another disk): what is inside counts.
+    TempDir linked;
+    writeSession(elsewhere / "chromium/Default/Sessions/Session_1", tab(meet), now - minutes(1));
+    fs::create_directories(linked / ".config");
+    fs::create_directory_symlink(elsewhere / "chromium", linked / ".config/chromium");
+    read = BrowserSessionFiles(linked.path(), proc.path()).read(chromium(), browserPid);
+    EXPECT_EQ(read.unreadable, std::nullopt);
+    EXPECT_EQ(read.urls, Urls{meet});
+}
+
+// A FIFO put where the session file was, between listing the profile and opening the file,
+// must not block the read: it is refused like anything else that is no plain file.
+TEST(BrowserSessionFiles, AFifoSwappedInIsRefusedNotWaitedOn) {
+    TempDir home;
+    TempDir side;
+    const auto now = WallClock::now();
+    FakeProc proc(now - hours(1));
+    const fs::path session = chromiumSession(home, "Default", "Session_1");
+    writeSession(session, tab("https://teams.live.com/"), now - minutes(1));
+    writeSession(side / "plain", tab("https://teams.live.com/"), now - minutes(1));
+    ASSERT_EQ(::mkfifo((side / "fifo").c_str(), 0600), 0);
+
+    // Swaps the plain file and the FIFO in at the session's path as fast as it can.
+    std::atomic<bool> done{false};
+    std::thread swapper([&] {
+        for (int turn = 0; !done; ++turn) {
+            const fs::path next = side / "next";
+            std::error_code ignored;
+            fs::remove(next, ignored);
+            fs::create_hard_link(side / (turn % 2 ? "fifo" : "plain"), next, ignored);
+            fs::rename(next, session, ignored);
+        }
+    });
+    auto reads = std::async(std::launch::async, [&] {
+        BrowserSessionFiles files(home.path(), proc.path());
+        int answered = 0;
+        for (int i = 0; i < 300; ++i, ++answered)
+            files.read(chromium(), browserPid);
+        return answered;
+    });
+    const bool finished = reads.wait_for(seconds(20)) == std::future_status::ready;
+    done = true;
+    // A reader stuck on the FIFO is let go by a writer, so the test can end either way.
+    while (reads.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+        const int fd = ::open((side / "fifo").c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    swapper.join();
+    EXPECT_TRUE(finished) << "a read blocked on the FIFO";
+    EXPECT_EQ(reads.get(), 300);
 }

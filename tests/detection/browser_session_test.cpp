@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <random>
 
 using namespace tallyvox;
@@ -46,6 +47,72 @@ TEST(ChromiumSession, ReplaysNavigationSelectionAndClosing) {
                    .navigation(3, 0, "https://ok.example/")
                    .bytes();
     EXPECT_EQ(Formats::chromiumOpenTabs(odd), Urls{"https://ok.example/"});
+}
+
+// Pruning as the browser does it: entries after the pruned ones move down and the selection
+// follows them, and hostile counts neither overflow nor pick a wrong entry.
+TEST(ChromiumSession, PruningMovesTheSelectionWithTheEntries) {
+    const std::string meet = "https://meet.google.com/abc-defg-hij";
+    auto history = [&](std::int32_t tab) {
+        return SnssWriter()
+            .navigation(tab, 0, "https://a.example/")
+            .navigation(tab, 1, "https://b.example/")
+            .navigation(tab, 2, "https://c.example/")
+            .navigation(tab, 3, meet)
+            .navigation(tab, 4, "https://next.example/");
+    };
+    // The Meet tab went back from the next page; an earlier entry is pruned.
+    EXPECT_EQ(Formats::chromiumOpenTabs(history(1).selected(1, 3).pruned(1, 1, 2).bytes()),
+              Urls{meet});
+    // The selected entry itself was pruned: the one before it is shown.
+    EXPECT_EQ(Formats::chromiumOpenTabs(history(1).selected(1, 2).pruned(1, 2, 2).bytes()),
+              Urls{"https://b.example/"});
+    // Pruned from the front: the rest and the selection move down alike.
+    EXPECT_EQ(Formats::chromiumOpenTabs(history(1).selected(1, 3).prunedFromFront(1, 2).bytes()),
+              Urls{meet});
+    // Prunes past the end or before the selection change nothing it shows.
+    auto file = history(1).selected(1, 3);
+    for (int i = 0; i < 100; ++i)
+        file.pruned(1, 40, 1).prunedFromBack(1, 5);
+    EXPECT_EQ(Formats::chromiumOpenTabs(file.bytes()), Urls{meet});
+
+    constexpr auto most = std::numeric_limits<std::int32_t>::max();
+    constexpr auto least = std::numeric_limits<std::int32_t>::min();
+    // Counts that would overflow an index remove everything from the index on.
+    EXPECT_EQ(Formats::chromiumOpenTabs(history(1).selected(1, 3).pruned(1, 1, most).bytes()),
+              Urls{"https://a.example/"});
+    EXPECT_EQ(Formats::chromiumOpenTabs(history(1).pruned(1, most, most).bytes()),
+              Urls{"https://next.example/"});
+    // A selection far below zero stays at the first entry rather than wrapping around.
+    EXPECT_EQ(
+        Formats::chromiumOpenTabs(history(1).selected(1, least).prunedFromFront(1, 1).bytes()),
+        Urls{"https://b.example/"});
+    // Negative indices and counts are not prunes.
+    EXPECT_EQ(Formats::chromiumOpenTabs(
+                  history(1).selected(1, 3).pruned(1, -1, 2).pruned(1, 0, -3).bytes()),
+              Urls{meet});
+}
+
+TEST(ChromiumSession, ATabKeepsAsManyEntriesAsTheBrowser) {
+    SnssWriter file;
+    const auto kept = static_cast<std::int32_t>(Formats::maxEntriesPerTab);
+    for (std::int32_t i = 0; i < kept + 10; ++i)
+        file.navigation(1, i, "https://page" + std::to_string(i) + ".example/");
+    // The oldest went, as they do in the browser: a selection of one of them shows the newest.
+    EXPECT_EQ(Formats::chromiumOpenTabs(SnssWriter(file).selected(1, 9).bytes()),
+              Urls{"https://page" + std::to_string(kept + 9) + ".example/"});
+    EXPECT_EQ(Formats::chromiumOpenTabs(SnssWriter(file).selected(1, 10).bytes()),
+              Urls{"https://page10.example/"});
+
+    // Many entries and prunes that remove nothing, across tabs: every tab still reads right.
+    SnssWriter busy;
+    for (std::int32_t i = 0; i < 20000; ++i) {
+        busy.navigation(i % 7, i, "https://p" + std::to_string(i) + ".example/");
+        busy.pruned(i % 7, i + 1, 1);
+    }
+    const auto tabs = Formats::chromiumOpenTabs(busy.bytes());
+    ASSERT_EQ(tabs.size(), 7u);
+    EXPECT_EQ(tabs.front(), "https://p19999.example/");
 }
 
 TEST(ChromiumSession, EncryptedUnknownAndForeignFilesAreUnreadable) {
@@ -104,6 +171,38 @@ TEST(FirefoxSession, HostileFilesAreRefusedCleanly) {
     EXPECT_TRUE(refused([] { Formats::mozLz4Decompress("mozLz40"); }));
     EXPECT_TRUE(
         refused([] { Formats::mozLz4Decompress(std::string("mozLz40\0\x05\0\0\0\xf0", 13)); }));
+}
+
+// The reader follows the document as it is parsed: a repeated key counts as its last value,
+// odd values where tabs are expected are skipped, and hostile shapes are read in one pass.
+TEST(FirefoxSession, ValuesAreTakenFromWhereTheyStand) {
+    EXPECT_EQ(Formats::firefoxOpenTabs(R"({"windows":[{"tabs":[{"entries":[{"url":"https://a/"}],
+        "index":1}]}], "windows":[{"tabs":[{"entries":[{"url":"https://b/","url":7},
+        {"url":"https://c/"}],"index":1,"index":"x"}]}]})"),
+              Urls{"https://c/"});
+    EXPECT_EQ(Formats::firefoxOpenTabs(R"({"windows":[{"tabs":[{"entries":[{"url":"https://a/"}]}],
+        "tabs":[{"entries":[{"url":"https://b/"}],"entries":[{"url":"https://c/"},
+        {"url":"https://d/"}],"index":1}]}]})"),
+              Urls{"https://c/"});
+    // Addresses elsewhere do not count: closed windows, nested lookalikes, an unsigned index
+    // beyond any entry, a float index (the last entry), and a root that is no object.
+    EXPECT_EQ(Formats::firefoxOpenTabs(R"({"_closedWindows":[{"tabs":[{"entries":[{"url":"x"}]}]}],
+        "windows":[{"tabs":[{"entries":[{"url":"https://e/","children":[{"url":"https://f/"}]}],
+        "extra":{"entries":[{"url":"https://g/"}]}},
+        {"entries":[{"url":"https://h/"}],"index":18446744073709551615},
+        {"entries":[{"url":"https://i/"},{"url":"https://j/"}],"index":1.0}]}]})"),
+              (Urls{"https://e/", "https://j/"}));
+    EXPECT_TRUE(Formats::firefoxOpenTabs(R"([{"windows":[]}])").empty());
+
+    // Many empty objects beside a Meet tab, as a hostile file may hold.
+    std::string crowded = R"({"windows":[{"tabs":[{"entries":[{"url":"https://meet.google.com/)"
+                          R"(abc-defg-hij"}],"index":1,"junk":[)";
+    for (int i = 0; i < 300000; ++i)
+        crowded += i ? ",{}" : "{}";
+    crowded += "]}]}]}";
+    EXPECT_EQ(Formats::firefoxOpenTabs(Formats::mozLz4Decompress(mozLz4(crowded))),
+              Urls{"https://meet.google.com/abc-defg-hij"});
+    EXPECT_THROW(Formats::firefoxOpenTabs(crowded + "}"), Formats::SessionFileUnreadable);
 }
 
 // Random damage to real-shaped files: every outcome is either tabs or a clean refusal.

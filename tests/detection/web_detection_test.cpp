@@ -56,7 +56,7 @@ struct WebDetection : ::testing::Test {
         info->run(701, firefoxExe, 700);
         detection = std::make_unique<NativeMeetingDetection>(
             main, clock, list, info, AppGenuineness::vendors(),
-            SettingsManager::detectionChoices(stores), &main, tabs);
+            SettingsManager::detectionChoices(stores), &main, tabs, &main);
         detection->start();
     }
     void showTabs(const std::string& browser, std::vector<std::string> urls) {
@@ -181,4 +181,72 @@ TEST(BrowserSessionFiles, TheNewestSessionAcrossProfilesAndInstallsIsRead) {
         EXPECT_NE(denied.unreadable->find("cannot be read"), std::string::npos)
             << *denied.unreadable;
     }
+}
+
+// Session files are read on a queue of their own: a pass never waits for one, only one read
+// per browser runs at a time, the cache counts from when a read ended, and a read that takes
+// too long makes the browser unreadable until it lands.
+TEST(WebDetectionReads, SessionFilesAreReadOffTheMainThread) {
+    TempDir dir;
+    UserDefaults defaults{dir / "preferences.plist"};
+    SettingsStores stores{defaults, dir / ".settings.plist"};
+    SettingsManager::registerDefaults(stores, "Ada");
+    ManualClock clock;
+    ManualExecutor main{clock};
+    ManualExecutor reader{clock};
+    auto list = std::make_shared<FakeProcessList>();
+    auto info = std::make_shared<FakeProcessInfo>();
+    info->addSystemFile(chromeExe);
+    info->packages[chromeExe] = {"google-chrome-stable"};
+    info->run(900, chromeExe);
+    info->run(901, chromeExe, 900);
+    auto tabs = std::make_shared<FakeTabs>();
+    tabs->answers["Google Chrome"] = {{"https://teams.live.com/"}, std::nullopt};
+    Log::Capture log;
+    auto detection = std::make_unique<NativeMeetingDetection>(
+        main, clock, list, info, AppGenuineness::vendors(),
+        SettingsManager::detectionChoices(stores), &main, tabs, &reader);
+    detection->start();
+
+    list->set({recording(901, "chrome")});
+    main.advance(3);
+    EXPECT_TRUE(tabs->reads.empty()) << "the main thread read the session file";
+    EXPECT_EQ(reader.pendingCount(), 1u) << "one read at a time";
+    EXPECT_TRUE(detection->meetings.get().empty());
+
+    reader.runUntilIdle();
+    EXPECT_EQ(tabs->reads, std::vector<std::string>{"Google Chrome 900"});
+    main.advance(2);
+    ASSERT_EQ(detection->meetings.get().size(), 1u) << "the landed read is used at once";
+
+    // The read landed at 3 s: the next is due 10 s after that, not after it began.
+    main.advance(7.5);
+    EXPECT_EQ(reader.pendingCount(), 0u);
+    main.advance(1);
+    EXPECT_EQ(reader.pendingCount(), 1u);
+
+    // This one hangs: after the limit the browser is unreadable, and no read piles up.
+    main.advance(WebMeetingDetection::readLimitSeconds + 1);
+    EXPECT_EQ(detection->automationDenied.get(), std::set<std::string>{"Google Chrome"});
+    EXPECT_TRUE(log.contains(
+        "Tab URL read failed for Google Chrome: its session files take longer than 5 s to read"));
+    EXPECT_EQ(reader.pendingCount(), 1u);
+    reader.runUntilIdle();
+    main.advance(0.5);
+    EXPECT_TRUE(detection->automationDenied.get().empty()) << "a read that lands clears it";
+
+    // A read that lands after the recording stopped is dropped; the detection may go first.
+    main.advance(WebMeetingDetection::cacheSeconds);
+    EXPECT_EQ(reader.pendingCount(), 1u);
+    list->set({});
+    main.advance(1);
+    tabs->answers["Google Chrome"] = {{}, "the session file is encrypted"};
+    reader.runUntilIdle();
+    main.advance(1);
+    EXPECT_TRUE(detection->automationDenied.get().empty());
+    list->set({recording(901, "chrome")});
+    main.advance(1);
+    detection.reset();
+    reader.runUntilIdle();
+    main.advance(1);
 }

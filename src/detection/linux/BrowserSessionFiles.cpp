@@ -1,16 +1,12 @@
 #include "detection/linux/BrowserSessionFiles.h"
 
+#include "base/BoundedRead.h"
 #include "base/Log.h"
 #include "detection/linux/BrowserSessionFormats.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <iterator>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tallyvox {
 
@@ -20,49 +16,42 @@ namespace {
 
 using SessionFile = BrowserSessionFiles::SessionFile;
 
-void consider(const fs::path& file, std::optional<SessionFile>& newest) {
+// Whether `path` is `root` or inside it; both are real paths.
+bool within(const fs::path& path, const fs::path& root) {
+    auto [inRoot, inPath] = std::mismatch(root.begin(), root.end(), path.begin(), path.end());
+    return inRoot == root.end();
+}
+
+// Links are followed only while they stay in the browser's profile folder (`realRoot`, its
+// real path): what the browser keeps there may be arranged with links, but a link that
+// leads elsewhere would have us read, and report, files the browser never wrote.
+void consider(const fs::path& file, const fs::path& realRoot, std::optional<SessionFile>& newest,
+              std::optional<std::string>& problem) {
     std::error_code error;
     if (!fs::is_regular_file(file, error))
         return;
-    auto written = fs::last_write_time(file, error);
+    auto real = fs::canonical(file, error);
+    if (error)
+        return;
+    if (!within(real, realRoot)) {
+        problem = "its session file " + file.string() + " leads out of its profile folder";
+        return;
+    }
+    auto written = fs::last_write_time(real, error);
     if (!error && (!newest || written > newest->written))
-        newest = SessionFile{file, written};
+        newest = SessionFile{file, written, std::move(real)};
 }
 
-// Reads the whole file, refusing one larger than `limit` before reading it.
+// Reads the whole file, refusing one larger than `limit` before reading it, and anything
+// swapped in since it was listed that is not a plain file (a FIFO would block the open).
 std::string readBounded(const fs::path& file, std::size_t limit, const char* tooLarge) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0)
-        throw BrowserSessionFormats::SessionFileUnreadable(
-            std::string("the session file cannot be opened: ") + std::strerror(errno));
-    struct stat facts = {};
-    std::string bytes;
-    if (::fstat(fd, &facts) == 0 && static_cast<std::uint64_t>(facts.st_size) > limit) {
-        ::close(fd);
-        throw BrowserSessionFormats::SessionFileUnreadable(tooLarge);
-    }
-    char buffer[1 << 16];
-    for (;;) {
-        const auto n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int why = errno;
-            ::close(fd);
-            throw BrowserSessionFormats::SessionFileUnreadable(
-                std::string("the session file cannot be read: ") + std::strerror(why));
-        }
-        if (n == 0)
-            break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
-        // It may grow while we read it.
-        if (bytes.size() > limit) {
-            ::close(fd);
+    try {
+        return readFileBounded(file, limit, Links::refuse);
+    } catch (const UnreadableFile& error) {
+        if (error.reason().starts_with("is larger than"))
             throw BrowserSessionFormats::SessionFileUnreadable(tooLarge);
-        }
+        throw BrowserSessionFormats::SessionFileUnreadable("the session file " + error.reason());
     }
-    ::close(fd);
-    return bytes;
 }
 
 std::vector<std::string> openTabs(const Browser& browser, const std::string& bytes) {
@@ -97,7 +86,10 @@ BrowserSessionFiles::ProfileFiles BrowserSessionFiles::profileSessionFiles(const
         std::error_code error;
         if (!fs::exists(folder, error))
             continue;
-        fs::directory_iterator profiles(folder, error);
+        const auto realRoot = fs::canonical(folder, error);
+        fs::directory_iterator profiles;
+        if (!error)
+            profiles = fs::directory_iterator(folder, error);
         if (error) {
             found.problem = "its profile folder " + folder.string() + " cannot be read (" +
                             error.message() + ")";
@@ -107,9 +99,18 @@ BrowserSessionFiles::ProfileFiles BrowserSessionFiles::profileSessionFiles(const
             std::error_code inner;
             if (!profile.is_directory(inner))
                 continue;
+            const auto realProfile = fs::canonical(profile.path(), inner);
+            if (inner)
+                continue;
+            if (!within(realProfile, realRoot)) {
+                found.problem = "its profile folder " + profile.path().string() + " leads out of " +
+                                folder.string();
+                continue;
+            }
             std::optional<SessionFile> newest;
             if (browser.family == BrowserFamily::firefox) {
-                consider(profile.path() / "sessionstore-backups" / "recovery.jsonlz4", newest);
+                consider(profile.path() / "sessionstore-backups" / "recovery.jsonlz4", realRoot,
+                         newest, found.problem);
             } else {
                 // Session_* is the live session; Tabs_* only lists recently closed tabs.
                 fs::directory_iterator sessions(profile.path() / "Sessions", inner);
@@ -121,7 +122,7 @@ BrowserSessionFiles::ProfileFiles BrowserSessionFiles::profileSessionFiles(const
                 }
                 for (const auto& file : sessions)
                     if (file.path().filename().string().starts_with("Session_"))
-                        consider(file.path(), newest);
+                        consider(file.path(), realRoot, newest, found.problem);
             }
             if (newest)
                 found.files.push_back(std::move(*newest));
@@ -130,13 +131,9 @@ BrowserSessionFiles::ProfileFiles BrowserSessionFiles::profileSessionFiles(const
     // One install's folder may be a link to another's: the same file counts once.
     std::vector<fs::path> seen;
     std::erase_if(found.files, [&](const SessionFile& file) {
-        std::error_code error;
-        auto real = fs::canonical(file.file, error);
-        if (error)
-            real = file.file;
-        if (std::find(seen.begin(), seen.end(), real) != seen.end())
+        if (std::find(seen.begin(), seen.end(), file.real) != seen.end())
             return true;
-        seen.push_back(real);
+        seen.push_back(file.real);
         return false;
     });
     std::stable_sort(found.files.begin(), found.files.end(),
@@ -190,7 +187,7 @@ BrowserTabs::Read BrowserSessionFiles::read(const Browser& browser, std::int32_t
                                    ? "the session files of its open profiles are too large"
                                    : "the session file is too large";
         try {
-            const auto bytes = readBounded(open[i].file, budget, tooLarge);
+            const auto bytes = readBounded(open[i].real, budget, tooLarge);
             budget -= bytes.size();
             auto tabs = openTabs(browser, bytes);
             urls.insert(urls.end(), std::make_move_iterator(tabs.begin()),

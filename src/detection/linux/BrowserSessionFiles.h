@@ -22,6 +22,8 @@ namespace tallyvox {
 // profile only the newest file is current. When the start of the process cannot be read,
 // the newest file across all profiles is read alone. A file that cannot be read does not
 // hide the tabs of the others: the browser is unreadable only when no file could be read.
+// Links among the profiles are followed only while they stay inside the real path of the
+// browser's profile folder.
 class BrowserSessionFiles : public BrowserTabs {
 public:
     // `procRoot` is where the browser's start is read (PID/stat and stat).
@@ -48,6 +50,8 @@ public:
     struct SessionFile {
         std::filesystem::path file;
         std::filesystem::file_time_type written;
+        // Where it really is; inside the real path of the browser's profile folder.
+        std::filesystem::path real;
     };
     struct ProfileFiles {
         // The newest session file of each profile, newest first.

@@ -19,6 +19,8 @@ struct SessionFileUnreadable : Error {
 
 // Larger session files are refused before they are read.
 inline constexpr std::size_t maxFileBytes = 64u << 20;
+// A Chromium tab keeps at most this many navigation entries, as the browser does.
+inline constexpr std::size_t maxEntriesPerTab = 50;
 // Nesting of the Firefox session JSON beyond this is refused, not walked.
 inline constexpr int maxJsonDepth = 256;
 

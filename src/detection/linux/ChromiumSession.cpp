@@ -1,7 +1,9 @@
 #include "detection/linux/BrowserSessionFormats.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <optional>
 #include <set>
@@ -68,6 +70,32 @@ struct Tab {
     bool closed = false;
 };
 
+// Index arithmetic is done wide: a hostile count must not overflow into a valid index.
+std::int32_t clampIndex(std::int64_t index) {
+    return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+        index, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+// Entries from `from` on move down by `by`, keeping their strings where they are. Keys only
+// decrease and stay in order, so each goes back at the end.
+void moveDown(std::map<std::int32_t, std::string>& entries, std::int32_t from, std::int64_t by) {
+    std::map<std::int32_t, std::string> moved;
+    for (auto it = entries.lower_bound(from); it != entries.end();) {
+        auto node = entries.extract(it++);
+        node.key() = clampIndex(node.key() - by);
+        moved.insert(moved.end(), std::move(node));
+    }
+    entries.merge(moved);
+}
+
+void addEntry(Tab& tab, std::int32_t index, std::string url) {
+    tab.entries.insert_or_assign(index, std::move(url));
+    // The browser keeps no more than this, dropping the oldest: a file claiming more is
+    // trimmed the same way, so no tab grows without bound.
+    if (tab.entries.size() > maxEntriesPerTab)
+        tab.entries.erase(tab.entries.begin());
+}
+
 void replay(std::uint8_t id, std::string_view payload, std::map<std::int32_t, Tab>& tabs,
             std::set<std::int32_t>& closedWindows) {
     Reader in(payload);
@@ -79,7 +107,7 @@ void replay(std::uint8_t id, std::string_view payload, std::map<std::int32_t, Ta
         auto index = in.read<std::int32_t>();
         auto url = in.string();
         if (size && tab && index && url && *index >= 0)
-            tabs[*tab].entries[*index] = std::move(*url);
+            addEntry(tabs[*tab], *index, std::move(*url));
         return;
     }
     case setSelectedNavigationIndex: {
@@ -121,30 +149,32 @@ void replay(std::uint8_t id, std::string_view payload, std::map<std::int32_t, Ta
         auto tab = in.read<std::int32_t>();
         auto count = in.read<std::int32_t>();
         if (tab && count && *count > 0) {
-            std::map<std::int32_t, std::string> kept;
-            for (auto& [index, url] : tabs[*tab].entries)
-                if (index >= *count)
-                    kept[index - *count] = std::move(url);
-            tabs[*tab].entries = std::move(kept);
-            if (auto& selected = tabs[*tab].selected)
-                *selected = std::max(0, *selected - *count);
+            auto& pruned = tabs[*tab];
+            pruned.entries.erase(pruned.entries.begin(), pruned.entries.lower_bound(*count));
+            moveDown(pruned.entries, *count, *count);
+            if (auto& selected = pruned.selected)
+                *selected = clampIndex(std::max<std::int64_t>(0, std::int64_t{*selected} - *count));
         }
         return;
     }
     case tabNavigationPathPruned: {
-        // `count` entries from `index` are gone; later ones move down.
+        // `count` entries from `index` are gone; later ones move down, and so does the
+        // selection. A selected entry that went leaves the one before it selected.
         auto tab = in.read<std::int32_t>();
         auto index = in.read<std::int32_t>();
         auto count = in.read<std::int32_t>();
-        if (tab && index && count && *count > 0) {
-            std::map<std::int32_t, std::string> kept;
-            for (auto& [at, url] : tabs[*tab].entries) {
-                if (at < *index)
-                    kept[at] = std::move(url);
-                else if (at >= *index + *count)
-                    kept[at - *count] = std::move(url);
-            }
-            tabs[*tab].entries = std::move(kept);
+        if (tab && index && count && *index >= 0 && *count > 0) {
+            auto& pruned = tabs[*tab];
+            const std::int64_t end = std::int64_t{*index} + *count;
+            const bool toTheEnd = end > std::numeric_limits<std::int32_t>::max();
+            pruned.entries.erase(pruned.entries.lower_bound(*index),
+                                 toTheEnd ? pruned.entries.end()
+                                          : pruned.entries.lower_bound(clampIndex(end)));
+            if (!toTheEnd)
+                moveDown(pruned.entries, static_cast<std::int32_t>(end), *count);
+            if (auto& selected = pruned.selected; selected && *selected >= *index)
+                *selected =
+                    *selected >= end ? clampIndex(*selected - std::int64_t{*count}) : *index - 1;
         }
         return;
     }
