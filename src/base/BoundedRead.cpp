@@ -1,5 +1,7 @@
 #include "base/BoundedRead.h"
 
+#include "base/FileDescriptor.h"
+
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -10,22 +12,6 @@
 namespace tallyvox {
 
 namespace {
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 std::string tooLarge(std::uint64_t limit) {
     return "is larger than " + sizeInWords(limit);
@@ -58,7 +44,7 @@ std::string readFileBounded(const std::filesystem::path& path, std::uint64_t lim
     int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
     if (links == Links::refuse)
         flags |= O_NOFOLLOW;
-    Descriptor fd(::open(path.c_str(), flags));
+    FileDescriptor fd(::open(path.c_str(), flags));
     if (fd.get() < 0) {
         if (errno == ELOOP && links == Links::refuse)
             throw UnreadableFile(path, "is a symbolic link");

@@ -2,6 +2,7 @@
 
 #include "base/AtomicFile.h"
 #include "base/BoundedRead.h"
+#include "base/FileDescriptor.h"
 #include "base/Log.h"
 #include "base/XdgPaths.h"
 
@@ -46,26 +47,11 @@ struct Loaded {
     std::optional<std::string> refusal;
 };
 
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 // Owner and mode are checked on the descriptor that is then read, so the file checked is the
 // file read even if the path is swapped in between.
 Loaded read(const std::filesystem::path& at) {
-    Descriptor fd(::open(at.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
+    FileDescriptor fd(
+        ::open(at.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY));
     if (fd.get() < 0) {
         if (errno == ENOENT || errno == ENOTDIR)
             return {};

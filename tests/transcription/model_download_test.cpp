@@ -404,7 +404,7 @@ TEST_F(DownloadFixture, FoldersItMakesAreTheUsersAlone) {
     const auto speakers = dir / "share/Tallyvox/Models/Speakers";
     const mode_t previous = ::umask(022);
     ModelDownload::fetch(server.base() + "vad.bin", speakers / "model.bin",
-                         std::string(VADModel::sha256), nullptr);
+                         std::string(VADModel::sha256), limits, nullptr);
     ::umask(previous);
     for (const auto& folder :
          {dir / "share", dir / "share/Tallyvox", speakers.parent_path(), speakers}) {

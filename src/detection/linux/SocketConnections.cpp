@@ -1,5 +1,7 @@
 #include "detection/linux/SocketConnections.h"
 
+#include "base/FileDescriptor.h"
+
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -19,22 +21,6 @@ namespace {
 constexpr std::size_t maxSockets = 1'000'000;
 // Nor is a process holding more open files than this looked through.
 constexpr int maxDescriptors = 65'536;
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd)
-        : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // "socket:[12345]" as the inode, from a /proc/PID/fd link.
 std::optional<std::uint64_t> socketInode(std::string_view link) {
@@ -58,7 +44,7 @@ SocketConnections::SocketConnections(std::map<std::uint64_t, std::uint64_t> peer
     , names_(std::move(names)) {}
 
 std::optional<SocketConnections> SocketConnections::read() {
-    Descriptor fd(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    FileDescriptor fd(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
     if (fd.get() < 0)
         return std::nullopt;
     struct {

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <unistd.h>
+
+namespace tallyvox {
+
+// Owns one open file descriptor and closes it when it goes; -1 owns nothing.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd)
+        : fd_(fd) {}
+    ~FileDescriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+} // namespace tallyvox
