@@ -1,5 +1,6 @@
 #include "speakers/SpeakerEmbedder.h"
 
+#include "base/BoundedRead.h"
 #include "base/Error.h"
 #include "base/UsableProcessors.h"
 #include "speakers/Fbank.h"
@@ -58,11 +59,17 @@ std::vector<float> poolingWeights(std::size_t from, std::size_t to, std::size_t 
     return w;
 }
 
+// A speaker network is tens of megabytes; a file far past that is no such network, and is
+// refused before a byte of it is read rather than read whole.
+constexpr std::uint64_t maxModelBytes = 256ull << 20;
+
 std::vector<std::uint8_t> readAll(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        throw Error("The speaker model " + file.string() + " cannot be read.");
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    try {
+        const auto bytes = readFileBounded(file, maxModelBytes);
+        return {bytes.begin(), bytes.end()};
+    } catch (const UnreadableFile& e) {
+        throw Error(std::string("The speaker model cannot be read: ") + e.what() + ".");
+    }
 }
 
 struct Conv {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <sys/stat.h>
 
 using namespace tallyvox;
 using namespace tallyvox::testing;
@@ -154,6 +155,26 @@ TEST(SpeakerModels, PinnedFileInTheModelsFolderWithAReplaceableBase) {
         ADD_FAILURE() << "accepted";
     } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find("expected 26530309"), std::string::npos);
+    }
+}
+
+// A model the user names is read only if it can be one: a huge file or a FIFO at its name is
+// refused at once, not read whole or waited on.
+TEST(SpeakerEmbedder, AModelFileIsReadWithinABound) {
+    TempDir dir;
+    const auto huge = dir / "huge.onnx";
+    std::ofstream(huge).put('x');
+    std::filesystem::resize_file(huge, 20ull << 30);
+    const auto fifo = dir / "fifo.onnx";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const auto& [file, reason] :
+         {std::pair{huge, "is larger than 256 MB"}, std::pair{fifo, "is not a regular file"}}) {
+        try {
+            SpeakerEmbedder::loadUnpinned(file);
+            ADD_FAILURE() << file << " accepted";
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << e.what();
+        }
     }
 }
 
