@@ -10,11 +10,14 @@ const std::vector<Browser>& all() {
          .family = BrowserFamily::chromium,
          .executables = {"chrome"},
          .trust = {.platform = Platform::meet,
-                   .packages = {"google-chrome-stable", "google-chrome-beta"},
+                   .packages = {"google-chrome-stable", "google-chrome-beta",
+                                "google-chrome-unstable"},
                    .snaps = {},
                    .flatpaks = {"com.google.Chrome"},
                    .exactPaths = {}},
-         .profileRoots = {".config/google-chrome",
+         // Each release channel keeps a user data folder of its own.
+         .profileRoots = {".config/google-chrome", ".config/google-chrome-beta",
+                          ".config/google-chrome-unstable",
                           ".var/app/com.google.Chrome/config/google-chrome"}},
         {.name = "Chromium",
          .family = BrowserFamily::chromium,
@@ -30,11 +33,13 @@ const std::vector<Browser>& all() {
          .family = BrowserFamily::chromium,
          .executables = {"msedge"},
          .trust = {.platform = Platform::meet,
-                   .packages = {"microsoft-edge-stable", "microsoft-edge-beta"},
+                   .packages = {"microsoft-edge-stable", "microsoft-edge-beta",
+                                "microsoft-edge-dev"},
                    .snaps = {},
                    .flatpaks = {"com.microsoft.Edge"},
                    .exactPaths = {}},
-         .profileRoots = {".config/microsoft-edge",
+         .profileRoots = {".config/microsoft-edge", ".config/microsoft-edge-beta",
+                          ".config/microsoft-edge-dev",
                           ".var/app/com.microsoft.Edge/config/microsoft-edge"}},
         {.name = "Brave Browser",
          .family = BrowserFamily::chromium,
@@ -55,8 +60,13 @@ const std::vector<Browser>& all() {
                    .snaps = {"firefox"},
                    .flatpaks = {"org.mozilla.firefox"},
                    .exactPaths = {}},
-         .profileRoots = {".mozilla/firefox", "snap/firefox/common/.mozilla/firefox",
-                          ".var/app/org.mozilla.firefox/.mozilla/firefox"}},
+         // Recent versions make new profiles in the XDG configuration folder; profiles made
+         // before stay in ~/.mozilla. The snap's and the flatpak's homes follow the same rule.
+         .profileRoots = {".mozilla/firefox", ".config/mozilla/firefox",
+                          "snap/firefox/common/.mozilla/firefox",
+                          "snap/firefox/common/.config/mozilla/firefox",
+                          ".var/app/org.mozilla.firefox/.mozilla/firefox",
+                          ".var/app/org.mozilla.firefox/config/mozilla/firefox"}},
     };
     return browsers;
 }

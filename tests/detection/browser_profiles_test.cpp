@@ -137,6 +137,38 @@ TEST(BrowserSessionFiles, EveryProfileSavedSinceTheBrowserStartedIsRead) {
     EXPECT_TRUE(read.urls.empty());
 }
 
+// Where each browser writes its session today, every release channel and install included: a
+// meeting in any of them is found.
+TEST(BrowserSessionFiles, EachBrowserIsReadWhereItWritesItsSession) {
+    const auto now = WallClock::now();
+    FakeProc proc(now - minutes(30));
+    const std::string meet = "https://meet.google.com/abc-defg-hij";
+    const std::vector<std::pair<std::string, std::string>> places = {
+        {"chrome", ".config/google-chrome/Default/Sessions/Session_1"},
+        {"chrome", ".config/google-chrome-beta/Default/Sessions/Session_1"},
+        {"chrome", ".config/google-chrome-unstable/Profile 1/Sessions/Session_1"},
+        {"msedge", ".config/microsoft-edge-beta/Default/Sessions/Session_1"},
+        {"msedge", ".config/microsoft-edge-dev/Default/Sessions/Session_1"},
+        {"chromium", "snap/chromium/common/chromium/Default/Sessions/Session_1"},
+        {"firefox", ".mozilla/firefox/x1y2.default-esr/sessionstore-backups/recovery.jsonlz4"},
+        {"firefox", ".config/mozilla/firefox/a1b2.default-release/sessionstore-backups/"
+                    "recovery.jsonlz4"},
+        {"firefox", "snap/firefox/common/.config/mozilla/firefox/c3.default/sessionstore-backups/"
+                    "recovery.jsonlz4"},
+        {"firefox", ".var/app/org.mozilla.firefox/config/mozilla/firefox/d4.default/"
+                    "sessionstore-backups/recovery.jsonlz4"},
+    };
+    for (const auto& [binary, place] : places) {
+        TempDir home;
+        const auto& browser = *Browsers::forBinary(binary);
+        writeSession(home / place,
+                     browser.family == BrowserFamily::firefox ? firefoxTab(meet) : tab(meet),
+                     now - minutes(1));
+        auto read = BrowserSessionFiles(home.path(), proc.path()).read(browser, browserPid);
+        EXPECT_EQ(read.urls, Urls{meet}) << place;
+    }
+}
+
 TEST(BrowserSessionFiles, WithoutTheBrowsersStartOnlyTheNewestFileIsRead) {
     TempDir home;
     const auto now = WallClock::now();
