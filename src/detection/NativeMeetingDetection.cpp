@@ -194,7 +194,8 @@ bool NativeMeetingDetection::isGenuine(const AudioProcessList::Stream& stream, P
     return it->second.genuine;
 }
 
-bool NativeMeetingDetection::isGenuineBrowser(std::int32_t pid, const Browser& browser) {
+std::optional<bool> NativeMeetingDetection::isGenuineBrowser(std::int32_t pid,
+                                                             const Browser& browser) {
     auto startTime = info_->startTime(pid);
     const auto& executable = facts(pid).executable;
     auto it = genuineBrowsers_.find(pid);
@@ -213,7 +214,7 @@ bool NativeMeetingDetection::isGenuineBrowser(std::int32_t pid, const Browser& b
                 return packageOwners_.owners(path, file);
             });
         if (verdict.undecided)
-            return false;
+            return std::nullopt;
         if (!verdict.genuine)
             Log::info("Process {} is not genuine: {}", pid, verdict.reason);
         it = genuineBrowsers_

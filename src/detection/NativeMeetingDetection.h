@@ -58,7 +58,7 @@ private:
     ProcessFacts& facts(std::int32_t pid);
     std::int32_t mainProcess(std::int32_t pid);
     bool isGenuine(const AudioProcessList::Stream& stream, Platform platform);
-    bool isGenuineBrowser(std::int32_t pid, const Browser& browser);
+    std::optional<bool> isGenuineBrowser(std::int32_t pid, const Browser& browser);
     void logChanges(const std::vector<AudioProcessList::Stream>& streams);
     std::function<void()> evaluationRequest();
 

@@ -126,7 +126,10 @@ WebMeetingDetection::sightings(const std::vector<AudioProcessList::Stream>& stre
             continue;
         }
         const std::int32_t pid = mainProcess(recorder->pid);
-        if (!isGenuine(pid, browser)) {
+        const auto genuine = isGenuine(pid, browser);
+        if (!genuine)
+            continue;
+        if (!*genuine) {
             if (lastFake_ != browser.name)
                 Log::error("Ignored {}: not signed by the browser's maker", browser.name);
             lastFake_ = browser.name;

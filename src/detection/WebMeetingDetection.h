@@ -38,7 +38,9 @@ public:
         Clock& clock;
     };
 
-    using IsGenuine = std::function<bool(std::int32_t pid, const Browser& browser)>;
+    // Nothing while the answer is still being worked out (the package database is asked on a
+    // queue of its own): the browser is then neither taken nor reported as fake.
+    using IsGenuine = std::function<std::optional<bool>(std::int32_t pid, const Browser& browser)>;
     using MainProcess = std::function<std::int32_t(std::int32_t pid)>;
 
     // `unreadable` lists the browsers whose tabs cannot be read (shown to the user).

@@ -250,3 +250,22 @@ TEST(WebDetectionReads, SessionFilesAreReadOffTheMainThread) {
     reader.runUntilIdle();
     main.advance(1);
 }
+
+// The package database is asked on a queue of its own and may take seconds. Until it answers,
+// a genuine browser is neither taken for a meeting nor logged as a fake one.
+TEST_F(WebDetection, ABrowserWhoseGenuinenessIsStillAskedIsNeitherTakenNorCalledFake) {
+    ManualExecutor packages{clock};
+    detection = std::make_unique<NativeMeetingDetection>(
+        main, clock, list, info, AppGenuineness::vendors(),
+        SettingsManager::detectionChoices(stores), &packages, tabs, &main);
+    detection->start();
+    showTabs("Google Chrome", {"https://teams.live.com/"});
+    list->set({recording(901, "chrome"), playing(901, "chrome")});
+    EXPECT_TRUE(ids().empty());
+    EXPECT_TRUE(tabs->reads.empty()) << "no tabs are read before the answer";
+
+    packages.runUntilIdle();
+    EXPECT_EQ(ids(), std::vector<std::string>{"Teams-900 Google Chrome web"});
+    for (const auto& text : log.texts())
+        EXPECT_EQ(text.find("not signed by the browser's maker"), std::string::npos) << text;
+}
