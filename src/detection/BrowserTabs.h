@@ -16,6 +16,9 @@ public:
         std::vector<std::string> urls;
         // Set when the tabs cannot be read, worded for the log and the user.
         std::optional<std::string> unreadable;
+        // No session file exists yet: a browser writes its first a few seconds after it
+        // starts, so this is a wait, not a failure.
+        bool notWrittenYet = false;
     };
 
     virtual ~BrowserTabs() = default;

@@ -32,6 +32,14 @@ bool WebMeetingDetection::meetInCall(bool wasHeard, const std::vector<std::strin
 
 std::vector<std::string> WebMeetingDetection::note(const std::string& browser,
                                                    BrowserTabs::Read read) {
+    if (read.notWrittenYet) {
+        // Said once a recording, not as a failure: the browser will write the file shortly.
+        if (notWrittenSaid_.insert(browser).second)
+            Log::info("Tabs of {} not written yet: {}", browser,
+                      read.unreadable.value_or("no session file"));
+        unreadable_.modify([&](auto& names) { names.erase(browser); });
+        return {};
+    }
     if (read.unreadable) {
         Log::error("Tab URL read failed for {}: {}", browser, *read.unreadable);
         unreadable_.modify([&](auto& names) { names.insert(browser); });
@@ -42,15 +50,35 @@ std::vector<std::string> WebMeetingDetection::note(const std::string& browser,
     return std::move(read.urls);
 }
 
+bool WebMeetingDetection::due(const Cached& entry, double now) {
+    if (!entry.read)
+        return true;
+    const bool early = !entry.meetingSeen && entry.since && now - *entry.since < earlySeconds;
+    return now - *entry.read >= (early ? earlyCacheSeconds : cacheSeconds);
+}
+
+namespace {
+
+bool holdsMeeting(const std::vector<std::string>& urls) {
+    return std::any_of(urls.begin(), urls.end(), [](const std::string& url) {
+        return MeetingURL::platform(url).has_value();
+    });
+}
+
+} // namespace
+
 std::vector<std::string> WebMeetingDetection::tabsOf(const Browser& browser, std::int32_t pid,
                                                      double now) {
     auto& entry = cache_[browser.name];
+    if (!entry.since)
+        entry.since = now;
     if (!reading_) {
-        if (entry.read && now - *entry.read < cacheSeconds)
+        if (!due(entry, now))
             return entry.urls;
         // A failed read is remembered too, so a browser we cannot read is not asked every
         // pass.
         entry.urls = note(browser.name, tabs_->read(browser, pid));
+        entry.meetingSeen = entry.meetingSeen || holdsMeeting(entry.urls);
         entry.read = now;
         return entry.urls;
     }
@@ -64,7 +92,7 @@ std::vector<std::string> WebMeetingDetection::tabsOf(const Browser& browser, std
         }
         return entry.urls;
     }
-    if (!entry.read || now - *entry.read >= cacheSeconds)
+    if (due(entry, now))
         startRead(browser, pid, entry, now);
     return entry.urls;
 }
@@ -97,6 +125,7 @@ void WebMeetingDetection::landed(const std::string& browser, std::uint64_t ticke
     if (entry == cache_.end() || entry->second.ticket != ticket || !entry->second.readingSince)
         return;
     entry->second.urls = note(browser, std::move(read));
+    entry->second.meetingSeen = entry->second.meetingSeen || holdsMeeting(entry->second.urls);
     entry->second.read = reading_->clock.uptime();
     entry->second.readingSince.reset();
     if (onRead)
@@ -122,6 +151,7 @@ WebMeetingDetection::sightings(const std::vector<AudioProcessList::Stream>& stre
         if (recorder == streams.end()) {
             // The next recording reads the tabs again at once.
             cache_.erase(browser.name);
+            notWrittenSaid_.erase(browser.name);
             meetHeard_.erase(browser.name);
             continue;
         }

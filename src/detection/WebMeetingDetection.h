@@ -30,6 +30,10 @@ namespace tallyvox {
 class WebMeetingDetection {
 public:
     static constexpr double cacheSeconds = 10;
+    // Early in a recording the browser may not have saved the meeting's tab yet: until one
+    // is seen, the tabs are read again this often, for this long.
+    static constexpr double earlyCacheSeconds = 2;
+    static constexpr double earlySeconds = 20;
     static constexpr double readLimitSeconds = 5;
 
     struct Reading {
@@ -63,17 +67,21 @@ public:
 
 private:
     struct Cached {
-        std::optional<double> read; // when the last read ended
+        std::optional<double> since; // when the browser was first seen recording
+        std::optional<double> read;  // when the last read ended
+        bool meetingSeen = false;    // a meeting's address was among the tabs read
         std::vector<std::string> urls;
         std::optional<double> readingSince; // while a read runs
         std::uint64_t ticket = 0;           // which read the entry waits for
         bool overdue = false;
     };
     std::vector<std::string> tabsOf(const Browser& browser, std::int32_t pid, double now);
+    static bool due(const Cached& entry, double now);
     void startRead(const Browser& browser, std::int32_t pid, Cached& entry, double now);
     void landed(const std::string& browser, std::uint64_t ticket, BrowserTabs::Read read);
     // Records the outcome of a read for the user and the log; answers the tabs that count.
     std::vector<std::string> note(const std::string& browser, BrowserTabs::Read read);
+    std::set<std::string> notWrittenSaid_; // browsers whose missing file was said this recording
 
     std::shared_ptr<BrowserTabs> tabs_;
     Observable<std::set<std::string>>& unreadable_;

@@ -269,3 +269,41 @@ TEST_F(WebDetection, ABrowserWhoseGenuinenessIsStillAskedIsNeitherTakenNorCalled
     for (const auto& text : log.texts())
         EXPECT_EQ(text.find("not signed by the browser's maker"), std::string::npos) << text;
 }
+
+// A browser writes its session file a few seconds after a change, so the first reads of a
+// recording may find no file, or no meeting yet. Those are read again every 2 s for the first
+// 20 s, said once as a wait and not as a failure; a meeting's tab, or the end of that time,
+// brings back the 10 s rhythm.
+TEST_F(WebDetection, EarlyReadsThatFindNoMeetingYetAreRepeatedSoonAndNotCalledFailures) {
+    tabs->answers["Google Chrome"] = {{}, "no session file was found in its profile folders", true};
+    list->set({recording(901, "chrome"), playing(901, "chrome")});
+    main.advance(1);
+    ASSERT_EQ(tabs->reads.size(), 1u);
+    main.advance(2.1);
+    EXPECT_EQ(tabs->reads.size(), 2u) << "read again after 2 s, not 10";
+    EXPECT_TRUE(detection->automationDenied.get().empty()) << "a wait is no failure";
+    auto texts = log.texts();
+    EXPECT_EQ(std::count(texts.begin(), texts.end(),
+                         "Tabs of Google Chrome not written yet: no session file was found in "
+                         "its profile folders"),
+              1);
+    for (const auto& text : texts)
+        EXPECT_EQ(text.find("Tab URL read failed"), std::string::npos) << text;
+
+    showTabs("Google Chrome", {"https://teams.live.com/"});
+    main.advance(2.1);
+    const auto afterMeeting = tabs->reads.size();
+    EXPECT_EQ(ids(), std::vector<std::string>{"Teams-900 Google Chrome web"});
+    main.advance(6);
+    EXPECT_EQ(tabs->reads.size(), afterMeeting) << "a meeting seen: every 10 s again";
+
+    // Past the first 20 s of a recording, tabs without a meeting wait the full 10 s.
+    list->set({});
+    main.advance(1);
+    showTabs("Google Chrome", {"https://news.example/"});
+    list->set({recording(901, "chrome"), playing(901, "chrome")});
+    main.advance(21);
+    const auto late = tabs->reads.size();
+    main.advance(4);
+    EXPECT_EQ(tabs->reads.size(), late);
+}

@@ -153,8 +153,11 @@ BrowserSessionFiles::Found BrowserSessionFiles::newestSessionFile(const Browser&
 
 BrowserTabs::Read BrowserSessionFiles::read(const Browser& browser, std::int32_t pid) {
     auto profiles = profileSessionFiles(browser, home_);
-    if (profiles.files.empty())
-        return {{}, profiles.problem.value_or("no session file was found in its profile folders")};
+    if (profiles.files.empty()) {
+        if (profiles.problem)
+            return {{}, profiles.problem, false};
+        return {{}, "no session file was found in its profile folders", true};
+    }
 
     std::vector<SessionFile> open;
     if (auto started = proc_.startedAt(pid)) {
