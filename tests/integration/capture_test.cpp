@@ -54,7 +54,7 @@ bool onPipeWire() {
 // PipeWire, stereo on both.
 std::string serverFormat() {
     const auto rate =
-        run("pactl info | sed -n 's/^Default Sample Specification: .* \\([0-9]*\\)Hz$/\\1/p'");
+        run("pactl info | sed -n 's/^Default Sample [A-Za-z]*: .* \\([0-9]*\\)Hz$/\\1/p'");
     return rate + " Hz, 2 ch";
 }
 
