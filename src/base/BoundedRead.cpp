@@ -11,17 +11,15 @@
 
 namespace tallyvox {
 
-namespace {
-
-std::string tooLarge(std::uint64_t limit) {
-    return "is larger than " + sizeInWords(limit);
-}
-
-} // namespace
-
 UnreadableFile::UnreadableFile(const std::filesystem::path& path, std::string reason)
     : Error(path.string() + " " + reason)
     , reason_(std::move(reason)) {}
+
+UnreadableFile tooLargeFile(const std::filesystem::path& path, std::uint64_t limit) {
+    UnreadableFile error(path, "is larger than " + sizeInWords(limit));
+    error.tooLarge_ = true;
+    return error;
+}
 
 UnreadableFile missingFile(const std::filesystem::path& path, int errorNumber) {
     UnreadableFile error(path, std::string("cannot be opened: ") + std::strerror(errorNumber));
@@ -58,7 +56,7 @@ std::string readFileBounded(const std::filesystem::path& path, std::uint64_t lim
                              S_ISDIR(facts.st_mode) ? "is a folder" : "is not a regular file");
     // Files of /proc and /sys say 0 here and are bounded by the loop below instead.
     if (static_cast<std::uint64_t>(facts.st_size) > limit)
-        throw UnreadableFile(path, tooLarge(limit));
+        throw tooLargeFile(path, limit);
 
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(facts.st_size));
@@ -72,7 +70,7 @@ std::string readFileBounded(const std::filesystem::path& path, std::uint64_t lim
         if (n == 0)
             return bytes;
         if (bytes.size() + static_cast<std::size_t>(n) > limit)
-            throw UnreadableFile(path, tooLarge(limit));
+            throw tooLargeFile(path, limit);
         bytes.append(buffer.data(), static_cast<std::size_t>(n));
     }
 }

@@ -21,11 +21,15 @@ public:
     const std::string& reason() const { return reason_; }
     // True when nothing is at the path at all (not an error for most callers).
     bool missing() const { return missing_; }
+    // True when the file was refused for its size alone.
+    bool tooLarge() const { return tooLarge_; }
 
 private:
     friend UnreadableFile missingFile(const std::filesystem::path& path, int errorNumber);
+    friend UnreadableFile tooLargeFile(const std::filesystem::path& path, std::uint64_t limit);
     std::string reason_;
     bool missing_ = false;
+    bool tooLarge_ = false;
 };
 
 // The one way a file someone else may have placed is read. The open never blocks (a FIFO or a

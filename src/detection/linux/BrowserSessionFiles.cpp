@@ -48,7 +48,7 @@ std::string readBounded(const fs::path& file, std::size_t limit, const char* too
     try {
         return readFileBounded(file, limit, Links::refuse);
     } catch (const UnreadableFile& error) {
-        if (error.reason().starts_with("is larger than"))
+        if (error.tooLarge())
             throw BrowserSessionFormats::SessionFileUnreadable(tooLarge);
         throw BrowserSessionFormats::SessionFileUnreadable("the session file " + error.reason());
     }
