@@ -21,7 +21,8 @@ const std::vector<Browser>& all() {
                           ".var/app/com.google.Chrome/config/google-chrome"}},
         {.name = "Chromium",
          .family = BrowserFamily::chromium,
-         .executables = {"chromium", "chromium-browser"},
+         // The snap runs its browser as .../usr/lib/chromium-browser/chrome.
+         .executables = {"chromium", "chromium-browser", "chrome"},
          .trust = {.platform = Platform::meet,
                    .packages = {"chromium"},
                    .snaps = {"chromium"},

@@ -198,9 +198,10 @@ std::optional<bool> NativeMeetingDetection::isGenuineBrowser(std::int32_t pid,
                                                              const Browser& browser) {
     auto startTime = info_->startTime(pid);
     const auto& executable = facts(pid).executable;
-    auto it = genuineBrowsers_.find(pid);
+    const auto key = std::make_pair(pid, browser.name);
+    auto it = genuineBrowsers_.find(key);
     if (it == genuineBrowsers_.end() || it->second.startTime != startTime ||
-        it->second.executable != executable || it->second.browser != browser.name) {
+        it->second.executable != executable) {
         // Meet has no app of its own, so extra trust given for Meet names browser executables
         // (a stand-in for trying things out).
         TrustedApp sources = browser.trust;
@@ -219,7 +220,7 @@ std::optional<bool> NativeMeetingDetection::isGenuineBrowser(std::int32_t pid,
             Log::info("Process {} is not genuine: {}", pid, verdict.reason);
         it = genuineBrowsers_
                  .insert_or_assign(
-                     pid, BrowserVerdict{startTime, executable, browser.name, verdict.genuine})
+                     key, BrowserVerdict{startTime, executable, browser.name, verdict.genuine})
                  .first;
     }
     return it->second.genuine;
@@ -299,7 +300,7 @@ std::vector<DetectedMeeting> NativeMeetingDetection::currentSightings() {
         std::erase_if(genuine_, [this](const auto& entry) { return !info_->isAlive(entry.first); });
     if (genuineBrowsers_.size() > 64)
         std::erase_if(genuineBrowsers_,
-                      [this](const auto& entry) { return !info_->isAlive(entry.first); });
+                      [this](const auto& entry) { return !info_->isAlive(entry.first.first); });
     return sightings;
 }
 

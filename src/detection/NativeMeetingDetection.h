@@ -92,7 +92,8 @@ private:
         std::string browser;
         bool genuine = false;
     };
-    std::unordered_map<std::int32_t, BrowserVerdict> genuineBrowsers_;
+    // By process and browser: one executable name may be asked as two browsers.
+    std::map<std::pair<std::int32_t, std::string>, BrowserVerdict> genuineBrowsers_;
     WebMeetingDetection web_;
     std::unordered_map<std::int32_t, ProcessFacts> passFacts_; // cleared every pass
 

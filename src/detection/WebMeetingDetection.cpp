@@ -30,6 +30,21 @@ bool WebMeetingDetection::meetInCall(bool wasHeard, const std::vector<std::strin
                        [&](const std::string& binary) { return runs(browser, binary); });
 }
 
+// The first browser that runs an executable of this name.
+const Browser* WebMeetingDetection::firstRunning(const std::string& binary) {
+    for (const auto& browser : Browsers::all())
+        if (runs(browser, binary))
+            return &browser;
+    return nullptr;
+}
+
+bool WebMeetingDetection::takenByAnother(std::int32_t pid, const std::string& binary,
+                                         const Browser& browser, const IsGenuine& isGenuine) {
+    return std::any_of(Browsers::all().begin(), Browsers::all().end(), [&](const Browser& other) {
+        return &other != &browser && runs(other, binary) && isGenuine(pid, other) == true;
+    });
+}
+
 std::vector<std::string> WebMeetingDetection::note(const std::string& browser,
                                                    BrowserTabs::Read read) {
     if (read.notWrittenYet) {
@@ -145,29 +160,47 @@ WebMeetingDetection::sightings(const std::vector<AudioProcessList::Stream>& stre
             soundBinaries.push_back(stream.binary);
 
     for (const auto& browser : Browsers::all()) {
-        auto recorder = std::find_if(streams.begin(), streams.end(), [&](const auto& stream) {
-            return stream.isRecording() && stream.pid > 0 && runs(browser, stream.binary);
-        });
-        if (recorder == streams.end()) {
+        // One executable name may be two browsers' (the Chromium snap runs "chrome", as Google
+        // Chrome does): each recording process is the browser whose maker it comes from.
+        std::optional<std::int32_t> pid;
+        std::optional<std::pair<std::int32_t, std::string>> fake;
+        bool recording = false;
+        for (const auto& stream : streams) {
+            if (!stream.isRecording() || stream.pid <= 0 || !runs(browser, stream.binary))
+                continue;
+            recording = true;
+            const std::int32_t main = mainProcess(stream.pid);
+            const auto genuine = isGenuine(main, browser);
+            if (genuine && *genuine) {
+                pid = main;
+                break;
+            }
+            if (genuine && !fake && firstRunning(stream.binary) == &browser)
+                fake = {main, stream.binary};
+        }
+        if (!recording) {
             // The next recording reads the tabs again at once.
             cache_.erase(browser.name);
             notWrittenSaid_.erase(browser.name);
             meetHeard_.erase(browser.name);
             continue;
         }
-        const std::int32_t pid = mainProcess(recorder->pid);
-        const auto genuine = isGenuine(pid, browser);
-        if (!genuine)
-            continue;
-        if (!*genuine) {
-            if (lastFake_ != browser.name)
+        if (!pid) {
+            // Said once a process, under the first browser of its executable's name, and only
+            // when no browser of that name takes it as its own.
+            if (fake && !fakesSaid_.count(fake->first) &&
+                !takenByAnother(fake->first, fake->second, browser, isGenuine)) {
+                if (fakesSaid_.size() >= 64)
+                    fakesSaid_.clear();
+                fakesSaid_.insert(fake->first);
                 Log::error("Ignored {}: not signed by the browser's maker", browser.name);
-            lastFake_ = browser.name;
+            }
             continue;
         }
+        const std::int32_t browserPid = *pid;
 
         std::set<Platform> platforms;
-        for (const auto& url : tabsOf(browser, pid, now))
+        for (const auto& url : tabsOf(browser, browserPid, now))
             if (auto platform = MeetingURL::platform(url))
                 platforms.insert(*platform);
 
@@ -185,7 +218,7 @@ WebMeetingDetection::sightings(const std::vector<AudioProcessList::Stream>& stre
             if (platform == Platform::meet && !meetCounts)
                 continue;
             if (choices.watches && choices.watches(platform))
-                found.push_back({platform, pid, browser.name, true});
+                found.push_back({platform, browserPid, browser.name, true});
         }
     }
     return found;

@@ -66,6 +66,10 @@ public:
                            const Browser& browser);
 
 private:
+    static const Browser* firstRunning(const std::string& binary);
+    static bool takenByAnother(std::int32_t pid, const std::string& binary, const Browser& browser,
+                               const IsGenuine& isGenuine);
+
     struct Cached {
         std::optional<double> since; // when the browser was first seen recording
         std::optional<double> read;  // when the last read ended
@@ -89,7 +93,8 @@ private:
     std::map<std::string, Cached> cache_;
     std::uint64_t tickets_ = 0;
     std::set<std::string> meetHeard_;
-    std::string lastFake_;
+    // Processes already said to be fakes.
+    std::set<std::int32_t> fakesSaid_;
     // Landing reads hold the detection through this, weakly; only the main thread locks it.
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };

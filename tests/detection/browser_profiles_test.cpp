@@ -7,6 +7,7 @@
 #include "detection/DetectionFakes.h"
 #include "detection/WebMeetingDetection.h"
 #include "detection/linux/BrowserSessionFiles.h"
+#include "detection/linux/BrowserSessionFormats.h"
 #include "fakes/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -167,6 +168,98 @@ TEST(BrowserSessionFiles, EachBrowserIsReadWhereItWritesItsSession) {
         auto read = BrowserSessionFiles(home.path(), proc.path()).read(browser, browserPid);
         EXPECT_EQ(read.urls, Urls{meet}) << place;
     }
+}
+
+TEST(BrowserSessionFiles, TheConfigurationFolderFollowsXdgConfigHomeButNotInsideSnaps) {
+    const auto now = WallClock::now();
+    FakeProc proc(now - minutes(30));
+    const std::string meet = "https://meet.google.com/abc-defg-hij";
+    TempDir home;
+    TempDir config;
+    const BrowserSessionFiles::UserFolders folders{home.path(), config.path()};
+    writeSession(config / "google-chrome/Default/Sessions/Session_1", tab(meet), now - minutes(1));
+    writeSession(config /
+                     "mozilla/firefox/a1.default-release/sessionstore-backups/recovery.jsonlz4",
+                 firefoxTab(meet), now - minutes(1));
+    // The snap keeps its own ~/.config inside its home, wherever the host's is.
+    writeSession(home / "snap/firefox/common/.config/mozilla/firefox/b2.default/"
+                        "sessionstore-backups/recovery.jsonlz4",
+                 firefoxTab("https://teams.live.com/"), now - minutes(2));
+    // Where $XDG_CONFIG_HOME is elsewhere, ~/.config is not the browser's.
+    writeSession(home / ".config/google-chrome/Default/Sessions/Session_1",
+                 tab("https://zoom.us/wc/1/join"), now - minutes(1));
+
+    BrowserSessionFiles files(folders, proc.path());
+    EXPECT_EQ(files.read(*Browsers::forBinary("chrome"), browserPid).urls, Urls{meet});
+    EXPECT_EQ(files.read(*Browsers::forBinary("firefox"), browserPid).urls,
+              (Urls{meet, "https://teams.live.com/"}));
+
+    ::setenv("XDG_CONFIG_HOME", "relative/config", 1);
+    EXPECT_EQ(BrowserSessionFiles::UserFolders::ofUser().config,
+              BrowserSessionFiles::UserFolders::ofUser().home / ".config");
+    ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+    EXPECT_EQ(BrowserSessionFiles::UserFolders::ofUser().config, config.path());
+    ::unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(BrowserSessionFiles, FirefoxProfilesListedOutsideItsFolderAreReadOnlyInsideHome) {
+    const auto now = WallClock::now();
+    FakeProc proc(now - minutes(30));
+    TempDir home;
+    TempDir elsewhere;
+    const auto store = [](const fs::path& profile) {
+        return profile / "sessionstore-backups/recovery.jsonlz4";
+    };
+    const auto root = home / ".mozilla/firefox";
+    // Made with the profile manager's "Choose Folder…": kept anywhere, listed by absolute path.
+    writeSession(store(home / "Work/ff-profile"), firefoxTab("https://teams.live.com/"),
+                 now - minutes(1));
+    writeSession(store(home / "Shared/ff-install"), firefoxTab("https://zoom.us/wc/1/join"),
+                 now - minutes(2));
+    writeSession(store(root / "Profiles/x1.default"), firefoxTab("https://meet.google.com/a"),
+                 now - minutes(3));
+    writeSession(store(elsewhere / "ff"), firefoxTab("https://meet.google.com/elsewhere"),
+                 now - minutes(1));
+    writeFileAtomically(root / "profiles.ini",
+                        "[General]\r\nStartWithLastProfile=1\r\n\r\n"
+                        "[Profile0]\r\nName=work\r\nIsRelative=0\r\nPath=" +
+                            (home / "Work/ff-profile").string() +
+                            "\r\n\r\ndamaged line without an equals sign\r\n"
+                            "[Profile1]\nName=nested\nIsRelative=1\nPath=Profiles/x1.default\n"
+                            "[Profile2]\nIsRelative=0\nPath=" +
+                            (elsewhere / "ff").string() + "\n");
+    writeFileAtomically(root / "installs.ini",
+                        "[4F96D1932A9F858E]\nDefault=" + (home / "Shared/ff-install").string() +
+                            "\nLocked=1\n");
+
+    auto read = BrowserSessionFiles(home.path(), proc.path())
+                    .read(*Browsers::forBinary("firefox"), browserPid);
+    EXPECT_EQ(read.urls, (Urls{"https://teams.live.com/", "https://zoom.us/wc/1/join",
+                               "https://meet.google.com/a"}));
+    auto listed = BrowserSessionFiles::profileSessionFiles(
+        *Browsers::forBinary("firefox"), BrowserSessionFiles::UserFolders::under(home.path()));
+    ASSERT_TRUE(listed.problem);
+    EXPECT_EQ(*listed.problem, "its profile folder " + (elsewhere / "ff").string() + " named in " +
+                                   (root / "profiles.ini").string() +
+                                   " is outside the home folder");
+}
+
+TEST(BrowserSessionFormats, ProfileListsAreReadLineByLineAndBounded) {
+    using BrowserSessionFormats::firefoxProfilePaths;
+    using Path = BrowserSessionFormats::ProfilePath;
+    using namespace std::literals;
+    EXPECT_EQ(firefoxProfilePaths("; comment\n[Profile0]\n  Path = a b.default \nIsRelative=1\n"
+                                  "[Install1]\nDefault=/home/ada/ff\n[Profile1]\nPath=\n"
+                                  "Path=x\0y\n[Broken\nPath=ignored.default\n"sv),
+              (std::vector<Path>{{"a b.default", true}, {"/home/ada/ff", false}}))
+        << "the last group before a broken header takes nothing from after it";
+    std::string many;
+    for (int i = 0; i < 1000; ++i)
+        many += "[P" + std::to_string(i) + "]\nPath=p" + std::to_string(i) + "\n";
+    EXPECT_EQ(firefoxProfilePaths(many).size(), BrowserSessionFormats::maxIniProfiles);
+    EXPECT_TRUE(
+        firefoxProfilePaths("[P]\nPath=x\n" + std::string(BrowserSessionFormats::maxIniBytes, '#'))
+            .empty());
 }
 
 TEST(BrowserSessionFiles, WithoutTheBrowsersStartOnlyTheNewestFileIsRead) {

@@ -136,6 +136,27 @@ TEST_F(WebDetection, UnreadableTabsAreSaidAndFakeBrowsersIgnored) {
               1);
 }
 
+TEST_F(WebDetection, TheChromiumSnapsChromeIsChromiumAndNoFakeOfGoogleChrome) {
+    // The snap runs its browser as "chrome", the name Google Chrome runs under.
+    const std::string snapExe = "/snap/chromium/3002/usr/lib/chromium-browser/chrome";
+    info->addSystemFile(snapExe);
+    info->run(600, snapExe).cgroup = "0::/user.slice/app.slice/snap.chromium.chromium-1.scope\n";
+    info->run(601, snapExe, 600).cgroup =
+        "0::/user.slice/app.slice/snap.chromium.chromium-1.scope\n";
+    showTabs("Chromium", {"https://teams.live.com/"});
+    showTabs("Google Chrome", {"https://us02web.zoom.us/wc/1/join"});
+    list->set({recording(601, "chrome")});
+    EXPECT_EQ(ids(), std::vector<std::string>{"Teams-600 Chromium web"});
+
+    // Both at once: each recording process is the browser its maker made.
+    list->set({recording(601, "chrome"), recording(901, "chrome")});
+    main.advance(11);
+    EXPECT_EQ(ids(),
+              (std::vector<std::string>{"Teams-600 Chromium web", "Zoom-900 Google Chrome web"}));
+    for (const auto& text : log.texts())
+        EXPECT_FALSE(text.starts_with("Ignored")) << text;
+}
+
 TEST(BrowserSessionFiles, TheNewestSessionAcrossProfilesAndInstallsIsRead) {
     TempDir home;
     const auto& browsers = Browsers::all();

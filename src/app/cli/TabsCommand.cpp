@@ -16,10 +16,10 @@ namespace tallyvox::cli {
 namespace {
 
 int listTabs() {
-    const auto home = BrowserSessionFiles::userHome();
-    BrowserSessionFiles files(home);
+    const auto folders = BrowserSessionFiles::UserFolders::ofUser();
+    BrowserSessionFiles files(folders);
     for (const auto& browser : Browsers::all()) {
-        auto found = BrowserSessionFiles::newestSessionFile(browser, home);
+        auto found = BrowserSessionFiles::newestSessionFile(browser, folders);
         if (!found.file && !found.problem)
             continue; // not used by this user
         std::cout << browser.name << ": " << (found.file ? found.file->string() : "") << "\n";

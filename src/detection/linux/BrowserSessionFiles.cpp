@@ -69,20 +69,102 @@ std::string profileName(const fs::path& file) {
 
 } // namespace
 
-BrowserSessionFiles::BrowserSessionFiles(fs::path home, std::string procRoot)
-    : home_(std::move(home))
-    , proc_(std::move(procRoot)) {}
-
-fs::path BrowserSessionFiles::userHome() {
-    const char* home = std::getenv("HOME");
-    return home && *home ? fs::path(home) : fs::path();
+BrowserSessionFiles::UserFolders BrowserSessionFiles::UserFolders::under(fs::path home) {
+    auto config = home / ".config";
+    return {std::move(home), std::move(config)};
 }
 
-BrowserSessionFiles::ProfileFiles BrowserSessionFiles::profileSessionFiles(const Browser& browser,
-                                                                           const fs::path& home) {
+BrowserSessionFiles::UserFolders BrowserSessionFiles::UserFolders::ofUser() {
+    const char* home = std::getenv("HOME");
+    auto folders = under(home && *home ? fs::path(home) : fs::path());
+    // A relative value is to be ignored, as other desktop programs do.
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config == '/')
+        folders.config = config;
+    return folders;
+}
+
+BrowserSessionFiles::BrowserSessionFiles(UserFolders folders, std::string procRoot)
+    : folders_(std::move(folders))
+    , proc_(std::move(procRoot)) {}
+
+namespace {
+
+using ProfileFiles = BrowserSessionFiles::ProfileFiles;
+using UserFolders = BrowserSessionFiles::UserFolders;
+
+// The newest session file of one profile folder, its links kept inside `realRoot`.
+void readProfile(const Browser& browser, const fs::path& profile, const fs::path& realRoot,
+                 ProfileFiles& found) {
+    std::error_code error;
+    std::optional<SessionFile> newest;
+    if (browser.family == BrowserFamily::firefox) {
+        consider(profile / "sessionstore-backups" / "recovery.jsonlz4", realRoot, newest,
+                 found.problem);
+    } else {
+        // Session_* is the live session; Tabs_* only lists recently closed tabs.
+        fs::directory_iterator sessions(profile / "Sessions", error);
+        if (error) {
+            if (error != std::errc::no_such_file_or_directory)
+                found.problem = "its session folder in " + profile.string() + " cannot be read (" +
+                                error.message() + ")";
+            return;
+        }
+        for (const auto& file : sessions)
+            if (file.path().filename().string().starts_with("Session_"))
+                consider(file.path(), realRoot, newest, found.problem);
+    }
+    if (newest)
+        found.files.push_back(std::move(*newest));
+}
+
+// The profiles Firefox's own lists name: those kept outside its profiles folder (made with
+// the profile manager's "Choose Folder…") are found nowhere else. They are read only inside
+// the home folder: a list pointing elsewhere would have us read and report files the user
+// never had.
+void readListedProfiles(const Browser& browser, const fs::path& folder, const fs::path& realRoot,
+                        const UserFolders& folders, ProfileFiles& found) {
+    std::error_code error;
+    const auto realHome = fs::canonical(folders.home, error);
+    for (const char* list : {"profiles.ini", "installs.ini"}) {
+        auto text =
+            tryReadFileBounded(folder / list, BrowserSessionFormats::maxIniBytes, Links::follow);
+        if (!text)
+            continue;
+        for (const auto& listed : BrowserSessionFormats::firefoxProfilePaths(*text)) {
+            if (listed.relative) {
+                // Also the ordinary profiles the folder listing found; each file counts once.
+                const auto profile = folder / listed.path.relative_path();
+                auto real = fs::canonical(profile, error);
+                if (!error && within(real, realRoot))
+                    readProfile(browser, profile, realRoot, found);
+                continue;
+            }
+            auto real = fs::canonical(listed.path, error);
+            if (error)
+                continue;
+            if (realHome.empty() || !within(real, realHome)) {
+                const auto why = "its profile folder " + listed.path.string() + " named in " +
+                                 (folder / list).string() + " is outside the home folder";
+                found.problem = why;
+                continue;
+            }
+            readProfile(browser, listed.path, real, found);
+        }
+    }
+}
+
+} // namespace
+
+BrowserSessionFiles::ProfileFiles
+BrowserSessionFiles::profileSessionFiles(const Browser& browser, const UserFolders& folders) {
     ProfileFiles found;
     for (const auto& root : browser.profileRoots) {
-        const fs::path folder = home / root;
+        // The browser's own folder in the configuration folder follows $XDG_CONFIG_HOME; a
+        // snap's or flatpak's is inside its own home and does not.
+        constexpr std::string_view config = ".config/";
+        const fs::path folder = root.starts_with(config)
+                                    ? folders.config / root.substr(config.size())
+                                    : folders.home / root;
         std::error_code error;
         if (!fs::exists(folder, error))
             continue;
@@ -107,26 +189,10 @@ BrowserSessionFiles::ProfileFiles BrowserSessionFiles::profileSessionFiles(const
                                 folder.string();
                 continue;
             }
-            std::optional<SessionFile> newest;
-            if (browser.family == BrowserFamily::firefox) {
-                consider(profile.path() / "sessionstore-backups" / "recovery.jsonlz4", realRoot,
-                         newest, found.problem);
-            } else {
-                // Session_* is the live session; Tabs_* only lists recently closed tabs.
-                fs::directory_iterator sessions(profile.path() / "Sessions", inner);
-                if (inner) {
-                    if (inner != std::errc::no_such_file_or_directory)
-                        found.problem = "its session folder in " + profile.path().string() +
-                                        " cannot be read (" + inner.message() + ")";
-                    continue;
-                }
-                for (const auto& file : sessions)
-                    if (file.path().filename().string().starts_with("Session_"))
-                        consider(file.path(), realRoot, newest, found.problem);
-            }
-            if (newest)
-                found.files.push_back(std::move(*newest));
+            readProfile(browser, profile.path(), realRoot, found);
         }
+        if (browser.family == BrowserFamily::firefox)
+            readListedProfiles(browser, folder, realRoot, folders, found);
     }
     // One install's folder may be a link to another's: the same file counts once.
     std::vector<fs::path> seen;
@@ -142,8 +208,8 @@ BrowserSessionFiles::ProfileFiles BrowserSessionFiles::profileSessionFiles(const
 }
 
 BrowserSessionFiles::Found BrowserSessionFiles::newestSessionFile(const Browser& browser,
-                                                                  const fs::path& home) {
-    auto profiles = profileSessionFiles(browser, home);
+                                                                  const UserFolders& folders) {
+    auto profiles = profileSessionFiles(browser, folders);
     Found found;
     if (!profiles.files.empty())
         found.file = profiles.files.front().file;
@@ -152,7 +218,7 @@ BrowserSessionFiles::Found BrowserSessionFiles::newestSessionFile(const Browser&
 }
 
 BrowserTabs::Read BrowserSessionFiles::read(const Browser& browser, std::int32_t pid) {
-    auto profiles = profileSessionFiles(browser, home_);
+    auto profiles = profileSessionFiles(browser, folders_);
     if (profiles.files.empty()) {
         if (profiles.problem)
             return {{}, profiles.problem, false};

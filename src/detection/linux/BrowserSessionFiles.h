@@ -24,12 +24,26 @@ namespace tallyvox {
 // hide the tabs of the others: the browser is unreadable only when no file could be read.
 // Links among the profiles are followed only while they stay inside the real path of the
 // browser's profile folder.
+//
+// Firefox's profiles.ini and installs.ini are read too, for profiles kept elsewhere than its
+// profiles folder; such a profile is read only inside the user's home folder.
 class BrowserSessionFiles : public BrowserTabs {
 public:
+    // Where the profile folders are looked for.
+    struct UserFolders {
+        std::filesystem::path home;
+        // $XDG_CONFIG_HOME: the folder a browser's ".config/…" profile root really is in.
+        std::filesystem::path config;
+        // The home folder with its usual configuration folder, ~/.config.
+        static UserFolders under(std::filesystem::path home);
+        // $HOME, and $XDG_CONFIG_HOME where it is set to an absolute path.
+        static UserFolders ofUser();
+    };
+
     // `procRoot` is where the browser's start is read (PID/stat and stat).
-    explicit BrowserSessionFiles(std::filesystem::path home, std::string procRoot = "/proc");
-    // The user's home folder ($HOME).
-    static std::filesystem::path userHome();
+    explicit BrowserSessionFiles(UserFolders folders, std::string procRoot = "/proc");
+    explicit BrowserSessionFiles(std::filesystem::path home, std::string procRoot = "/proc")
+        : BrowserSessionFiles(UserFolders::under(std::move(home)), std::move(procRoot)) {}
 
     Read read(const Browser& browser, std::int32_t pid) override;
 
@@ -45,7 +59,7 @@ public:
         // Why none was found, when a folder could not be searched.
         std::optional<std::string> problem;
     };
-    static Found newestSessionFile(const Browser& browser, const std::filesystem::path& home);
+    static Found newestSessionFile(const Browser& browser, const UserFolders& folders);
 
     struct SessionFile {
         std::filesystem::path file;
@@ -59,11 +73,10 @@ public:
         // Set when a folder could not be searched.
         std::optional<std::string> problem;
     };
-    static ProfileFiles profileSessionFiles(const Browser& browser,
-                                            const std::filesystem::path& home);
+    static ProfileFiles profileSessionFiles(const Browser& browser, const UserFolders& folders);
 
 private:
-    std::filesystem::path home_;
+    UserFolders folders_;
     ProcFs proc_;
     std::mutex mutex_;
     // The partial failure last logged for each browser, so it is logged once, not every read.

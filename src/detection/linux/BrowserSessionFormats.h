@@ -3,6 +3,7 @@
 #include "base/Error.h"
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,5 +35,18 @@ std::vector<std::string> chromiumOpenTabs(std::string_view file);
 std::string mozLz4Decompress(std::string_view file);
 // The current entry of every tab of every open window of a Firefox session store.
 std::vector<std::string> firefoxOpenTabs(std::string_view json);
+
+// Firefox's profiles.ini and installs.ini: the profile folders they name, as written. A
+// relative one lies in the folder holding the file; an absolute one may lie anywhere, and it
+// is the caller's to refuse. Files larger than maxIniBytes are refused before they are read,
+// and at most maxIniProfiles folders are taken from one file.
+inline constexpr std::size_t maxIniBytes = 256u << 10;
+inline constexpr std::size_t maxIniProfiles = 64;
+struct ProfilePath {
+    std::filesystem::path path;
+    bool relative = true;
+    bool operator==(const ProfilePath&) const = default;
+};
+std::vector<ProfilePath> firefoxProfilePaths(std::string_view ini);
 
 } // namespace tallyvox::BrowserSessionFormats

@@ -14,7 +14,7 @@ makeSystemMeetingDetection(Executor& main, Clock& clock, TrustList trust, Detect
     return std::make_unique<NativeMeetingDetection>(
         main, clock, std::make_shared<PulseProcessList>(std::move(sound)),
         std::make_shared<ProcFs>(), std::move(trust), std::move(choices), nullptr,
-        std::make_shared<BrowserSessionFiles>(BrowserSessionFiles::userHome()));
+        std::make_shared<BrowserSessionFiles>(BrowserSessionFiles::UserFolders::ofUser()));
 }
 
 } // namespace tallyvox
