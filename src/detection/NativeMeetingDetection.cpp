@@ -324,20 +324,47 @@ NativeMeetingDetection::inputDevice(const DetectedMeeting& meeting) const {
     return fallback;
 }
 
-// Streams of the meeting's own process tree; a playing one wins over a paused one.
+// Streams of the meeting's own process tree; a playing one wins over a paused one. An app may
+// play from another process than the one that records (a helper per direction, or one
+// restarted mid-call with a new pid): without a stream of its own tree, the streams of other
+// processes running the very same executable file as the same user are the meeting's.
 std::optional<std::uint32_t>
 NativeMeetingDetection::outputDevice(const DetectedMeeting& meeting) const {
     std::optional<std::uint32_t> paused;
-    for (const auto& stream : processes_->streams()) {
+    std::vector<const AudioProcessList::Stream*> others;
+    const auto streams = processes_->streams();
+    for (const auto& stream : streams) {
         if (stream.direction != AudioProcessList::Stream::Direction::playing || !stream.sink ||
-            stream.pid <= 0 || ProcessTree::mainProcess(stream.pid, *info_) != meeting.pid)
+            stream.pid <= 0)
             continue;
+        if (ProcessTree::mainProcess(stream.pid, *info_) != meeting.pid) {
+            others.push_back(&stream);
+            continue;
+        }
         if (!stream.corked)
             return stream.sink;
         if (!paused)
             paused = stream.sink;
     }
-    return paused;
+    if (paused || others.empty() || meeting.isWeb)
+        return paused;
+
+    const auto file = info_->executableFile(meeting.pid);
+    const auto user = info_->userId(meeting.pid);
+    if (!file || !user)
+        return std::nullopt;
+    std::optional<std::uint32_t> otherPaused;
+    for (const auto* stream : others) {
+        const auto theirs = info_->executableFile(stream->pid);
+        if (!theirs || theirs->device != file->device || theirs->inode != file->inode ||
+            info_->userId(stream->pid) != user)
+            continue;
+        if (!stream->corked)
+            return stream->sink;
+        if (!otherPaused)
+            otherPaused = stream->sink;
+    }
+    return otherPaused;
 }
 
 } // namespace tallyvox

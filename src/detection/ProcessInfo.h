@@ -43,6 +43,8 @@ public:
     virtual std::vector<std::int32_t> processIds() = 0;
     // The process's ids in each pid namespace it lives in, ours first, its own last (NSpid).
     virtual std::vector<std::int32_t> namespacePids(std::int32_t pid) = 0;
+    // The user it runs as (the real uid of its status file).
+    virtual std::optional<std::uint32_t> userId(std::int32_t pid) = 0;
 };
 
 } // namespace tallyvox

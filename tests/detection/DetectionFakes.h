@@ -75,6 +75,7 @@ public:
         std::string cgroup = "0::/user.slice/user-1000.slice/session-2.scope\n";
         std::optional<std::string> flatpakInfo;
         std::vector<std::int32_t> namespacePids; // default: only its own pid
+        std::uint32_t uid = 1000;
         bool alive = true;
     };
 
@@ -162,6 +163,10 @@ public:
             if (p.alive)
                 pids.push_back(pid);
         return pids;
+    }
+    std::optional<std::uint32_t> userId(std::int32_t pid) override {
+        auto* p = find(pid);
+        return p ? std::optional(p->uid) : std::nullopt;
     }
     std::vector<std::int32_t> namespacePids(std::int32_t pid) override {
         auto* p = find(pid);

@@ -321,6 +321,36 @@ TEST_F(Detection, InputDeviceIsThePhysicalSourceTheAppRecordsFrom) {
     EXPECT_FALSE(detection->inputDevice(meeting));
 }
 
+TEST_F(Detection, OutputIsTheMeetingsOwnPlaybackElseThatOfItsAppsOtherProcesses) {
+    const auto to = [](AudioProcessList::Stream stream, std::uint32_t sink, bool corked = false) {
+        stream.sink = sink;
+        stream.corked = corked;
+        return stream;
+    };
+    info->run(813, zoomExe);             // the same app's audio helper, not a child
+    info->run(814, zoomExe).uid = 1001;  // the same app run by another user
+    info->addUserFile("/home/ada/zoom"); // another executable under the same name
+    info->run(815, "/home/ada/zoom");
+    DetectedMeeting meeting{Platform::zoom, 812, "Zoom", false};
+
+    list->set(
+        {recording(812, "zoom"), to(playing(812, "zoom"), 3, true), to(playing(813, "zoom"), 5)});
+    EXPECT_EQ(detection->outputDevice(meeting), 3u) << "its own stream, even paused, comes first";
+
+    list->set({recording(812, "zoom"), to(playing(814, "zoom"), 4), to(playing(815, "zoom"), 6),
+               to(playing(813, "zoom"), 7, true), to(playing(30, "paplay"), 8)});
+    EXPECT_EQ(detection->outputDevice(meeting), 7u) << "only the same file, run by the same user";
+    list->set(
+        {recording(812, "zoom"), to(playing(813, "zoom"), 7, true), to(playing(813, "zoom"), 9)});
+    EXPECT_EQ(detection->outputDevice(meeting), 9u) << "a playing stream before a paused one";
+
+    list->set({recording(812, "zoom"), to(playing(814, "zoom"), 4)});
+    EXPECT_FALSE(detection->outputDevice(meeting)) << "the default output then";
+    list->set({recording(812, "zoom"), to(playing(813, "zoom"), 5)});
+    meeting.isWeb = true;
+    EXPECT_FALSE(detection->outputDevice(meeting)) << "a browser plays from its own tree";
+}
+
 TEST(AudioProcessList, PhysicalSources) {
     using S = AudioProcessList::Source;
     EXPECT_TRUE(AudioProcessList::isPhysical(S{0, "alsa_input.pci", "alsa", false, false}));

@@ -131,6 +131,11 @@ TEST(ProcFs, NamespacePidsOfTheStatusFile) {
               (std::vector<std::int32_t>{7297, 2}));
     EXPECT_TRUE(ProcFs::nsPidLine("Name:\tx\n").empty());
     EXPECT_EQ(ProcFs().namespacePids(::getpid()), std::vector<std::int32_t>{::getpid()});
+
+    EXPECT_EQ(ProcFs::uidLine("Name:\tzoom\nUid:\t1000\t1000\t1000\t1000\n"), 1000u);
+    EXPECT_FALSE(ProcFs::uidLine("Name:\tzoom\nUid:\t-1\t0\n"));
+    EXPECT_FALSE(ProcFs::uidLine("Name:\tzoom\nUid:\t99999999999\n"));
+    EXPECT_EQ(ProcFs().userId(::getpid()), ::getuid());
 }
 
 TEST(ProcFs, RealProcessesAgainstTheRule) {

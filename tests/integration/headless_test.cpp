@@ -149,14 +149,14 @@ void expectCompleteHeader(const std::string& transcript) {
 
 TEST_F(HeadlessRun, TranscribesAMeetingFromStartToHangUpUnderStandingConsent) {
     auto run = startRun({});
+    // The capture cannot have begun before the meeting did: whatever it received fits in the
+    // time from here until the meeting is seen to end, however slowly a busy machine runs.
+    auto meetingBegun = Steady::now();
     auto meeting = startMeeting();
     ASSERT_TRUE(meeting.started) << report();
     std::string id = "Zoom-" + std::to_string(meeting.recorder->pid());
 
-    // The silence played since the capture started is received too: bound it.
-    auto transcribingSeen = Steady::now();
     meeting.silence->kill(SIGKILL);
-    double silence = since(transcribingSeen) + 0.5;
     Child player({zoom.string(), "--playback", speech.string(), "--file-format=wav"});
     ASSERT_EQ(player.exitStatus(60), 0);
     // The app stays in the call, silent, until the server has let go of its stream.
@@ -169,6 +169,7 @@ TEST_F(HeadlessRun, TranscribesAMeetingFromStartToHangUpUnderStandingConsent) {
     // A process that goes ends its meeting at once, not after the quiet-call delay.
     ASSERT_TRUE(waitFor(30, [&] { return printed("Meeting ended: " + id + "\n"); })) << report();
     EXPECT_LT(since(hungUp), 3.0) << report();
+    const double captureWindow = since(meetingBegun);
     ASSERT_TRUE(waitFor(180, [&] { return printed("Saved: "); })) << report();
     run->signal(SIGINT);
     EXPECT_EQ(run->exitStatus(60), 0) << report();
@@ -183,7 +184,8 @@ TEST_F(HeadlessRun, TranscribesAMeetingFromStartToHangUpUnderStandingConsent) {
     EXPECT_NE(numbers.find("\nHints\n"), std::string::npos) << numbers;
     double received = receivedSeconds(numbers);
     EXPECT_GE(received, speechSeconds * 0.97) << numbers;
-    EXPECT_LE(received, speechSeconds * 1.03 + silence) << numbers;
+    // Audio received twice, or invented, would pass the time that went by.
+    EXPECT_LE(received, captureWindow + 0.5) << numbers;
 }
 
 TEST_F(HeadlessRun, WeightlessModelEndsTheTranscriptWithWhyItIsEmpty) {

@@ -3,7 +3,8 @@
 #include "base/Log.h"
 #include "detection/AppGenuineness.h"
 
-#include <cerrno>
+#include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <climits>
 #include <csignal>
@@ -234,6 +235,27 @@ std::vector<std::int32_t> ProcFs::namespacePids(std::int32_t pid) {
         return {};
     auto status = readSmallFile(pidPath(pid, "status"));
     return status ? nsPidLine(*status) : std::vector<std::int32_t>{};
+}
+
+std::optional<std::uint32_t> ProcFs::uidLine(std::string_view status) {
+    static constexpr std::string_view key = "\nUid:";
+    auto at = status.find(key);
+    if (at == std::string_view::npos)
+        return std::nullopt;
+    auto line = status.substr(at + key.size());
+    line.remove_prefix(std::min(line.find_first_not_of(" \t"), line.size()));
+    std::uint32_t uid = 0;
+    auto [end, error] = std::from_chars(line.data(), line.data() + line.size(), uid);
+    if (error != std::errc() || end == line.data())
+        return std::nullopt;
+    return uid;
+}
+
+std::optional<std::uint32_t> ProcFs::userId(std::int32_t pid) {
+    if (pid <= 0)
+        return std::nullopt;
+    auto status = readSmallFile(pidPath(pid, "status"));
+    return status ? uidLine(*status) : std::nullopt;
 }
 
 std::optional<std::vector<std::string>> ProcFs::owningPackages(const std::string& path) {

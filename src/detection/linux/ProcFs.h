@@ -23,6 +23,7 @@ public:
     std::optional<std::string> flatpakInfo(std::int32_t pid) override;
     std::vector<std::int32_t> processIds() override;
     std::vector<std::int32_t> namespacePids(std::int32_t pid) override;
+    std::optional<std::uint32_t> userId(std::int32_t pid) override;
 
     // When the process started by the wall clock: its start in clock ticks after boot (stat
     // field 22) added to the boot time of /proc/stat. Nothing when either cannot be read.
@@ -32,6 +33,8 @@ public:
     static std::optional<std::vector<std::string>> statFields(std::string_view stat);
     // The ids of the NSpid line of a /proc/PID/status text.
     static std::vector<std::int32_t> nsPidLine(std::string_view status);
+    // The first (real) uid of a status file's "Uid:" line.
+    static std::optional<std::uint32_t> uidLine(std::string_view status);
     // The "btime" line of a /proc/stat text: when the system booted, in seconds since the epoch.
     static std::optional<std::int64_t> bootTimeLine(std::string_view stat);
     // Runs "/usr/bin/dpkg-query --search path" without a shell, PATH or any of our environment:
