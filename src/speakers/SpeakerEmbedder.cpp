@@ -390,6 +390,10 @@ std::vector<float> SpeakerEmbedder::pool(std::span<const float> trunk, std::size
             sum += row[i] * pooled[i];
         embedding[e] = static_cast<float>(sum);
     }
+    // Weights or audio holding a NaN or an infinity come out here; such an embedding matches
+    // every voice, so it is the model failing, not an answer.
+    if (!std::all_of(embedding.begin(), embedding.end(), [](float x) { return std::isfinite(x); }))
+        throw Error("The speaker model gave an embedding that is not a finite number.");
     return embedding;
 }
 

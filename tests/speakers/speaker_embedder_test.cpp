@@ -3,6 +3,7 @@
 #include "base/FileDescriptor.h"
 #include "fakes/TempDir.h"
 #include "speakers/Fbank.h"
+#include "speakers/OnnxModel.h"
 #include "speakers/SpeakerClusterer.h"
 #include "speakers/SpeakerEmbedder.h"
 #include "transcription/ModelFiles.h"
@@ -14,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <limits>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -242,6 +244,26 @@ TEST(SpeakerEmbedder, APinnedModelIsReadOnceAndTheBytesCheckedAreTheBytesParsed)
             EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << e.what();
         }
         EXPECT_TRUE(std::filesystem::exists(path)) << "refused for its size or kind, kept";
+    }
+}
+
+// NaN or infinite weights give embeddings that match every voice: the model failing.
+TEST(SpeakerEmbedder, AnEmbeddingThatIsNotFiniteIsAFailure) {
+    const auto bytes = readRaw<std::uint8_t>(speakerFixture("speaker_tiny.onnx"));
+    const auto speech = fixtureSpeech();
+    for (float bad :
+         {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+        auto weights = SpeakerWeights::from(onnx::parse(bytes));
+        weights.linearBias[3] = bad;
+        SpeakerEmbedder embedder(std::move(weights), 1);
+        try {
+            embedder.embed({speech});
+            ADD_FAILURE() << bad << " accepted";
+        } catch (const Error& e) {
+            EXPECT_STREQ(e.what(), "The speaker model gave an embedding that is not a finite "
+                                   "number.");
+        }
+        EXPECT_THROW(embedder.embedRanges(speech, {{0, 48000}, {16000, 64000}}), Error);
     }
 }
 
