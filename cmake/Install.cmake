@@ -55,6 +55,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Plugins Qt loads at run time, which dpkg-shlibdeps cannot see in the executables: the
 # SVG image plugin for the icons, and the platform plugins (X11, Wayland).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, qt6-qpa-plugins")
-# A sound server that speaks the PulseAudio protocol: PipeWire's, or PulseAudio itself.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio")
+# A sound server that speaks the PulseAudio protocol: PipeWire's, or PulseAudio itself. A
+# colour emoji font, without which the PDF export draws emoji as boxes with their code.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio, fonts-noto-color-emoji")
 include(CPack)

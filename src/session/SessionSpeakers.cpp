@@ -1,7 +1,7 @@
 #include "session/AppLifecycleManager.h"
 
-#include "base/TextLines.h"
 #include "speakers/NameMatcher.h"
+#include "speakers/PersonName.h"
 #include "speakers/SpeakerLabel.h"
 #include "transcripts/TranscriptExport.h"
 #include "transcripts/WordFix.h"
@@ -9,12 +9,6 @@
 #include <algorithm>
 
 namespace tallyvox {
-
-namespace {
-
-constexpr std::string_view spacesAndTabs = " \t";
-
-} // namespace
 
 void AppLifecycleManager::updateMatches() {
     std::map<int, double> seconds;
@@ -31,7 +25,7 @@ std::vector<std::string> AppLifecycleManager::rosterOthers() const {
 void AppLifecycleManager::setRoster(const std::vector<std::string>& names) {
     std::vector<std::string> kept;
     for (const auto& name : names)
-        if (auto clean = std::string(TextLines::trimmed(name, spacesAndTabs)); !clean.empty())
+        if (auto clean = PersonName::cleaned(name); !clean.empty())
             kept.push_back(std::move(clean));
     roster.set(std::move(kept));
     updateMatches();
@@ -40,7 +34,7 @@ void AppLifecycleManager::setRoster(const std::vector<std::string>& names) {
 
 void AppLifecycleManager::rename(int speaker, const std::string& name) {
     auto names = speakerNames.get();
-    if (auto clean = std::string(TextLines::trimmed(name)); clean.empty())
+    if (auto clean = PersonName::cleaned(name); clean.empty())
         names.erase(speaker);
     else
         names[speaker] = std::move(clean);

@@ -1,16 +1,10 @@
 #include "session/SpeakerNames.h"
 
-#include "base/TextLines.h"
+#include "speakers/PersonName.h"
 
 #include <set>
 
 namespace tallyvox {
-
-namespace {
-
-constexpr std::string_view spacesAndTabs = " \t";
-
-} // namespace
 
 std::string SpeakerNames::display(std::optional<int> speaker,
                                   const std::map<int, std::string>& typed,
@@ -18,12 +12,14 @@ std::string SpeakerNames::display(std::optional<int> speaker,
                                   const std::string& myName) {
     if (!speaker)
         return "Unidentified";
+    // A typed name that cleans to nothing is no name, whoever stored it.
     if (auto it = typed.find(*speaker); it != typed.end())
-        return std::string(TextLines::trimmed(it->second));
+        if (auto name = PersonName::cleaned(it->second); !name.empty())
+            return name;
     if (*speaker == TranscriptSegment::room)
         return "Mic (could be anyone in the room)";
     if (*speaker == TranscriptSegment::you) {
-        auto name = std::string(TextLines::trimmed(myName, spacesAndTabs));
+        auto name = PersonName::cleaned(myName);
         return name.empty() ? "You" : name;
     }
     if (auto it = matched.find(*speaker); it != matched.end())

@@ -1,6 +1,6 @@
 #include "speakers/CalendarRoster.h"
 
-#include "base/TextLines.h"
+#include "speakers/PersonName.h"
 
 #include <algorithm>
 
@@ -65,8 +65,8 @@ std::optional<Meeting> pick(const std::vector<Event>& events, Platform platform,
         Meeting meeting{.title = event.title, .names = {}};
         // Names join the roster, which holds no blank entries.
         for (const auto& name : event.attendees)
-            if (auto clean = TextLines::trimmed(name, " \t"); !clean.empty())
-                meeting.names.emplace_back(clean);
+            if (auto clean = PersonName::cleaned(name); !clean.empty())
+                meeting.names.push_back(std::move(clean));
         return meeting;
     }
     return std::nullopt;

@@ -27,6 +27,10 @@ float SpeakerClusterer::dot(const std::vector<float>& a, const std::vector<float
 }
 
 std::optional<int> SpeakerClusterer::assign(const std::vector<float>& embedding, double duration) {
+    // A NaN compares false with every bar, so it would join the first speaker and make its
+    // centroid NaN, which then takes every later voice too: it is heard as no one.
+    if (!std::all_of(embedding.begin(), embedding.end(), [](float x) { return std::isfinite(x); }))
+        return std::nullopt;
     std::vector<float> e = normalized(embedding);
     auto found = [&] {
         centroids.push_back(std::move(e));

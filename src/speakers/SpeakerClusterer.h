@@ -24,7 +24,8 @@ struct SpeakerClusterer {
         : threshold(threshold)
         , maxSpeakers(maxSpeakers) {}
 
-    // The speaker of a clip of `duration` seconds, learning from it where the rules allow.
+    // The speaker of a clip of `duration` seconds, learning from it where the rules allow. An
+    // embedding holding a NaN or an infinity gets none and teaches nothing.
     std::optional<int> assign(const std::vector<float>& embedding, double duration);
 
     static std::vector<float> normalized(std::vector<float> v);

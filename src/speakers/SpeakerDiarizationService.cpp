@@ -28,14 +28,18 @@ size_t wordCount(const WhisperSegment& segment) {
 }
 
 // Clustering compares embeddings element by element, so a ragged or empty answer would
-// silently match voices on a prefix.
+// silently match voices on a prefix, and a NaN or an infinity would match every voice.
 void checkAnswer(const std::vector<std::vector<float>>& out, size_t clips) {
     if (out.size() != clips)
         throw Error("The speaker model gave " + std::to_string(out.size()) + " embeddings for " +
                     std::to_string(clips) + " clips.");
-    for (const auto& embedding : out)
+    for (const auto& embedding : out) {
         if (embedding.empty() || embedding.size() != out.front().size())
             throw Error("The speaker model gave embeddings of differing lengths.");
+        if (!std::all_of(embedding.begin(), embedding.end(),
+                         [](float x) { return std::isfinite(x); }))
+            throw Error("The speaker model gave an embedding that is not a finite number.");
+    }
 }
 
 // As ownAudio rounds times to samples.

@@ -5,7 +5,7 @@
 #include "base/UsableProcessors.h"
 #include "speakers/Fbank.h"
 #include "speakers/OnnxModel.h"
-#include "transcription/ModelHash.h"
+#include "transcription/ModelFiles.h"
 #include "types/SpeakerModels.h"
 #include "types/WhisperModel.h"
 
@@ -63,13 +63,20 @@ std::vector<float> poolingWeights(std::size_t from, std::size_t to, std::size_t 
 // refused before a byte of it is read rather than read whole.
 constexpr std::uint64_t maxModelBytes = 256ull << 20;
 
-std::vector<std::uint8_t> readAll(const std::filesystem::path& file) {
-    try {
-        const auto bytes = readFileBounded(file, maxModelBytes);
-        return {bytes.begin(), bytes.end()};
-    } catch (const UnreadableFile& e) {
-        throw Error(std::string("The speaker model cannot be read: ") + e.what() + ".");
-    }
+Error unreadable(const UnreadableFile& e) {
+    return Error(std::string("The speaker model cannot be read: ") + e.what() + ".");
+}
+
+std::string wrongSize(const std::filesystem::path& file, std::uint64_t size,
+                      std::uint64_t expected) {
+    return "The speaker model " + file.string() + " has " + std::to_string(size) +
+           " bytes, expected " + std::to_string(expected) + ".";
+}
+
+std::unique_ptr<SpeakerEmbedder> parsed(std::string_view bytes) {
+    const std::span<const std::uint8_t> view(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                             bytes.size());
+    return std::make_unique<SpeakerEmbedder>(SpeakerWeights::from(onnx::parse(view)));
 }
 
 struct Conv {
@@ -133,18 +140,37 @@ struct SpeakerEmbedder::Graph {
 };
 
 std::unique_ptr<SpeakerEmbedder> SpeakerEmbedder::load(const std::filesystem::path& file) {
-    auto size = fileSizeOrZero(file);
-    if (size != SpeakerModels::bytes)
-        throw Error("The speaker model " + file.string() + " has " + std::to_string(size) +
-                    " bytes, expected " + std::to_string(SpeakerModels::bytes) + ".");
-    if (!ModelHash::matches(file, SpeakerModels::sha256))
+    return load(file, {static_cast<std::uint64_t>(SpeakerModels::bytes), SpeakerModels::sha256});
+}
+
+std::unique_ptr<SpeakerEmbedder> SpeakerEmbedder::load(const std::filesystem::path& file, Pin pin) {
+    // One read: a file replaced between a check and a second read would be parsed unchecked.
+    std::string bytes;
+    try {
+        bytes = readFileBounded(file, pin.bytes);
+    } catch (const UnreadableFile& e) {
+        if (e.tooLarge())
+            throw Error(
+                wrongSize(file, static_cast<std::uint64_t>(fileSizeOrZero(file)), pin.bytes));
+        throw unreadable(e);
+    }
+    if (bytes.size() != pin.bytes)
+        throw Error(wrongSize(file, bytes.size(), pin.bytes));
+    if (!ModelFiles::hasDigest(bytes, pin.sha256)) {
+        // A file of full size counts as downloaded, so left in place it would never be
+        // fetched again.
+        ModelFiles::setAside(file);
         throw Error("The speaker model " + file.string() + " does not have the expected digest.");
-    return loadUnpinned(file);
+    }
+    return parsed(bytes);
 }
 
 std::unique_ptr<SpeakerEmbedder> SpeakerEmbedder::loadUnpinned(const std::filesystem::path& file) {
-    auto bytes = readAll(file);
-    return std::make_unique<SpeakerEmbedder>(SpeakerWeights::from(onnx::parse(bytes)));
+    try {
+        return parsed(readFileBounded(file, maxModelBytes));
+    } catch (const UnreadableFile& e) {
+        throw unreadable(e);
+    }
 }
 
 SpeakerEmbedder::SpeakerEmbedder(SpeakerWeights weights, int threads)
@@ -364,6 +390,10 @@ std::vector<float> SpeakerEmbedder::pool(std::span<const float> trunk, std::size
             sum += row[i] * pooled[i];
         embedding[e] = static_cast<float>(sum);
     }
+    // Weights or audio holding a NaN or an infinity come out here; such an embedding matches
+    // every voice, so it is the model failing, not an answer.
+    if (!std::all_of(embedding.begin(), embedding.end(), [](float x) { return std::isfinite(x); }))
+        throw Error("The speaker model gave an embedding that is not a finite number.");
     return embedding;
 }
 

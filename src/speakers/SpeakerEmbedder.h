@@ -3,10 +3,12 @@
 #include "speakers/Embedder.h"
 #include "speakers/SpeakerWeights.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <span>
+#include <string_view>
 #include <vector>
 
 namespace tallyvox {
@@ -23,9 +25,17 @@ public:
     // network's pooled frames in proportion.
     static constexpr std::size_t frameWeights = 589;
 
-    // The published file: its size and digest are checked before it is parsed. Throws
+    // What a pinned file must be.
+    struct Pin {
+        std::uint64_t bytes = 0;
+        std::string_view sha256; // lower-case hex
+    };
+    // The published file: read once, within its size, and its digest checked on the bytes that
+    // are then parsed. A file whose digest differs is set aside (ModelFiles::setAside), so that
+    // it no longer counts as downloaded and downloading it again fetches a fresh copy. Throws
     // tallyvox::Error with a sentence a log can carry as it is.
     static std::unique_ptr<SpeakerEmbedder> load(const std::filesystem::path& file);
+    static std::unique_ptr<SpeakerEmbedder> load(const std::filesystem::path& file, Pin pin);
     // Any file of the same architecture and any width (test networks, experiments).
     static std::unique_ptr<SpeakerEmbedder> loadUnpinned(const std::filesystem::path& file);
     explicit SpeakerEmbedder(SpeakerWeights weights, int threads = 0);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <openssl/evp.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -77,6 +78,11 @@ void setAsideIfDamaged(const std::filesystem::path& model, std::string_view sha2
     std::error_code error;
     if (!std::filesystem::is_regular_file(model, error) || ModelHash::matches(model, sha256))
         return;
+    setAside(model);
+}
+
+void setAside(const std::filesystem::path& model) {
+    std::error_code error;
     std::filesystem::rename(model, setAsidePath(model), error);
     if (error) {
         Log::error("Couldn't set aside the damaged {}: {}", model.string(), error.message());
@@ -84,6 +90,20 @@ void setAsideIfDamaged(const std::filesystem::path& model, std::string_view sha2
     }
     Log::error("Set aside the damaged {} as {}", model.filename().string(),
                setAsidePath(model).filename().string());
+}
+
+bool hasDigest(std::string_view bytes, std::string_view sha256) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1)
+        return false;
+    static constexpr char hex[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned int i = 0; i < length; ++i) {
+        text += hex[digest[i] >> 4];
+        text += hex[digest[i] & 15];
+    }
+    return text == sha256;
 }
 
 } // namespace tallyvox::ModelFiles

@@ -22,5 +22,11 @@ std::filesystem::path setAsidePath(const std::filesystem::path& model);
 // is moved to setAsidePath(), so that downloading it again fetches a fresh copy. A file with
 // the right digest stays: downloading it again could not help.
 void setAsideIfDamaged(const std::filesystem::path& model, std::string_view sha256);
+// Moves `model`, already found damaged, to setAsidePath().
+void setAside(const std::filesystem::path& model);
+
+// Whether bytes already read from a model file have the digest `sha256` (lower-case hex), for
+// a loader that checks the very bytes it goes on to parse.
+bool hasDigest(std::string_view bytes, std::string_view sha256);
 
 } // namespace tallyvox::ModelFiles

@@ -4,18 +4,22 @@
 #include "base/Unicode.h"
 #include "base/Utf8.h"
 #include "transcripts/TranscriptManager.h"
+#include "transcripts/TranscriptReader.h"
 #include "transcripts/TranscriptSearch.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
+#include <utf8proc.h>
 
 namespace tallyvox::PastSearch {
 
@@ -30,14 +34,19 @@ bool isSpace(char32_t c) {
 }
 
 // The case folding of every character of the Basic Multilingual Plane as UTF-8, made once:
-// text in other scripts then folds as fast as a table look-up.
+// text in other scripts then folds as fast as a table look-up. Beside it, what tells whether
+// text is already in composed form (NFC), so that only text that is not pays for composing.
 struct FoldTable {
     struct Entry {
         std::uint8_t length;
         bool expands; // folds into more than one character ("ß" -> "ss")
+        // Composing may change it, or join it to the character before it ("e" + U+0301).
+        bool composes;
+        std::uint8_t combiningClass;
         char bytes[10];
     };
     std::vector<Entry> entries;
+    std::vector<char32_t> composesAbove; // the same beyond the BMP, sorted
     FoldTable()
         : entries(0x10000) {
         std::string folded;
@@ -49,14 +58,94 @@ struct FoldTable {
             auto& entry = entries[c];
             entry.expands = characters.size() > 1;
             entry.length = static_cast<std::uint8_t>(std::min(folded.size(), sizeof entry.bytes));
+            entry.combiningClass =
+                utf8proc_get_property(static_cast<utf8proc_int32_t>(c))->combining_class;
             std::memcpy(entry.bytes, folded.data(), entry.length);
         }
+        // A character that decomposes and does not compose back (U+212B ANGSTROM SIGN), and
+        // every character but the first of a decomposition, which may join the one before
+        // it. No character past plane 2 decomposes.
+        std::vector<char32_t> above;
+        auto mark = [&](char32_t c) {
+            if (c < 0x10000)
+                entries[c].composes = true;
+            else
+                above.push_back(c);
+        };
+        utf8proc_int32_t parts[32];
+        for (char32_t c = 0xA0; c < 0x30000; ++c) {
+            const auto n = utf8proc_decompose_char(static_cast<utf8proc_int32_t>(c), parts, 32,
+                                                   UTF8PROC_DECOMPOSE, nullptr);
+            if (n < 1 || n > 32 || (n == 1 && static_cast<char32_t>(parts[0]) == c))
+                continue;
+            for (utf8proc_ssize_t k = 1; k < n; ++k)
+                mark(static_cast<char32_t>(parts[k]));
+            const auto m = utf8proc_normalize_utf32(
+                parts, n, static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
+            if (m != 1 || static_cast<char32_t>(parts[0]) != c)
+                mark(c);
+        }
+        std::sort(above.begin(), above.end());
+        above.erase(std::unique(above.begin(), above.end()), above.end());
+        composesAbove = std::move(above);
     }
 };
 
 const FoldTable& foldTable() {
     static const FoldTable table;
     return table;
+}
+
+// Whether text that is not ASCII still reads the same in composed form. Unicode's quick
+// check: no character that composing may change, and combining marks in canonical order.
+class CompositionCheck {
+public:
+    void add(char32_t c, std::size_t at, std::size_t end) {
+        if (!composed_)
+            return;
+        const auto& table = foldTable();
+        bool composes;
+        std::uint8_t combiningClass;
+        if (c < 0x10000) {
+            composes = table.entries[c].composes;
+            combiningClass = table.entries[c].combiningClass;
+        } else {
+            composes =
+                std::binary_search(table.composesAbove.begin(), table.composesAbove.end(), c);
+            combiningClass =
+                c > 0x10FFFF
+                    ? 0
+                    : static_cast<std::uint8_t>(
+                          utf8proc_get_property(static_cast<utf8proc_int32_t>(c))->combining_class);
+        }
+        // An ASCII character between two others is a starter: the order starts again.
+        if (at != lastEnd_)
+            lastClass_ = 0;
+        if (composes || (combiningClass != 0 && combiningClass < lastClass_))
+            composed_ = false;
+        lastClass_ = combiningClass;
+        lastEnd_ = end;
+    }
+    bool composed() const { return composed_; }
+
+private:
+    bool composed_ = true;
+    std::uint8_t lastClass_ = 0;
+    std::size_t lastEnd_ = 0;
+};
+
+// Valid UTF-8 in composed form (NFC): "é" typed as "e" and a combining accent finds, and is
+// found by, "é" typed as one character.
+std::string composed(std::string_view text) {
+    utf8proc_uint8_t* mapped = nullptr;
+    const utf8proc_ssize_t n =
+        utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
+                     static_cast<utf8proc_ssize_t>(text.size()), &mapped,
+                     static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
+    std::unique_ptr<utf8proc_uint8_t, decltype(&std::free)> owned(mapped, &std::free);
+    if (n < 0)
+        return std::string(text);
+    return std::string(reinterpret_cast<const char*>(mapped), static_cast<std::size_t>(n));
 }
 
 std::string_view foldedCharacter(char32_t c, std::string& scratch) {
@@ -74,8 +163,9 @@ std::string_view foldedCharacter(char32_t c, std::string& scratch) {
 // Case-folds valid UTF-8 into `out`. Most transcript text is ASCII, which folds byte for byte,
 // eight bytes at a time; only other characters go through the Unicode tables. Line feeds stay
 // where they are, so the folded text splits into the same lines as the original. Returns
-// false at the first broken sequence, leaving `out` unfinished.
-bool foldInto(std::string_view text, std::string& out) {
+// false at the first broken sequence, leaving `out` unfinished. With `check`, also tells
+// whether the text is in composed form.
+bool foldInto(std::string_view text, std::string& out, CompositionCheck* check = nullptr) {
     constexpr std::uint64_t high = 0x8080808080808080ull;
     const std::size_t n = text.size();
     const char* from = text.data();
@@ -108,6 +198,8 @@ bool foldInto(std::string_view text, std::string& out) {
         const Utf8::Char c = Utf8::decode(text, i);
         if (!c.valid)
             return false;
+        if (check)
+            check->add(c.value, i, i + c.length);
         i += c.length;
         const std::string_view folded = foldedCharacter(c.value, scratch);
         // A character never folds to more than three, of at most four bytes each.
@@ -140,9 +232,39 @@ bool hasExpandingCharacter(std::string_view text) {
 
 std::string foldedTerm(std::string_view term) {
     std::string out;
-    if (!foldInto(term, out))
-        foldInto(Utf8::repaired(term), out);
+    foldInto(composed(Utf8::repaired(term)), out);
     return out;
+}
+
+// The terms as the text they are looked for in: valid and composed.
+std::vector<std::string> composedTerms(const std::vector<std::string>& terms) {
+    std::vector<std::string> out;
+    for (const auto& term : terms)
+        out.push_back(composed(Utf8::repaired(term)));
+    return out;
+}
+
+// The text of a transcript file as it is searched: without a byte-order mark, broken
+// sequences as U+FFFD, composed; and that text case-folded into `folded`. `repaired` and
+// `composing` hold the text when it had to change.
+std::string_view prepared(std::string_view bytes, std::string& repaired, std::string& composing,
+                          std::string& folded) {
+    std::string_view text = TranscriptReader::withoutByteOrderMark(bytes);
+    CompositionCheck check;
+    if (!foldInto(text, folded, &check)) {
+        // Broken UTF-8 (a file cut short, or written by something else): read with each
+        // broken sequence as U+FFFD, so hits are always valid text.
+        repaired = Utf8::repaired(text);
+        text = repaired;
+        check = {};
+        foldInto(text, folded, &check);
+    }
+    if (!check.composed()) {
+        composing = composed(text);
+        text = composing;
+        foldInto(text, folded);
+    }
+    return text;
 }
 
 bool contains(std::string_view haystack, std::string_view needle) {
@@ -360,6 +482,7 @@ bool readFile(const fs::path& file, std::string& out) {
 struct Buffers {
     std::string bytes;
     std::string repaired;
+    std::string composed;
     std::string folded;
 };
 
@@ -368,14 +491,8 @@ std::vector<PastHit> searchFile(const fs::path& file, const std::vector<std::str
                                 const std::stop_token& stop, Buffers& buffers) {
     if (!readFile(file, buffers.bytes))
         return {};
-    std::string_view text = buffers.bytes;
-    if (!foldInto(text, buffers.folded)) {
-        // Broken UTF-8 (a file cut short, or written by something else): read with each
-        // broken sequence as U+FFFD, so hits are always valid text.
-        buffers.repaired = Utf8::repaired(text);
-        text = buffers.repaired;
-        foldInto(text, buffers.folded);
-    }
+    const std::string_view text =
+        prepared(buffers.bytes, buffers.repaired, buffers.composed, buffers.folded);
     return searchFolded(text, buffers.folded, file, terms, folded, limit, stop);
 }
 
@@ -437,14 +554,10 @@ std::string summary(std::size_t hitCount) {
 std::vector<PastHit> search(std::string_view text, const fs::path& file,
                             const std::vector<std::string>& terms, int limit,
                             std::stop_token stop) {
-    std::string repaired;
-    std::string folded;
-    if (!foldInto(text, folded)) {
-        repaired = Utf8::repaired(text);
-        text = repaired;
-        foldInto(text, folded);
-    }
-    return searchFolded(text, folded, file, terms, foldedTerms(terms), limit, stop);
+    std::string repaired, composing, folded;
+    const std::string_view searched = prepared(text, repaired, composing, folded);
+    const auto words = composedTerms(terms);
+    return searchFolded(searched, folded, file, words, foldedTerms(words), limit, stop);
 }
 
 std::vector<fs::path> transcriptFiles(const fs::path& root) {
@@ -536,7 +649,7 @@ std::vector<fs::path> transcriptFiles(const fs::path& root) {
 
 std::vector<PastHit> run(const fs::path& root, std::string_view query, std::stop_token stop,
                          int threads) {
-    const auto words = terms(Utf8::repaired(query));
+    const auto words = composedTerms(terms(Utf8::repaired(query)));
     if (words.empty() || stop.stop_requested())
         return {};
     const auto folded = foldedTerms(words);

@@ -31,6 +31,9 @@ inline constexpr double margin = 54;
 std::vector<Paragraph> attributed(const TranscriptRecord& record,
                                   const std::vector<TranscriptSegment>& segments,
                                   const TranscriptManager::SpeakerName& name);
+// The same from a transcript as read: its header lines as they stand, and what the file says
+// before its first turn as a paragraph of its own.
+std::vector<Paragraph> attributed(const TranscriptReader::Parsed& transcript);
 
 // The bytes of a .docx file. Throws Error when the archive cannot be built.
 std::string word(const TranscriptRecord& record, const std::vector<TranscriptSegment>& segments,
@@ -50,5 +53,9 @@ int pageCount(const std::vector<Paragraph>& paragraphs);
 // The text as an XML document may hold it: broken UTF-8 repaired, every kind of line break
 // as '\n', characters XML 1.0 forbids (most control characters, U+FFFE, U+FFFF) dropped.
 std::string cleaned(std::string_view text);
+
+// Whether text reads right to left: its first character of strong direction is Arabic,
+// Hebrew or another right-to-left script. This is how Pango sets each paragraph of the PDF.
+bool rightToLeft(std::string_view text);
 
 } // namespace tallyvox::TranscriptDocument

@@ -1,6 +1,7 @@
 #include "transcripts/TranscriptManager.h"
 
 #include "base/AtomicFile.h"
+#include "base/BoundedRead.h"
 #include "base/Log.h"
 #include "base/XdgPaths.h"
 #include "transcripts/DateText.h"
@@ -82,13 +83,49 @@ std::string blockHeading(const Block& block, const SpeakerName& name) {
     return heading;
 }
 
+// "[00:00:04] Sam:" of a turn read from a file.
+std::string turnHeading(const TranscriptReader::Turn& turn) {
+    std::string heading = TranscriptFormat::bracketedTimestamp(turn.start);
+    if (turn.speaker) {
+        heading += ' ';
+        heading += TranscriptFormat::oneLine(*turn.speaker);
+        heading += ':';
+    }
+    return heading;
+}
+
+std::string headerText(const TranscriptRecord& record) {
+    std::string out;
+    for (const auto& [label, value] : header(record))
+        out.append(label).append(": ").append(value).append("\n");
+    return out;
+}
+
+// Far more than a header and an explanation; a bigger file is not an empty session's.
+constexpr std::uint64_t largestNoteFile = 16ull * 1024 * 1024;
+
+// What the transcript file already says instead of turns, if it is one.
+std::string savedNote(const fs::path& file) {
+    if (file.empty())
+        return {};
+    // A link planted at the transcript's name is replaced by the write, never read.
+    auto bytes = tryReadFileBounded(file, largestNoteFile, Links::refuse);
+    if (!bytes)
+        return {};
+    auto parsed = TranscriptReader::parse(*bytes);
+    return parsed ? parsed->note : std::string();
+}
+
 } // namespace
 
 std::string text(const TranscriptRecord& record, const std::vector<TranscriptSegment>& segments,
                  const SpeakerName& name) {
-    std::string out;
-    for (const auto& [label, value] : header(record))
-        out.append(label).append(": ").append(value).append("\n");
+    std::string out = headerText(record);
+    if (segments.empty()) {
+        if (auto note = savedNote(record.fileURL); !note.empty())
+            out.append("\n").append(note).append("\n");
+        return out;
+    }
     for (const auto& block : blocks(segments))
         out.append("\n")
             .append(blockHeading(block, name))
@@ -98,18 +135,35 @@ std::string text(const TranscriptRecord& record, const std::vector<TranscriptSeg
     return out;
 }
 
+TranscriptReader::Parsed contents(const TranscriptRecord& record,
+                                  const std::vector<TranscriptSegment>& segments,
+                                  const SpeakerName& name) {
+    TranscriptReader::Parsed out;
+    out.header = header(record);
+    for (auto& block : blocks(segments))
+        out.turns.push_back(
+            {.start = block.start,
+             .speaker = block.speaker ? std::optional(name(*block.speaker)) : std::nullopt,
+             .text = std::move(block.text)});
+    return out;
+}
+
 std::string markdown(const TranscriptRecord& record, const std::vector<TranscriptSegment>& segments,
                      const SpeakerName& name) {
-    std::string out = "# " + record.title() + "\n\n";
-    auto pairs = header(record);
+    return markdown(contents(record, segments, name));
+}
+
+std::string markdown(const TranscriptReader::Parsed& transcript) {
+    const auto& pairs = transcript.header;
+    std::string out = "# " +
+                      (pairs.empty() ? std::string() : TranscriptFormat::oneLine(pairs[0].second)) +
+                      "\n\n";
     for (size_t i = 1; i < pairs.size(); ++i)
         out += "**" + pairs[i].first + ":** " + pairs[i].second + "  \n";
-    for (const auto& block : blocks(segments))
-        out.append("\n**")
-            .append(blockHeading(block, name))
-            .append("** ")
-            .append(block.text)
-            .append("\n");
+    if (!transcript.note.empty())
+        out.append("\n").append(transcript.note).append("\n");
+    for (const auto& turn : transcript.turns)
+        out.append("\n**").append(turnHeading(turn)).append("** ").append(turn.text).append("\n");
     return out;
 }
 
@@ -130,13 +184,29 @@ std::string srt(const std::vector<TranscriptSegment>& segments, const SpeakerNam
     return out;
 }
 
+std::string srt(const std::vector<TranscriptReader::Turn>& turns) {
+    std::vector<TranscriptSegment> cues;
+    std::vector<std::string> names;
+    for (std::size_t k = 0; k < turns.size(); ++k) {
+        TranscriptSegment cue;
+        cue.start = turns[k].start;
+        cue.end = k + 1 < turns.size() ? turns[k + 1].start : cue.start;
+        cue.text = turns[k].text;
+        if (turns[k].speaker) {
+            cue.speaker = static_cast<int>(names.size());
+            names.push_back(*turns[k].speaker);
+        }
+        cues.push_back(std::move(cue));
+    }
+    return srt(cues, [&](int speaker) { return names[static_cast<std::size_t>(speaker)]; });
+}
+
 std::string emptySessionText(const TranscriptRecord& record, bool soundReceived) {
     return emptySessionText(record, soundReceived ? noWordsMessage : noSoundMessage);
 }
 
 std::string emptySessionText(const TranscriptRecord& record, std::string_view explanation) {
-    return text(record, {}, [](int) { return std::string(); }) + "\n" + std::string(explanation) +
-           "\n";
+    return headerText(record) + "\n" + std::string(explanation) + "\n";
 }
 
 std::string modelNotLoadedMessage(std::string_view reason) {

@@ -2,6 +2,7 @@
 
 #include "base/Clock.h"
 #include "transcripts/CloudFolders.h"
+#include "transcripts/TranscriptReader.h"
 #include "transcripts/TranscriptRecord.h"
 #include "types/DetectedMeeting.h"
 #include "types/TranscriptSegment.h"
@@ -52,12 +53,26 @@ std::filesystem::path fileURL(const std::filesystem::path& root, Platform platfo
 std::vector<std::pair<std::string, std::string>> header(const TranscriptRecord& record);
 std::vector<Block> blocks(const std::vector<TranscriptSegment>& segments);
 
-// The transcript text file; `name` is asked only for lines that have a speaker.
+// The transcript text file; `name` is asked only for lines that have a speaker. Without lines,
+// what the file at record.fileURL already says in place of turns (an empty session's "No
+// speech was transcribed…") is kept, so saving a renamed speaker or a roster does not erase it.
 std::string text(const TranscriptRecord& record, const std::vector<TranscriptSegment>& segments,
                  const SpeakerName& name);
 std::string markdown(const TranscriptRecord& record, const std::vector<TranscriptSegment>& segments,
                      const SpeakerName& name);
 std::string srt(const std::vector<TranscriptSegment>& segments, const SpeakerName& name);
+
+// The transcript as a reader of its file finds it: the header, and one turn per block under
+// the speaker's name. Exports are written from this, so a finished meeting and its file read
+// back export alike.
+TranscriptReader::Parsed contents(const TranscriptRecord& record,
+                                  const std::vector<TranscriptSegment>& segments,
+                                  const SpeakerName& name);
+// Title from the "Meeting" line, every other header line as read, what stands before the
+// first turn, then the turns.
+std::string markdown(const TranscriptReader::Parsed& transcript);
+// One cue per turn, lasting until the next turn starts (at least half a second).
+std::string srt(const std::vector<TranscriptReader::Turn>& turns);
 
 // The file of a session that produced no lines: the header, a blank line and why.
 std::string emptySessionText(const TranscriptRecord& record, bool soundReceived);

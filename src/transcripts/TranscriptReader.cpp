@@ -174,15 +174,19 @@ constexpr std::string_view confirmedPrefix = "Confirmed by user at ";
 
 } // namespace
 
+std::string_view withoutByteOrderMark(std::string_view text) {
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
+    return text;
+}
+
 std::optional<Parsed> parse(std::string_view raw) {
     std::string text = Utf8::repaired(raw);
     // A file saved again by an editor that ends every line with CR LF reads as the original.
     const auto feeds = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
     if (feeds > 0 && countOf(text, "\r\n") == feeds)
         text = withoutCarriageReturns(text);
-    std::string_view view = text;
-    if (view.starts_with("\xEF\xBB\xBF"))
-        view.remove_prefix(3);
+    std::string_view view = withoutByteOrderMark(text);
     // Every line the app writes ends with a line feed; the last one closes the file.
     if (view.ends_with('\n'))
         view.remove_suffix(1);
@@ -237,6 +241,14 @@ std::optional<Parsed> parse(std::string_view raw) {
         i = end + 1;
     }
     return parsed;
+}
+
+bool namesKnownPlatform(const Parsed& parsed) {
+    DetectedMeeting meeting;
+    for (const auto& [label, value] : parsed.header)
+        if (label == "Platform")
+            return parsePlatform(value, meeting).has_value();
+    return false;
 }
 
 std::string Restored::name(int speaker) const {

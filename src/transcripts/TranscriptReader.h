@@ -33,10 +33,18 @@ struct Parsed {
     bool operator==(const Parsed&) const = default;
 };
 
+// The text without the UTF-8 byte-order mark some editors put before it; every reader of a
+// transcript file drops it, so the first line reads "Meeting: …" for all of them.
+std::string_view withoutByteOrderMark(std::string_view text);
+
 // Nothing when the text does not start with this app's transcript header ("Meeting: …"
 // followed by "Label: value" lines). Broken UTF-8 is repaired first; a byte-order mark is
 // skipped.
 std::optional<Parsed> parse(std::string_view text);
+
+// Whether the header has a "Platform" line naming a platform this app transcribes, as it
+// writes it ("Zoom", "Google Meet (Firefox)"): the least that makes a file one of ours.
+bool namesKnownPlatform(const Parsed& parsed);
 
 // A record and lines from which TranscriptManager::text writes the same header and turns
 // again; speakers are numbered from 0 and named through `names`. Dates come back in the

@@ -53,23 +53,29 @@ std::string halfPoints(double points) {
     return std::to_string(std::lround(points * 2));
 }
 
-std::string runProperties(const Paragraph& paragraph) {
+// Right-to-left text is marked as such in both places Word reads it: the paragraph's
+// direction (which side it starts from) and the runs' (how their weak characters order).
+std::string runProperties(const Paragraph& paragraph, bool rtl) {
     const std::string font = escaped(paragraph.family);
     std::string out = "<w:rPr><w:rFonts w:ascii=\"" + font + "\" w:hAnsi=\"" + font +
                       "\" w:eastAsia=\"" + font + "\" w:cs=\"" + font + "\"/>";
     if (paragraph.bold)
         out += "<w:b/><w:bCs/>";
     out += "<w:color w:val=\"000000\"/><w:sz w:val=\"" + halfPoints(paragraph.size) +
-           "\"/><w:szCs w:val=\"" + halfPoints(paragraph.size) + "\"/></w:rPr>";
+           "\"/><w:szCs w:val=\"" + halfPoints(paragraph.size) + "\"/>";
+    if (rtl)
+        out += "<w:rtl/>";
+    out += "</w:rPr>";
     return out;
 }
 
 // One run; line breaks and tabs inside the text become Word's own break and tab.
 std::string paragraphXml(const Paragraph& paragraph) {
-    const std::string properties = runProperties(paragraph);
-    std::string out = "<w:p><w:pPr><w:spacing w:before=\"0\" w:after=\"" +
-                      twips(paragraph.spacingAfter) + "\" w:line=\"240\" w:lineRule=\"auto\"/>" +
-                      properties + "</w:pPr>";
+    const bool rtl = rightToLeft(paragraph.text);
+    const std::string properties = runProperties(paragraph, rtl);
+    std::string out = std::string("<w:p><w:pPr>") + (rtl ? "<w:bidi/>" : "") +
+                      "<w:spacing w:before=\"0\" w:after=\"" + twips(paragraph.spacingAfter) +
+                      "\" w:line=\"240\" w:lineRule=\"auto\"/>" + properties + "</w:pPr>";
     out += "<w:r>" + properties;
     std::string_view text = paragraph.text;
     std::size_t from = 0;

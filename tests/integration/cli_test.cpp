@@ -406,5 +406,57 @@ TEST(CommandLine, ExportReplacesOnlyItsOwnKindAndOnlyWhenForced) {
     EXPECT_TRUE(std::filesystem::is_empty(dir / "outdir"));
 }
 
+// A transcript edited by hand exports as it reads: its dates are not moved to ones a
+// calendar has, nor lines and notes it does not know dropped.
+TEST(CommandLine, ExportCopiesAHeaderEditedByHandAndKeepsWhatItDoesNotKnow) {
+    TempDir dir;
+    const auto input = dir / "Zoom_Meeting_09-05.txt";
+    auto transcript = [](const std::string& date) {
+        return "Meeting: Budget\nPlatform: Zoom\nDate: " + date +
+               "\nStart: 11:50 PM\nEnd: 12:20 AM\n"
+               "Consent: Confirmed by Sam on the phone\nAction items: ship it\n\n"
+               "Notes typed before the first turn.\n\n[00:00:04] Sam:\nHello there.\n";
+    };
+    for (const char* date :
+         {"31 February 2026", "6 December 9999", "6 December 202", "6 December 20266"}) {
+        writeFileAtomically(input, transcript(date));
+        CliRun md = cli("export " + input.string() + " --format md --force", dir);
+        ASSERT_EQ(md.code, 0) << date << ": " << md.err;
+        const auto text = *readWholeFile(dir / "Zoom_Meeting_09-05.md");
+        EXPECT_NE(text.find("**Date:** " + std::string(date) +
+                            "  \n**Start:** 11:50 PM  \n"
+                            "**End:** 12:20 AM  \n"
+                            "**Consent:** Confirmed by Sam on the phone  \n"
+                            "**Action items:** ship it  \n\nNotes typed before the first turn.\n"),
+                  std::string::npos)
+            << text;
+    }
+
+    if (std::system("command -v pdftotext >/dev/null") == 0) {
+        ASSERT_EQ(cli("export " + input.string() + " --format pdf", dir).code, 0);
+        FILE* pipe = ::popen(
+            ("pdftotext -enc UTF-8 " + (dir / "Zoom_Meeting_09-05.pdf").string() + " -").c_str(),
+            "r");
+        std::string text;
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            text.append(buffer, n);
+        ::pclose(pipe);
+        for (const char* kept : {"Date: 6 December 20266", "Action items: ship it",
+                                 "Notes typed before the first turn.", "Hello there."})
+            EXPECT_NE(text.find(kept), std::string::npos) << kept << " in:\n" << text;
+    }
+
+    // Subtitles keep the turns and say what they could not hold.
+    CliRun srt = cli("export " + input.string() + " --format srt", dir);
+    EXPECT_EQ(srt.code, 0) << srt.err;
+    EXPECT_EQ(readWholeFile(dir / "Zoom_Meeting_09-05.srt"),
+              "1\n00:00:04,000 --> 00:00:04,500\nSam: Hello there.\n");
+    EXPECT_NE(srt.err.find("left out: the text before the first turn; the header line "
+                           "\"Action items\"."),
+              std::string::npos)
+        << srt.err;
+}
+
 } // namespace
 } // namespace tallyvox

@@ -37,7 +37,7 @@ protected:
 TEST_F(SessionSpeakers, RosterNamesTheOneVoiceUntilASecondIsHeardAndTypedNamesWin) {
     startMeeting();
     defaults.set(Key::myName, "Ada Lovelace");
-    manager->setRoster({"  Ann Bell\t", "", "lovelace, ADA", "bell ann"});
+    manager->setRoster({"  Ann Bell\t", "", "\u00A0\u3000", "lovelace, ADA\u2028", "bell ann"});
     EXPECT_EQ(manager->roster.get(),
               (std::vector<std::string>{"Ann Bell", "lovelace, ADA", "bell ann"}));
     EXPECT_EQ(manager->rosterOthers(), std::vector<std::string>{"Ann Bell"});
@@ -54,9 +54,20 @@ TEST_F(SessionSpeakers, RosterNamesTheOneVoiceUntilASecondIsHeardAndTypedNamesWi
     EXPECT_EQ(manager->speakerName(2), "Dr Bell");
     manager->rename(2, " \n ");
     EXPECT_EQ(manager->speakerName(2), "Ann Bell") << "a blank name brings the match back";
+    for (const auto* blank : {"\u00A0", "\u2028", "\u0085", "\u3000", "\x1b\u2029"}) {
+        manager->rename(2, "Dr Bell");
+        manager->rename(2, blank);
+        EXPECT_FALSE(manager->speakerNames.get().contains(2)) << blank;
+        EXPECT_EQ(manager->speakerName(2), "Ann Bell") << blank;
+    }
+    manager->rename(2, std::string("\u3000\x1b[31mDr\0 Bell\u2028", 19));
+    EXPECT_EQ(manager->speakerName(2), "[31mDr Bell");
+    EXPECT_FALSE(contains(fileText(), "\x1b"));
+    EXPECT_TRUE(contains(fileText(), "[31mDr Bell"));
+    manager->rename(2, "");
 
     EXPECT_EQ(manager->speakerName(std::nullopt), "Unidentified");
-    defaults.set(Key::myName, " \t ");
+    defaults.set(Key::myName, " \t\u3000\u00A0");
     EXPECT_EQ(manager->speakerName(TranscriptSegment::you), "You");
     manager->rename(TranscriptSegment::room, "Meeting room");
     EXPECT_EQ(manager->speakerName(TranscriptSegment::room), "Meeting room");

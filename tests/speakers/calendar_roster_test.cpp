@@ -78,15 +78,20 @@ TEST(CalendarRoster, TheFirstMeetingInStoreOrderGivesTitleAndNamedAttendees) {
     teams.title = "Teams call";
     auto later = zoomCall(600, 2400);
     later.title = "Planning";
-    later.attendees = {"Cy Park", "", "  \t", " Dee Ames\t", "cy park"};
+    later.attendees = {
+        "Cy Park", "",       "  \t",         " Dee Ames\t",  "\u00A0",
+        "\u3000",  "\u2028", "\u0085\u200A", "\x1b]0;x\x07", "\u3000Eve\u2028Roe\u00A0\x1b",
+        "cy park"};
     auto earlier = zoomCall(-1200, 600);
     earlier.title = "Stand-up";
 
     auto meeting = CalendarRoster::pick({allDay, teams, later, earlier}, Platform::zoom, now);
     ASSERT_TRUE(meeting);
     EXPECT_EQ(meeting->title, "Planning") << "the store's order wins over start times";
-    EXPECT_EQ(meeting->names, (std::vector<std::string>{"Cy Park", "Dee Ames", "cy park"}))
-        << "nameless attendees are skipped; duplicates are the matcher's business";
+    EXPECT_EQ(meeting->names,
+              (std::vector<std::string>{"Cy Park", "Dee Ames", "]0;x", "Eve Roe", "cy park"}))
+        << "nameless attendees (blank in any script) are skipped, controls dropped; duplicates "
+           "are the matcher's business";
 
     later.title.reset();
     later.attendees.clear();

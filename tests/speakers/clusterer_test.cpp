@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 using namespace tallyvox;
 
@@ -71,4 +72,20 @@ TEST(SpeakerClusterer, NormalizedLeavesZeroVectorsAndDotUsesTheShorter) {
     EXPECT_TRUE(SpeakerClusterer::normalized({}).empty());
     EXPECT_EQ(SpeakerClusterer::normalized({0, -2}), (std::vector<float>{0, -1}));
     EXPECT_EQ(SpeakerClusterer::dot({1, 2, 3}, {4, 5}), 14.0f);
+}
+
+// A NaN once founded speaker 0 with a NaN centroid, which then took every later voice.
+TEST(SpeakerClusterer, ANonFiniteEmbeddingIsNoOneAndTeachesNothing) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    SpeakerClusterer c;
+    EXPECT_EQ(c.assign({nan, 0}, 5), std::nullopt);
+    EXPECT_EQ(c.assign({inf, 0}, 5), std::nullopt);
+    EXPECT_TRUE(c.centroids.empty());
+    EXPECT_EQ(c.assign({1, 0}, 3), 0);
+    EXPECT_EQ(c.assign({0, -inf}, 5), std::nullopt);
+    EXPECT_EQ(c.assign({1, nan}, 0.5), std::nullopt);
+    EXPECT_EQ(c.centroids[0], (std::vector<float>{1, 0}));
+    EXPECT_EQ(c.seconds[0], 3.0);
+    EXPECT_EQ(c.assign({0, 1}, 3), 1) << "a different voice is still told apart";
 }

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 using namespace tallyvox;
 
@@ -36,12 +37,16 @@ public:
         }
         if (dropOne)
             out.pop_back();
+        if (poison)
+            for (auto& embedding : out)
+                embedding.back() = *poison;
         return out;
     }
 
     int calls = 0;
     std::optional<int> failAtCall;
     bool dropOne = false;
+    std::optional<float> poison; // put into every embedding
     std::vector<std::vector<float>> rows;
 };
 
@@ -269,6 +274,33 @@ TEST(Diarization, AFailingModelLeavesTheWindowUncutAndTheClustererAsItWas) {
     f.model->dropOne = false;
     labelled = f.service->label({plain(3, 6, "five six seven eight")}, audio, std::nullopt, true);
     EXPECT_EQ(labelled[0].second, 1);
+}
+
+// A NaN once reached the clusterer, founded a speaker with a NaN centroid and so took every
+// later voice as that one.
+TEST(Diarization, ANonFiniteEmbeddingIsTheModelFailingNotAVoice) {
+    Fixture f;
+    auto audio = voices({{1, 3}, {2, 3}});
+    for (float poison :
+         {std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity()}) {
+        Log::Capture log;
+        f.model->poison = poison;
+        std::vector<WhisperSegment> given{line(0, 12), plain(0, 3, "one two three four")};
+        auto labelled = f.service->label(given, audio, std::nullopt, true);
+        ASSERT_EQ(labelled.size(), 2u);
+        EXPECT_EQ(labelled[0].first, given[0]) << "left uncut";
+        EXPECT_EQ(speakers(labelled),
+                  (std::vector<std::optional<int>>{std::nullopt, std::nullopt}));
+        EXPECT_TRUE(log.contains("Diarization failed: The speaker model gave an embedding that "
+                                 "is not a finite number."));
+        EXPECT_TRUE(f.service->clusterer().centroids.empty());
+    }
+
+    f.model->poison.reset();
+    auto labelled =
+        f.service->label({plain(0, 3, "one two three four"), plain(3, 6, "five six seven eight")},
+                         audio, std::nullopt, true);
+    EXPECT_EQ(speakers(labelled), (std::vector<std::optional<int>>{0, 1}));
 }
 
 namespace {

@@ -1,4 +1,5 @@
 #include "speakers/NameMatcher.h"
+#include "speakers/PersonName.h"
 #include "speakers/SpeakerLabel.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,22 @@ TEST(SpeakerLabel, LettersThenNumbersThenAddedSpeakers) {
     EXPECT_EQ(SpeakerLabel::unidentified(499), "Speaker 500 (Unidentified)");
     EXPECT_EQ(SpeakerLabel::unidentified(500), "Speaker 1 (added)");
     EXPECT_EQ(SpeakerLabel::unidentified(501), "Speaker 2 (added)");
+}
+
+TEST(PersonName, UnicodeWhiteSpaceIsTrimmedBreaksBecomeSpacesAndControlsGo) {
+    using namespace std::string_literals;
+    // No-break, ideographic, next-line, line and paragraph separators, and a mix: no name.
+    for (const auto* blank : {"\u00A0", "\u3000", "\u0085", "\u2028", "\u2029",
+                              " \t\u00A0\u2028\u3000\u0085\u200A\r\n"})
+        EXPECT_EQ(PersonName::cleaned(blank), "") << blank;
+    EXPECT_EQ(PersonName::cleaned("\u3000 Ann Bell\u00A0\u2029"), "Ann Bell");
+    EXPECT_EQ(PersonName::cleaned("Jean\u00A0Paul"), "Jean\u00A0Paul") << "inside, kept as typed";
+    EXPECT_EQ(PersonName::cleaned("Ann\u2028Bell\r\nRoe\u0085Day\tEve"), "Ann Bell  Roe Day Eve");
+    // An escape sequence, a NUL, DEL and a C1 control (CSI) lose their control character.
+    EXPECT_EQ(PersonName::cleaned("\x1b[2JAnn\0 Bell\x7f\u009b"s), "[2JAnn Bell");
+    EXPECT_EQ(PersonName::cleaned("\x1b\0\u009b"s), "");
+    EXPECT_EQ(PersonName::cleaned("Zo\xff\u00EB\u0301"), "Zo\uFFFD\u00EB\u0301")
+        << "broken bytes repaired, marks kept";
 }
 
 TEST(NameMatcher, NamesAreTheSamePersonWhenTheirWordPiecesAre) {

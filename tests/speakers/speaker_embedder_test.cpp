@@ -1,9 +1,13 @@
 #include "SpeakerFixtures.h"
 #include "base/Error.h"
+#include "base/FileDescriptor.h"
 #include "fakes/TempDir.h"
 #include "speakers/Fbank.h"
+#include "speakers/OnnxModel.h"
 #include "speakers/SpeakerClusterer.h"
 #include "speakers/SpeakerEmbedder.h"
+#include "transcription/ModelFiles.h"
+#include "transcription/ModelHash.h"
 #include "types/SpeakerModels.h"
 
 #include <gtest/gtest.h>
@@ -11,7 +15,10 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <limits>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tallyvox;
 using namespace tallyvox::testing;
@@ -150,6 +157,11 @@ TEST(SpeakerModels, PinnedFileInTheModelsFolderWithAReplaceableBase) {
         EXPECT_NE(std::string(e.what()).find("does not have the expected digest"),
                   std::string::npos);
     }
+    // Set aside, so that the model counts as missing and is downloaded again.
+    EXPECT_FALSE(std::filesystem::exists(SpeakerModels::localURL()));
+    EXPECT_EQ(std::filesystem::file_size(ModelFiles::setAsidePath(SpeakerModels::localURL())),
+              static_cast<std::uintmax_t>(SpeakerModels::bytes));
+    EXPECT_FALSE(SpeakerModels::isDownloaded());
     try {
         SpeakerEmbedder::load(speakerFixture("speaker_tiny.onnx"));
         ADD_FAILURE() << "accepted";
@@ -175,6 +187,83 @@ TEST(SpeakerEmbedder, AModelFileIsReadWithinABound) {
         } catch (const Error& e) {
             EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << e.what();
         }
+    }
+}
+
+namespace {
+
+// How many times `file` is opened while `action` runs.
+template <typename Action> int opensDuring(const std::filesystem::path& file, Action action) {
+    FileDescriptor watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    EXPECT_GE(watch.get(), 0);
+    // Closes are watched too: the kernel merges an event into an identical one still unread,
+    // so two opens in a row would read as one.
+    EXPECT_GE(::inotify_add_watch(watch.get(), file.c_str(), IN_OPEN | IN_CLOSE_NOWRITE), 0);
+    action();
+    int opens = 0;
+    alignas(inotify_event) char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(watch.get(), buffer, sizeof buffer)) > 0)
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            opens += (event->mask & IN_OPEN) != 0;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    return opens;
+}
+
+} // namespace
+
+// The pinned file is read once, within its size: the bytes whose digest is checked are the
+// bytes parsed, and a file far larger than the pin, or a FIFO, is refused without a read.
+TEST(SpeakerEmbedder, APinnedModelIsReadOnceAndTheBytesCheckedAreTheBytesParsed) {
+    TempDir dir;
+    const auto file = dir / "speaker.onnx";
+    std::filesystem::copy_file(speakerFixture("speaker_tiny.onnx"), file);
+    const auto digest = ModelHash::sha256(file);
+    ASSERT_TRUE(digest);
+    const SpeakerEmbedder::Pin pin{std::filesystem::file_size(file), *digest};
+
+    std::unique_ptr<SpeakerEmbedder> embedder;
+    EXPECT_EQ(opensDuring(file, [&] { embedder = SpeakerEmbedder::load(file, pin); }), 1);
+    ASSERT_TRUE(embedder);
+    EXPECT_EQ(embedder->embeddingSize(), 32);
+    EXPECT_TRUE(std::filesystem::exists(file)) << "a sound file stays";
+
+    const auto huge = dir / "huge.onnx";
+    std::ofstream(huge).put('x');
+    std::filesystem::resize_file(huge, 20ull << 30);
+    const auto fifo = dir / "fifo.onnx";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const auto& [path, reason] : {std::pair{huge, "has 21474836480 bytes, expected 26530309"},
+                                       std::pair{fifo, "is not a regular file"}}) {
+        try {
+            SpeakerEmbedder::load(path);
+            ADD_FAILURE() << path << " accepted";
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find(reason), std::string::npos) << e.what();
+        }
+        EXPECT_TRUE(std::filesystem::exists(path)) << "refused for its size or kind, kept";
+    }
+}
+
+// NaN or infinite weights give embeddings that match every voice: the model failing.
+TEST(SpeakerEmbedder, AnEmbeddingThatIsNotFiniteIsAFailure) {
+    const auto bytes = readRaw<std::uint8_t>(speakerFixture("speaker_tiny.onnx"));
+    const auto speech = fixtureSpeech();
+    for (float bad :
+         {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()}) {
+        auto weights = SpeakerWeights::from(onnx::parse(bytes));
+        weights.linearBias[3] = bad;
+        SpeakerEmbedder embedder(std::move(weights), 1);
+        try {
+            embedder.embed({speech});
+            ADD_FAILURE() << bad << " accepted";
+        } catch (const Error& e) {
+            EXPECT_STREQ(e.what(), "The speaker model gave an embedding that is not a finite "
+                                   "number.");
+        }
+        EXPECT_THROW(embedder.embedRanges(speech, {{0, 48000}, {16000, 64000}}), Error);
     }
 }
 

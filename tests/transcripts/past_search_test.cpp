@@ -312,3 +312,31 @@ TEST_F(PastSearchFolder, AStartedSearchCancelsTheOneBeforeWhoseHitsAreNeverDeliv
     stopper.request_stop();
     EXPECT_TRUE(PastSearch::run(dir.path(), "budget", stopper.get_token()).empty());
 }
+
+// Files saved by other editors: a byte-order mark before "Meeting:", accents typed as a letter
+// and a combining mark (as some keyboards and macOS file names give them).
+TEST_F(PastSearchFolder, AByteOrderMarkAndDecomposedAccentsSearchLikeAnyOtherText) {
+    const fs::path file = day / "Zoom_Meeting_14-05.txt";
+    write(file, "\xEF\xBB\xBF" + std::string(sample));
+    auto hits = PastSearch::run(dir.path(), "asha budget");
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].meeting, "Budget review");
+    EXPECT_EQ(hits[0].date, "6 December 2026");
+
+    // "café" and "Zürich" with U+0301 and U+0308; the marks of "ệ" in either order.
+    const std::string decomposed = "Meeting: Cafe\xCC\x81 planning\n\n"
+                                   "[00:00:04] Jo\xCC\x88rg:\n"
+                                   "The cafe\xCC\x81 in Zu\xCC\x88rich opens.\n"
+                                   "\n[00:00:09] Lin:\n"
+                                   "Tie\xCC\xA3\xCC\x82n ve\xCC\x82\xCC\xA3 ngay.\n";
+    write(file, decomposed);
+    hits = PastSearch::run(dir.path(), "CAFÉ zürich jörg");
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].meeting, "Café planning");
+    EXPECT_EQ(hits[0].speaker, "Jörg");
+    EXPECT_EQ(hits[0].text, "The café in Zürich opens.");
+    EXPECT_EQ(PastSearch::run(dir.path(), "tiện vệ").size(), 1u);
+    // A decomposed query finds composed text, and a query never matches half a letter.
+    EXPECT_EQ(PastSearch::search("[00:00:01] A:\nLe café.\n", file, {"cafe\xCC\x81"}).size(), 1u);
+    EXPECT_TRUE(PastSearch::search(decomposed, file, {"cafe"}).empty());
+}

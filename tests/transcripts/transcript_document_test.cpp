@@ -281,3 +281,22 @@ TEST(TranscriptDocument, PdfFlowsALongTranscriptOverFullPagesAndAnEmptyOneFillsO
                         {"Design & <review>", "Consent: Confirmed by user at 2:05 PM"}));
     EXPECT_EQ(pdfPages(write(dir, "none.pdf", TranscriptDocument::pdf({}))), 1);
 }
+
+// Without a font for them, emoji are drawn as boxes with their code in them. The colour emoji
+// font's glyphs are pictures, which the PDF holds as images.
+TEST(TranscriptDocument, PdfDrawsEmojiFromAnEmojiFont) {
+    if (!installed("pdfimages") || !installed("pdftotext"))
+        GTEST_SKIP() << "poppler-utils are not installed";
+    ASSERT_FALSE(run("fc-list ':charset=1f680' family").out.empty())
+        << "no font here draws emoji; the package depends on fonts-noto-color-emoji, and "
+           "scripts/bootstrap installs it";
+    TempDir dir;
+    const std::string file =
+        write(dir, "emoji.pdf",
+              TranscriptDocument::pdf({{.text = "Launch \U0001F680 today \U0001F389"}}));
+    const std::string images = run("pdfimages -list " + file).out;
+    const std::regex colour("\\n\\s*1\\s+\\d+\\s+image\\s+\\d+\\s+\\d+\\s+rgb");
+    EXPECT_EQ(std::distance(std::sregex_iterator(images.begin(), images.end(), colour), {}), 2)
+        << images;
+    EXPECT_TRUE(inOrder(run("pdftotext " + file + " -").out, {"Launch", "today"}));
+}

@@ -155,6 +155,44 @@ TEST(TranscriptFiles, TextFileAndEmptySessionFileInFull) {
               head + "\n" + std::string(TranscriptManager::noSoundMessage) + "\n");
 }
 
+// A session without lines is saved again whenever a speaker is renamed or the roster is set;
+// its file keeps saying why there are no lines.
+TEST(TranscriptFiles, SavingASessionWithoutLinesAgainKeepsWhatItsFileSays) {
+    ScopedTimeZone zone("America/New_York");
+    TempDir dir;
+    auto r = teamsRecord();
+    r.fileURL = dir / "Teams_Meeting_14-05.txt";
+    auto name = [](int s) { return names(s); };
+    const std::string head = TranscriptManager::text(r, {}, name);
+    ASSERT_EQ(head.find("No speech"), std::string::npos);
+
+    const std::string explanation =
+        TranscriptManager::modelNotLoadedMessage("The file ends early.\nTry again.");
+    for (const std::string& empty : {TranscriptManager::emptySessionText(r, false),
+                                     TranscriptManager::emptySessionText(r, explanation)}) {
+        writeFileAtomically(r.fileURL, empty);
+        r.endedAt = newYork(15, 0); // changed since, as a save after the end may find it
+        const std::string again = TranscriptManager::text(r, {}, name);
+        EXPECT_EQ(again.substr(again.find("\n\n")), empty.substr(empty.find("\n\n")));
+        EXPECT_NE(again.find("End: 3:00 PM\n"), std::string::npos) << again;
+        writeFileAtomically(r.fileURL, again);
+        EXPECT_EQ(TranscriptManager::text(r, {}, name), again) << "saved twice, said once";
+        r.endedAt.reset();
+    }
+
+    // Lines replace the explanation; a file that is not a transcript, or a link planted at its
+    // name, gives nothing to keep.
+    EXPECT_EQ(TranscriptManager::text(r, {line(4, 5, "Hello.", 2)}, name),
+              head + "\n[00:00:04] Ana Lopez:\nHello.\n");
+    writeFileAtomically(dir / "elsewhere.txt", TranscriptManager::emptySessionText(r, true));
+    fs::remove(r.fileURL);
+    fs::create_symlink(dir / "elsewhere.txt", r.fileURL);
+    EXPECT_EQ(TranscriptManager::text(r, {}, name), head);
+    fs::remove(r.fileURL);
+    writeFileAtomically(r.fileURL, "Shopping list\n\nmilk\n");
+    EXPECT_EQ(TranscriptManager::text(r, {}, name), head);
+}
+
 TEST(TranscriptFiles, MarkdownExportInFull) {
     ScopedTimeZone zone("America/New_York");
     auto r = teamsRecord();

@@ -83,11 +83,12 @@ int exportTranscript(const ExportOptions& options) {
                      "line of one.\n";
         return failed;
     }
-    auto restored = TranscriptReader::restore(*parsed, input);
-    if (!restored) {
+    // The header is copied into the export as it reads, so dates and lines edited by hand
+    // need not be understood; only a platform this app never transcribed marks another file.
+    if (!TranscriptReader::namesKnownPlatform(*parsed)) {
         std::cerr << input.string()
-                  << " has a transcript header without a platform, date, start time or consent "
-                     "that Tallyvox can read.\n";
+                  << " has a transcript header without a platform that Tallyvox knows (Zoom, "
+                     "Microsoft Teams or Google Meet).\n";
         return failed;
     }
 
@@ -101,13 +102,13 @@ int exportTranscript(const ExportOptions& options) {
         return failed;
     }
     try {
-        auto bytes = TranscriptExport::render(format, restored->record, restored->segments,
-                                              [&](int speaker) { return restored->name(speaker); });
-        TranscriptManager::write(bytes, target);
+        TranscriptManager::write(TranscriptExport::render(format, *parsed), target);
     } catch (const Error& error) {
         std::cerr << "Export failed: " << error.what() << "\n";
         return failed;
     }
+    if (auto left = TranscriptExport::leftOut(format, *parsed))
+        std::cerr << *left << "\n";
     std::cout << target.string() << "\n";
     return ok;
 }
