@@ -53,9 +53,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Plugins Qt loads at run time, which dpkg-shlibdeps cannot see in the executables: the
-# SVG image plugin for the icons, and the platform plugins (X11, Wayland).
+# SVG image plugin for the icons, and the platform plugins (X11; Wayland's comes with
+# qt6-wayland, recommended below, without which a Wayland desktop runs us through XWayland).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, qt6-qpa-plugins")
 # A sound server that speaks the PulseAudio protocol: PipeWire's, or PulseAudio itself. A
-# colour emoji font, without which the PDF export draws emoji as boxes with their code.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio, fonts-noto-color-emoji")
+# colour emoji font, without which the PDF export draws emoji as boxes with their code. Qt's
+# Wayland platform plugin.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pipewire-pulse | pulseaudio, fonts-noto-color-emoji, qt6-wayland")
 include(CPack)

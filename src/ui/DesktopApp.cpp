@@ -8,6 +8,7 @@
 #include "ui/TrayIcons.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
@@ -40,7 +41,10 @@ DesktopApp::~DesktopApp() {
 
 void DesktopApp::start() {
     const bool tray = options_.useTray && QSystemTrayIcon::isSystemTrayAvailable();
-    panelHost_ = new PanelHost(context_, tray ? PanelHost::Mode::popup : PanelHost::Mode::window);
+    const bool wayland = QGuiApplication::platformName().startsWith(QStringLiteral("wayland"));
+    panelHost_ = new PanelHost(context_, !tray     ? PanelHost::Mode::window
+                                         : wayland ? PanelHost::Mode::trayWindow
+                                                   : PanelHost::Mode::popup);
     if (!tray) {
         Log::info("No system tray: the panel is shown as a window");
         showPanel();
@@ -76,8 +80,9 @@ void DesktopApp::refreshTray() {
 }
 
 void DesktopApp::showPanel() {
-    if (panelHost_)
-        panelHost_->showNear(tray_ ? tray_->geometry() : QRect());
+    if (!panelHost_)
+        return;
+    panelHost_->showNear(tray_ ? tray_->geometry() : QRect());
 }
 
 namespace {

@@ -1,5 +1,6 @@
 #include "ui/PanelHost.h"
 
+#include "base/Log.h"
 #include "ui/MenuBarPanel.h"
 #include "ui/TrayIcons.h"
 
@@ -30,12 +31,14 @@ PanelHost::PanelHost(UiContext& context, Mode mode, QWidget* parent)
     layout->setSpacing(0);
     if (mode_ == Mode::popup) {
         setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    } else if (!context_.stores.defaults.boolValue(noTrayExplainedKey)) {
+    } else if (mode_ == Mode::window && !context_.stores.defaults.boolValue(noTrayExplainedKey)) {
         // Said once: later launches know where the panel lives.
         noTrayNote_ = new QLabel(
-            QStringLiteral("This desktop has no system tray, so Tallyvox shows its panel in "
+            QStringLiteral("This desktop shows no tray icons, so Tallyvox shows its panel in "
                            "this window. Closing it keeps Tallyvox running; start Tallyvox "
-                           "again to bring the window back."),
+                           "again to bring the window back. For a tray icon on GNOME, install "
+                           "and turn on the AppIndicator extension (the package "
+                           "gnome-shell-extension-appindicator), then log in again."),
             this);
         noTrayNote_->setObjectName(QStringLiteral("noTrayNote"));
         noTrayNote_->setWordWrap(true);
@@ -49,7 +52,11 @@ PanelHost::PanelHost(UiContext& context, Mode mode, QWidget* parent)
 }
 
 void PanelHost::showNear(const QRect& anchor) {
-    if (mode_ == Mode::window) {
+    // Said so that a desktop where nothing seems to happen can be told from one where the
+    // panel opened out of sight.
+    if (!isVisible())
+        Log::info("Panel shown");
+    if (mode_ != Mode::popup) {
         show();
         raise();
         activateWindow();

@@ -54,9 +54,13 @@ class FakeService {
 public:
     using Handler = std::function<void(const std::string& method, GVariant* parameters,
                                        GDBusMethodInvocation* invocation)>;
+    // A property's value, a new reference; nullptr for none.
+    using Getter = std::function<GVariant*(const std::string& property)>;
 
-    FakeService(GBusType type, const char* name, const char* path, const char* xml, Handler handler)
-        : handler_(std::move(handler)) {
+    FakeService(GBusType type, const char* name, const char* path, const char* xml, Handler handler,
+                Getter getter = nullptr)
+        : handler_(std::move(handler))
+        , getter_(std::move(getter)) {
         glib_.sync([&] {
             bus_ = linux_services::privateBus(type).release();
             if (!bus_)
@@ -70,7 +74,15 @@ public:
                     service->lastCaller_ = sender ? sender : "";
                     service->handler_(method, parameters, invocation);
                 },
-                nullptr,
+                [](GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                   const gchar* property, GError** error, gpointer self) -> GVariant* {
+                    auto* service = static_cast<FakeService*>(self);
+                    GVariant* value = service->getter_ ? service->getter_(property) : nullptr;
+                    if (!value)
+                        g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_PROPERTY, "%s",
+                                    property);
+                    return value;
+                },
                 nullptr,
                 {}};
             registration_ = g_dbus_connection_register_object(bus_, path, node->interfaces[0],
@@ -108,6 +120,7 @@ public:
 
 private:
     Handler handler_;
+    Getter getter_;
     linux_services::GlibThread glib_;
     GDBusConnection* bus_ = nullptr;
     unsigned registration_ = 0;
@@ -223,6 +236,62 @@ private:
 
     std::mutex mutex_;
     std::vector<Held> inhibitors_;
+    FakeService service_;
+};
+
+// A tray host as KDE Plasma, GNOME's AppIndicator extension and others run it: the watcher
+// that items register with. It records the service names that registered.
+class FakeStatusNotifierWatcher {
+public:
+    FakeStatusNotifierWatcher()
+        : service_(
+              G_BUS_TYPE_SESSION, "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", xml,
+              [this](const std::string& method, GVariant* args, GDBusMethodInvocation* call) {
+                  if (method == "RegisterStatusNotifierItem") {
+                      const gchar* item = nullptr;
+                      g_variant_get(args, "(&s)", &item);
+                      std::lock_guard lock(mutex_);
+                      // An item may give its object path instead of a name: then the caller's.
+                      items_.push_back(
+                          item && *item != '/' ? item : g_dbus_method_invocation_get_sender(call));
+                  }
+                  g_dbus_method_invocation_return_value(call, nullptr);
+              },
+              [this](const std::string& property) -> GVariant* {
+                  if (property == "IsStatusNotifierHostRegistered")
+                      return g_variant_new_boolean(TRUE);
+                  if (property == "ProtocolVersion")
+                      return g_variant_new_int32(0);
+                  if (property == "RegisteredStatusNotifierItems") {
+                      std::lock_guard lock(mutex_);
+                      GVariantBuilder names;
+                      g_variant_builder_init(&names, G_VARIANT_TYPE("as"));
+                      for (const auto& item : items_)
+                          g_variant_builder_add(&names, "s", item.c_str());
+                      return g_variant_builder_end(&names);
+                  }
+                  return nullptr;
+              }) {}
+
+    std::vector<std::string> items() {
+        std::lock_guard lock(mutex_);
+        return items_;
+    }
+
+private:
+    static constexpr const char* xml = R"(<node>
+  <interface name="org.kde.StatusNotifierWatcher">
+    <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
+    <method name="RegisterStatusNotifierHost"><arg type="s" direction="in"/></method>
+    <property name="IsStatusNotifierHostRegistered" type="b" access="read"/>
+    <property name="ProtocolVersion" type="i" access="read"/>
+    <property name="RegisteredStatusNotifierItems" type="as" access="read"/>
+    <signal name="StatusNotifierItemRegistered"><arg type="s"/></signal>
+    <signal name="StatusNotifierHostRegistered"/>
+  </interface></node>)";
+
+    std::mutex mutex_;
+    std::vector<std::string> items_;
     FakeService service_;
 };
 
