@@ -241,6 +241,10 @@ private:
         std::uint64_t ownCost = 0;
         std::size_t refsAt = 0;
         std::size_t refs = 0; // references to follow (a dictionary's keys and values)
+        std::size_t keys = 0; // of those, the first that must be texts
+        unsigned type = 0;
+        std::size_t bytesAt = 0; // a leaf's own bytes
+        std::uint64_t bytes = 0;
         bool container = false;
     };
     struct Frame {
@@ -263,11 +267,32 @@ private:
         return value;
     }
 
-    std::optional<Object> object(std::size_t index) const {
+    // Where an object begins; nothing when its offset is outside the objects.
+    std::optional<std::size_t> start(std::size_t index) const {
         const std::uint64_t offset = number(table_ + index * offsetSize_, offsetSize_);
         if (offset < 8 || offset >= table_)
             return std::nullopt;
-        std::size_t at = static_cast<std::size_t>(offset);
+        return static_cast<std::size_t>(offset);
+    }
+
+    // libplist's dictionaries assume their keys are texts without a zero character (it
+    // asserts both when they are read).
+    bool isKey(std::size_t index) const {
+        auto found = object(index);
+        if (!found || (found->type != 0x50 && found->type != 0x60))
+            return false;
+        if (found->type == 0x60)
+            for (std::uint64_t i = 0; i + 1 < found->bytes; i += 2)
+                if (data_[found->bytesAt + i] == 0 && data_[found->bytesAt + i + 1] == 0)
+                    return false;
+        return true;
+    }
+
+    std::optional<Object> object(std::size_t index) const {
+        auto begins = start(index);
+        if (!begins)
+            return std::nullopt;
+        std::size_t at = *begins;
         const auto marker = static_cast<unsigned char>(data_[at++]);
         const unsigned type = marker & 0xF0u;
         std::uint64_t size = marker & 0x0Fu;
@@ -284,6 +309,7 @@ private:
             at += width;
         }
         Object found;
+        found.type = type;
         if (type == 0xA0 || type == 0xC0 || type == 0xD0) {
             const std::uint64_t perEntry = type == 0xD0 ? 2 : 1;
             if (size > (table_ - at) / refSize_ / perEntry)
@@ -291,6 +317,7 @@ private:
             found.container = true;
             found.refsAt = at;
             found.refs = static_cast<std::size_t>(size * perEntry);
+            found.keys = type == 0xD0 ? static_cast<std::size_t>(size) : 0;
             found.ownCost = nodeCost;
         } else {
             // Whatever the value's bytes, they lie before the offset table.
@@ -303,6 +330,8 @@ private:
                 bytes = size + 1;
             if (bytes > table_ - at)
                 return std::nullopt;
+            found.bytesAt = at;
+            found.bytes = bytes;
             found.ownCost = nodeCost + (counted ? bytes : 0);
         }
         return found;
@@ -331,8 +360,10 @@ private:
             if (frame.next < frame.object.refs) {
                 const std::uint64_t child =
                     number(frame.object.refsAt + frame.next * refSize_, refSize_);
+                const bool key = frame.next < frame.object.keys;
                 ++frame.next;
-                if (child >= count_ || state[child] == open)
+                if (child >= count_ || state[child] == open ||
+                    (key && !isKey(static_cast<std::size_t>(child))))
                     return false;
                 if (state[child] == unseen) {
                     if (!enter(static_cast<std::size_t>(child)))
@@ -340,6 +371,9 @@ private:
                     continue;
                 }
                 frame.cost += costs[child];
+                // Checked as it grows, so a text shared a million times is not read as often.
+                if (frame.cost > maxPlistBytes)
+                    return false;
                 frame.depth = std::max(frame.depth, depths[child] + 1);
             } else {
                 if (frame.cost > maxPlistBytes || frame.depth > maxDepth)

@@ -268,3 +268,17 @@ TEST(PlistValue, BinaryNestingAndSharingAreBoundedLikeXml) {
         << "an array holding itself";
     EXPECT_FALSE(PlistValue::fromFileBytes(binaryPlist({"\xA1\x07"}))) << "no such object";
 }
+
+// libplist takes every dictionary key for a text and aborts reading one that is not.
+TEST(PlistValue, BinaryDictionaryKeysThatAreNotTextsAreRefused) {
+    EXPECT_EQ(PlistValue::fromFileBytes(binaryPlist({"\xD1\x01\x02", "\x51k", "\x09"})),
+              PlistValue(PlistValue::Dictionary{{"k", true}}));
+    EXPECT_FALSE(PlistValue::fromFileBytes(binaryPlist({"\xD1\x01\x02", "\x08", "\x09"})));
+    EXPECT_FALSE(PlistValue::fromFileBytes(binaryPlist({"\xD1\x01\x01", "\xA0"})));
+    // UTF-16 "a", a zero character, "b".
+    const std::string zeroInside("\x63\x00\x61\x00\x00\x00\x62", 7);
+    EXPECT_FALSE(PlistValue::fromFileBytes(binaryPlist({"\xD1\x01\x02", zeroInside, "\x09"})));
+    EXPECT_EQ(PlistValue::fromFileBytes(binaryPlist({"\xA1\x01", zeroInside})),
+              PlistValue(PlistValue::Array{std::string("a\0b", 3)}))
+        << "as a value it is only a text";
+}
