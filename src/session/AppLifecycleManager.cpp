@@ -186,7 +186,13 @@ bool AppLifecycleManager::mayStart(const DetectedMeeting& meeting, const EngineO
         lastError.set("That meeting has already ended.");
         return false;
     }
-    if (!options.model.isDownloaded()) {
+    if (modelFile_) {
+        if (auto problem = SettingsManager::modelFileProblem(*modelFile_)) {
+            Log::error("Start refused: {}", *problem);
+            lastError.set(*problem);
+            return false;
+        }
+    } else if (!options.model.isDownloaded()) {
         Log::error("Start refused: Whisper {} model not downloaded", options.model.rawValue());
         lastError.set("Download the Whisper " + std::string(options.model.title()) +
                       " model first.");

@@ -80,6 +80,11 @@ public:
     std::optional<CaptureStats> captureStats() const;
     bool isWatchingMute() const { return microphone_->isFollowingMute(); }
 
+    // A model file named on the command line is the model for every session from now on:
+    // the settings' model need not be downloaded, and the file is checked at each start.
+    // (The recogniser loader given in the services is the one that reads it.)
+    void useModelFile(std::filesystem::path file) { modelFile_ = std::move(file); }
+
     void start(const DetectedMeeting& meeting, const ConsentRecord& consent);
     void autoStart(const DetectedMeeting& meeting);
     // The finish goes on asynchronously; `finishing` tells when it is done.
@@ -186,6 +191,7 @@ private:
     bool standingOffUnsaved_ = false;
     // Why the running session's model could not be loaded, for its transcript.
     std::optional<std::string> modelLoadError_;
+    std::optional<std::filesystem::path> modelFile_;
     std::optional<MachineSpeed> speed_;
     BacklogWatch backlog_;
     WhisperModel recommended_;

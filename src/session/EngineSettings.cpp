@@ -5,6 +5,8 @@
 #include "transcripts/WordFix.h"
 
 #include <algorithm>
+#include <array>
+#include <fstream>
 
 namespace tallyvox::SettingsManager {
 
@@ -43,6 +45,23 @@ EngineOptions transcriptionOptions(const SettingsStores& stores) {
                         learnedWords(stores));
     options.diarize = defaults.boolValue(Key::diarize);
     return options;
+}
+
+std::optional<std::string> modelFileProblem(const std::filesystem::path& file) {
+    std::error_code error;
+    const auto status = std::filesystem::status(file, error);
+    if (!std::filesystem::exists(status))
+        return "No Whisper model file at " + file.string() + ".";
+    if (!std::filesystem::is_regular_file(status))
+        return file.string() + " is not a file, so not a Whisper model.";
+    std::ifstream in(file, std::ios::binary);
+    std::array<char, 4> magic{};
+    if (!in)
+        return "The Whisper model file " + file.string() + " cannot be read.";
+    // ggml's file mark, as whisper.cpp writes it.
+    if (!in.read(magic.data(), magic.size()) || std::string_view(magic.data(), 4) != "lmgg")
+        return file.string() + " is not a Whisper model file.";
+    return std::nullopt;
 }
 
 } // namespace tallyvox::SettingsManager

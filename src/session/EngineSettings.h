@@ -3,6 +3,7 @@
 #include "settings/SettingsManager.h"
 #include "types/EngineTypes.h"
 
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -13,5 +14,9 @@ std::string checkedLanguage(const std::optional<std::string>& language);
 
 // The options a new session's engine runs with, read afresh.
 EngineOptions transcriptionOptions(const SettingsStores& stores);
+
+// Why a Whisper model file the user named cannot be used, in a sentence for them; nothing
+// when it is a file that begins as whisper.cpp's model files do. Reads only that beginning.
+std::optional<std::string> modelFileProblem(const std::filesystem::path& file);
 
 } // namespace tallyvox::SettingsManager

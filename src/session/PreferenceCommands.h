@@ -13,6 +13,9 @@ struct Entry {
     std::string value; // "true", "20", "en+hi", "" for an empty text
     std::string type;  // "boolean", "integer", "number", "text"
     bool isDefault;    // nothing stored: the registered default applies
+    // Set when the stored value is not what the app uses (hand-edited out of range or of
+    // another type), saying so: "stored value NaN ignored". `value` is what is in force.
+    std::string note = {};
 };
 
 // Every setting that can be changed here: the ordinary preferences with registered

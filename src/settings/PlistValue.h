@@ -61,6 +61,10 @@ public:
     std::string toXml() const;
     // Nothing for anything that is not a complete XML property list of the supported types.
     static std::optional<PlistValue> fromXml(std::string_view bytes);
+    // The same for a file that may also be a binary property list ("bplist00"), as other
+    // tools write them; one nested deeper than an XML one may be, or whose shared entries
+    // would unfold past maxPlistBytes, gives nothing too.
+    static std::optional<PlistValue> fromFileBytes(std::string_view bytes);
 
     bool operator==(const PlistValue& other) const { return value_ == other.value_; }
 

@@ -6,8 +6,11 @@
 #include "base/XdgPaths.h"
 
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+#include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
 
@@ -54,6 +57,27 @@ std::string numberText(double value) {
     char buffer[64];
     auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value);
     return error == std::errc() ? std::string(buffer, end) : std::string();
+}
+
+// Moves `file` to a name beside it that nothing holds yet; the new name, or nothing when it
+// could not be moved.
+std::optional<std::filesystem::path> keepAside(const std::filesystem::path& file) {
+    for (int attempt = 1; attempt <= 100; ++attempt) {
+        auto kept = file;
+        kept += attempt == 1 ? ".unreadable" : ".unreadable-" + std::to_string(attempt);
+        if (::renameat2(AT_FDCWD, file.c_str(), AT_FDCWD, kept.c_str(), RENAME_NOREPLACE) == 0)
+            return kept;
+        if (errno == EEXIST)
+            continue;
+        // A file system without the no-replace rename: the name is checked first instead.
+        std::error_code ignored;
+        if (errno != EINVAL ||
+            std::filesystem::exists(std::filesystem::symlink_status(kept, ignored)) ||
+            std::rename(file.c_str(), kept.c_str()) != 0)
+            return std::nullopt;
+        return kept;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -202,16 +226,20 @@ std::vector<std::string> UserDefaults::refreshLocked() {
     // A file that cannot be read as ours counts as empty, so the defaults apply; it is only
     // read again once it changes, so this is said once per version of the file.
     PlistValue::Dictionary fresh;
+    unreadable_ = false;
     if (identity.exists) {
         try {
-            auto root = PlistValue::fromXml(readFileBounded(file_, maxPlistBytes));
-            if (root && root->dictionaryValue())
+            auto root = PlistValue::fromFileBytes(readFileBounded(file_, maxPlistBytes));
+            if (root && root->dictionaryValue()) {
                 fresh = *root->dictionaryValue();
-            else
+            } else {
+                unreadable_ = true;
                 Log::error("The preferences file {} is damaged; using the defaults",
                            file_.string());
+            }
         } catch (const UnreadableFile& error) {
-            if (!error.missing())
+            unreadable_ = !error.missing();
+            if (unreadable_)
                 Log::error("The preferences file {} {}; using the defaults", file_.string(),
                            error.reason());
         }
@@ -243,6 +271,20 @@ std::vector<std::string> UserDefaults::change(std::string_view key,
         stored_.erase(it);
     changed.emplace_back(key);
 
+    // What could not be read may still be the user's settings (written by a newer version,
+    // or by hand): it is set aside, never written over.
+    if (unreadable_) {
+        auto kept = keepAside(file_);
+        if (!kept) {
+            Log::error("Preferences not saved: {} could not be read, nor moved aside to keep it",
+                       file_.string());
+            return changed;
+        }
+        unreadable_ = false;
+        Log::error("The preferences file {} could not be read; it is kept as {}, and a new one "
+                   "holds the settings changed from now on",
+                   file_.string(), kept->string());
+    }
     try {
         writeFileAtomically(file_, PlistValue(stored_).toXml());
         lastRead_ = identityOfFile();

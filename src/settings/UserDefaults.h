@@ -16,10 +16,12 @@
 
 namespace tallyvox {
 
-// The ordinary preferences: one XML property-list dictionary in a file, plus defaults
-// registered in memory at launch. Another process's change to the file is noticed on the
-// next read. Every member may be called from any thread; observers are told on the thread
-// that made (or noticed) the change, outside the store's lock.
+// The ordinary preferences: one property-list dictionary in a file (written as XML; a binary
+// one is read too), plus defaults registered in memory at launch. A file that cannot be read
+// is moved aside (".unreadable") before the first change is written, never written over. Another
+// process's change to the file is noticed on the next read. Every member may be called from any
+// thread; observers are told on the thread that made (or noticed) the change, outside the store's
+// lock.
 class UserDefaults {
 public:
     using Observer = std::function<void(const std::string& key)>;
@@ -79,6 +81,8 @@ private:
     PlistValue::Dictionary stored_;
     PlistValue::Dictionary registered_;
     std::optional<FileIdentity> lastRead_;
+    // The file last read exists but could not be read as preferences.
+    bool unreadable_ = false;
     std::shared_ptr<Observers> observers_ = std::make_shared<Observers>();
 };
 

@@ -3,6 +3,7 @@
 #include "base/AtomicFile.h"
 #include "fakes/TempDir.h"
 #include "transcripts/TranscriptManager.h"
+#include "types/WhisperModel.h"
 
 #include <gtest/gtest.h>
 
@@ -177,6 +178,102 @@ std::string shortSpeech(const TempDir& dir) {
     EXPECT_EQ(std::system(("espeak-ng -w " + wav + " \"The budget review is on Monday.\"").c_str()),
               0);
     return wav;
+}
+
+// A speaker model named on the command line that does not load ends the command: a
+// transcript without the speakers asked for is not a success. And the hint for a missing
+// pinned model never has a run with a model file fetch a Whisper model it has no use for.
+TEST(CommandLine, SpeakerModelsThatCannotBeUsedEndTheCommandWithAHintThatFits) {
+    TempDir dir;
+    testing::ScopedEnv data("XDG_DATA_HOME", (dir / "data").string());
+    const std::string wav = shortSpeech(dir);
+    const auto broken = dir / "broken.onnx";
+    std::ofstream(broken) << "not a network";
+    CliRun failing = cli("transcribe " + wav +
+                             " --model " TALLYVOX_TEST_MODEL
+                             " --vad /nonexistent --language en --speaker-model " +
+                             broken.string(),
+                         dir);
+    EXPECT_EQ(failing.code, 1) << failing.err;
+    EXPECT_NE(failing.err.find("Couldn't load the speaker model " + broken.string() + ": "),
+              std::string::npos)
+        << failing.err;
+    EXPECT_EQ(failing.out, "") << "nothing was transcribed";
+
+    const std::string withFile =
+        "transcribe " + wav + " --model " TALLYVOX_TEST_MODEL " --speakers";
+    CliRun nothingHere = cli(withFile, dir);
+    EXPECT_EQ(nothingHere.code, 3);
+    EXPECT_NE(nothingHere.err.find("The speaker model is not downloaded; run tallyvox-cli models "
+                                   "download tiny --speakers (it fetches the Whisper Tiny model "
+                                   "too"),
+              std::string::npos)
+        << nothingHere.err;
+
+    const WhisperModel base = WhisperModel::base;
+    std::filesystem::create_directories(base.localURL().parent_path());
+    std::ofstream(base.localURL()).close();
+    std::filesystem::resize_file(base.localURL(), static_cast<std::uintmax_t>(base.minimumBytes()));
+    CliRun baseHere = cli(withFile, dir);
+    EXPECT_EQ(baseHere.code, 3);
+    EXPECT_NE(baseHere.err.find("run tallyvox-cli models download base --speakers (the Whisper "
+                                "Base model is already here, so only the speaker model is "
+                                "fetched), or give a speaker model file with --speaker-model FILE"),
+              std::string::npos)
+        << baseHere.err;
+    EXPECT_EQ(baseHere.err.find("download tiny"), std::string::npos) << baseHere.err;
+
+    CliRun named = cli("transcribe " + wav + " --model base --speakers", dir);
+    EXPECT_NE(named.err.find("The speaker model is not downloaded; run tallyvox-cli models "
+                             "download base --speakers\n"),
+              std::string::npos)
+        << named.err;
+}
+
+// Values written into the preferences by hand are listed as the app reads them; a binary
+// preferences file is read, and one that cannot be read is kept when a setting is changed.
+TEST(CommandLine, SettingsShowWhatIsInForceAndKeepAFileTheyCannotRead) {
+    TempDir dir;
+    testing::ScopedEnv home("HOME", dir.path().string());
+    testing::ScopedEnv config("XDG_CONFIG_HOME", (dir / "config").string());
+    testing::ScopedEnv data("XDG_DATA_HOME", (dir / "data").string());
+    const auto prefs = dir / "config/tallyvox/preferences.plist";
+    writeFileAtomically(prefs, "<plist version=\"1.0\"><dict>"
+                               "<key>chunkSeconds</key><real>nan</real>"
+                               "<key>deleteAfterDays</key><real>-1e308</real>"
+                               "<key>diarize</key><string>maybe</string>"
+                               "</dict></plist>");
+    CliRun list = cli("settings list", dir);
+    EXPECT_EQ(list.code, 0) << list.err;
+    EXPECT_NE(list.out.find("chunkSeconds = 5  (number, stored value NaN ignored)\n"),
+              std::string::npos)
+        << list.out;
+    EXPECT_NE(list.out.find("deleteAfterDays = 0  (integer, stored value -1e+308 ignored)\n"),
+              std::string::npos)
+        << list.out;
+    EXPECT_NE(list.out.find("diarize = false  (boolean, stored value \"maybe\" ignored)\n"),
+              std::string::npos)
+        << list.out;
+    CliRun get = cli("settings get chunkSeconds", dir);
+    EXPECT_EQ(get.out, "5\n");
+    EXPECT_NE(get.err.find("chunkSeconds: stored value NaN ignored"), std::string::npos);
+
+    // {"chunkSeconds": 12.5, "diarize": false} as a binary property list.
+    const char binary[] = "bplist00\xd2\x01\x02\x03\x04\\chunkSecondsWdiarize#@)\x00\x00\x00\x00"
+                          "\x00\x00\x08\x08\x0d\x1a\x22\x2b\x00\x00\x00\x00\x00\x00\x01\x01\x00"
+                          "\x00\x00\x00\x00\x00\x00\x05\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+                          "\x00\x00\x00\x00\x00\x2c";
+    writeFileAtomically(prefs, std::string(binary, sizeof binary - 1));
+    EXPECT_EQ(cli("settings get chunkSeconds", dir).out, "12.5\n");
+    ASSERT_EQ(cli("settings set language de", dir).code, 0);
+    EXPECT_EQ(cli("settings get chunkSeconds", dir).out, "12.5\n") << "kept through a change";
+
+    writeFileAtomically(prefs, "bplist00 of a kind not read here");
+    CliRun set = cli("settings set language de", dir);
+    EXPECT_EQ(set.code, 0) << set.err;
+    EXPECT_NE(set.err.find("it is kept as " + prefs.string() + ".unreadable"), std::string::npos)
+        << set.err;
+    EXPECT_EQ(readWholeFile(prefs.string() + ".unreadable"), "bplist00 of a kind not read here");
 }
 
 // The transcript is the user's: owner-only, and a link planted at its name is replaced, not

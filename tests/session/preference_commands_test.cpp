@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <map>
+
 using namespace tallyvox;
 using tallyvox::testing::TempDir;
 
@@ -117,4 +120,51 @@ TEST(PreferenceCommands, VocabularyIsCappedInCharactersWhereverItComesFrom) {
     s.defaults.set("vocabulary", PlistValue(std::string(60000, 'a')));
     EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).vocabulary,
               std::string(PromptText::vocabularyCharacters, 'a'));
+}
+
+// A value written into the file by hand is listed as the app reads it, never as if in force.
+TEST(PreferenceCommands, HandEditedValuesShowWhatIsInForceAndSayTheStoredOneIsIgnored) {
+    Stores s;
+    s.defaults.set("chunkSeconds", std::numeric_limits<double>::quiet_NaN());
+    s.defaults.set("deleteAfterDays", -1e308);
+    s.defaults.set("diarize", "maybe");
+    s.defaults.set("whisperModel", "huge");
+    s.defaults.set("myName", 7);
+    s.defaults.set("vocabulary", std::string(600, 'a'));
+    // Other spellings of a usable value are in force as they are.
+    s.defaults.set("detectZoom", 0);
+    s.defaults.set("detectTeams", " Yes");
+    s.defaults.set("consentReminder", "1");
+    ProtectedSettings::set(PlistValue("notes"), "saveLocation", s.stores.protectedFile);
+    ProtectedSettings::set(PlistValue("yes"), "includeMic", s.stores.protectedFile);
+
+    std::map<std::string, PreferenceCommands::Entry> listed;
+    for (auto& entry : PreferenceCommands::list(s.stores))
+        listed.emplace(entry.key, entry);
+    auto expect = [&](const std::string& key, const std::string& value, const std::string& note) {
+        EXPECT_EQ(listed.at(key).value, value) << key;
+        EXPECT_EQ(listed.at(key).note, note) << key;
+        EXPECT_EQ(PreferenceCommands::get(key, s.stores).value, value) << key;
+    };
+    expect("chunkSeconds", "5", "stored value NaN ignored");
+    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).chunkSeconds, 5);
+    expect("deleteAfterDays", "0", "stored value -1e+308 ignored");
+    expect("diarize", "false", "stored value \"maybe\" ignored");
+    EXPECT_FALSE(SettingsManager::diarize(s.stores));
+    expect("whisperModel", std::string(SettingsManager::model(s.stores).rawValue()),
+           "stored value \"huge\" ignored");
+    expect("myName", "", "stored value 7 ignored");
+    expect("vocabulary", std::string(PromptText::vocabularyCharacters, 'a'),
+           "stored value of 600 characters read as its first 500");
+    expect("detectZoom", "false", "");
+    expect("detectTeams", "true", "");
+    expect("consentReminder", "true", "");
+    expect("saveLocation", "", "stored value \"notes\" ignored");
+    EXPECT_TRUE(listed.at("saveLocation").isDefault);
+    expect("includeMic", "false", "stored value \"yes\" ignored");
+    EXPECT_FALSE(SettingsManager::includeMic(s.stores));
+
+    PreferenceCommands::set("chunkSeconds", "12", s.stores);
+    EXPECT_EQ(PreferenceCommands::get("chunkSeconds", s.stores).note, "");
+    EXPECT_EQ(PreferenceCommands::get("language", s.stores).note, "") << "nothing stored";
 }

@@ -218,6 +218,29 @@ TEST_F(SessionFlow, StartRefusals) {
     EXPECT_EQ(manager->session.get()->meeting, zoom) << "a second start is ignored";
 }
 
+// The command line's --model FILE: that file is the model, whatever the settings name, and
+// one that is not there or not a model is refused at the start with the file named.
+TEST_F(SessionFlow, AModelFileNamedOnTheCommandLineIsTheModel) {
+    defaults.set(SettingsManager::Key::model, "base");
+    launch();
+    const auto file = dir / "models/mine.bin";
+    manager->useModelFile(file);
+    manager->start(zoom, confirmed(zoom));
+    EXPECT_FALSE(manager->session.get());
+    EXPECT_EQ(manager->lastError.get(), "No Whisper model file at " + file.string() + ".");
+    EXPECT_TRUE(log.contains("Start refused: No Whisper model file at " + file.string() + "."));
+
+    writeFileAtomically(file, "<html>not found</html>");
+    manager->start(zoom, confirmed(zoom));
+    EXPECT_FALSE(manager->session.get());
+    EXPECT_EQ(manager->lastError.get(), file.string() + " is not a Whisper model file.");
+
+    writeFileAtomically(file, std::string("lmgg") + std::string(64, '\0'));
+    manager->start(zoom, confirmed(zoom));
+    EXPECT_TRUE(manager->session.get()) << "the Base model in the settings is not downloaded";
+    EXPECT_FALSE(manager->lastError.get());
+}
+
 TEST_F(SessionFlow, ModelThatFailsToLoadEndsTheSession) {
     fakes.loadRecognizer = failingRecognizerLoader("Couldn't load the Whisper Tiny model.");
     launch();

@@ -175,3 +175,110 @@ TEST(PlistValue, NestingIsAllowedUpToTheLimitAndNoFurther) {
     EXPECT_FALSE(PlistValue::fromXml("<plist>" + repeated("<dict><key>k</key>", 257) +
                                      repeated("</dict>", 257) + "</plist>"));
 }
+
+namespace {
+// A binary property list of `objects` (the first is the root), whose references are
+// `refSize` bytes wide.
+std::string binaryPlist(const std::vector<std::string>& objects, int refSize = 1) {
+    auto bigEndian = [](std::uint64_t value, int size) {
+        std::string bytes;
+        for (int i = size - 1; i >= 0; --i)
+            bytes += static_cast<char>((value >> (8 * i)) & 0xFF);
+        return bytes;
+    };
+    std::string file = "bplist00";
+    std::string offsets;
+    for (const auto& object : objects) {
+        offsets += bigEndian(file.size(), 4);
+        file += object;
+    }
+    const std::uint64_t table = file.size();
+    file += offsets;
+    file += std::string(6, '\0') + char{4} + static_cast<char>(refSize) +
+            bigEndian(objects.size(), 8) + bigEndian(0, 8) + bigEndian(table, 8);
+    return file;
+}
+
+std::string ref(std::uint64_t index, int refSize = 1) {
+    std::string bytes;
+    for (int i = refSize - 1; i >= 0; --i)
+        bytes += static_cast<char>((index >> (8 * i)) & 0xFF);
+    return bytes;
+}
+
+// Arrays of one, each holding the next, around `true`.
+std::string nestedBinaryArrays(int depth) {
+    std::vector<std::string> objects;
+    for (int i = 0; i < depth; ++i)
+        objects.push_back("\xA1" + ref(static_cast<std::uint64_t>(i + 1), 2));
+    objects.emplace_back("\x09");
+    return binaryPlist(objects, 2);
+}
+
+std::string hexBytes(std::string_view hex) {
+    std::string bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += static_cast<char>(std::stoi(std::string(hex.substr(i, 2)), nullptr, 16));
+    return bytes;
+}
+} // namespace
+
+// As another tool writes a preferences file: every type this app reads, and nesting.
+TEST(PlistValue, BinaryPropertyListsReadLikeXmlOnes) {
+    const std::string written = hexBytes(
+        "62706c6973743030d60102030405060708090a0b0c5c6368756e6b5365636f6e64735f100f64656c657465"
+        "4166746572446179735764696172697a65586c616e6775616765566d794e616d65566e6573746564234029"
+        "000000000000101e0852646563005a006f00ebd10d0e546c697374a30f101110015374776f09081522343c"
+        "454c535c5e5f62696c7175777b000000000000010100000000000000120000000000000000000000000000"
+        "007c");
+    auto parsed = PlistValue::fromFileBytes(written);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(*parsed, PlistValue(PlistValue::Dictionary{
+                           {"chunkSeconds", 12.5},
+                           {"deleteAfterDays", 30},
+                           {"diarize", false},
+                           {"language", "de"},
+                           {"myName", "Zoë"},
+                           {"nested",
+                            PlistValue::Dictionary{{"list", PlistValue::Array{1, "two", true}}}}}));
+    EXPECT_EQ(PlistValue::fromFileBytes(everyType().toXml()), everyType()) << "XML as before";
+    EXPECT_FALSE(PlistValue::fromXml(written)) << "only the file reader takes binary ones";
+    for (size_t n = 0; n < written.size(); ++n)
+        PlistValue::fromFileBytes(written.substr(0, n)); // no crash, whatever it answers
+}
+
+TEST(PlistValue, BinaryNestingAndSharingAreBoundedLikeXml) {
+    auto atLimit = PlistValue::fromFileBytes(nestedBinaryArrays(256));
+    ASSERT_TRUE(atLimit);
+    EXPECT_FALSE(PlistValue::fromFileBytes(nestedBinaryArrays(257)));
+    EXPECT_FALSE(PlistValue::fromFileBytes(nestedBinaryArrays(100000)));
+
+    // Each level holds the next twice: 2^60 copies of a short text from a few hundred bytes.
+    std::vector<std::string> doubling;
+    for (std::uint64_t i = 0; i < 60; ++i)
+        doubling.push_back("\xA2" + ref(i + 1) + ref(i + 1));
+    doubling.emplace_back("\x5A"
+                          "0123456789");
+    EXPECT_FALSE(PlistValue::fromFileBytes(binaryPlist(doubling)));
+    // Shared a few times it is fine.
+    EXPECT_EQ(PlistValue::fromFileBytes(binaryPlist({"\xA2\x01\x01", "\x51x"})),
+              PlistValue(PlistValue::Array{"x", "x"}));
+
+    EXPECT_FALSE(PlistValue::fromFileBytes(binaryPlist({std::string("\xA1\x00", 2)})))
+        << "an array holding itself";
+    EXPECT_FALSE(PlistValue::fromFileBytes(binaryPlist({"\xA1\x07"}))) << "no such object";
+}
+
+// libplist takes every dictionary key for a text and aborts reading one that is not.
+TEST(PlistValue, BinaryDictionaryKeysThatAreNotTextsAreRefused) {
+    EXPECT_EQ(PlistValue::fromFileBytes(binaryPlist({"\xD1\x01\x02", "\x51k", "\x09"})),
+              PlistValue(PlistValue::Dictionary{{"k", true}}));
+    EXPECT_FALSE(PlistValue::fromFileBytes(binaryPlist({"\xD1\x01\x02", "\x08", "\x09"})));
+    EXPECT_FALSE(PlistValue::fromFileBytes(binaryPlist({"\xD1\x01\x01", "\xA0"})));
+    // UTF-16 "a", a zero character, "b".
+    const std::string zeroInside("\x63\x00\x61\x00\x00\x00\x62", 7);
+    EXPECT_FALSE(PlistValue::fromFileBytes(binaryPlist({"\xD1\x01\x02", zeroInside, "\x09"})));
+    EXPECT_EQ(PlistValue::fromFileBytes(binaryPlist({"\xA1\x01", zeroInside})),
+              PlistValue(PlistValue::Array{std::string("a\0b", 3)}))
+        << "as a value it is only a text";
+}

@@ -211,3 +211,44 @@ TEST(UserDefaults, FilesThatAreNotPreferencesReadAsDefaultsAndSayWhy) {
                              " is larger than 16 MB; using the defaults"));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 }
+
+// Another tool may save the preferences as a binary property list; a file that cannot be read
+// at all is the user's too, and the next change sets it aside rather than writing over it.
+TEST(UserDefaults, BinaryFilesAreReadAndUnreadableOnesAreKeptBesideTheNewOne) {
+    TempDir dir;
+    auto file = dir / "preferences.plist";
+    // {"chunkSeconds": 12.5, "diarize": false}, as plutil writes it.
+    const char binary[] = "bplist00\xd2\x01\x02\x03\x04\\chunkSecondsWdiarize#@)\x00\x00\x00\x00"
+                          "\x00\x00\x08\x08\x0d\x1a\x22\x2b\x00\x00\x00\x00\x00\x00\x01\x01\x00"
+                          "\x00\x00\x00\x00\x00\x00\x05\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+                          "\x00\x00\x00\x00\x00\x2c";
+    writeFileAtomically(file, std::string(binary, sizeof binary - 1));
+    UserDefaults defaults(file);
+    EXPECT_EQ(defaults.doubleValue("chunkSeconds"), 12.5);
+    EXPECT_FALSE(defaults.boolValue("diarize"));
+    EXPECT_TRUE(defaults.object("diarize"));
+    defaults.set("language", "de");
+    auto root = PlistValue::fromXml(*readWholeFile(file));
+    ASSERT_TRUE(root);
+    EXPECT_EQ(*root, PlistValue(PlistValue::Dictionary{
+                         {"chunkSeconds", 12.5}, {"diarize", false}, {"language", "de"}}))
+        << "written back as XML with every key";
+    EXPECT_FALSE(fs::exists(dir / "preferences.plist.unreadable"));
+
+    const std::string damaged = "bplist00 from a newer version";
+    for (const char* kept : {"preferences.plist.unreadable", "preferences.plist.unreadable-2"}) {
+        writeFileAtomically(file, damaged);
+        Log::Capture log;
+        EXPECT_FALSE(defaults.object("language"));
+        defaults.set("myName", "Ada");
+        EXPECT_EQ(readWholeFile(dir / kept), damaged) << kept;
+        EXPECT_TRUE(log.contains("The preferences file " + file.string() +
+                                 " could not be read; it is kept as " + (dir / kept).string() +
+                                 ", and a new one holds the settings changed from now on"))
+            << kept;
+        EXPECT_EQ(PlistValue::fromXml(*readWholeFile(file)),
+                  PlistValue(PlistValue::Dictionary{{"myName", "Ada"}}));
+    }
+    EXPECT_EQ(readWholeFile(dir / "preferences.plist.unreadable"), damaged)
+        << "an earlier copy is never replaced";
+}

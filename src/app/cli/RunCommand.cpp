@@ -8,6 +8,7 @@
 #include "base/EventLoop.h"
 #include "base/Log.h"
 #include "session/AppLifecycleManager.h"
+#include "session/EngineSettings.h"
 #include "settings/AppInfo.h"
 #include "settings/ConsentManager.h"
 #include "settings/SettingsManager.h"
@@ -122,13 +123,18 @@ int run(const RunOptions& options, const SettingsStores& stores) {
         };
     }
     auto manager = AppLifecycleManager::make(loop, clock, std::move(services), stores);
+    if (modelFile)
+        manager->useModelFile(*modelFile);
     say("Tallyvox " + AppInfo::summary() + " is watching for Zoom, Teams and Meet meetings. " +
         (manager->automatic.get() ? "Standing consent is on: meetings are transcribed "
                                     "automatically."
                                   : "Each meeting asks before it is transcribed.") +
         " Ctrl-C quits.");
 
-    if (!modelFile) {
+    if (modelFile) {
+        if (auto problem = SettingsManager::modelFileProblem(*modelFile))
+            say(*problem + " Meetings cannot be transcribed with it.");
+    } else {
         auto model = SettingsManager::model(stores);
         if (!model.isDownloaded())
             say("The Whisper " + std::string(model.title()) + " model (" +

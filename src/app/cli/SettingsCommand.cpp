@@ -31,13 +31,18 @@ const SettingsStores& prepared(const SettingsStores& stores) {
     return stores;
 }
 
+// The value in force; one the app does not use as stored is said beside it, or on stderr
+// where only the value is printed, so scripts still read a value they can use.
 void print(const PreferenceCommands::Entry& entry, bool withKey) {
     if (withKey)
         std::cout << entry.key << " = ";
     std::cout << entry.value;
     if (withKey)
-        std::cout << "  (" << entry.type << (entry.isDefault ? ", default" : "") << ")";
+        std::cout << "  (" << entry.type << (entry.isDefault ? ", default" : "")
+                  << (entry.note.empty() ? "" : ", " + entry.note) << ")";
     std::cout << "\n";
+    if (!withKey && !entry.note.empty())
+        std::cerr << entry.key << ": " << entry.note << "\n";
 }
 
 std::string standingText(const SettingsStores& stores) {

@@ -97,6 +97,25 @@ struct TranscribeOptions {
     std::optional<std::filesystem::path> speakerModel;
 };
 
+// How to get the pinned speaker model. Its download comes with a Whisper model's (and fetches
+// that one too when it is missing), so the hint names the model this run uses, or for a
+// model given as a file one already downloaded, so that nothing more than asked is fetched.
+std::string speakerModelHint(const std::filesystem::path& modelFile, WhisperModel model) {
+    auto download = [](WhisperModel with) {
+        return "run tallyvox-cli models download " + std::string(with.rawValue()) + " --speakers";
+    };
+    const std::string orFile = ", or give a speaker model file with --speaker-model FILE";
+    if (modelFile == model.localURL())
+        return download(model);
+    for (auto present : WhisperModel::all())
+        if (present.isDownloaded())
+            return download(present) + " (the Whisper " + std::string(present.title()) +
+                   " model is already here, so only the speaker model is fetched)" + orFile;
+    const WhisperModel smallest = WhisperModel::tiny;
+    return download(smallest) + " (it fetches the Whisper " + std::string(smallest.title()) +
+           " model too, " + std::string(smallest.sizeLabel()) + ", as none is downloaded)" + orFile;
+}
+
 int transcribe(const TranscribeOptions& given) {
     const auto& input = given.input;
     const auto& modelArg = given.model;
@@ -138,8 +157,8 @@ int transcribe(const TranscribeOptions& given) {
         return missingFile;
     }
     if (speakers && !given.speakerModel && !SpeakerModels::isDownloaded()) {
-        std::cerr << "The speaker model is not downloaded; run tallyvox-cli models download "
-                  << model.rawValue() << " --speakers\n";
+        std::cerr << "The speaker model is not downloaded; " << speakerModelHint(modelFile, model)
+                  << "\n";
         return missingFile;
     }
     if (!std::filesystem::exists(input)) {
@@ -177,8 +196,22 @@ int transcribe(const TranscribeOptions& given) {
     };
     deps.stopwatch = now;
     if (speakers) {
+        // A model named here is what was asked for: one that does not load ends the command
+        // rather than a transcript without speakers. So it is loaded before any audio is.
         auto file = given.speakerModel;
-        deps.loadDiarizer = diarizerLoader([file]() -> std::unique_ptr<Embedder> {
+        auto loaded = std::make_shared<std::unique_ptr<Embedder>>();
+        if (file) {
+            try {
+                *loaded = SpeakerEmbedder::loadUnpinned(*file);
+            } catch (const std::exception& error) {
+                std::cerr << "Couldn't load the speaker model " << file->string() << ": "
+                          << error.what() << "\n";
+                return failed;
+            }
+        }
+        deps.loadDiarizer = diarizerLoader([file, loaded]() -> std::unique_ptr<Embedder> {
+            if (*loaded)
+                return std::move(*loaded);
             if (file)
                 return SpeakerEmbedder::loadUnpinned(*file);
             return SpeakerEmbedder::load(SpeakerModels::localURL());
