@@ -159,6 +159,8 @@ WebMeetingDetection::sightings(const std::vector<AudioProcessList::Stream>& stre
         if (stream.isPlaying())
             soundBinaries.push_back(stream.binary);
 
+    // Processes already taken as one browser are not another's too.
+    std::set<std::int32_t> taken;
     for (const auto& browser : Browsers::all()) {
         // One executable name may be two browsers' (the Chromium snap runs "chrome", as Google
         // Chrome does): each recording process is the browser whose maker it comes from.
@@ -168,8 +170,10 @@ WebMeetingDetection::sightings(const std::vector<AudioProcessList::Stream>& stre
         for (const auto& stream : streams) {
             if (!stream.isRecording() || stream.pid <= 0 || !runs(browser, stream.binary))
                 continue;
-            recording = true;
             const std::int32_t main = mainProcess(stream.pid);
+            if (taken.count(main))
+                continue;
+            recording = true;
             const auto genuine = isGenuine(main, browser);
             if (genuine && *genuine) {
                 pid = main;
@@ -198,6 +202,7 @@ WebMeetingDetection::sightings(const std::vector<AudioProcessList::Stream>& stre
             continue;
         }
         const std::int32_t browserPid = *pid;
+        taken.insert(browserPid);
 
         std::set<Platform> platforms;
         for (const auto& url : tabsOf(browser, browserPid, now))

@@ -267,6 +267,8 @@ TEST_F(DesktopProcess, UnderWaylandThePanelIsAWindowWithTheMeetingAndTermSaves) 
     EXPECT_FALSE(logged("Could not load the Qt platform plugin")) << report();
     auto meeting = startMeetingWithSpeech();
     ASSERT_TRUE(meeting.started) << report();
+    // The call goes on, quietly, while its lines are awaited.
+    Process stillInCall({zoom.string(), "--playback"}, "/dev/zero");
     // A line of the meeting is on screen in the panel once it is in the file.
     ASSERT_TRUE(waitUntil(
         [&] {

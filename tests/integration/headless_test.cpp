@@ -235,7 +235,8 @@ TEST_F(HeadlessRun, BrowserTabsMakeWebMeetingsMeetOnlyOnceTheBrowserIsHeard) {
     auto chrome = dir / "chrome";
     fs::copy_file("/usr/bin/pacat", chrome);
     fs::permissions(chrome, fs::perms::owner_all);
-    auto sessions = dir / ".config/google-chrome/Default/Sessions";
+    // Where Chrome keeps its profile: in $XDG_CONFIG_HOME, which this test moved.
+    auto sessions = dir / "config/google-chrome/Default/Sessions";
     writeFileAtomically(sessions / "Session_13380000000000000",
                         testing::SnssWriter()
                             .tabWindow(1, 7)
