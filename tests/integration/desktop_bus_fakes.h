@@ -11,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <functional>
 #include <mutex>
 #include <poll.h>
@@ -221,7 +222,9 @@ private:
         const gchar *what, *who, *why, *mode;
         g_variant_get(args, "(&s&s&s&s)", &what, &who, &why, &mode);
         int ends[2];
-        if (::pipe(ends) != 0) {
+        // Close-on-exec: a process the test starts while the reply is still on its way must
+        // not inherit the app's end, or the pipe would outlive the app.
+        if (::pipe2(ends, O_CLOEXEC) != 0) {
             g_dbus_method_invocation_return_dbus_error(call, "org.example.Failed", "no pipe");
             return;
         }
