@@ -109,10 +109,6 @@ constexpr std::string_view confirmedPrefix = "Confirmed by user at ";
 
 } // namespace
 
-std::string_view withoutByteOrderMark(std::string_view text) {
-    return TranscriptTurns::withoutByteOrderMark(text);
-}
-
 std::optional<Parsed> parse(std::string_view raw) {
     const std::string text = Utf8::repaired(raw);
     std::string_view view = TranscriptTurns::withoutByteOrderMark(text);
