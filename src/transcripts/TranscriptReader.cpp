@@ -1,6 +1,7 @@
 #include "transcripts/TranscriptReader.h"
 
 #include "base/Utf8.h"
+#include "transcripts/TranscriptTurns.h"
 
 #include <algorithm>
 #include <array>
@@ -10,20 +11,6 @@
 namespace tallyvox::TranscriptReader {
 
 namespace {
-
-std::vector<std::string_view> splitLines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    std::size_t from = 0;
-    while (true) {
-        std::size_t at = text.find('\n', from);
-        if (at == std::string_view::npos) {
-            lines.push_back(text.substr(from));
-            return lines;
-        }
-        lines.push_back(text.substr(from, at - from));
-        from = at + 1;
-    }
-}
 
 bool allDigits(std::string_view text) {
     if (text.empty())
@@ -40,58 +27,6 @@ std::optional<long long> number(std::string_view digits) {
     long long value = 0;
     std::from_chars(digits.data(), digits.data() + digits.size(), value);
     return value;
-}
-
-struct Heading {
-    double start = 0;
-    std::optional<std::string> speaker;
-};
-
-// "[01:02:05]" or "[01:02:05] Sam:" (the name has no line break and may hold colons).
-std::optional<Heading> heading(std::string_view line) {
-    if (line.size() < 10 || line[0] != '[')
-        return std::nullopt;
-    std::size_t close = line.find(']');
-    if (close == std::string_view::npos)
-        return std::nullopt;
-    std::string_view time = line.substr(1, close - 1);
-    std::size_t first = time.find(':');
-    std::size_t second = time.rfind(':');
-    if (first == std::string_view::npos || first == second || time.size() - second != 3 ||
-        second - first != 3)
-        return std::nullopt;
-    auto hours = number(time.substr(0, first));
-    auto minutes = number(time.substr(first + 1, 2));
-    auto seconds = number(time.substr(second + 1, 2));
-    if (!hours || first < 2 || !minutes || !seconds || *minutes > 59 || *seconds > 59)
-        return std::nullopt;
-    Heading result{.start = static_cast<double>(*hours * 3600 + *minutes * 60 + *seconds),
-                   .speaker = std::nullopt};
-    std::string_view rest = line.substr(close + 1);
-    if (rest.empty())
-        return result;
-    if (rest.size() < 2 || rest.front() != ' ' || rest.back() != ':')
-        return std::nullopt;
-    result.speaker = std::string(rest.substr(1, rest.size() - 2));
-    return result;
-}
-
-std::size_t countOf(std::string_view text, std::string_view what) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(what); at != std::string_view::npos;
-         at = text.find(what, at + what.size()))
-        ++count;
-    return count;
-}
-
-// Every CR LF as LF; a CR on its own stays.
-std::string withoutCarriageReturns(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n')
-            out += text[i];
-    return out;
 }
 
 constexpr std::array<std::string_view, 12> monthNames = {
@@ -174,23 +109,16 @@ constexpr std::string_view confirmedPrefix = "Confirmed by user at ";
 
 } // namespace
 
-std::string_view withoutByteOrderMark(std::string_view text) {
-    if (text.starts_with("\xEF\xBB\xBF"))
-        text.remove_prefix(3);
-    return text;
-}
-
 std::optional<Parsed> parse(std::string_view raw) {
-    std::string text = Utf8::repaired(raw);
-    // A file saved again by an editor that ends every line with CR LF reads as the original.
-    const auto feeds = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-    if (feeds > 0 && countOf(text, "\r\n") == feeds)
-        text = withoutCarriageReturns(text);
-    std::string_view view = withoutByteOrderMark(text);
+    const std::string text = Utf8::repaired(raw);
+    std::string_view view = TranscriptTurns::withoutByteOrderMark(text);
     // Every line the app writes ends with a line feed; the last one closes the file.
     if (view.ends_with('\n'))
         view.remove_suffix(1);
-    const auto lines = splitLines(view);
+    std::vector<std::string_view> lines;
+    TranscriptTurns::Lines reader(view);
+    for (std::string_view line; reader.next(line);)
+        lines.push_back(line);
 
     Parsed parsed;
     std::size_t i = 0;
@@ -214,7 +142,7 @@ std::optional<Parsed> parse(std::string_view raw) {
     // line breaks and even blank lines of its own.
     auto nextTurnAt = [&](std::size_t from) {
         for (std::size_t k = from; k + 1 < lines.size(); ++k)
-            if (lines[k].empty() && heading(lines[k + 1]))
+            if (lines[k].empty() && TranscriptTurns::heading(lines[k + 1]))
                 return k;
         return lines.size();
     };
@@ -227,17 +155,18 @@ std::optional<Parsed> parse(std::string_view raw) {
         }
         return out;
     };
-    if (i < lines.size() && !heading(lines[i])) {
+    if (i < lines.size() && !TranscriptTurns::heading(lines[i])) {
         std::size_t end = nextTurnAt(i);
         parsed.note = joined(i, end);
         i = end == lines.size() ? end : end + 1;
     }
     while (i < lines.size()) {
-        auto head = heading(lines[i]);
+        const auto head = TranscriptTurns::heading(lines[i]);
         std::size_t end = nextTurnAt(i + 1);
-        parsed.turns.push_back({.start = head->start,
-                                .speaker = std::move(head->speaker),
-                                .text = joined(i + 1, end)});
+        parsed.turns.push_back(
+            {.start = head->start,
+             .speaker = head->speaker ? std::optional<std::string>(*head->speaker) : std::nullopt,
+             .text = joined(i + 1, end)});
         i = end + 1;
     }
     return parsed;

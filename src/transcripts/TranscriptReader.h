@@ -12,7 +12,8 @@
 #include <vector>
 
 // Reading a saved transcript text file back, so that any past meeting can be exported or
-// searched. Pure functions over the text: the caller reads the file.
+// restored. Pure functions over the text: the caller reads the file. Lines and turn headings
+// are read by TranscriptTurns, as past search reads them.
 namespace tallyvox::TranscriptReader {
 
 // One speaker turn as the file shows it: "[00:00:04] Sam:" and the lines under it.
@@ -32,10 +33,6 @@ struct Parsed {
 
     bool operator==(const Parsed&) const = default;
 };
-
-// The text without the UTF-8 byte-order mark some editors put before it; every reader of a
-// transcript file drops it, so the first line reads "Meeting: …" for all of them.
-std::string_view withoutByteOrderMark(std::string_view text);
 
 // Nothing when the text does not start with this app's transcript header ("Meeting: …"
 // followed by "Label: value" lines). Broken UTF-8 is repaired first; a byte-order mark is

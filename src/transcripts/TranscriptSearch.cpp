@@ -9,31 +9,7 @@ namespace tallyvox::TranscriptSearch {
 
 namespace {
 
-// The case-folded characters of a text, each remembering which original character (by
-// index into `pieces`) it came from: one character may fold into several ("ß" -> "ss").
-struct Folded {
-    std::vector<Utf8::Piece> pieces;
-    std::u32string chars;
-    std::vector<std::size_t> origin;
-};
-
-Folded fold(std::string_view text) {
-    Folded f;
-    f.pieces = Utf8::pieces(text);
-    for (std::size_t i = 0; i < f.pieces.size(); ++i)
-        for (char32_t c : Unicode::folded(f.pieces[i].value)) {
-            f.chars.push_back(c);
-            f.origin.push_back(i);
-        }
-    return f;
-}
-
-std::u32string foldedQuery(std::string_view query) {
-    std::u32string out;
-    for (const auto& piece : Utf8::pieces(query))
-        out += Unicode::folded(piece.value);
-    return out;
-}
+using Folded = Unicode::FoldedText;
 
 // A match must cover whole original characters: finding "s" inside the "ss" of "ß" is not
 // a match of the text's own letters.
@@ -82,7 +58,8 @@ std::string cleaned(std::string_view text) {
 
 int hits(std::string_view text, std::string_view query) {
     int count = 0;
-    forEachMatch(fold(text), foldedQuery(query), [&](std::size_t, std::size_t) { ++count; });
+    forEachMatch(Unicode::foldedText(text), Unicode::foldedCharacters(query),
+                 [&](std::size_t, std::size_t) { ++count; });
     return count;
 }
 
@@ -91,14 +68,15 @@ bool matches(std::string_view text, std::string_view speaker, std::string_view q
 }
 
 std::vector<Range> highlights(std::string_view text, const std::vector<std::string>& terms) {
-    const Folded f = fold(text);
+    const Folded f = Unicode::foldedText(text);
     std::vector<Range> ranges;
     for (const auto& term : terms)
-        forEachMatch(f, foldedQuery(term), [&](std::size_t start, std::size_t length) {
-            const auto& first = f.pieces[f.origin[start]];
-            const auto& last = f.pieces[f.origin[start + length - 1]];
-            ranges.push_back({first.offset, last.offset + last.length});
-        });
+        forEachMatch(f, Unicode::foldedCharacters(term),
+                     [&](std::size_t start, std::size_t length) {
+                         const auto& first = f.pieces[f.origin[start]];
+                         const auto& last = f.pieces[f.origin[start + length - 1]];
+                         ranges.push_back({first.offset, last.offset + last.length});
+                     });
     std::sort(ranges.begin(), ranges.end(),
               [](const Range& a, const Range& b) { return a.begin < b.begin; });
     std::vector<Range> joined;
