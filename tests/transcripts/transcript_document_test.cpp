@@ -1,4 +1,5 @@
 #include "base/AtomicFile.h"
+#include "fakes/InOrder.h"
 #include "fakes/TempDir.h"
 #include "transcripts/TranscriptDocument.h"
 
@@ -12,6 +13,7 @@
 #include <sys/wait.h>
 
 using namespace tallyvox;
+using tallyvox::testing::inOrder;
 using namespace std::chrono;
 using tallyvox::testing::TempDir;
 using Paragraph = TranscriptDocument::Paragraph;
@@ -74,21 +76,6 @@ const std::vector<TranscriptSegment> meeting = {
 std::string write(const TempDir& dir, const std::string& name, const std::string& bytes) {
     writeFileAtomically(dir / name, bytes);
     return (dir / name).string();
-}
-
-// Each needle found after the one before it.
-::testing::AssertionResult inOrder(const std::string& haystack,
-                                   const std::vector<std::string>& needles) {
-    std::size_t at = 0;
-    for (const auto& needle : needles) {
-        std::size_t found = haystack.find(needle, at);
-        if (found == std::string::npos)
-            return ::testing::AssertionFailure()
-                   << "\"" << needle << "\" missing after byte " << at << " of:\n"
-                   << haystack;
-        at = found + needle.size();
-    }
-    return ::testing::AssertionSuccess();
 }
 
 int pdfPages(const std::string& file) {

@@ -1,4 +1,5 @@
 #include "base/AtomicFile.h"
+#include "fakes/InOrder.h"
 #include "fakes/TempDir.h"
 #include "transcripts/TranscriptDocument.h"
 #include "transcripts/TranscriptExport.h"
@@ -13,6 +14,7 @@
 #include <sys/wait.h>
 
 using namespace tallyvox;
+using tallyvox::testing::inOrder;
 using tallyvox::testing::TempDir;
 
 namespace {
@@ -29,20 +31,6 @@ std::string run(const std::string& command) {
 
 bool installed(const char* tool) {
     return std::system((std::string("command -v ") + tool + " >/dev/null").c_str()) == 0;
-}
-
-::testing::AssertionResult inOrder(const std::string& haystack,
-                                   const std::vector<std::string>& needles) {
-    std::size_t at = 0;
-    for (const auto& needle : needles) {
-        std::size_t found = haystack.find(needle, at);
-        if (found == std::string::npos)
-            return ::testing::AssertionFailure()
-                   << "\"" << needle << "\" missing after byte " << at << " of:\n"
-                   << haystack;
-        at = found + needle.size();
-    }
-    return ::testing::AssertionSuccess();
 }
 
 std::string part(const std::string& docx, const char* name) {
