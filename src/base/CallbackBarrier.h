@@ -38,4 +38,20 @@ noexcept {
     }
 }
 
+// For a C library that stops its work when a callback answers `fallback` (libcurl): what the
+// body throws is kept in `escaped`, not logged, so that the caller rethrows it once the C call
+// has returned. Only the first is kept; later ones come from a transfer already stopping.
+template <class Result, class Body>
+requires std::convertible_to<std::invoke_result_t<Body&>, Result>
+    Result callbackBarrier(std::exception_ptr& escaped, Result fallback, Body&& body)
+noexcept {
+    try {
+        return body();
+    } catch (...) {
+        if (!escaped)
+            escaped = std::current_exception();
+        return fallback;
+    }
+}
+
 } // namespace tallyvox

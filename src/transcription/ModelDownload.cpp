@@ -1,5 +1,6 @@
 #include "transcription/ModelDownload.h"
 
+#include "base/CallbackBarrier.h"
 #include "base/Log.h"
 #include "base/Uuid.h"
 #include "transcription/ModelFiles.h"
@@ -14,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -35,25 +37,28 @@ struct Transfer {
     double lastReported = -1;
     // The response now arriving is a redirect: its body is not the file.
     bool redirecting = false;
+    // What a callback threw; curl was told to stop, and it is rethrown once curl returns.
+    std::exception_ptr escaped;
 };
 
 // Every response of a redirect chain starts with a status line; progress counts only the
 // last one, so a redirect with a body is neither shown as done nor starts the bar high.
 size_t header(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
-    std::string_view line(data, size * count);
-    if (line.starts_with("HTTP/")) {
-        auto space = line.find(' ');
-        int status = space == std::string_view::npos ? 0 : std::atoi(line.data() + space + 1);
-        transfer->redirecting = status >= 300 && status < 400;
-        transfer->lastReported = -1;
-    }
-    return size * count;
+    // Any answer but the size given stops the transfer.
+    return callbackBarrier(transfer->escaped, size_t{0}, [&] {
+        std::string_view line(data, size * count);
+        if (line.starts_with("HTTP/")) {
+            auto space = line.find(' ');
+            int status = space == std::string_view::npos ? 0 : std::atoi(line.data() + space + 1);
+            transfer->redirecting = status >= 300 && status < 400;
+            transfer->lastReported = -1;
+        }
+        return size * count;
+    });
 }
 
-size_t write(char* data, size_t size, size_t count, void* user) {
-    auto* transfer = static_cast<Transfer*>(user);
-    size_t bytes = size * count;
+size_t writeBody(Transfer* transfer, char* data, size_t bytes) {
     // Checked before writing: what would pass the bound never reaches the disk.
     if (transfer->written + static_cast<std::int64_t>(bytes) > transfer->maxBytes) {
         transfer->tooLarge = true;
@@ -68,8 +73,13 @@ size_t write(char* data, size_t size, size_t count, void* user) {
     return bytes;
 }
 
-int report(void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) {
+size_t write(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
+    return callbackBarrier(transfer->escaped, size_t{0},
+                           [&] { return writeBody(transfer, data, size * count); });
+}
+
+int reportProgress(Transfer* transfer, curl_off_t total, curl_off_t now) {
     if (transfer->cancelled && transfer->cancelled->load())
         return 1;
     if (total > 0 && !transfer->redirecting && transfer->progress && *transfer->progress) {
@@ -82,6 +92,13 @@ int report(void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t)
         }
     }
     return 0;
+}
+
+// The caller's progress runs here, inside curl: whatever it throws must stop at this frame.
+int report(void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) {
+    auto* transfer = static_cast<Transfer*>(user);
+    return callbackBarrier(transfer->escaped, 1,
+                           [&] { return reportProgress(transfer, total, now); });
 }
 
 // Removes the temporary file unless it was put in place. Holds it locked until then, so that
@@ -201,6 +218,11 @@ void fetch(const std::string& remote, const std::filesystem::path& local, const 
     if (std::fclose(transfer.file) != 0 && closeErrno == 0)
         closeErrno = errno;
     bool closed = closeErrno == 0;
+
+    // The callback's own failure, not curl's report of the abort it caused; the temporary
+    // file goes as for any other failure.
+    if (transfer.escaped)
+        std::rethrow_exception(transfer.escaped);
 
     if (transfer.writeFailed)
         throw Error("Couldn't write " + name +

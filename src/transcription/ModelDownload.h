@@ -25,7 +25,8 @@ struct Limits {
 // and the file has the digest `sha256`. The file is written beside `local` under a temporary
 // name and renamed over it at the end, so a failed download leaves the previous file as it
 // was and no partial file behind. Blocks; `progress` (0...1) is called on the calling thread.
-// Setting `cancelled` stops the transfer. Throws Error with a description for the user.
+// Setting `cancelled` stops the transfer. Throws Error with a description for the user; what
+// `progress` throws stops the transfer and comes out of here as it was thrown.
 void fetch(const std::string& remote, const std::filesystem::path& local, const std::string& sha256,
            const Limits& limits, const std::function<void(double)>& progress,
            const std::atomic<bool>* cancelled = nullptr);

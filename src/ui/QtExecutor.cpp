@@ -1,27 +1,20 @@
 #include "ui/QtExecutor.h"
 
-#include "base/Log.h"
+#include "base/CallbackBarrier.h"
 
 #include <QMetaObject>
 #include <QTimer>
 
 #include <cmath>
-#include <exception>
 
 namespace tallyvox::ui {
 
 namespace {
 
-// A task that throws must not unwind through Qt's event dispatch, which is not exception
-// safe; the failure is logged like on the command line's loop.
+// Qt's event dispatch is not exception safe: a task's failure is logged, as on the command
+// line's loop, and goes no further.
 void runGuarded(const Executor::Task& task) {
-    try {
-        task();
-    } catch (const std::exception& error) {
-        Log::error("Main-thread task failed: {}", error.what());
-    } catch (...) {
-        Log::error("Main-thread task failed");
-    }
+    callbackBarrier("main-thread task", [&] { task(); });
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <thread>
@@ -78,6 +79,35 @@ TEST(PulseConnection, HungServerFailsEachStepWithTheUsersText) {
     ASSERT_EQ(micAnswer.wait_for(std::chrono::seconds(10)), std::future_status::ready);
     EXPECT_EQ(tapAnswer.get(), timedOut("Audio capture failed"));
     EXPECT_EQ(micAnswer.get(), timedOut("The sound server refused the input"));
+}
+
+// Times the calling thread gave up the processor (slept, waited) so far.
+long sleepsOfThisThread() {
+    rusage usage{};
+    ::getrusage(RUSAGE_THREAD, &usage);
+    return usage.ru_nvcsw;
+}
+
+// A blocking step sleeps until the server moves or its time is up: waking every 2 ms to look
+// kept a core busy for as long as a hung server was waited for.
+TEST(PulseConnection, AWaitSleepsUntilTheServerMovesOrItsTimeIsUp) {
+    TempDir dir;
+    SilentServer server(dir / "native");
+    ScopedEnv address("PULSE_SERVER", "unix:" + (dir / "native").string());
+    PulseConnection connection("Tallyvox test", 0.5);
+
+    long before = sleepsOfThisThread();
+    auto started = std::chrono::steady_clock::now();
+    try {
+        connection.connect();
+        ADD_FAILURE() << "connected to a server that never answers";
+    } catch (const PulseConnection::Failure& failure) {
+        EXPECT_EQ(failure.code(), PA_ERR_TIMEOUT);
+    }
+    auto waited = std::chrono::steady_clock::now() - started;
+    long sleeps = sleepsOfThisThread() - before;
+    EXPECT_GE(waited, std::chrono::milliseconds(400)) << "the time-out is kept";
+    EXPECT_LT(sleeps, 25) << "woke " << sleeps << " times to look";
 }
 
 // A watch hears every failed attempt (the first at once, then one a second), and nothing

@@ -201,6 +201,14 @@ public:
                 return held.readEnd;
         return -1;
     }
+    // The bus connection each Inhibit call came from, in order.
+    std::vector<std::string> callers() {
+        std::lock_guard lock(mutex_);
+        std::vector<std::string> all;
+        for (auto& held : inhibitors_)
+            all.push_back(held.caller);
+        return all;
+    }
     std::size_t count(const std::string& request) {
         std::lock_guard lock(mutex_);
         std::size_t n = 0;
@@ -212,11 +220,16 @@ public:
         service_.emit(login1Path, login1Manager, "PrepareForShutdown",
                       g_variant_new("(b)", active ? TRUE : FALSE));
     }
+    void prepareForSleep(bool active) {
+        service_.emit(login1Path, login1Manager, "PrepareForSleep",
+                      g_variant_new("(b)", active ? TRUE : FALSE));
+    }
 
 private:
     struct Held {
         std::string request;
         int readEnd;
+        std::string caller;
     };
     void inhibit(GVariant* args, GDBusMethodInvocation* call) {
         const gchar *what, *who, *why, *mode;
@@ -231,7 +244,8 @@ private:
         GUnixFDList* fds = g_unix_fd_list_new_from_array(&ends[1], 1);
         {
             std::lock_guard lock(mutex_);
-            inhibitors_.push_back({std::string(what) + "/" + mode, ends[0]});
+            const gchar* caller = g_dbus_method_invocation_get_sender(call);
+            inhibitors_.push_back({std::string(what) + "/" + mode, ends[0], caller ? caller : ""});
         }
         g_dbus_method_invocation_return_value_with_unix_fd_list(call, g_variant_new("(h)", 0), fds);
         g_object_unref(fds);

@@ -6,6 +6,7 @@
 #include "app/linux/DesktopNotifications.h"
 #include "app/linux/LinuxPlatformServices.h"
 #include "app/linux/ShutdownWatcher.h"
+#include "app/linux/SleepWatcher.h"
 #include "base/Log.h"
 #include "fakes/TempDir.h"
 
@@ -130,6 +131,45 @@ TEST(ShutdownWatcher, WithoutLogindItDoesNothing) {
     ShutdownWatcher watcher([](std::function<void()> done) { done(); });
     EXPECT_FALSE(watcher.isConnected());
     EXPECT_FALSE(watcher.holdsInhibitor());
+}
+
+// The app follows shutdown and sleep at once: one connection to logind serves both, and
+// each signal reaches only its own watcher.
+TEST(ShutdownWatcher, SharesOneLogindConnectionWithTheSleepWatcher) {
+    BusDaemon daemon;
+    ASSERT_TRUE(daemon.ok()) << "dbus-daemon did not start";
+    ScopedEnv bus("DBUS_SYSTEM_BUS_ADDRESS", daemon.address());
+    FakeLogind logind;
+    ShutdownHandler handler;
+    std::atomic<int> sleeps{0}, wakes{0};
+    auto shutdownWatch = std::make_unique<ShutdownWatcher>(handler.callback());
+    auto sleepWatch = std::make_unique<SleepWatcher>(
+        [&](const std::function<void()>& done) {
+            ++sleeps;
+            done();
+        },
+        [&] { ++wakes; });
+    ASSERT_TRUE(shutdownWatch->holdsInhibitor());
+    ASSERT_TRUE(sleepWatch->holdsInhibitor());
+    auto callers = logind.callers();
+    ASSERT_EQ(callers.size(), 2u);
+    EXPECT_EQ(callers[0], callers[1]) << "each watcher opened a connection of its own";
+
+    logind.prepareForSleep(true);
+    ASSERT_TRUE(waitUntil([&] { return closedByPeer(logind.readEnd("sleep/delay")); }));
+    logind.prepareForSleep(false);
+    ASSERT_TRUE(waitUntil([&] { return wakes == 1; }));
+    EXPECT_EQ(sleeps, 1);
+    EXPECT_EQ(handler.count(), 0) << "sleeping was taken for a shutdown";
+    EXPECT_TRUE(shutdownWatch->holdsInhibitor());
+
+    // The sleep watcher goes (its subscription ends); the shutdown watcher still hears.
+    sleepWatch.reset();
+    logind.prepareForShutdown(true);
+    ASSERT_TRUE(waitUntil([&] { return handler.count() == 1; }));
+    handler.takeDone()();
+    EXPECT_TRUE(waitUntil([&] { return closedByPeer(logind.readEnd("shutdown/delay")); }));
+    EXPECT_EQ(sleeps, 1);
 }
 
 namespace {

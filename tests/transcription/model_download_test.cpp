@@ -198,6 +198,54 @@ TEST_F(DownloadFixture, WhatCrashedDownloadsLeftIsRemovedButNotARunningDownloads
               (std::vector<std::string>{".ggml-base.bin.5e6f.part", "ggml-silero-v6.2.0.bin"}));
 }
 
+// Descriptors of this process still open on a temporary download file.
+std::vector<std::string> openPartFiles() {
+    std::vector<std::string> open;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ignored;
+        auto target = std::filesystem::read_symlink(entry.path(), ignored).string();
+        if (target.find(".part") != std::string::npos)
+            open.push_back(target);
+    }
+    return open;
+}
+
+// The progress callback runs inside curl: what it throws came out through curl's C frames,
+// leaving curl mid-transfer and the temporary file open. It now stops the transfer and comes
+// out of fetch as it was thrown, after everything was closed and removed.
+TEST_F(DownloadFixture, AProgressCallbackThatThrowsStopsTheTransferAndIsRethrown) {
+    server.route("endless.bin",
+                 {.body = std::string(65536, 'x'), .announced = "900000", .endless = true});
+    write(target, "previous");
+    auto fetchThrowing = [&](auto thrown) {
+        ModelDownload::fetch(server.base() + "endless.bin", target, std::string(VADModel::sha256),
+                             limits, [&](double) { throw thrown; });
+    };
+
+    try {
+        fetchThrowing(std::runtime_error("the progress bar is gone"));
+        ADD_FAILURE() << "the download went on";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "the progress bar is gone");
+    }
+    try {
+        fetchThrowing(7);
+        ADD_FAILURE() << "the download went on";
+    } catch (int thrown) {
+        EXPECT_EQ(thrown, 7);
+    }
+
+    EXPECT_EQ(contents(target), "previous");
+    EXPECT_EQ(names(models), std::vector<std::string>{"ggml-silero-v6.2.0.bin"});
+    EXPECT_EQ(openPartFiles(), std::vector<std::string>{});
+
+    // curl itself is left fit for the next download.
+    server.route("vad.bin", {200, vadBody});
+    ModelDownload::fetch(server.base() + "vad.bin", target, std::string(VADModel::sha256), limits,
+                         nullptr);
+    EXPECT_EQ(contents(target), vadBody);
+}
+
 TEST_F(DownloadFixture, AModelsFolderThatCannotBeMadeFailsBeforeDownloading) {
     server.route("vad.bin", {200, vadBody});
     write(dir / "file", "a regular file");

@@ -1,12 +1,7 @@
 #include "app/linux/ShutdownWatcher.h"
 
-#include "app/linux/GlibHandles.h"
-#include "app/linux/LogindInhibitor.h"
-#include "app/linux/PrivateBus.h"
-#include "base/CallbackBarrier.h"
 #include "base/Log.h"
 
-#include <gio/gio.h>
 #include <unistd.h>
 
 #include <utility>
@@ -33,36 +28,23 @@ void ShutdownWatcher::Inhibitor::release(unsigned which) {
 }
 
 ShutdownWatcher::ShutdownWatcher(std::function<void(std::function<void()>)> willShutDown)
-    : willShutDown_(std::move(willShutDown)) {
-    glib_.sync([this] {
-        bus_ = privateBus(G_BUS_TYPE_SYSTEM).release();
-        if (!bus_)
-            return;
-        subscription_ = g_dbus_connection_signal_subscribe(
-            bus_, login1, login1Manager, "PrepareForShutdown", login1Path, nullptr,
-            G_DBUS_SIGNAL_FLAGS_NONE,
-            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-               GVariant* parameters, gpointer self) {
-                callbackBarrier("logind PrepareForShutdown", [&] {
-                    gboolean shuttingDown = FALSE;
-                    if (g_variant_is_of_type(parameters, G_VARIANT_TYPE("(b)")))
-                        g_variant_get(parameters, "(b)", &shuttingDown);
-                    static_cast<ShutdownWatcher*>(self)->onPrepareForShutdown(shuttingDown);
-                });
-            },
-            this, nullptr);
-        takeInhibitor();
-    });
+    : willShutDown_(std::move(willShutDown))
+    , logind_(Logind::shared()) {
+    if (!logind_->isConnected())
+        return;
+    listening_ = logind_->listen("PrepareForShutdown",
+                                 [this](bool shuttingDown) { onPrepareForShutdown(shuttingDown); });
+    logind_->sync([this] { takeInhibitor(); });
 }
 
 ShutdownWatcher::~ShutdownWatcher() {
-    glib_.sync([this] {
-        if (bus_ && subscription_)
-            g_dbus_connection_signal_unsubscribe(bus_, subscription_);
-        inhibitor_->release(anyInhibitor);
-        if (bus_)
-            g_object_unref(std::exchange(bus_, nullptr));
-    });
+    if (listening_)
+        logind_->stopListening(listening_);
+    inhibitor_->release(anyInhibitor);
+}
+
+bool ShutdownWatcher::isConnected() const {
+    return logind_->isConnected();
 }
 
 bool ShutdownWatcher::holdsInhibitor() const {
@@ -71,9 +53,9 @@ bool ShutdownWatcher::holdsInhibitor() const {
 }
 
 void ShutdownWatcher::takeInhibitor() {
-    if (!bus_ || holdsInhibitor())
+    if (holdsInhibitor())
         return;
-    int fd = takeDelayInhibitor(bus_, "shutdown", "Saving the transcript before shutdown");
+    int fd = logind_->takeDelayInhibitor("shutdown", "Saving the transcript before shutdown");
     if (fd < 0)
         return;
     std::lock_guard lock(inhibitor_->mutex);

@@ -1,13 +1,10 @@
 #pragma once
 
-#include "app/linux/GlibThread.h"
+#include "app/linux/Logind.h"
 
 #include <functional>
 #include <memory>
 #include <mutex>
-
-// GLib stays out of this header: the desktop app includes it without GIO.
-typedef struct _GDBusConnection GDBusConnection;
 
 namespace tallyvox::linux_services {
 
@@ -15,17 +12,17 @@ namespace tallyvox::linux_services {
 // inhibitor, so a power-off or reboot waits (up to logind's InhibitDelayMaxSec) while the
 // running transcript is finished and saved; the inhibitor is released once the handler says
 // it is done. If the shutdown is called off, the app holds on (again) for the next one. Without a
-// system bus or logind it does nothing.
+// system bus or logind it does nothing. It shares the process's logind connection.
 class ShutdownWatcher {
 public:
     // `willShutDown(done)` must call `done` once the transcript is saved (from any thread,
-    // at most once). It is called on the GLib thread: hop to your own main thread inside it.
+    // at most once). It is called on logind's GLib thread: hop to your own main thread inside it.
     explicit ShutdownWatcher(std::function<void(std::function<void()> done)> willShutDown);
     ~ShutdownWatcher();
     ShutdownWatcher(const ShutdownWatcher&) = delete;
     ShutdownWatcher& operator=(const ShutdownWatcher&) = delete;
 
-    bool isConnected() const { return bus_ != nullptr; }
+    bool isConnected() const;
     bool holdsInhibitor() const;
 
 private:
@@ -46,9 +43,8 @@ private:
 
     std::function<void(std::function<void()>)> willShutDown_;
     std::shared_ptr<Inhibitor> inhibitor_ = std::make_shared<Inhibitor>();
-    GlibThread glib_;
-    GDBusConnection* bus_ = nullptr; // owned
-    unsigned subscription_ = 0;
+    std::shared_ptr<Logind> logind_;
+    unsigned listening_ = 0;
 };
 
 } // namespace tallyvox::linux_services

@@ -1,11 +1,5 @@
 #include "app/linux/SleepWatcher.h"
 
-#include "app/linux/LogindInhibitor.h"
-#include "app/linux/PrivateBus.h"
-#include "base/CallbackBarrier.h"
-#include "base/Log.h"
-
-#include <gio/gio.h>
 #include <unistd.h>
 
 namespace tallyvox::linux_services {
@@ -13,36 +7,24 @@ namespace tallyvox::linux_services {
 SleepWatcher::SleepWatcher(std::function<void(std::function<void()>)> willSleep,
                            std::function<void()> didWake)
     : willSleep_(std::move(willSleep))
-    , didWake_(std::move(didWake)) {
-    glib_.sync([this] {
-        bus_ = privateBus(G_BUS_TYPE_SYSTEM);
-        if (!bus_)
-            return;
-        subscription_ = g_dbus_connection_signal_subscribe(
-            bus_.get(), login1, login1Manager, "PrepareForSleep", login1Path, nullptr,
-            G_DBUS_SIGNAL_FLAGS_NONE,
-            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
-               GVariant* parameters, gpointer self) {
-                callbackBarrier("logind PrepareForSleep", [&] {
-                    gboolean sleeping = FALSE;
-                    if (g_variant_is_of_type(parameters, G_VARIANT_TYPE("(b)")))
-                        g_variant_get(parameters, "(b)", &sleeping);
-                    static_cast<SleepWatcher*>(self)->onPrepareForSleep(sleeping);
-                });
-            },
-            this, nullptr);
-        takeInhibitor();
-    });
+    , didWake_(std::move(didWake))
+    , logind_(Logind::shared()) {
+    if (!logind_->isConnected())
+        return;
+    listening_ =
+        logind_->listen("PrepareForSleep", [this](bool sleeping) { onPrepareForSleep(sleeping); });
+    logind_->sync([this] { takeInhibitor(); });
 }
 
 SleepWatcher::~SleepWatcher() {
     *alive_ = false;
-    glib_.sync([this] {
-        if (bus_ && subscription_)
-            g_dbus_connection_signal_unsubscribe(bus_.get(), subscription_);
-        releaseInhibitor();
-        bus_.reset();
-    });
+    if (listening_)
+        logind_->stopListening(listening_);
+    releaseInhibitor();
+}
+
+bool SleepWatcher::isConnected() const {
+    return logind_->isConnected();
 }
 
 bool SleepWatcher::holdsInhibitor() const {
@@ -51,9 +33,9 @@ bool SleepWatcher::holdsInhibitor() const {
 }
 
 void SleepWatcher::takeInhibitor() {
-    if (!bus_ || holdsInhibitor())
+    if (holdsInhibitor())
         return;
-    int fd = takeDelayInhibitor(bus_.get(), "sleep", "Pausing the transcript before sleep");
+    int fd = logind_->takeDelayInhibitor("sleep", "Pausing the transcript before sleep");
     if (fd < 0)
         return;
     std::lock_guard lock(mutex_);

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "app/linux/GlibHandles.h"
-#include "app/linux/GlibThread.h"
+#include "app/linux/Logind.h"
 
 #include <functional>
 #include <memory>
@@ -12,11 +11,11 @@ namespace tallyvox::linux_services {
 // Follows logind's PrepareForSleep signal on the system bus. While awake it holds a
 // "delay" sleep inhibitor, so the system waits (up to logind's limit) until the session
 // is paused; the inhibitor is released once willSleep has run and taken again on wake.
-// Without a system bus or logind it does nothing.
+// Without a system bus or logind it does nothing. It shares the process's logind connection.
 class SleepWatcher {
 public:
     // `willSleep(done)` must call `done` once audio is paused (from any thread);
-    // `didWake` is called after the system resumed. Both are called on the GLib thread:
+    // `didWake` is called after the system resumed. Both are called on logind's GLib thread:
     // hop to your own main thread inside them.
     SleepWatcher(std::function<void(std::function<void()> done)> willSleep,
                  std::function<void()> didWake);
@@ -24,7 +23,7 @@ public:
     SleepWatcher(const SleepWatcher&) = delete;
     SleepWatcher& operator=(const SleepWatcher&) = delete;
 
-    bool isConnected() const { return bus_ != nullptr; }
+    bool isConnected() const;
     bool holdsInhibitor() const;
 
 private:
@@ -34,9 +33,8 @@ private:
 
     std::function<void(std::function<void()>)> willSleep_;
     std::function<void()> didWake_;
-    GlibThread glib_;
-    GObjectPtr<GDBusConnection> bus_;
-    unsigned subscription_ = 0;
+    std::shared_ptr<Logind> logind_;
+    unsigned listening_ = 0;
     mutable std::mutex mutex_;
     int inhibitor_ = -1;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);

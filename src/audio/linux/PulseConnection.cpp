@@ -7,10 +7,8 @@
 #include "base/Log.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <set>
-#include <thread>
 
 namespace tallyvox {
 
@@ -28,6 +26,7 @@ PulseConnection::Failure::Failure(std::string step, int code)
     , code_(code) {}
 
 struct PulseConnection::Open {
+    Impl* impl = nullptr;
     pulse::Stream handle;
     StreamHandlers handlers;
     bool ready = false;
@@ -121,24 +120,52 @@ struct PulseConnection::Impl {
         return context ? pa_context_get_state(context.get()) : PA_CONTEXT_UNCONNECTED;
     }
 
-    // Called with the lock held; the server's callbacks run while we sleep unlocked. Looks
-    // at the connection afresh each time: the retry may replace the context meanwhile.
+    // Called with the lock held, never on the loop's thread; the loop's wait lets the lock go
+    // until a callback that changes what is waited for (the context's state, a stream's, an
+    // operation's) or the deadline's timer wakes us. Looks at the connection afresh each
+    // time: the retry may replace the context meanwhile.
     template <class Done> bool waitUntil(Done done) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-            pa_threaded_mainloop_unlock(loop.get());
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-            pa_threaded_mainloop_lock(loop.get());
-        }
-        return true;
+        if (done())
+            return true;
+        Deadline deadline{loop.get()};
+        timeval when{};
+        pa_gettimeofday(&when);
+        pa_timeval_add(&when, static_cast<pa_usec_t>(timeout * PA_USEC_PER_SEC));
+        pa_time_event* timer = api->time_new(api, &when, &Impl::onDeadline, &deadline);
+        if (!timer)
+            return false;
+        while (!done() && !deadline.passed)
+            pa_threaded_mainloop_wait(loop.get());
+        api->time_free(timer);
+        return done();
+    }
+
+    struct Deadline {
+        pa_threaded_mainloop* loop;
+        bool passed = false;
+    };
+
+    static void onDeadline(pa_mainloop_api*, pa_time_event*, const timeval*, void* userdata) {
+        callbackBarrier("sound server deadline", [&] {
+            auto* deadline = static_cast<Deadline*>(userdata);
+            deadline->passed = true;
+            pa_threaded_mainloop_signal(deadline->loop, 0);
+        });
+    }
+
+    // Every waiter looks again at what it waits for; those still short of it wait on.
+    void wakeWaiters() { pa_threaded_mainloop_signal(loop.get(), 0); }
+
+    static void onOperationState(pa_operation*, void* userdata) {
+        callbackBarrier("sound server operation",
+                        [&] { static_cast<Impl*>(userdata)->wakeWaiters(); });
     }
 
     bool finish(pa_operation* sent) {
         pulse::Operation operation(sent);
         if (!operation)
             return false;
+        pa_operation_set_state_callback(operation.get(), &Impl::onOperationState, this);
         bool done = waitUntil(
             [&] { return pa_operation_get_state(operation.get()) != PA_OPERATION_RUNNING; });
         if (!done)
@@ -198,12 +225,14 @@ struct PulseConnection::Impl {
         callbackBarrier("sound server retry", [&] {
             auto* self = static_cast<Impl*>(userdata);
             self->startContext();
+            self->wakeWaiters();
         });
     }
 
     static void onContextState(pa_context* c, void* userdata) {
         callbackBarrier("sound server state", [&] {
             auto* self = static_cast<Impl*>(userdata);
+            self->wakeWaiters();
             if (c != self->context.get())
                 return;
             switch (pa_context_get_state(c)) {
@@ -365,6 +394,8 @@ struct PulseConnection::Impl {
     static void onStreamState(pa_stream* s, void* userdata) {
         callbackBarrier("record stream (state)", [&] {
             auto* open = static_cast<Open*>(userdata);
+            // record() waits for the stream to run or fail.
+            open->impl->wakeWaiters();
             if (!open->ready || open->ended)
                 return;
             pa_stream_state_t state = pa_stream_get_state(s);
@@ -611,6 +642,7 @@ PulseConnection::Stream PulseConnection::record(const std::string& source,
 
     // Made after the lock, so a failure below tears the stream down with the lock held.
     auto open = std::make_unique<Open>();
+    open->impl = &impl;
     open->handlers = std::move(handlers);
     open->handle.reset(
         pa_stream_new(impl.context.get(), streamName.c_str(), &sampleFormat, nullptr));
