@@ -209,8 +209,13 @@ std::string ref(std::uint64_t index, int refSize = 1) {
 // Arrays of one, each holding the next, around `true`.
 std::string nestedBinaryArrays(int depth) {
     std::vector<std::string> objects;
-    for (int i = 0; i < depth; ++i)
-        objects.push_back("\xA1" + ref(static_cast<std::uint64_t>(i + 1), 2));
+    for (int i = 0; i < depth; ++i) {
+        // Appended, not concatenated: GCC 12 at -O3 warns falsely (-Wrestrict) on
+        // "literal" + std::string.
+        std::string array(1, '\xA1');
+        array += ref(static_cast<std::uint64_t>(i + 1), 2);
+        objects.push_back(std::move(array));
+    }
     objects.emplace_back("\x09");
     return binaryPlist(objects, 2);
 }
@@ -255,8 +260,12 @@ TEST(PlistValue, BinaryNestingAndSharingAreBoundedLikeXml) {
 
     // Each level holds the next twice: 2^60 copies of a short text from a few hundred bytes.
     std::vector<std::string> doubling;
-    for (std::uint64_t i = 0; i < 60; ++i)
-        doubling.push_back("\xA2" + ref(i + 1) + ref(i + 1));
+    for (std::uint64_t i = 0; i < 60; ++i) {
+        std::string array(1, '\xA2');
+        array += ref(i + 1);
+        array += ref(i + 1);
+        doubling.push_back(std::move(array));
+    }
     doubling.emplace_back("\x5A"
                           "0123456789");
     EXPECT_FALSE(PlistValue::fromFileBytes(binaryPlist(doubling)));
