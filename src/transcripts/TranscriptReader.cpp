@@ -12,22 +12,7 @@ namespace tallyvox::TranscriptReader {
 
 namespace {
 
-bool allDigits(std::string_view text) {
-    if (text.empty())
-        return false;
-    for (char c : text)
-        if (c < '0' || c > '9')
-            return false;
-    return true;
-}
-
-std::optional<long long> number(std::string_view digits) {
-    if (!allDigits(digits) || digits.size() > 12)
-        return std::nullopt;
-    long long value = 0;
-    std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    return value;
-}
+using TranscriptTurns::number;
 
 constexpr std::array<std::string_view, 12> monthNames = {
     "January", "February", "March",     "April",   "May",      "June",

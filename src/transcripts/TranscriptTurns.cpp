@@ -15,7 +15,8 @@ bool allDigits(std::string_view text) {
     return true;
 }
 
-// Twelve digits of hours still fit the seconds' count many times over.
+} // namespace
+
 std::optional<long long> number(std::string_view digits) {
     if (!allDigits(digits) || digits.size() > 12)
         return std::nullopt;
@@ -23,8 +24,6 @@ std::optional<long long> number(std::string_view digits) {
     std::from_chars(digits.data(), digits.data() + digits.size(), value);
     return value;
 }
-
-} // namespace
 
 std::string_view withoutByteOrderMark(std::string_view text) {
     if (text.starts_with("\xEF\xBB\xBF"))

@@ -31,6 +31,9 @@ private:
 
 // One line without the carriage return of its line end.
 std::string_view withoutCarriageReturn(std::string_view line);
+// A number the format writes: ASCII digits only, at most twelve of them (hours still fit the
+// seconds' count many times over).
+std::optional<long long> number(std::string_view digits);
 
 // "[01:02:05] Sam:" or "[01:02:05]": hours of two to twelve digits, minutes and seconds of two
 // digits below 60, then nothing or a space, the name and a colon (the name has no line break
