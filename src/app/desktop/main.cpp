@@ -21,7 +21,6 @@
 #include <QEventLoop>
 #include <QSessionManager>
 
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -41,20 +40,45 @@ std::string executablePath() {
 struct RunOptions {
     std::optional<std::filesystem::path> modelFile, vadFile;
     std::vector<std::filesystem::path> trustZoom, trustTeams;
+    bool noTray = false, help = false, version = false;
 };
 
-// Reads "--name VALUE" and "--name=VALUE"; throws for a name without its value.
+constexpr const char* usage =
+    "Usage: tallyvox [OPTIONS]\n"
+    "Tallyvox keeps a private, on-device transcript of your Zoom, Microsoft Teams and Google\n"
+    "Meet meetings. It runs in the tray (or in a window where the desktop shows no tray).\n"
+    "\n"
+    "Options:\n"
+    "  --no-tray           show the panel as a window, without a tray icon\n"
+    "  --model FILE        transcribe with this Whisper model file\n"
+    "  --vad FILE          find speech with this voice-activity model file\n"
+    "  --trust-zoom FILE   take this executable as Zoom, for trying Tallyvox out\n"
+    "  --trust-teams FILE  take this executable as Teams, for trying Tallyvox out\n"
+    "  --help              show this help and exit\n"
+    "  --version           show the version and exit\n"
+    "Qt's own options (such as -platform NAME) are taken too.\n";
+
+// A command line that cannot be run as given.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Reads "--name VALUE" and "--name=VALUE". Single-dash options are Qt's and left to it; an
+// unknown double-dash option, or one without its value, is a usage error rather than ignored,
+// so a mistyped option never starts the app as if it had not been given.
 RunOptions runOptions(int argc, char** argv) {
     RunOptions options;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
+        if (!arg.starts_with("--"))
+            continue;
         auto equals = arg.find('=');
         std::string name = arg.substr(0, equals);
         auto value = [&]() -> std::filesystem::path {
             if (equals != std::string::npos)
                 return arg.substr(equals + 1);
             if (i + 1 >= argc)
-                throw std::runtime_error(name + " needs a file");
+                throw UsageError(name + " needs a file");
             return argv[++i];
         };
         if (name == "--model")
@@ -65,6 +89,14 @@ RunOptions runOptions(int argc, char** argv) {
             options.trustZoom.push_back(value());
         else if (name == "--trust-teams")
             options.trustTeams.push_back(value());
+        else if (arg == "--no-tray")
+            options.noTray = true;
+        else if (arg == "--help")
+            options.help = true;
+        else if (arg == "--version")
+            options.version = true;
+        else
+            throw UsageError("unknown option " + arg);
     }
     return options;
 }
@@ -76,17 +108,14 @@ tallyvox::TrustedApp standIn(tallyvox::Platform platform, const std::filesystem:
     return app;
 }
 
-int runApp(int argc, char** argv) {
+int runApp(int argc, char** argv, const RunOptions& run) {
     using namespace tallyvox;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tallyvox"));
     QApplication::setDesktopFileName(QStringLiteral("tallyvox"));
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(ui::appIcon());
-    bool noTray = false;
-    for (int i = 1; i < argc; ++i)
-        noTray = noTray || std::strcmp(argv[i], "--no-tray") == 0;
-    const RunOptions run = runOptions(argc, argv);
+    const bool noTray = run.noTray;
     TrustList trust = AppGenuineness::vendors();
     for (const auto& path : run.trustZoom)
         trust.push_back(standIn(Platform::zoom, path));
@@ -171,8 +200,23 @@ int runApp(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    RunOptions run;
     try {
-        return runApp(argc, argv);
+        run = runOptions(argc, argv);
+    } catch (const UsageError& error) {
+        std::cerr << "tallyvox: " << error.what() << " (see tallyvox --help)\n";
+        return 2;
+    }
+    if (run.help) {
+        std::cout << usage;
+        return 0;
+    }
+    if (run.version) {
+        std::cout << "tallyvox " << tallyvox::AppInfo::summary() << "\n";
+        return 0;
+    }
+    try {
+        return runApp(argc, argv, run);
     } catch (const std::exception& error) {
         std::cerr << "tallyvox: " << error.what() << "\n";
     } catch (...) {
