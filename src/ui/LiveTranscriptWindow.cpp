@@ -1,5 +1,7 @@
 #include "ui/LiveTranscriptWindow.h"
 
+#include "ui/MenuText.h"
+
 #include "transcripts/TranscriptFormat.h"
 #include "transcripts/TranscriptSearch.h"
 #include "ui/FixWordPopover.h"
@@ -326,7 +328,7 @@ std::unique_ptr<QMenu> LiveTranscriptWindow::lineMenu(int row) {
     assign->setObjectName(QStringLiteral("assignLineTo"));
     auto manager = context_.manager;
     for (int speaker : manager->knownSpeakers())
-        assign->addAction(QString::fromStdString(manager->speakerName(speaker)), this,
+        assign->addAction(menuText(manager->speakerName(speaker)), this,
                           [manager, id, speaker] { manager->reassign(id, speaker); });
     assign->addSeparator();
     assign->addAction(QStringLiteral("New Speaker"), this,

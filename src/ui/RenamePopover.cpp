@@ -18,6 +18,8 @@ RenamePopover::RenamePopover(AppLifecycleManager& manager, int speaker, QWidget*
     auto* layout = new QVBoxLayout(this);
     auto* heading = new QLabel(title);
     heading->setObjectName(QStringLiteral("renameTitle"));
+    // Names come from typing and from calendar invitations: never markup.
+    heading->setTextFormat(Qt::PlainText);
     QFont bold = heading->font();
     bold.setBold(true);
     heading->setFont(bold);

@@ -1,5 +1,7 @@
 #include "ui/SpeakersSheet.h"
 
+#include "ui/MenuText.h"
+
 #include "ui/TranscriptLines.h"
 
 #include <QGridLayout>
@@ -148,6 +150,8 @@ void SpeakersSheet::rebuild() {
         grid->addWidget(colour, 0, 0);
         auto* label = new QLabel(name);
         label->setObjectName(QStringLiteral("speakerName"));
+        // Names come from typing and from calendar invitations: never markup.
+        label->setTextFormat(Qt::PlainText);
         grid->addWidget(label, 0, 1);
         int count = lineCounts[speaker];
         auto* lines = new QLabel(QStringLiteral("%1 %2").arg(count).arg(
@@ -166,7 +170,7 @@ void SpeakersSheet::rebuild() {
         for (int other : speakers) {
             if (other == speaker)
                 continue;
-            auto* action = menu->addAction(QString::fromStdString(manager_.speakerName(other)));
+            auto* action = menu->addAction(menuText(manager_.speakerName(other)));
             action->setData(other);
             connect(action, &QAction::triggered, this,
                     [this, speaker, other] { manager_.merge(speaker, other); });
@@ -178,6 +182,7 @@ void SpeakersSheet::rebuild() {
         if (matched.contains(speaker) && !typed.contains(speaker)) {
             auto* note = new QLabel(matchNote);
             note->setObjectName(QStringLiteral("matchNote"));
+            note->setTextFormat(Qt::PlainText);
             note->setWordWrap(true);
             note->setForegroundRole(QPalette::PlaceholderText);
             grid->addWidget(note, 1, 1, 1, 3);

@@ -383,5 +383,31 @@ TEST_F(LiveTranscriptTest, SpeakersSheetMergesAssignsAndSetsTheRoster) {
     EXPECT_FALSE(shown(window->speakersSheet()));
 }
 
+TEST_F(LiveTranscriptTest, NamesAreShownAsTheyWereTypedNeverAsMarkupOrShortcuts) {
+    open();
+    say(1, "First voice.");
+    say(2, "Second voice.");
+    manager->rename(1, "<h1>R&D</h1>");
+    manager->rename(2, "<font color=red>Eve</font>");
+    settle();
+
+    ui::RenamePopover popover(*manager, 1, window);
+    auto* title = popover.findChild<QLabel*>("renameTitle");
+    EXPECT_EQ(title->textFormat(), Qt::PlainText);
+    EXPECT_EQ(title->text(), "Rename <h1>R&D</h1>");
+
+    window->findChild<QPushButton*>("speakersButton")->click();
+    settle();
+    auto* sheet = window->speakersSheet();
+    ASSERT_NE(sheet, nullptr);
+    auto* eve = sheet->findChild<QWidget*>("speaker2");
+    ASSERT_NE(eve, nullptr);
+    EXPECT_EQ(eve->findChild<QLabel*>("speakerName")->textFormat(), Qt::PlainText);
+    // "&&" shows as one ampersand, with no letter underlined.
+    EXPECT_NE(action(*eve->findChild<QToolButton*>("mergeInto")->menu(), "<h1>R&&D</h1>"), nullptr);
+    auto menu = window->lineMenu(1);
+    EXPECT_NE(action(*menu->findChild<QMenu*>("assignLineTo"), "<h1>R&&D</h1>"), nullptr);
+}
+
 } // namespace
 } // namespace tallyvox::testing
