@@ -121,9 +121,13 @@ double soundSeconds(const std::vector<float>& samples) {
     return seconds;
 }
 
-// Polls `done` until it holds or `seconds` pass; the machine may be slow and busy.
+// Polls `done` until it holds or `seconds` pass, four times over: every wait here is for
+// something the server or the capture must do, and its limit only catches what never happens.
+// A busy machine (a parallel build, a loaded CI runner) makes them slow, never wrong.
 template <class Done> bool waitFor(double seconds, Done done) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    constexpr double slowMachine = 4;
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds * slowMachine);
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
