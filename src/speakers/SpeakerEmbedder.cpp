@@ -5,13 +5,13 @@
 #include "base/UsableProcessors.h"
 #include "speakers/Fbank.h"
 #include "speakers/OnnxModel.h"
+#include "transcription/CpuBackend.h"
 #include "transcription/ModelFiles.h"
 #include "types/SpeakerModels.h"
 #include "types/WhisperModel.h"
 
 #include <ggml-alloc.h>
 #include <ggml-backend.h>
-#include <ggml-cpu.h>
 #include <ggml.h>
 
 #include <algorithm>
@@ -181,9 +181,9 @@ SpeakerEmbedder::SpeakerEmbedder(SpeakerWeights weights, int threads)
     std::size_t tensors = 2 * (1 + 3 * weights_.blocks.size());
     ggml_init_params params{tensors * ggml_tensor_overhead(), nullptr, true};
     g.weights = ggml_init(params);
-    g.backend = ggml_backend_cpu_init();
-    if (!g.weights || !g.backend)
+    if (!g.weights)
         throw Error("The speaker model could not be set up.");
+    g.backend = CpuBackend::create(threads_);
     std::vector<std::pair<ggml_tensor*, const std::vector<float>*>> uploads;
     auto make = [&](const ConvWeights& w) {
         Conv conv = g.make(w);
@@ -204,7 +204,6 @@ SpeakerEmbedder::SpeakerEmbedder(SpeakerWeights weights, int threads)
     for (auto [tensor, values] : uploads)
         ggml_backend_tensor_set(tensor, values->data(), 0, values->size() * sizeof(float));
     g.allocator = ggml_gallocr_new(ggml_backend_get_default_buffer_type(g.backend));
-    ggml_backend_cpu_set_n_threads(g.backend, threads_);
     // The folded convolutions are all the network needs; the host copies would double its size.
     weights_.stem.weight.clear();
     for (auto& block : weights_.blocks) {

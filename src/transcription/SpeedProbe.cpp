@@ -3,8 +3,10 @@
 #include "base/Error.h"
 #include "base/Log.h"
 #include "base/UsableProcessors.h"
+#include "transcription/CpuBackend.h"
 
-#include <ggml-cpu.h>
+#include <ggml-alloc.h>
+#include <ggml-backend.h>
 #include <ggml.h>
 
 #include <algorithm>
@@ -26,47 +28,55 @@ constexpr auto remeasureAfter = std::chrono::hours(24);
 struct ContextFree {
     void operator()(ggml_context* context) const { ggml_free(context); }
 };
+struct BackendFree {
+    void operator()(ggml_backend* backend) const { ggml_backend_free(backend); }
+};
+struct BufferFree {
+    void operator()(ggml_backend_buffer* buffer) const { ggml_backend_buffer_free(buffer); }
+};
 
 } // namespace
 
 MachineSpeed measure(int threads) {
-    ggml_cpu_init();
-    const size_t bytes = static_cast<size_t>(inner * outer) * sizeof(ggml_fp16_t) +
-                         static_cast<size_t>(inner * columns + outer * columns) * sizeof(float) +
-                         ggml_graph_overhead() + 16 * ggml_tensor_overhead() + (1 << 20);
+    // Through the backend, as the recogniser computes: the package's ggml has no CPU functions
+    // to link, only the kernels it loads for this processor.
+    std::unique_ptr<ggml_backend, BackendFree> backend(CpuBackend::create(threads));
+    const size_t bytes = ggml_graph_overhead() + 16 * ggml_tensor_overhead();
     std::unique_ptr<ggml_context, ContextFree> context(
-        ggml_init({.mem_size = bytes, .mem_buffer = nullptr, .no_alloc = false}));
+        ggml_init({.mem_size = bytes, .mem_buffer = nullptr, .no_alloc = true}));
     if (!context)
         throw Error("The speed probe has no memory to run in.");
     ggml_tensor* weights = ggml_new_tensor_2d(context.get(), GGML_TYPE_F16, inner, outer);
     ggml_tensor* features = ggml_new_tensor_2d(context.get(), GGML_TYPE_F32, inner, columns);
+    ggml_tensor* product = ggml_mul_mat(context.get(), weights, features);
+    ggml_cgraph* graph = ggml_new_graph(context.get());
+    ggml_build_forward_expand(graph, product);
+    std::unique_ptr<ggml_backend_buffer, BufferFree> buffer(
+        ggml_backend_alloc_ctx_tensors(context.get(), backend.get()));
+    if (!buffer)
+        throw Error("The speed probe has no memory to run in.");
+
+    std::vector<ggml_fp16_t> halves(static_cast<size_t>(inner * outer));
     std::vector<float> row(static_cast<size_t>(inner));
     for (int64_t r = 0; r < outer; ++r) {
         for (int64_t i = 0; i < inner; ++i)
             row[static_cast<size_t>(i)] = static_cast<float>((i * 7 + r * 13) % 17) / 17.0f - 0.5f;
-        ggml_fp32_to_fp16_row(row.data(), static_cast<ggml_fp16_t*>(weights->data) + r * inner,
-                              inner);
+        ggml_fp32_to_fp16_row(row.data(), halves.data() + r * inner, inner);
     }
-    auto* input = static_cast<float*>(features->data);
-    for (int64_t i = 0; i < inner * columns; ++i)
+    ggml_backend_tensor_set(weights, halves.data(), 0, halves.size() * sizeof(ggml_fp16_t));
+    std::vector<float> input(static_cast<size_t>(inner * columns));
+    for (size_t i = 0; i < input.size(); ++i)
         input[i] = static_cast<float>(i % 23) / 23.0f - 0.5f;
-    ggml_tensor* product = ggml_mul_mat(context.get(), weights, features);
-    ggml_cgraph* graph = ggml_new_graph(context.get());
-    ggml_build_forward_expand(graph, product);
-
-    // One plan and one work buffer (the features in half precision) for every run.
-    ggml_cplan plan = ggml_graph_plan(graph, threads, nullptr);
-    std::vector<std::uint8_t> work(plan.work_size);
-    plan.work_data = work.data();
+    ggml_backend_tensor_set(features, input.data(), 0, input.size() * sizeof(float));
 
     using Clock = std::chrono::steady_clock;
     double best = 0;
     for (int run = 0; run <= timedRuns; ++run) {
         auto start = Clock::now();
-        if (ggml_graph_compute(graph, &plan) != GGML_STATUS_SUCCESS)
+        if (ggml_backend_graph_compute(backend.get(), graph) != GGML_STATUS_SUCCESS)
             throw Error("The speed probe could not run.");
         double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-        // The first run only warms the caches and the threads.
+        // The first run only warms the caches, the threads and the backend's work buffer.
         if (run > 0 && (best == 0 || seconds < best))
             best = seconds;
     }

@@ -4,6 +4,7 @@
 #include "base/TextLines.h"
 #include "base/UsableProcessors.h"
 #include "base/Utf8.h"
+#include "transcription/CpuBackend.h"
 #include "transcription/ModelFiles.h"
 #include "transcription/PromptText.h"
 #include "types/MachineSpeed.h"
@@ -65,6 +66,9 @@ WhisperContext::WhisperContext(WhisperModel model, const std::filesystem::path& 
     processors_ = UsableProcessors::count();
     threads_ = threadCount(processors_);
     silenceWhisperLogs();
+    // Before whisper.cpp looks for its devices: without a CPU backend it would fail on a null
+    // device instead of saying what is missing.
+    CpuBackend::require();
 
     whisper_context_params params = whisper_context_default_params();
     params.use_gpu = true;
