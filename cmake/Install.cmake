@@ -1,6 +1,7 @@
 # Installing and packaging: `cmake --install` lays out the two executables, the desktop file,
 # the icons, the AppStream metainfo and the autostart template; `cpack -G DEB` makes a .deb
-# of the same tree. whisper.cpp is linked statically, so nothing from .deps is installed.
+# of the same tree. A static whisper.cpp needs nothing from .deps; the dispatched one
+# (TALLYVOX_WHISPER_DISPATCHED) brings its shared libraries and CPU kernels into lib/tallyvox.
 include(GNUInstallDirs)
 
 set(TALLYVOX_APP_ID "com.tallyvox.Tallyvox")
@@ -31,9 +32,23 @@ install(FILES ${CMAKE_BINARY_DIR}/data/${TALLYVOX_APP_ID}.metainfo.xml
 install(FILES ${CMAKE_SOURCE_DIR}/data/tallyvox-autostart.desktop
   DESTINATION ${CMAKE_INSTALL_DATADIR}/tallyvox/autostart RENAME tallyvox.desktop)
 
-if(GGML_NATIVE)
+if(TALLYVOX_WHISPER_DISPATCHED)
+  # Private to Tallyvox, beside the kernels CpuBackend loads from the same folder: nothing
+  # else on the system links them, and no other whisper.cpp is taken for them.
+  set(TALLYVOX_PRIVATE_LIBDIR lib/tallyvox)
+  file(GLOB whisper_libraries "${TALLYVOX_WHISPER_PREFIX}/lib/libwhisper.so.*"
+    "${TALLYVOX_WHISPER_PREFIX}/lib/libggml.so.*" "${TALLYVOX_WHISPER_PREFIX}/lib/libggml-base.so.*")
+  install(FILES ${whisper_libraries} ${TALLYVOX_GGML_CPU_VARIANTS}
+    DESTINATION ${TALLYVOX_PRIVATE_LIBDIR})
+  set_target_properties(tallyvox tallyvox-cli PROPERTIES
+    INSTALL_RPATH "$ORIGIN/../${TALLYVOX_PRIVATE_LIBDIR}")
+  # dpkg-shlibdeps is told that these libraries come with the package.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS "${TALLYVOX_WHISPER_PREFIX}/lib")
+elseif(GGML_NATIVE)
   message(STATUS "whisper.cpp was built for this machine's processor (GGML_NATIVE): "
-    "a package made from this tree may not start on older processors")
+    "a package made from this tree may not start on older processors; configure with "
+    "-DTALLYVOX_WHISPER_DISPATCHED=ON (after scripts/bootstrap --dispatched) for one that runs "
+    "on any x86-64 processor")
 endif()
 
 set(CPACK_PACKAGE_NAME tallyvox)

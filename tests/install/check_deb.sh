@@ -25,6 +25,27 @@ if grep -E '\.(a|h|cmake|pc)$|/etc/xdg/autostart|/include/' <<<"$files"; then
   fail "the package carries build files or enables itself at login"
 fi
 
+# Linked against the dispatched whisper.cpp, the package carries it in a folder of its own, with
+# CPU kernels for every x86-64 processor generation down to the plain one, and the executables
+# look for it there wherever the package is unpacked.
+if grep -q '^TALLYVOX_WHISPER_DISPATCHED:BOOL=ON' "$build/CMakeCache.txt"; then
+  for file in ./usr/lib/tallyvox/libggml-cpu-x64.so ./usr/lib/tallyvox/libggml-cpu-sse42.so \
+    ./usr/lib/tallyvox/libggml-cpu-haswell.so ./usr/lib/tallyvox/libggml-cpu-skylakex.so; do
+    grep -qxF "$file" <<<"$files" || fail "$file is not in the package"
+  done
+  mkdir "$out/root"
+  dpkg-deb -x "$deb" "$out/root"
+  for exe in tallyvox tallyvox-cli; do
+    needed=$(readelf -d "$out/root/usr/bin/$exe")
+    grep -q 'R.*PATH.*\$ORIGIN/\.\./lib/tallyvox' <<<"$needed" || fail "$exe does not look in lib/tallyvox"
+    for lib in $(sed -n 's/.*Shared library: \[\(lib\(whisper\|ggml\)[^]]*\)\]/\1/p' <<<"$needed"); do
+      [ -f "$out/root/usr/lib/tallyvox/$lib" ] || fail "$exe needs $lib, which the package lacks"
+    done
+  done
+  grep -q 'libwhisper' <<<"$(readelf -d "$out/root/usr/bin/tallyvox-cli")" ||
+    fail "tallyvox-cli is not linked to the shared whisper.cpp"
+fi
+
 [ "$(dpkg-deb -f "$deb" Package)" = tallyvox ] || fail "package name"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"

@@ -44,6 +44,17 @@ espeak-ng -w "$out/speech.wav" "Thanks for joining, let us begin." 2>/dev/null
   --language en --output "$out/speech.txt" >"$out/transcribe.out" 2>"$out/transcribe.err" ||
   { cat "$out/transcribe.err" >&2; fail "transcribe with the installed binary"; }
 [ -s "$out/speech.txt" ] || fail "transcribe wrote nothing"
+# A package that chooses its CPU kernels at run time: the recogniser ran on one loaded from
+# the package's own folder, with its own whisper.cpp.
+if [ -d /usr/lib/tallyvox ]; then
+  LD_DEBUG=files /usr/bin/tallyvox-cli transcribe "$out/speech.wav" --model "$model" \
+    --vad /nonexistent --language en >/dev/null 2>"$out/loader.log" ||
+    fail "transcribe with the installed kernels"
+  grep -q 'file=/usr/lib/tallyvox/libwhisper\.so' "$out/loader.log" ||
+    fail "whisper.cpp was not loaded from /usr/lib/tallyvox"
+  grep -q 'calling init: /usr/lib/tallyvox/libggml-cpu-' "$out/loader.log" ||
+    fail "no CPU kernel library was loaded from /usr/lib/tallyvox"
+fi
 
 # The desktop app as the menu starts it.
 entry=/usr/share/applications/tallyvox.desktop
@@ -66,7 +77,8 @@ rm -f "$out/app.pid"
 
 DEBIAN_FRONTEND=noninteractive apt-get remove -y -q tallyvox >"$out/remove.log" 2>&1 ||
   { cat "$out/remove.log" >&2; fail "apt-get remove failed"; }
-for file in /usr/bin/tallyvox /usr/bin/tallyvox-cli "$entry" /usr/share/doc/tallyvox/copyright; do
+for file in /usr/bin/tallyvox /usr/bin/tallyvox-cli "$entry" /usr/share/doc/tallyvox/copyright \
+  /usr/lib/tallyvox; do
   [ ! -e "$file" ] || fail "$file is left after removal"
 done
 echo "installed package OK: $(basename "$deb")"
