@@ -14,39 +14,17 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$here/build-release}" && pwd)
 work=${2:-/tmp/tallyvox-model-speed}
 windows=${3:-2}
-shared="$here/../shared"
-vad="$shared/models/ggml-silero-v6.2.0.bin"
+vad="$here/../shared/models/ggml-silero-v6.2.0.bin"
 bench="$build/bench/model_speed_bench"
-mkdir -p "$work"
-
-declare -A files=([tiny]=tiny.bin [base]=base.bin [small]=small.bin [medium]=medium.bin
-  [large-v3-turbo]=large-v3-turbo-q5_0.bin)
-for arch in tiny base small medium large-v3-turbo; do
-  file="$work/${files[$arch]}"
-  [ -f "$file" ] && continue
-  quantize=()
-  [ "$arch" = large-v3-turbo ] && quantize=(--quantize q5_0)
-  "$build/tools/make_test_model" --from "$shared/models/for-tests-ggml-tiny.bin" --out "$file" \
-    --architecture "$arch" "${quantize[@]}"
-done
-
+source "$here/bench/test_models.sh"
+make_test_models "$build/tools/make_test_model" "$work"
 speech="$work/speech.wav"
-if [ ! -f "$speech" ]; then
-  # 27.5 s of speech: every window is full of it.
-  espeak-ng -s 150 -w "$work/speech-raw.wav" "Good morning everyone, thanks for joining the \
-weekly planning meeting. First we will look at the roadmap for the next quarter, then the design \
-review of the new onboarding screens, and finally the open questions from engineering about the \
-release schedule. Please keep your updates short so that we have time for discussion at the end. \
-Maria, would you like to start with the summary of last week's customer interviews and what we \
-learned from them?"
-  sox "$work/speech-raw.wav" -r 16000 -c 1 -b 16 "$speech"
-fi
 
 probe() { "$bench" --probe | sed -n 's/.*gflops=\([0-9.]*\).*/\1/p'; }
 before=$(probe)
 results=()
 for arch in tiny base small medium large-v3-turbo; do
-  results+=("$arch $("$bench" --model "$work/${files[$arch]}" --vad "$vad" --audio "$speech" \
+  results+=("$arch $("$bench" --model "$work/$(model_file "$arch")" --vad "$vad" --audio "$speech" \
     --windows "$windows")")
 done
 after=$(probe)
