@@ -48,8 +48,8 @@ seconds() {
   awk '{ printf "%.2f %.2f", $1, $2 + $3 }' "$work/time.txt"
 }
 # The same work on both sides: the given threads, beam search of 5, flash attention, English,
-# no text carried from window to window, no speech detector, no fallback to sampling in
-# whisper-cli (the product's own is part of its cost).
+# no text carried from window to window, no speech detector, whisper.cpp's own fallback to
+# sampling when a window decodes badly.
 tallyvox() { seconds "$build/src/tallyvox-cli" transcribe "$work/speech120.wav" --model "$1" \
   --vad /nonexistent --language en; }
 reference() { seconds "$2" -m "$1" -f "$3" -t "$threads" -bs 5 -fa -l en -mc 0 -np; }
