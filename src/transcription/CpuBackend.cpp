@@ -32,6 +32,8 @@ void require(const std::filesystem::path& folder) {
     std::lock_guard lock(loading);
     if (cpuDevice())
         return;
+    // ggml's loader reports on stderr; like whisper.cpp's, its messages stay off the console.
+    ggml_log_set([](ggml_log_level, const char*, void*) {}, nullptr);
     std::string reason;
     if (!folder.empty()) {
         try {
