@@ -62,6 +62,12 @@ public:
         return found;
     }
 
+    // The meeting ends: the panel offers the saved transcript (open, show, the export menu).
+    void finishMeeting() {
+        manager->stop();
+        settle();
+    }
+
     // The windows staged: the panel, the live transcript, the settings and the past search.
     std::vector<QWidget*> windows() const {
         return {app->panelHost(), app->liveTranscriptWindow(), app->settingsWindow(),
@@ -71,7 +77,8 @@ public:
         return static_cast<ui::LiveTranscriptWindow*>(app->liveTranscriptWindow());
     }
 
-    // Every state of the staged windows: each settings tab, and the Fix a Word popover.
+    // Every state of the staged windows: each settings tab, the Fix a Word popover, and the
+    // panel once the meeting is over (which ends the meeting).
     void eachView(const std::function<void(QWidget*, const std::string&)>& check) {
         for (QWidget* window : windows()) {
             auto* tabs = window->findChild<QTabWidget*>();
@@ -97,6 +104,8 @@ public:
         ASSERT_TRUE(popover->findChild<QLabel*>("noMatch")->isVisible());
         check(popover, "Fix a Word (no match)");
         popover->close();
+        finishMeeting();
+        check(app->panelHost(), "Tallyvox (saved)");
     }
 
     std::shared_ptr<DiarizerScript> voices = std::make_shared<DiarizerScript>();

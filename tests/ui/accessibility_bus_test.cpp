@@ -276,6 +276,24 @@ TEST(AccessibilityBus, EveryControlShownHasANameAndTakesKeyboardFocus) {
         release(tabs);
     }
     release(windows);
+
+    // The panel once the meeting is over: the saved transcript and its export menu.
+    scene.write("stop\n");
+    ASSERT_EQ(scene.line(60s), std::optional<std::string>("ready"));
+    windows = childrenOf(app);
+    for (auto* window : windows) {
+        if (nameOf(window) != "Tallyvox")
+            continue;
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        std::vector<std::string> found;
+        do {
+            found = faults(window, "Tallyvox (saved)", controls);
+            if (!controls.contains("Export"))
+                std::this_thread::sleep_for(100ms);
+        } while (!controls.contains("Export") && std::chrono::steady_clock::now() < deadline);
+        problems.insert(found.begin(), found.end());
+    }
+    release(windows);
     g_object_unref(app);
 
     for (const char* title :
@@ -283,7 +301,7 @@ TEST(AccessibilityBus, EveryControlShownHasANameAndTakesKeyboardFocus) {
         EXPECT_TRUE(titles.contains(title)) << "no window " << title;
     // One control of each window and settings tab, so a walk that missed one fails.
     for (const char* name : {"Stop", "Search transcript", "Search past transcripts", "My name",
-                             "Update text every", "Transcribe meetings automatically"})
+                             "Update text every", "Transcribe meetings automatically", "Export"})
         EXPECT_TRUE(controls.contains(name)) << "no control " << name << " was checked";
     std::string report;
     for (auto& problem : problems)

@@ -1,6 +1,7 @@
 // The desktop app's windows with test data, as their own process on a real display, for the
 // accessibility test to read over the accessibility bus as a screen reader would. Prints
-// "ready" once everything is shown; ends on "quit" or at the end of its input.
+// "ready" once everything is shown, and again after "stop" has ended the meeting; ends on
+// "quit" or at the end of its input.
 #include "AccessibilityScene.h"
 
 #include <QApplication>
@@ -21,8 +22,12 @@ int main(int argc, char** argv) {
     QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, &application, [&] {
         std::string line;
-        if (!std::getline(std::cin, line) || line == "quit")
+        if (!std::getline(std::cin, line) || line == "quit") {
             QApplication::quit();
+        } else if (line == "stop") {
+            scene.finishMeeting();
+            std::cout << "ready" << std::endl;
+        }
     });
     std::cout << "ready" << std::endl;
     return QApplication::exec();
