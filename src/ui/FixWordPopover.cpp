@@ -1,6 +1,7 @@
 #include "ui/FixWordPopover.h"
 
 #include "settings/WordMemory.h"
+#include "ui/Palette.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -48,7 +49,9 @@ FixWordPopover::FixWordPopover(AppLifecycleManager& manager, QWidget* parent)
     noMatch_ = new QLabel(noMatchText);
     noMatch_->setObjectName(QStringLiteral("noMatch"));
     noMatch_->setAccessibleName(noMatchText);
-    noMatch_->setStyleSheet(QStringLiteral("color: #d70015;"));
+    QPalette error = noMatch_->palette();
+    error.setColor(QPalette::WindowText, errorTextColor(error));
+    noMatch_->setPalette(error);
     noMatch_->hide();
     layout->addWidget(noMatch_);
 

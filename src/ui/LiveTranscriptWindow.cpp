@@ -4,6 +4,7 @@
 
 #include "transcripts/TranscriptFormat.h"
 #include "transcripts/TranscriptSearch.h"
+#include "ui/Accessibility.h"
 #include "ui/FixWordPopover.h"
 #include "ui/RenamePopover.h"
 #include "ui/SegmentDelegate.h"
@@ -111,6 +112,7 @@ LiveTranscriptWindow::LiveTranscriptWindow(UiContext& context, QWidget* parent)
     search_->setAccessibleName(QStringLiteral("Search transcript"));
     search_->setPlaceholderText(QStringLiteral("Search transcript"));
     search_->setClearButtonEnabled(true);
+    nameClearButton(search_, QStringLiteral("Clear search"));
     search_->setMinimumWidth(160);
     connect(search_, &QLineEdit::textChanged, this, [this] { refresh(); });
     bar->addWidget(search_, 1);

@@ -2,6 +2,7 @@
 
 #include "settings/SettingsManager.h"
 #include "transcripts/TranscriptSearch.h"
+#include "ui/Accessibility.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -159,6 +160,7 @@ PastSearchWindow::PastSearchWindow(UiContext& context, QWidget* parent)
     field_->setAccessibleName(QStringLiteral("Search past transcripts"));
     field_->setPlaceholderText(QString::fromUtf8(PastSearch::prompt));
     field_->setClearButtonEnabled(true);
+    nameClearButton(field_, QStringLiteral("Clear search"));
     layout->addWidget(field_);
 
     // Ctrl+F goes back to the search field from anywhere in the window.

@@ -1,5 +1,7 @@
 #include "ui/SettingsForm.h"
 
+#include "ui/Palette.h"
+
 #include <QApplication>
 #include <QFont>
 #include <QPalette>
@@ -49,7 +51,7 @@ QLabel* redNotice(const char* objectName, QWidget* parent) {
     label->setWordWrap(true);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, QColor(0xc0, 0x1c, 0x28));
+    palette.setColor(QPalette::WindowText, errorTextColor(palette));
     label->setPalette(palette);
     label->hide();
     return label;

@@ -5,6 +5,7 @@
 #include "SignalWatch.h"
 #include "SingleInstance.h"
 
+#include "app/linux/ColorScheme.h"
 #include "app/linux/LinuxPlatformServices.h"
 #include "app/linux/ShutdownWatcher.h"
 #include "base/Log.h"
@@ -14,6 +15,7 @@
 #include "settings/UserDefaults.h"
 #include "transcription/WhisperContext.h"
 #include "ui/DesktopApp.h"
+#include "ui/Palette.h"
 #include "ui/QtExecutor.h"
 #include "ui/TrayIcons.h"
 
@@ -129,6 +131,8 @@ int runApp(int argc, char** argv, const RunOptions& run) {
     }
     Log::enableStderr();
     silenceWhisperLogs();
+    // Before any window is made: widgets take the palette they are made with.
+    ui::usePalette(linux_services::desktopPrefersDark());
 
     ui::QtExecutor main;
     Clock& clock = Clock::system();
