@@ -201,6 +201,7 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
     session.set(TranscriptionSession{meeting, consent, startedAt, std::nullopt, 0});
     capture_ = capture;
     fallingBehind.set(std::nullopt);
+    behind_.reset();
     backlog_ = BacklogWatch{};
     engine_ = makeEngine(capture, mic, options, startedAt);
     watchBacklog(generation_);
@@ -331,12 +332,13 @@ void AppLifecycleManager::watchBacklog(std::uint64_t generation) {
             waiting += stats->bufferedSeconds;
         if (self->backlog_.observe(waiting)) {
             self->fellBehind(waiting);
-        } else if (auto behind = self->fallingBehind.get()) {
-            // The warning stands for the audio waiting now, not for the rest of the session.
+        } else if (self->behind_) {
+            // The warning stands for the audio waiting now, not for the rest of the session;
+            // it comes back without a second notification if the backlog does.
             if (waiting > BacklogWatch::limit) {
-                behind->waitingSeconds = waiting;
-                self->fallingBehind.set(behind);
-            } else {
+                self->behind_->waitingSeconds = waiting;
+                self->fallingBehind.set(self->behind_);
+            } else if (self->fallingBehind.get()) {
                 self->fallingBehind.set(std::nullopt);
             }
         }
@@ -360,6 +362,7 @@ void AppLifecycleManager::fellBehind(double waitingSeconds) {
                          .micOn = sources > 1,
                          .speakersOn = speakers,
                          .commandLine = services_.commandLine};
+    behind_ = behind;
     fallingBehind.set(behind);
     if (services_.canNotify && services_.postNotification)
         services_.postNotification(

@@ -201,6 +201,8 @@ private:
     std::optional<std::filesystem::path> modelFile_;
     std::optional<MachineSpeed> speed_;
     BacklogWatch backlog_;
+    // What the running session said when it fell behind, kept while the backlog drains.
+    std::optional<FallingBehind> behind_;
     WhisperModel recommended_;
     std::map<int, int> aliases_;
     std::set<std::string> skipped_;

@@ -501,6 +501,14 @@ TEST_F(SessionSpeed, FallingBehindAdviceOffersWhatHelpsAndLastsOnlyWhileAudioWai
         executor.advance(1);
     EXPECT_FALSE(manager->fallingBehind.get()) << "the warning leaves with the backlog";
     EXPECT_TRUE(manager->session.get());
+
+    const size_t notified = fakes.notifications.size();
+    for (int tick = 0; tick < 12 && !manager->fallingBehind.get(); ++tick) {
+        fakes.capture()->deliver(45);
+        executor.advance(1);
+    }
+    EXPECT_TRUE(manager->fallingBehind.get()) << "and comes back with it";
+    EXPECT_EQ(fakes.notifications.size(), notified) << "without a second notification";
 }
 
 } // namespace
