@@ -116,6 +116,7 @@ int run(const RunOptions& options, const SettingsStores& stores) {
     EventLoop& loop = *sharedLoop;
     Clock& clock = Clock::system();
     auto services = linux_services::linuxPlatformServices(loop, clock, executablePath(), trust);
+    services.commandLine = true;
     if (modelFile || vadFile) {
         services.loadRecognizer = [modelFile, vadFile](WhisperModel model) {
             return whisperLoader(modelFile.value_or(model.localURL()),
@@ -189,9 +190,12 @@ int run(const RunOptions& options, const SettingsStores& stores) {
         if (file)
             say("Saved: " + file->string());
     }));
+    // Said when it begins; the figure it updates while the audio waits would fill the terminal.
+    bool behindSaid = false;
     watching.push_back(manager->fallingBehind.observe([&](const auto& behind) {
-        if (behind)
+        if (behind && !behindSaid)
             say(behind->text());
+        behindSaid = behind.has_value();
     }));
     watching.push_back(manager->lastError.observe([&](const auto& error) {
         if (error)

@@ -12,6 +12,7 @@
 #include "audio/linux/PulseMicInput.h"
 #include "audio/linux/PulseOutputTap.h"
 #include "base/Log.h"
+#include "base/SerialQueue.h"
 #include "detection/MeetingURL.h"
 #include "detection/linux/SystemMeetingDetection.h"
 #include "speakers/SpeakerDiarizationService.h"
@@ -119,7 +120,22 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, const std::
     };
 
     services.trash = [](const std::filesystem::path& file) { moveToTrash(file); };
-    services.machineSpeed = [] { return SpeedProbe::machineSpeed(); };
+    services.machineSpeed = [] { return MachineSpeed::kept(); };
+    // The probe keeps the processors busy for a moment: never on the thread that draws.
+    auto probeQueue = std::make_shared<SerialQueue>("com.tallyvox.speed-probe");
+    services.measureMachineSpeed =
+        [loop, probeQueue](std::function<void(std::optional<MachineSpeed>)> done) {
+            probeQueue->post([loop, done = std::move(done)] {
+                loop->post([done, speed = SpeedProbe::machineSpeed()] { done(speed); });
+            });
+        };
+    services.keepMachineSpeed = [](const MachineSpeed& speed) {
+        try {
+            speed.store();
+        } catch (const std::exception& e) {
+            Log::error("Measured recognition speed not kept: {}", e.what());
+        }
+    };
     services.revealFile = [](const std::filesystem::path& file) {
         if (auto why = showInFileManager(file))
             Log::error("Cannot show {} in the file manager: {}", file.string(), *why);
