@@ -5,16 +5,19 @@
 #include "settings/AppInfo.h"
 #include "ui/MenuBarPanel.h"
 #include "ui/PanelCompleted.h"
+#include "ui/PanelHost.h"
 #include "ui/PanelRows.h"
 #include "ui/PanelStatus.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
+#include <QScreen>
 #include <QTest>
 #include <QToolButton>
 
@@ -92,6 +95,24 @@ TEST(PanelStatus, AnUnseenMuteButtonSaysWhatTheBrowserNeeds) {
                   "(chrome://accessibility, or start it with --force-renderer-accessibility).");
     EXPECT_EQ(ui::panel::muteButtonUnseenText({Platform::zoom, 42, "Zoom", false}),
               "Can't see the Zoom mute button, so muting there won't stop your mic here.");
+}
+
+TEST(PanelPlace, TheEdgeNextToTheTrayStaysAndThePanelStaysOnScreen) {
+    const QRect free(0, 0, 1280, 800);
+    const QRect bottomTray(1000, 770, 24, 24);
+    for (int height : {273, 342}) {
+        const QRect place = ui::panelPlace(bottomTray, {}, {300, height}, free);
+        EXPECT_EQ(place, QRect(861, 766 - height + 1, 300, height)) << height;
+    }
+    EXPECT_EQ(ui::panelPlace(bottomTray, {}, {300, 2000}, free), QRect(861, 0, 300, 767))
+        << "taller than the room above the tray: cut to it";
+
+    const QRect topBar(0, 32, 1280, 768);
+    EXPECT_EQ(ui::panelPlace({1268, 4, 24, 24}, {}, {300, 400}, topBar), QRect(980, 32, 300, 400))
+        << "below a top bar, pushed in from the right edge";
+    EXPECT_EQ(ui::panelPlace({1268, 4, 24, 24}, {}, {300, 900}, topBar), QRect(980, 32, 300, 768));
+    EXPECT_EQ(ui::panelPlace({}, {10, 700}, {300, 200}, free), QRect(0, 501, 300, 200))
+        << "no icon: beside the pointer, towards the middle of the screen";
 }
 
 // MARK: The panel on the real manager
@@ -622,6 +643,47 @@ TEST_F(MenuBarPanelTest, ProblemsShowAsNoticesInTheirColours) {
     settle();
     EXPECT_TRUE(notices("browserNotice").empty());
     EXPECT_TRUE(notices("lastErrorNotice").empty());
+}
+
+// The popup beside a tray at the bottom of the screen grows upwards as rows arrive, and what the
+// screen cannot hold scrolls.
+TEST_F(MenuBarPanelTest, PopupKeepsItsTrayEdgeAndStaysOnScreenAsItGrows) {
+    grantStanding();
+    launchPanel();
+    ui::PanelHost popup(app->context(), ui::PanelHost::Mode::popup);
+    const QRect free = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect tray(free.center().x(), free.bottom() - 20, 24, 24);
+    popup.showNear(tray);
+    settle();
+    const int edge = tray.top() - 4;
+    EXPECT_EQ(popup.geometry().bottom(), edge);
+    const int idle = popup.height();
+
+    manager->start(zoom, confirmed(zoom));
+    settle();
+    speak("Worth keeping.");
+    manager->stop();
+    settle();
+    ASSERT_TRUE(popup.panel()->findChild<QWidget*>("completedView")->isVisible());
+    EXPECT_GT(popup.height(), idle);
+    EXPECT_EQ(popup.geometry().bottom(), edge) << "grew upwards, away from the tray";
+    EXPECT_TRUE(free.contains(popup.geometry()));
+    EXPECT_FALSE(popup.isScrolling());
+
+    std::set<std::string> browsers;
+    for (int i = 0; i < 12; ++i)
+        browsers.insert("Browser " + std::to_string(i));
+    fakes.detection->automationDenied.set(browsers);
+    settle();
+    EXPECT_TRUE(popup.isScrolling());
+    EXPECT_EQ(popup.geometry().bottom(), edge);
+    EXPECT_TRUE(free.contains(popup.geometry())) << "the whole popup on screen";
+    EXPECT_EQ(popup.geometry().top(), free.top());
+
+    fakes.detection->automationDenied.set({});
+    settle();
+    EXPECT_FALSE(popup.isScrolling());
+    EXPECT_EQ(popup.geometry().bottom(), edge);
 }
 
 } // namespace
