@@ -283,6 +283,21 @@ TEST_F(MenuBarPanelTest, IdleOffersSetupWhoseSwitchesStartAfreshEachTime) {
     EXPECT_FALSE(shown("setupView"));
     EXPECT_EQ(text("noMeetingText"), "No active meeting · automatic transcription on");
 
+    // Turning on fetches the models; without a network the panel says so and offers them again.
+    ASSERT_FALSE(fetches.empty());
+    EXPECT_TRUE(shown("modelStatus")) << "the download's progress";
+    fetches.front().done("network is unreachable");
+    fetches.clear();
+    settle();
+    EXPECT_TRUE(shown("modelStatus"));
+    EXPECT_EQ(notices("downloadErrorNotice"),
+              std::vector<std::string>{"Model download failed: network is unreachable"});
+    click("downloadModelsButton");
+    settle();
+    ASSERT_FALSE(fetches.empty()) << "tried again";
+    completeDownloads();
+    EXPECT_FALSE(shown("modelStatus")) << "nothing left to say";
+
     click("settingsButton");
     EXPECT_NE(app->settingsWindow(), nullptr);
     EXPECT_EQ(find<QAbstractButton>("settingsButton")->shortcut(),
