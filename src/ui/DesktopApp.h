@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+class QAction;
 class QMenu;
 class QSystemTrayIcon;
 
@@ -49,6 +50,8 @@ public:
 
     PanelHost* panelHost() const { return panelHost_; }
     QSystemTrayIcon* tray() const { return tray_; }
+    // The tray icon's menu; made also where there is no tray, though nothing shows it there.
+    QMenu* trayMenu() const { return trayMenu_.get(); }
     QWidget* liveTranscriptWindow() const { return liveTranscript_; }
     QWidget* settingsWindow() const { return settings_; }
     QWidget* pastSearchWindow() const { return pastSearch_; }
@@ -61,6 +64,7 @@ private:
     QPointer<PanelHost> panelHost_;
     QSystemTrayIcon* tray_ = nullptr;
     std::unique_ptr<QMenu> trayMenu_;
+    QAction* showLiveAction_ = nullptr;
     QPointer<QWidget> liveTranscript_;
     QPointer<QWidget> settings_;
     QPointer<QWidget> pastSearch_;

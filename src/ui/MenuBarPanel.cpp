@@ -280,7 +280,7 @@ void MenuBarPanel::refresh() {
 
     // 6. Commands.
     showLive_->setVisible(context_.actions.showLiveTranscript &&
-                          (session || !manager.segments.get().empty()));
+                          panel::offersLiveTranscript(manager));
 
     updateTicking();
 }

@@ -1,11 +1,16 @@
 #include "ui/PanelStatus.h"
 
 #include "detection/Browsers.h"
+#include "session/AppLifecycleManager.h"
 
 #include <cmath>
 #include <cstdio>
 
 namespace tallyvox::ui::panel {
+
+bool offersLiveTranscript(const AppLifecycleManager& manager) {
+    return manager.session.get().has_value() || !manager.segments.get().empty();
+}
 
 std::string status(const CaptureStats& stats, bool paused, double elapsedSeconds, bool micHeard,
                    const std::optional<FallingBehind>& behind) {

@@ -11,7 +11,15 @@
 
 // What the panel says, in plain strings: the running session's status line and the texts that
 // are put together from the manager's values. No widgets here, so each rule is checked alone.
+namespace tallyvox {
+class AppLifecycleManager;
+}
+
 namespace tallyvox::ui::panel {
+
+// Whether "Show Live Transcript" is offered (the panel's row and the tray's menu alike): while
+// a session runs, or while the last one's lines are there to read.
+bool offersLiveTranscript(const AppLifecycleManager& manager);
 
 // The status line under a running session; the first rule that applies wins.
 // `micHeard`: a microphone runs and is not being ignored.
