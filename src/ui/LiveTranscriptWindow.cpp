@@ -5,6 +5,7 @@
 #include "transcripts/TranscriptFormat.h"
 #include "transcripts/TranscriptSearch.h"
 #include "ui/FixWordPopover.h"
+#include "ui/PanelRows.h"
 #include "ui/RenamePopover.h"
 #include "ui/SegmentDelegate.h"
 #include "ui/SpeakersSheet.h"
@@ -43,14 +44,15 @@ QPixmap dotPixmap(const QColor& color) {
 }
 
 // A centred title with an explanation, for a list with nothing to show.
-QWidget* emptyState(const QString& icon, QLabel* title, const QString& text, const char* name) {
+QWidget* emptyState(const QIcon& icon, QLabel* title, const QString& text, const char* name) {
     auto* page = new QWidget;
     page->setObjectName(QString::fromLatin1(name));
     auto* layout = new QVBoxLayout(page);
     layout->addStretch();
     auto* symbol = new QLabel;
     symbol->setAlignment(Qt::AlignCenter);
-    symbol->setPixmap(QIcon::fromTheme(icon).pixmap(48, 48));
+    symbol->setObjectName(QString::fromLatin1(name) + QStringLiteral("Symbol"));
+    symbol->setPixmap(icon.pixmap(48, 48));
     layout->addWidget(symbol);
     QFont big = title->font();
     big.setBold(true);
@@ -149,14 +151,15 @@ LiveTranscriptWindow::LiveTranscriptWindow(UiContext& context, QWidget* parent)
             scrollToLatest();
     });
     pages_->addWidget(list_);
-    emptyPage_ = emptyState(
-        QStringLiteral("insert-text"), new QLabel(QStringLiteral("No Transcript Yet")),
-        QStringLiteral("Lines appear here a few seconds after people speak."), "noTranscript");
+    emptyPage_ = emptyState(themedIcon("insert-text", QStyle::SP_FileDialogDetailedView),
+                            new QLabel(QStringLiteral("No Transcript Yet")),
+                            QStringLiteral("Lines appear here a few seconds after people speak."),
+                            "noTranscript");
     pages_->addWidget(emptyPage_);
     noResultsTitle_ = new QLabel;
     noResultsTitle_->setObjectName(QStringLiteral("noResultsTitle"));
     noResultsPage_ =
-        emptyState(QStringLiteral("edit-find"), noResultsTitle_,
+        emptyState(themedIcon("edit-find", QStyle::SP_FileDialogContentsView), noResultsTitle_,
                    QStringLiteral("Check the spelling or try a new search."), "noResults");
     pages_->addWidget(noResultsPage_);
     layout->addWidget(pages_, 1);
@@ -261,8 +264,8 @@ void LiveTranscriptWindow::refreshToolbar() {
     if (pause_->text() != label) {
         pause_->setText(label);
         pause_->setAccessibleName(label);
-        pause_->setIcon(QIcon::fromTheme(paused ? QStringLiteral("media-playback-start")
-                                                : QStringLiteral("media-playback-pause")));
+        pause_->setIcon(paused ? themedIcon("media-playback-start", QStyle::SP_MediaPlay)
+                               : themedIcon("media-playback-pause", QStyle::SP_MediaPause));
     }
 }
 
