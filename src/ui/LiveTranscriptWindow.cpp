@@ -64,7 +64,7 @@ QWidget* emptyState(const QIcon& icon, QLabel* title, const QString& text, const
     auto* body = new QLabel(text);
     body->setAlignment(Qt::AlignCenter);
     body->setWordWrap(true);
-    body->setForegroundRole(QPalette::PlaceholderText);
+    makeSecondary(body);
     layout->addWidget(body);
     layout->addStretch();
     return page;
@@ -166,7 +166,7 @@ LiveTranscriptWindow::LiveTranscriptWindow(UiContext& context, QWidget* parent)
 
     status_ = new QLabel;
     status_->setObjectName(QStringLiteral("status"));
-    status_->setForegroundRole(QPalette::PlaceholderText);
+    makeSecondary(status_);
     layout->addWidget(status_);
 
     setTabOrder(search_, pause_);

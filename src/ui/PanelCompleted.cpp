@@ -54,7 +54,7 @@ CompletedView::CompletedView(UiContext& context, QWidget* parent)
     });
     buttons->addWidget(reveal_);
 
-    export_ = new QToolButton(this);
+    export_ = new MenuButton(this);
     export_->setObjectName(QStringLiteral("exportButton"));
     export_->setText(QStringLiteral("Export"));
     export_->setAccessibleName(QStringLiteral("Export"));

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QEnterEvent>
+#include <QFocusEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,10 +11,13 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QStyleOptionToolButton>
+#include <QStylePainter>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace tallyvox::ui {
 
@@ -29,8 +33,50 @@ QColor panelOrange() {
     return QColor(0xd9, 0x74, 0x06);
 }
 
+namespace {
+
+double luminance(const QColor& colour) {
+    auto channel = [](double value) {
+        return value <= 0.03928 ? value / 12.92 : std::pow((value + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
+           0.0722 * channel(colour.blueF());
+}
+
+// `top` painted over `bottom` at `share` (0 to 1) of its strength.
+QColor mixed(const QColor& bottom, const QColor& top, double share) {
+    auto channel = [share](double under, double over) { return under + (over - under) * share; };
+    return QColor::fromRgbF(static_cast<float>(channel(bottom.redF(), top.redF())),
+                            static_cast<float>(channel(bottom.greenF(), top.greenF())),
+                            static_cast<float>(channel(bottom.blueF(), top.blueF())));
+}
+
+} // namespace
+
+double contrastRatio(const QColor& a, const QColor& b) {
+    const double one = luminance(a);
+    const double two = luminance(b);
+    return (std::max(one, two) + 0.05) / (std::min(one, two) + 0.05);
+}
+
+QColor readableSecondary(const QPalette& palette, QPalette::ColorRole background) {
+    const QColor back = palette.color(background);
+    const QColor text = palette.color(QPalette::WindowText);
+    QColor grey = palette.color(QPalette::PlaceholderText);
+    // A translucent placeholder is seen over the background.
+    const QColor start = mixed(back, grey, grey.alphaF());
+    QColor colour = start;
+    for (int step = 1; step <= 10 && contrastRatio(colour, back) < 4.5; ++step)
+        colour = mixed(start, text, step / 10.0);
+    return colour;
+}
+
 QColor secondaryColor(const QWidget* widget) {
-    return widget->palette().color(QPalette::PlaceholderText);
+    return readableSecondary(widget->palette());
+}
+
+void makeSecondary(QWidget* widget) {
+    setTextColor(widget, secondaryColor(widget));
 }
 
 void setTextColor(QWidget* widget, const QColor& color) {
@@ -103,7 +149,7 @@ void RowButton::paintEvent(QPaintEvent*) {
         painter.setBrush(palette().color(QPalette::Highlight));
         painter.drawRoundedRect(rect(), 5, 5);
         text = shortcutColor = palette().color(QPalette::HighlightedText);
-    } else if (hasFocus()) {
+    } else if (showsFocusRing()) {
         painter.setPen(QPen(palette().color(QPalette::Highlight), 1.5));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 5, 5);
@@ -138,10 +184,64 @@ void RowButton::enterEvent(QEnterEvent* event) {
     QAbstractButton::enterEvent(event);
 }
 
+void RowButton::focusInEvent(QFocusEvent* event) {
+    // The window's first focus lands on a row when the panel opens; a ring there would sit
+    // beside the hovered row as a second selection.
+    keyboardFocus_ = event->reason() == Qt::TabFocusReason ||
+                     event->reason() == Qt::BacktabFocusReason ||
+                     event->reason() == Qt::ShortcutFocusReason;
+    QAbstractButton::focusInEvent(event);
+}
+
 void RowButton::leaveEvent(QEvent* event) {
     hovering_ = false;
     update();
     QAbstractButton::leaveEvent(event);
+}
+
+// MARK: MenuButton
+
+MenuButton::MenuButton(QWidget* parent)
+    : QToolButton(parent) {
+    setPopupMode(QToolButton::InstantPopup);
+}
+
+int MenuButton::indicatorWidth() const {
+    QStyleOptionToolButton option;
+    initStyleOption(&option);
+    return style()->pixelMetric(QStyle::PM_MenuButtonIndicator, &option, this);
+}
+
+QSize MenuButton::sizeHint() const {
+    QSize size = QToolButton::sizeHint();
+    size.rwidth() += indicatorWidth();
+    return size;
+}
+
+QRect MenuButton::labelRect() const {
+    return rect().adjusted(0, 0, -indicatorWidth(), 0);
+}
+
+QRect MenuButton::arrowRect() const {
+    const int side = std::max(4, indicatorWidth() - 6);
+    return {width() - indicatorWidth(), (height() - side) / 2, side, side};
+}
+
+void MenuButton::paintEvent(QPaintEvent*) {
+    QStylePainter painter(this);
+    QStyleOptionToolButton option;
+    initStyleOption(&option);
+    option.features &= ~QStyleOptionToolButton::HasMenu;
+    QStyleOptionToolButton bevel = option;
+    bevel.text.clear();
+    bevel.icon = QIcon();
+    painter.drawComplexControl(QStyle::CC_ToolButton, bevel);
+    QStyleOptionToolButton label = option;
+    label.rect = labelRect();
+    painter.drawControl(QStyle::CE_ToolButtonLabel, label);
+    QStyleOption arrow = option;
+    arrow.rect = arrowRect();
+    painter.drawPrimitive(QStyle::PE_IndicatorArrowDown, arrow);
 }
 
 QPushButton* linkButton(const QString& text, const QString& name, QWidget* parent) {

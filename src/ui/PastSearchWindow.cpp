@@ -1,5 +1,7 @@
 #include "ui/PastSearchWindow.h"
 
+#include "ui/PanelRows.h"
+
 #include "settings/SettingsManager.h"
 #include "transcripts/TranscriptSearch.h"
 
@@ -58,7 +60,7 @@ QWidget* panel(const QString& name, const QIcon& icon, const QString& title, con
         body->setObjectName(name + "Text");
         body->setAlignment(Qt::AlignCenter);
         body->setWordWrap(true);
-        body->setForegroundRole(QPalette::PlaceholderText);
+        makeSecondary(body);
         layout->addWidget(body);
     }
     layout->addStretch();
@@ -102,7 +104,7 @@ PastHitButton::PastHitButton(const PastHit& hit, const std::vector<std::string>&
     QFont caption = metaLabel->font();
     caption.setPointSizeF(caption.pointSizeF() * 0.85);
     metaLabel->setFont(caption);
-    metaLabel->setForegroundRole(QPalette::PlaceholderText);
+    makeSecondary(metaLabel);
     metaLabel->setTextFormat(Qt::PlainText);
     // One line; the row never grows wider for a long meeting title.
     metaLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -175,7 +177,7 @@ PastSearchWindow::PastSearchWindow(UiContext& context, QWidget* parent)
     summary_ = new QLabel(this);
     summary_->setObjectName(QStringLiteral("pastSearchSummary"));
     summary_->setAccessibleName(QStringLiteral("Matches"));
-    summary_->setForegroundRole(QPalette::PlaceholderText);
+    makeSecondary(summary_);
     layout->addWidget(summary_);
 
     pages_ = new QStackedWidget(this);

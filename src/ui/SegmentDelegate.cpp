@@ -1,5 +1,7 @@
 #include "ui/SegmentDelegate.h"
 
+#include "ui/PanelRows.h"
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QFontDatabase>
@@ -133,7 +135,7 @@ void SegmentDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
             area.setTop(g.caption.top() - 2);
         painter->fillRect(area, selected);
     }
-    QColor secondary = palette.color(QPalette::PlaceholderText);
+    QColor secondary = readableSecondary(palette, QPalette::Base);
     if (!g.divider.isNull())
         painter->fillRect(g.divider, palette.color(QPalette::Mid));
     if (row.header) {

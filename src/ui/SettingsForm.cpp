@@ -1,5 +1,7 @@
 #include "ui/SettingsForm.h"
 
+#include "ui/PanelRows.h"
+
 #include <QApplication>
 #include <QFont>
 #include <QPalette>
@@ -37,9 +39,7 @@ QLabel* footer(const QString& text, QWidget* parent) {
     QFont font = label->font();
     font.setPointSizeF(font.pointSizeF() * 0.9);
     label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
-    label->setPalette(palette);
+    makeSecondary(label);
     return label;
 }
 

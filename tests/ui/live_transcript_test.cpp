@@ -302,6 +302,14 @@ TEST_F(LiveTranscriptTest, FixingAWordThatIsNowhereKeepsTheWordsAndAMatchFixesEv
     auto* fix = window->fixWordPopover();
     ASSERT_NE(fix, nullptr);
     EXPECT_FALSE(fix->fixButton()->isEnabled());
+    // Filled fields keep their names on screen.
+    for (auto [label, field] : {std::pair{"wrongWordLabel", fix->wrongField()},
+                                std::pair{"rightWordLabel", fix->rightField()}}) {
+        auto* shownLabel = fix->findChild<QLabel*>(QLatin1String(label));
+        ASSERT_NE(shownLabel, nullptr) << label;
+        EXPECT_TRUE(shownLabel->isVisible()) << label;
+        EXPECT_EQ(shownLabel->buddy(), field) << label;
+    }
     fix->wrongField()->setText("gizmo");
     fix->rightField()->setText(" \t ");
     EXPECT_FALSE(fix->fixButton()->isEnabled()) << "blank after cleaning";

@@ -701,5 +701,54 @@ TEST_F(MenuBarPanelTest, PopupKeepsItsTrayEdgeAndStaysOnScreenAsItGrows) {
     EXPECT_EQ(popup.geometry().bottom(), edge);
 }
 
+// How the panel looks: no focus ring until focus comes from the keyboard, the Export arrow
+// beside its label, and captions that read at 4.5:1.
+TEST_F(MenuBarPanelTest, FocusRingsArrowsAndCaptionsAreReadable) {
+    launchPanel();
+    auto* search = find<ui::RowButton>("searchPastTranscriptsButton");
+    search->setFocus(Qt::ActiveWindowFocusReason); // as Qt does when the panel opens
+    ASSERT_TRUE(search->hasFocus() || !search->window()->isActiveWindow());
+    EXPECT_FALSE(search->showsFocusRing());
+    const QImage opened = search->grab().toImage();
+    search->clearFocus();
+    EXPECT_EQ(opened, search->grab().toImage()) << "opening drew a ring";
+    search->setFocus(Qt::TabFocusReason);
+    if (search->hasFocus()) {
+        EXPECT_TRUE(search->showsFocusRing());
+        EXPECT_NE(opened, search->grab().toImage()) << "Tab shows where focus is";
+    }
+
+    manager->start(zoom, confirmed(zoom));
+    settle();
+    speak("Worth keeping.");
+    manager->stop();
+    settle();
+    auto* exportButton = find<ui::MenuButton>("exportButton");
+    ASSERT_NE(exportButton, nullptr);
+    exportButton->resize(exportButton->sizeHint());
+    const QRect label = exportButton->labelRect();
+    EXPECT_FALSE(label.intersects(exportButton->arrowRect()));
+    EXPECT_GE(label.width(), exportButton->fontMetrics().horizontalAdvance("Export") +
+                                 exportButton->iconSize().width());
+
+    auto* caption = find<QLabel>("completedFileName");
+    const QPalette& palette = caption->palette();
+    EXPECT_GE(
+        ui::contrastRatio(palette.color(QPalette::WindowText), palette.color(QPalette::Window)),
+        4.5);
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::PlaceholderText, QColor(0x60, 0x60, 0x60));
+    EXPECT_GE(ui::contrastRatio(ui::readableSecondary(dark), dark.color(QPalette::Window)), 4.5);
+    QPalette light = dark;
+    light.setColor(QPalette::Window, QColor(0xef, 0xef, 0xef));
+    light.setColor(QPalette::WindowText, Qt::black);
+    light.setColor(QPalette::PlaceholderText, QColor(0x84, 0x84, 0x84));
+    const QColor grey = ui::readableSecondary(light);
+    EXPECT_GE(ui::contrastRatio(grey, light.color(QPalette::Window)), 4.5);
+    EXPECT_NE(grey, QColor(Qt::black)) << "still a secondary grey";
+}
+
 } // namespace
 } // namespace tallyvox::testing
