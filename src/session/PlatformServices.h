@@ -92,8 +92,9 @@ struct PlatformServices {
     // unknown, and the model is recommended by memory alone.
     std::function<std::optional<MachineSpeed>()> machineSpeed;
 
-    // Shows one file selected in the file manager; empty: exports are only written.
-    std::function<void(const std::filesystem::path&)> revealFile;
+    // Shows one file selected in the file manager and answers why it could not; empty:
+    // exports are only written.
+    std::function<std::optional<std::string>(const std::filesystem::path&)> revealFile;
 
     // Moves one file to the Trash; empty: old transcripts are never removed.
     TranscriptManager::TrashOperation trash;

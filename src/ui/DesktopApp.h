@@ -27,8 +27,8 @@ public:
         bool useTray = true;
         // Ends the process once quitting may go ahead.
         std::function<void()> terminate;
-        std::function<void(const std::filesystem::path&)> openFile;
-        std::function<void(const std::filesystem::path&)> revealFile;
+        std::function<std::optional<std::string>(const std::filesystem::path&)> openFile;
+        std::function<std::optional<std::string>(const std::filesystem::path&)> revealFile;
         std::function<void(const std::string&)> openSystemSettings;
     };
 

@@ -1,6 +1,7 @@
 #include "ui/PanelCompleted.h"
 
 #include "ui/PanelRows.h"
+#include "ui/PanelStatus.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -43,14 +44,16 @@ CompletedView::CompletedView(UiContext& context, QWidget* parent)
                         QStringLiteral("openTranscriptButton"), this);
     connect(open_, &QPushButton::clicked, this, [this] {
         if (context_.actions.openFile)
-            context_.actions.openFile(file_);
+            if (auto why = context_.actions.openFile(file_))
+                context_.manager->lastError.set(panel::couldNotOpen(file_, *why));
     });
     buttons->addWidget(open_);
     reveal_ = panelButton(QIcon(), QStringLiteral("Show in Files"),
                           QStringLiteral("showInFilesButton"), this);
     connect(reveal_, &QPushButton::clicked, this, [this] {
         if (context_.actions.revealFile)
-            context_.actions.revealFile(file_);
+            if (auto why = context_.actions.revealFile(file_))
+                context_.manager->lastError.set(panel::couldNotShow(file_, *why));
     });
     buttons->addWidget(reveal_);
 

@@ -8,6 +8,14 @@
 
 namespace tallyvox::ui::panel {
 
+std::string couldNotOpen(const std::filesystem::path& file, const std::string& why) {
+    return "Couldn't open " + file.filename().string() + ": " + why;
+}
+
+std::string couldNotShow(const std::filesystem::path& file, const std::string& why) {
+    return "Couldn't show " + file.filename().string() + " in Files: " + why;
+}
+
 bool offersLiveTranscript(const AppLifecycleManager& manager) {
     return manager.session.get().has_value() || !manager.segments.get().empty();
 }

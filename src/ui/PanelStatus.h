@@ -6,6 +6,7 @@
 #include "types/TranscriptionSession.h"
 #include "types/WhisperModel.h"
 
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -38,6 +39,10 @@ std::string alsoDetected(const DetectedMeeting& meeting);
 std::string browserUnreadable(const std::string& browser);
 // "Zoom · Zoom · automatic"
 std::string sessionCaption(const TranscriptionSession& session);
+// "Couldn't open Zoom_Meeting.txt: no application is set to open it"
+std::string couldNotOpen(const std::filesystem::path& file, const std::string& why);
+// "Couldn't show Zoom_Meeting.txt in Files: no file manager answered"
+std::string couldNotShow(const std::filesystem::path& file, const std::string& why);
 // "Download Models (466 MB + 2 MB)"
 std::string downloadTitle(const std::string& sizeLabel);
 // Where the models come from and that nothing leaves the computer afterwards.

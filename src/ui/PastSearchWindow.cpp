@@ -1,6 +1,7 @@
 #include "ui/PastSearchWindow.h"
 
 #include "ui/PanelRows.h"
+#include "ui/PanelStatus.h"
 
 #include "settings/SettingsManager.h"
 #include "transcripts/TranscriptSearch.h"
@@ -34,8 +35,8 @@ QLabel* label(const QString& text, QWidget* parent) {
 }
 
 // A centred panel: an icon, a title and a line of explanation.
-QWidget* panel(const QString& name, const QIcon& icon, const QString& title, const QString& text,
-               QLabel** titleLabel = nullptr) {
+QWidget* statePage(const QString& name, const QIcon& icon, const QString& title,
+                   const QString& text, QLabel** titleLabel = nullptr) {
     auto* page = new QWidget;
     page->setObjectName(name);
     auto* layout = new QVBoxLayout(page);
@@ -183,13 +184,14 @@ PastSearchWindow::PastSearchWindow(UiContext& context, QWidget* parent)
     pages_ = new QStackedWidget(this);
     const QIcon magnifier = QIcon::fromTheme(
         QStringLiteral("edit-find"), style()->standardIcon(QStyle::SP_FileDialogContentsView));
-    startPage_ =
-        panel(QStringLiteral("pastSearchStart"), magnifier,
-              QString::fromUtf8(PastSearch::emptyTitle), QString::fromUtf8(PastSearch::emptyText));
+    startPage_ = statePage(QStringLiteral("pastSearchStart"), magnifier,
+                           QString::fromUtf8(PastSearch::emptyTitle),
+                           QString::fromUtf8(PastSearch::emptyText));
     searchingPage_ =
-        panel(QStringLiteral("pastSearchSearching"), {}, QStringLiteral("Searching…"), {});
-    noHitsPage_ = panel(QStringLiteral("pastSearchNoHits"), magnifier, {},
-                        QStringLiteral("Check the spelling or try a new search."), &noHitsTitle_);
+        statePage(QStringLiteral("pastSearchSearching"), {}, QStringLiteral("Searching…"), {});
+    noHitsPage_ =
+        statePage(QStringLiteral("pastSearchNoHits"), magnifier, {},
+                  QStringLiteral("Check the spelling or try a new search."), &noHitsTitle_);
     auto* scroll = new QScrollArea;
     scroll->setObjectName(QStringLiteral("pastSearchHits"));
     scroll->setAccessibleName(QStringLiteral("Matches"));
@@ -296,7 +298,8 @@ void PastSearchWindow::fillList() {
         auto* button = new PastHitButton(hit, shownTerms, listPage_);
         connect(button, &QAbstractButton::clicked, this, [this, file = hit.file] {
             if (context_.actions.openFile)
-                context_.actions.openFile(file);
+                if (auto why = context_.actions.openFile(file))
+                    context_.manager->lastError.set(ui::panel::couldNotOpen(file, *why));
         });
         list_->addWidget(button);
     }

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tallyvox::ui {
@@ -19,8 +20,9 @@ struct DesktopActions {
     std::function<void()> showSettings;
     // Defers while a transcript is being finished.
     std::function<void()> quit;
-    std::function<void(const std::filesystem::path&)> openFile;
-    std::function<void(const std::filesystem::path&)> revealFile;
+    // Each answers why it could not, shown in the panel.
+    std::function<std::optional<std::string>(const std::filesystem::path&)> openFile;
+    std::function<std::optional<std::string>(const std::filesystem::path&)> revealFile;
     // Opens the desktop's settings page for `page` ("microphone", "accessibility").
     std::function<void(const std::string& page)> openSystemSettings;
 };

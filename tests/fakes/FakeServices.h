@@ -164,6 +164,8 @@ public:
     std::optional<MachineSpeed> machineSpeed;
     std::vector<std::filesystem::path> trashed;
     std::vector<std::filesystem::path> revealed;
+    // Why the file manager showed nothing; none: it showed the file.
+    std::optional<std::string> revealFails;
 
     RecognizerLoader loadRecognizer;
     DiarizerLoader loadDiarizer;

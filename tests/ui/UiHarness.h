@@ -18,8 +18,14 @@ protected:
         ui::DesktopApp::Options options;
         options.useTray = useTray;
         options.terminate = [this] { ++terminated; };
-        options.openFile = [this](const std::filesystem::path& f) { opened.push_back(f); };
-        options.revealFile = [this](const std::filesystem::path& f) { revealed.push_back(f); };
+        options.openFile = [this](const std::filesystem::path& f) {
+            opened.push_back(f);
+            return openFails;
+        };
+        options.revealFile = [this](const std::filesystem::path& f) {
+            revealed.push_back(f);
+            return revealFails;
+        };
         app = std::make_unique<ui::DesktopApp>(manager, stores, clock, options);
         app->start();
         settle();
@@ -35,6 +41,8 @@ protected:
     std::unique_ptr<ui::DesktopApp> app;
     int terminated = 0;
     std::vector<std::filesystem::path> opened, revealed;
+    // Why the desktop opened or showed nothing; none: it did.
+    std::optional<std::string> openFails, revealFails;
 };
 
 } // namespace tallyvox::testing

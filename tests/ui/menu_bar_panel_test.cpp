@@ -139,8 +139,14 @@ protected:
         ui::DesktopApp::Options options;
         options.useTray = false;
         options.terminate = [this] { ++terminated; };
-        options.openFile = [this](const fs::path& f) { opened.push_back(f); };
-        options.revealFile = [this](const fs::path& f) { revealed.push_back(f); };
+        options.openFile = [this](const fs::path& f) {
+            opened.push_back(f);
+            return openFails;
+        };
+        options.revealFile = [this](const fs::path& f) {
+            revealed.push_back(f);
+            return revealFails;
+        };
         options.openSystemSettings = [this](const std::string& page) { pages.push_back(page); };
         app = std::make_unique<ui::DesktopApp>(manager, stores, clock, options);
         app->start();
@@ -748,6 +754,38 @@ TEST_F(MenuBarPanelTest, FocusRingsArrowsAndCaptionsAreReadable) {
     const QColor grey = ui::readableSecondary(light);
     EXPECT_GE(ui::contrastRatio(grey, light.color(QPalette::Window)), 4.5);
     EXPECT_NE(grey, QColor(Qt::black)) << "still a secondary grey";
+}
+
+TEST_F(MenuBarPanelTest, OpeningOrShowingAFileThatFailsSaysWhyInThePanel) {
+    launchPanel();
+    manager->start(zoom, confirmed(zoom));
+    settle();
+    speak("Worth keeping.");
+    manager->stop();
+    settle();
+    const std::string name = manager->transcript.get()->fileURL.filename().string();
+    openFails = "no application is set to open it";
+    click("openTranscriptButton");
+    settle();
+    EXPECT_EQ(
+        notices("lastErrorNotice"),
+        std::vector<std::string>{"Couldn't open " + name + ": no application is set to open it"});
+    revealFails = "no file manager answered";
+    click("showInFilesButton");
+    settle();
+    EXPECT_EQ(
+        notices("lastErrorNotice"),
+        std::vector<std::string>{"Couldn't show " + name + " in Files: no file manager answered"});
+
+    // An export is written all the same; only showing it failed.
+    fakes.revealFails = "no file manager answered";
+    find<QToolButton>("exportButton")->menu()->actions()[0]->trigger();
+    settle();
+    const auto markdown = exportURL(manager->transcript.get()->fileURL, ExportFormat::markdown);
+    EXPECT_TRUE(fs::exists(markdown));
+    EXPECT_EQ(notices("lastErrorNotice"),
+              std::vector<std::string>{"Couldn't show " + markdown.filename().string() +
+                                       " in Files: no file manager answered"});
 }
 
 } // namespace

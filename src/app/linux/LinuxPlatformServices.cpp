@@ -128,8 +128,10 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, const std::
     services.trash = [](const std::filesystem::path& file) { moveToTrash(file); };
     services.machineSpeed = [] { return SpeedProbe::machineSpeed(); };
     services.revealFile = [](const std::filesystem::path& file) {
-        if (auto why = showInFileManager(file))
+        auto why = showInFileManager(file);
+        if (why)
             Log::error("Cannot show {} in the file manager: {}", file.string(), *why);
+        return why;
     };
     services.loadRecognizer = whisperLoader();
     services.loadDiarizer = diarizerLoader([]() -> std::unique_ptr<Embedder> {
