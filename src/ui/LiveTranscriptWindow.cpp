@@ -20,6 +20,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
@@ -307,6 +308,13 @@ bool LiveTranscriptWindow::eventFilter(QObject* watched, QEvent* event) {
         }
         return true;
     }
+    // The speaker's name is a button: the pointer says so.
+    if (event->type() == QEvent::MouseMove && watched == list_->viewport()) {
+        const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+        const QModelIndex index = list_->indexAt(at);
+        const bool onName = delegate_->nameRect(list_->visualRect(index), index).contains(at);
+        list_->viewport()->setCursor(onName ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    }
     if (event->type() == QEvent::KeyPress && watched == list_) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter ||
@@ -354,13 +362,10 @@ void LiveTranscriptWindow::showAt(QWidget* popover, int row) {
 RenamePopover* LiveTranscriptWindow::openRename(int row) {
     if (row < 0 || row >= model_->rowCount())
         return nullptr;
-    // A line without a speaker has no one to name; "Assign Line To" gives it one first.
-    auto speaker = model_->row(row).speaker;
-    if (!speaker)
-        return nullptr;
+    const auto& line = model_->row(row);
     if (rename_)
         rename_->close();
-    rename_ = new RenamePopover(*context_.manager, *speaker, this);
+    rename_ = new RenamePopover(*context_.manager, line.speaker, line.id, this);
     showAt(rename_, row);
     return rename_;
 }

@@ -162,8 +162,7 @@ bool SegmentDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
     if (event->type() == QEvent::MouseButtonRelease) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         QRect name = nameRect(option.rect, index);
-        if (mouse->button() == Qt::LeftButton && model_.row(index.row()).speaker &&
-            name.contains(mouse->position().toPoint())) {
+        if (mouse->button() == Qt::LeftButton && name.contains(mouse->position().toPoint())) {
             emit nameClicked(index, name);
             return true;
         }
@@ -174,8 +173,7 @@ bool SegmentDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
 bool SegmentDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
                                 const QStyleOptionViewItem& option, const QModelIndex& index) {
     if (event->type() == QEvent::ToolTip && index.isValid()) {
-        if (model_.row(index.row()).speaker &&
-            nameRect(option.rect, index).contains(event->pos())) {
+        if (nameRect(option.rect, index).contains(event->pos())) {
             QToolTip::showText(event->globalPos(), renameHelp, view);
             return true;
         }

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStackedWidget>
@@ -211,7 +212,29 @@ TEST_F(LiveTranscriptTest, TurnsCaptionsAndColours) {
     EXPECT_EQ(row(0).caption, ui::lineCaption(manager->transcript.get(), 0));
     EXPECT_NE(row(0).caption, ui::lineCaption(manager->transcript.get(), 200));
     EXPECT_EQ(row(4).name, "Unidentified");
-    EXPECT_EQ(window->openRename(4), nullptr) << "nobody to rename on a line without speaker";
+    // "Unidentified" is a button too: naming it gives the line a speaker of that name.
+    auto* view = window->list();
+    auto unnamed = window->model().index(4);
+    view->scrollTo(unnamed);
+    QRect name = window->delegate().nameRect(view->visualRect(unnamed), unnamed);
+    ASSERT_FALSE(name.isEmpty());
+    QMouseEvent hover(QEvent::MouseMove, QPointF(name.center()),
+                      QPointF(view->viewport()->mapToGlobal(name.center())), Qt::NoButton,
+                      Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &hover);
+    EXPECT_EQ(view->viewport()->cursor().shape(), Qt::PointingHandCursor);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, name.center());
+    settle();
+    auto* popover = window->renamePopover();
+    ASSERT_NE(popover, nullptr);
+    EXPECT_EQ(popover->findChild<QLabel*>("renameTitle")->text(), "Rename Unidentified");
+    popover->field()->setText("Guest");
+    QTest::keyClick(popover->field(), Qt::Key_Return);
+    settle();
+    EXPECT_EQ(row(4).name, "Guest");
+    EXPECT_TRUE(row(4).speaker.has_value());
+    EXPECT_EQ(row(3).name, QString::fromStdString(manager->speakerName(1)))
+        << "the other lines keep their speakers";
     EXPECT_TRUE(
         window->delegate().nameRect(QRect(0, 0, 400, 100), window->model().index(1)).isNull())
         << "lines inside a turn show no name";
