@@ -116,6 +116,43 @@ QFrame* divider(QWidget* parent, const QString& name) {
 
 // MARK: RowButton
 
+namespace {
+
+// Whether the last thing the user did here was a key press. Qt gives a window's first focus
+// with the same reason as Tab does, so the reason alone cannot tell them apart.
+class InputWatch : public QObject {
+public:
+    bool keys = false;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+            keys = true;
+            break;
+        case QEvent::MouseButtonPress:
+        case QEvent::WindowActivate:
+            keys = false;
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+};
+
+InputWatch& inputWatch() {
+    static InputWatch* watch = [] {
+        auto* made = new InputWatch;
+        made->setParent(QCoreApplication::instance());
+        QCoreApplication::instance()->installEventFilter(made);
+        return made;
+    }();
+    return *watch;
+}
+
+} // namespace
+
 RowButton::RowButton(const QIcon& icon, const QString& text, QWidget* parent)
     : QAbstractButton(parent) {
     setIcon(icon);
@@ -124,6 +161,7 @@ RowButton::RowButton(const QIcon& icon, const QString& text, QWidget* parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     // A click must not leave the row lit as if the pointer were still on it.
     setFocusPolicy(Qt::TabFocus);
+    inputWatch();
     setAttribute(Qt::WA_Hover);
 }
 
@@ -187,9 +225,9 @@ void RowButton::enterEvent(QEnterEvent* event) {
 void RowButton::focusInEvent(QFocusEvent* event) {
     // The window's first focus lands on a row when the panel opens; a ring there would sit
     // beside the hovered row as a second selection.
-    keyboardFocus_ = event->reason() == Qt::TabFocusReason ||
-                     event->reason() == Qt::BacktabFocusReason ||
-                     event->reason() == Qt::ShortcutFocusReason;
+    keyboardFocus_ = inputWatch().keys && (event->reason() == Qt::TabFocusReason ||
+                                           event->reason() == Qt::BacktabFocusReason ||
+                                           event->reason() == Qt::ShortcutFocusReason);
     QAbstractButton::focusInEvent(event);
 }
 

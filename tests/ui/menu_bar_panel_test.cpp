@@ -21,6 +21,8 @@
 #include <QTest>
 #include <QToolButton>
 
+#include <memory>
+
 #include <sys/stat.h>
 
 namespace tallyvox::testing {
@@ -711,18 +713,22 @@ TEST_F(MenuBarPanelTest, PopupKeepsItsTrayEdgeAndStaysOnScreenAsItGrows) {
 // beside its label, and captions that read at 4.5:1.
 TEST_F(MenuBarPanelTest, FocusRingsArrowsAndCaptionsAreReadable) {
     launchPanel();
+    auto* window = panel()->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     auto* search = find<ui::RowButton>("searchPastTranscriptsButton");
-    search->setFocus(Qt::ActiveWindowFocusReason); // as Qt does when the panel opens
-    ASSERT_TRUE(search->hasFocus() || !search->window()->isActiveWindow());
+    QCoreApplication::sendEvent(window, std::make_unique<QEvent>(QEvent::WindowActivate).get());
+    search->setFocus(Qt::TabFocusReason); // as Qt does when the panel opens
+    ASSERT_TRUE(search->hasFocus());
     EXPECT_FALSE(search->showsFocusRing());
     const QImage opened = search->grab().toImage();
     search->clearFocus();
     EXPECT_EQ(opened, search->grab().toImage()) << "opening drew a ring";
     search->setFocus(Qt::TabFocusReason);
-    if (search->hasFocus()) {
-        EXPECT_TRUE(search->showsFocusRing());
-        EXPECT_NE(opened, search->grab().toImage()) << "Tab shows where focus is";
-    }
+    QTest::keyClick(search, Qt::Key_Tab);
+    auto* next = qobject_cast<ui::RowButton*>(QApplication::focusWidget());
+    ASSERT_NE(next, nullptr);
+    EXPECT_TRUE(next->showsFocusRing()) << "Tab shows where focus is";
 
     manager->start(zoom, confirmed(zoom));
     settle();
