@@ -29,6 +29,7 @@ DesktopApp::DesktopApp(std::shared_ptr<AppLifecycleManager> manager, SettingsSto
     actions.openFile = options_.openFile;
     actions.revealFile = options_.revealFile;
     actions.openSystemSettings = options_.openSystemSettings;
+    actions.reduceMotion = options_.reduceMotion;
 }
 
 DesktopApp::~DesktopApp() {

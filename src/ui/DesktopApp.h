@@ -30,6 +30,7 @@ public:
         std::function<std::optional<std::string>(const std::filesystem::path&)> openFile;
         std::function<std::optional<std::string>(const std::filesystem::path&)> revealFile;
         std::function<void(const std::string&)> openSystemSettings;
+        std::function<bool()> reduceMotion;
     };
 
     DesktopApp(std::shared_ptr<AppLifecycleManager> manager, SettingsStores stores, Clock& clock,

@@ -11,6 +11,7 @@
 #include "ui/SpeakersSheet.h"
 #include "ui/TranscriptLines.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -22,6 +23,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPropertyAnimation>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
@@ -145,6 +147,10 @@ LiveTranscriptWindow::LiveTranscriptWindow(UiContext& context, QWidget* parent)
     connect(delegate_, &SegmentDelegate::nameClicked, this,
             [this](const QModelIndex& index, const QRect&) { openRename(index.row()); });
     auto* scrollBar = list_->verticalScrollBar();
+    // New lines glide into view (0.2 s, easing out) rather than jump.
+    follow_ = new QPropertyAnimation(scrollBar, "value", this);
+    follow_->setDuration(200);
+    follow_->setEasingCurve(QEasingCurve::OutCubic);
     connect(scrollBar, &QScrollBar::valueChanged, this, [this] { scrolled(); });
     // Rows that arrive or re-wrap keep the newest line at the bottom while following.
     connect(scrollBar, &QScrollBar::rangeChanged, this, [this] {
@@ -270,12 +276,32 @@ void LiveTranscriptWindow::refreshToolbar() {
     }
 }
 
+bool LiveTranscriptWindow::isScrollingToLatest() const {
+    return follow_->state() == QAbstractAnimation::Running;
+}
+
 void LiveTranscriptWindow::scrollToLatest() {
-    list_->scrollToBottom();
+    // Qt's effects setting follows the desktop's "animations" switch where the platform theme
+    // reads it (GNOME's enable-animations through the GTK theme).
+    const bool still = context_.actions.reduceMotion
+                           ? context_.actions.reduceMotion()
+                           : !QApplication::isEffectEnabled(Qt::UI_General);
+    auto* bar = list_->verticalScrollBar();
+    if (still) {
+        follow_->stop();
+        list_->scrollToBottom();
+        return;
+    }
+    if (bar->value() == bar->maximum() && !isScrollingToLatest())
+        return;
+    follow_->stop();
+    follow_->setStartValue(bar->value());
+    follow_->setEndValue(bar->maximum());
+    follow_->start();
 }
 
 void LiveTranscriptWindow::scrolled() {
-    if (updating_)
+    if (updating_ || isScrollingToLatest())
         return;
     const auto& lines = context_.manager->segments.get();
     if (lines.empty())

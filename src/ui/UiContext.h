@@ -25,6 +25,8 @@ struct DesktopActions {
     std::function<std::optional<std::string>(const std::filesystem::path&)> revealFile;
     // Opens the desktop's settings page for `page` ("microphone", "accessibility").
     std::function<void(const std::string& page)> openSystemSettings;
+    // Whether the desktop asks for less motion; empty: Qt's reading of the platform theme.
+    std::function<bool()> reduceMotion;
 };
 
 // Everything a view reads and calls. Every surface shares the one manager.

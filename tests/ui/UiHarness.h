@@ -18,6 +18,7 @@ protected:
         ui::DesktopApp::Options options;
         options.useTray = useTray;
         options.terminate = [this] { ++terminated; };
+        options.reduceMotion = [this] { return reduceMotion; };
         options.openFile = [this](const std::filesystem::path& f) {
             opened.push_back(f);
             return openFails;
@@ -40,6 +41,8 @@ protected:
 
     std::unique_ptr<ui::DesktopApp> app;
     int terminated = 0;
+    // The live transcript jumps to new lines, so tests read where it ends at once.
+    bool reduceMotion = true;
     std::vector<std::filesystem::path> opened, revealed;
     // Why the desktop opened or showed nothing; none: it did.
     std::optional<std::string> openFails, revealFails;

@@ -192,6 +192,27 @@ TEST_F(LiveTranscriptTest, FollowingStopsWhenScrolledUpAndResumesAtTheBottom) {
     EXPECT_TRUE(window->followsLatest());
 }
 
+TEST_F(LiveTranscriptTest, FollowingGlidesToTheNewestLineUnlessTheDesktopAsksForLessMotion) {
+    reduceMotion = false;
+    open();
+    addLines(80, 0, "A line that fills the window");
+    auto* bar = window->list()->verticalScrollBar();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->isScrollingToLatest(); }, 5000));
+    const int before = bar->value();
+    addLines(5, 1, "Newer");
+    EXPECT_TRUE(window->isScrollingToLatest()) << "glides, not jumps";
+    EXPECT_LT(bar->value(), bar->maximum());
+    EXPECT_GE(bar->value(), before);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->isScrollingToLatest(); }, 5000));
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_TRUE(window->followsLatest()) << "the glide is not the user scrolling away";
+
+    reduceMotion = true;
+    addLines(5, 1, "Newest");
+    EXPECT_FALSE(window->isScrollingToLatest());
+    EXPECT_EQ(bar->value(), bar->maximum()) << "at once";
+}
+
 TEST_F(LiveTranscriptTest, TurnsCaptionsAndColours) {
     EXPECT_EQ(ui::speakerColor(8), ui::speakerColor(0));
     EXPECT_NE(ui::speakerColor(1), ui::speakerColor(0));

@@ -141,6 +141,7 @@ protected:
         ui::DesktopApp::Options options;
         options.useTray = false;
         options.terminate = [this] { ++terminated; };
+        options.reduceMotion = [this] { return reduceMotion; };
         options.openFile = [this](const fs::path& f) {
             opened.push_back(f);
             return openFails;
