@@ -102,8 +102,9 @@ struct PlatformServices {
     // settings window.
     bool commandLine = false;
 
-    // Shows one file selected in the file manager; empty: exports are only written.
-    std::function<void(const std::filesystem::path&)> revealFile;
+    // Shows one file selected in the file manager and answers why it could not; empty:
+    // exports are only written.
+    std::function<std::optional<std::string>(const std::filesystem::path&)> revealFile;
 
     // Moves one file to the Trash; empty: old transcripts are never removed.
     TranscriptManager::TrashOperation trash;

@@ -127,8 +127,10 @@ std::optional<std::filesystem::path> AppLifecycleManager::exportTranscript(Expor
         lastError.set(message.append(error.what()));
         return std::nullopt;
     }
+    // Written all the same; the user is told where to look for it.
     if (services_.revealFile)
-        services_.revealFile(target);
+        if (auto why = services_.revealFile(target))
+            lastError.set("Couldn't show " + target.filename().string() + " in Files: " + *why);
     return target;
 }
 

@@ -36,8 +36,17 @@ FixWordPopover::FixWordPopover(AppLifecycleManager& manager, QWidget* parent)
     };
     wrong_ = makeField(QStringLiteral("Wrong word"), "wrongWord");
     right_ = makeField(QStringLiteral("Right word"), "rightWord");
-    layout->addWidget(wrong_);
-    layout->addWidget(right_);
+    // Labels that stay once the fields are filled, when placeholders are gone.
+    auto* fields = new QFormLayout;
+    auto* wrongLabel = new QLabel(QStringLiteral("&Wrong:"));
+    wrongLabel->setObjectName(QStringLiteral("wrongWordLabel"));
+    wrongLabel->setBuddy(wrong_);
+    auto* rightLabel = new QLabel(QStringLiteral("&Right:"));
+    rightLabel->setObjectName(QStringLiteral("rightWordLabel"));
+    rightLabel->setBuddy(right_);
+    fields->addRow(wrongLabel, wrong_);
+    fields->addRow(rightLabel, right_);
+    layout->addLayout(fields);
 
     auto* note = new QLabel(QStringLiteral(
         "Changes it everywhere in this transcript. Fix a word twice and the app listens for it "

@@ -1,6 +1,7 @@
 #include "ui/SettingsForm.h"
 
 #include "ui/Palette.h"
+#include "ui/PanelRows.h"
 
 #include <QApplication>
 #include <QFont>
@@ -39,9 +40,7 @@ QLabel* footer(const QString& text, QWidget* parent) {
     QFont font = label->font();
     font.setPointSizeF(font.pointSizeF() * 0.9);
     label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
-    label->setPalette(palette);
+    makeSecondary(label);
     return label;
 }
 

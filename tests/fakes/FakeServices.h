@@ -166,6 +166,8 @@ public:
     std::vector<MachineSpeed> keptSpeeds;
     std::vector<std::filesystem::path> trashed;
     std::vector<std::filesystem::path> revealed;
+    // Why the file manager showed nothing; none: it showed the file.
+    std::optional<std::string> revealFails;
 
     RecognizerLoader loadRecognizer;
     DiarizerLoader loadDiarizer;

@@ -127,6 +127,13 @@ TEST_F(PastSearchWindowTest, ARecordedMeetingIsFoundAndOpened) {
     EXPECT_EQ(window()->hits()[0].file, file);
     QTest::keyClick(window()->findChild<ui::PastHitButton*>("pastHit"), Qt::Key_Space);
     EXPECT_EQ(opened, std::vector<std::filesystem::path>{file});
+    EXPECT_FALSE(manager->lastError.get());
+
+    openFails = "no application is set to open it";
+    QTest::keyClick(window()->findChild<ui::PastHitButton*>("pastHit"), Qt::Key_Space);
+    EXPECT_EQ(manager->lastError.get(),
+              "Couldn't open " + file.filename().string() + ": no application is set to open it")
+        << "the panel's problem notice says it";
 }
 
 TEST(PastSearchHighlight, TermsAreBoldOnLightYellowAndTheRestIsEscaped) {

@@ -104,7 +104,14 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, const std::
 
     services.launchAtLoginEnabled = [] { return AutostartEntry::isEnabled(); };
     services.setLaunchAtLogin = [executable](bool on) {
-        AutostartEntry::setEnabled(on, executable);
+        // Said either way: a login item that never starts the app is otherwise hard to trace.
+        try {
+            AutostartEntry::setEnabled(on, executable);
+        } catch (const std::exception& error) {
+            Log::error("Launch at login not turned {}: {}", on ? "on" : "off", error.what());
+            throw;
+        }
+        Log::info("Launch at login {}", on ? "on" : "off");
     };
 
     // The meeting's title and invitees come from the desktop's calendar service; asked only
@@ -137,8 +144,10 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, const std::
         }
     };
     services.revealFile = [](const std::filesystem::path& file) {
-        if (auto why = showInFileManager(file))
+        auto why = showInFileManager(file);
+        if (why)
             Log::error("Cannot show {} in the file manager: {}", file.string(), *why);
+        return why;
     };
     services.loadRecognizer = whisperLoader();
     services.loadDiarizer = diarizerLoader([]() -> std::unique_ptr<Embedder> {
