@@ -135,6 +135,11 @@ double energy(const std::vector<float>& samples) {
     return sum;
 }
 
+// How far the strength heard may be from the strength played: a PulseAudio server at 44.1 kHz
+// resamples with less of the highest frequencies than sox keeps (up to 7 % less was seen),
+// while a lost fragment of a third of a second takes more than this.
+constexpr double strengthTolerance = 0.12;
+
 // Whether speech came and most of the silence after it too (longer than any pause between
 // words): the monitor has handed over all of it.
 bool heardToTheEnd(const std::vector<float>& samples) {
@@ -306,7 +311,7 @@ TEST(CaptureIntegration, ReceivesWhatIsPlayed) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt).count();
     main.sync([&] { capture->stop(); });
 
-    EXPECT_NEAR(energy(samples) / energy(said.samples), 1, 0.06)
+    EXPECT_NEAR(energy(samples) / energy(said.samples), 1, strengthTolerance)
         << "played " << marks(said.samples) << "\ngot    " << marks(samples) << lines(log);
     EXPECT_EQ(stats.droppedSeconds, 0);
     // A null sink's monitor delivers only while something plays.
@@ -345,9 +350,10 @@ TEST(CaptureIntegration, KeepsBothHalvesWhenTheDefaultOutputChanges) {
     std::system(("pactl set-default-sink '" + original + "'").c_str());
     std::system(("pactl unload-module " + module).c_str());
 
-    EXPECT_NEAR(energy(firstHeard) / energy(first.samples), 1, 0.06)
+    EXPECT_NEAR(energy(firstHeard) / energy(first.samples), 1, strengthTolerance)
         << marks(firstHeard) << lines(log);
-    EXPECT_NEAR(energy(samples) / energy(second.samples), 1, 0.06) << marks(samples) << lines(log);
+    EXPECT_NEAR(energy(samples) / energy(second.samples), 1, strengthTolerance)
+        << marks(samples) << lines(log);
 }
 
 // A quiet meeting on a suspended output (as servers do with idle ones): its monitor delivers
