@@ -283,11 +283,9 @@ bool LiveTranscriptWindow::isScrollingToLatest() const {
 }
 
 void LiveTranscriptWindow::scrollToLatest() {
-    // Qt's effects setting follows the desktop's "animations" switch where the platform theme
-    // reads it (GNOME's enable-animations through the GTK theme).
-    const bool still = context_.actions.reduceMotion
-                           ? context_.actions.reduceMotion()
-                           : !QApplication::isEffectEnabled(Qt::UI_General);
+    // The desktop's wish comes from the app (its settings portal): Qt's own effects switch is
+    // off wherever no platform theme sets it, which would keep every desktop still.
+    const bool still = context_.actions.reduceMotion && context_.actions.reduceMotion();
     auto* bar = list_->verticalScrollBar();
     if (still) {
         follow_->stop();

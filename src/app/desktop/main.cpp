@@ -7,6 +7,7 @@
 
 #include "app/linux/ColorScheme.h"
 #include "app/linux/LinuxPlatformServices.h"
+#include "app/linux/ReducedMotion.h"
 #include "app/linux/ShutdownWatcher.h"
 #include "base/Log.h"
 #include "session/AppLifecycleManager.h"
@@ -154,6 +155,8 @@ int runApp(int argc, char** argv, const RunOptions& run) {
     // The same file-manager call the export uses.
     options.revealFile = manager->services().revealFile;
     options.openSystemSettings = desktop::openSystemSettings;
+    // Asked once, as the palette is: the portal answers over the bus, and lines arrive often.
+    options.reduceMotion = [still = linux_services::desktopReducesMotion()] { return still; };
     ui::DesktopApp desktopApp(manager, stores, clock, options);
     instance.listen([&desktopApp] { desktopApp.showPanel(); });
     desktopApp.start();
