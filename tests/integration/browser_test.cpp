@@ -6,6 +6,7 @@
 // browser that is not installed or cannot start here skips its test.
 #include "ChildProcess.h"
 #include "MeetingPageServer.h"
+#include "Waiting.h"
 #include "fakes/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -26,24 +27,12 @@ using Child = testing::ChildProcess;
 using testing::readText;
 using testing::runToEnd;
 using testing::ScopedEnv;
+using testing::since;
+using testing::Steady;
 using testing::TempDir;
-using Steady = std::chrono::steady_clock;
+using testing::waitFor;
 
 constexpr const char* meetingURL = "https://meet.google.com/abc-defg-hij";
-
-double since(Steady::time_point start) {
-    return std::chrono::duration<double>(Steady::now() - start).count();
-}
-
-template <class Done> bool waitFor(double seconds, Done done) {
-    auto deadline = Steady::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (Steady::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return true;
-}
 
 // The full path of `name` on PATH; empty when it is not there.
 fs::path onPath(const std::string& name) {
