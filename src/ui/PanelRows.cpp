@@ -33,28 +33,9 @@ QColor panelOrange() {
     return QColor(0xd9, 0x74, 0x06);
 }
 
-namespace {
-
-// `top` painted over `bottom` at `share` (0 to 1) of its strength.
-QColor mixed(const QColor& bottom, const QColor& top, double share) {
-    auto channel = [share](double under, double over) { return under + (over - under) * share; };
-    return QColor::fromRgbF(static_cast<float>(channel(bottom.redF(), top.redF())),
-                            static_cast<float>(channel(bottom.greenF(), top.greenF())),
-                            static_cast<float>(channel(bottom.blueF(), top.blueF())));
-}
-
-} // namespace
-
-QColor readableSecondary(const QPalette& palette, QPalette::ColorRole background) {
-    const QColor back = palette.color(background);
-    const QColor text = palette.color(QPalette::WindowText);
-    QColor grey = palette.color(QPalette::PlaceholderText);
-    // A translucent placeholder is seen over the background.
-    const QColor start = mixed(back, grey, grey.alphaF());
-    QColor colour = start;
-    for (int step = 1; step <= 10 && contrastRatio(colour, back) < 4.5; ++step)
-        colour = mixed(start, text, step / 10.0);
-    return colour;
+QColor readableSecondary(const QPalette& palette) {
+    // The app palette's own rule, so a caption reads the same wherever it is painted.
+    return withReadableCaptions(palette).color(QPalette::PlaceholderText);
 }
 
 QColor secondaryColor(const QWidget* widget) {

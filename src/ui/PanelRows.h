@@ -28,9 +28,8 @@ QIcon themedIcon(const char* name, QStyle::StandardPixmap fallback);
 QColor panelRed();
 QColor panelOrange();
 // Secondary text, darker (or on a dark palette lighter) than the style's placeholder grey
-// where that is needed to read 4.5:1 against `background` (WCAG AA for small text).
-QColor readableSecondary(const QPalette& palette,
-                         QPalette::ColorRole background = QPalette::Window);
+// where that is needed to read 4.5:1 on windows and fields (WCAG AA for small text).
+QColor readableSecondary(const QPalette& palette);
 QColor secondaryColor(const QWidget* widget);
 // Gives a label the secondary text colour.
 void makeSecondary(QWidget* widget);

@@ -135,7 +135,7 @@ void SegmentDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
             area.setTop(g.caption.top() - 2);
         painter->fillRect(area, selected);
     }
-    QColor secondary = readableSecondary(palette, QPalette::Base);
+    QColor secondary = readableSecondary(palette);
     if (!g.divider.isNull())
         painter->fillRect(g.divider, palette.color(QPalette::Mid));
     if (row.header) {

@@ -752,11 +752,15 @@ TEST_F(MenuBarPanelTest, FocusRingsArrowsAndCaptionsAreReadable) {
     QPalette dark;
     dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
     dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Base, QColor(0x24, 0x24, 0x24));
+    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
     dark.setColor(QPalette::PlaceholderText, QColor(0x60, 0x60, 0x60));
     EXPECT_GE(ui::contrastRatio(ui::readableSecondary(dark), dark.color(QPalette::Window)), 4.5);
     QPalette light = dark;
     light.setColor(QPalette::Window, QColor(0xef, 0xef, 0xef));
     light.setColor(QPalette::WindowText, Qt::black);
+    light.setColor(QPalette::Base, Qt::white);
+    light.setColor(QPalette::Text, Qt::black);
     light.setColor(QPalette::PlaceholderText, QColor(0x84, 0x84, 0x84));
     const QColor grey = ui::readableSecondary(light);
     EXPECT_GE(ui::contrastRatio(grey, light.color(QPalette::Window)), 4.5);
