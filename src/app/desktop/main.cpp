@@ -7,6 +7,7 @@
 
 #include "app/linux/ColorScheme.h"
 #include "app/linux/LinuxPlatformServices.h"
+#include "app/linux/PortalSettings.h"
 #include "app/linux/ReducedMotion.h"
 #include "app/linux/ShutdownWatcher.h"
 #include "base/Log.h"
@@ -133,7 +134,8 @@ int runApp(int argc, char** argv, const RunOptions& run) {
     Log::enableStderr();
     silenceWhisperLogs();
     // Before any window is made: widgets take the palette they are made with.
-    ui::usePalette(linux_services::desktopPrefersDark());
+    linux_services::PortalSettings portal;
+    ui::usePalette(linux_services::desktopPrefersDark(portal));
 
     ui::QtExecutor main;
     Clock& clock = Clock::system();
@@ -156,7 +158,7 @@ int runApp(int argc, char** argv, const RunOptions& run) {
     options.revealFile = manager->services().revealFile;
     options.openSystemSettings = desktop::openSystemSettings;
     // Asked once, as the palette is: the portal answers over the bus, and lines arrive often.
-    options.reduceMotion = [still = linux_services::desktopReducesMotion()] { return still; };
+    options.reduceMotion = [still = linux_services::desktopReducesMotion(portal)] { return still; };
     ui::DesktopApp desktopApp(manager, stores, clock, options);
     instance.listen([&desktopApp] { desktopApp.showPanel(); });
     desktopApp.start();

@@ -10,17 +10,6 @@
 
 namespace tallyvox::linux_services {
 
-namespace {
-
-std::optional<std::uint32_t> portalColorScheme() {
-    VariantPtr value = portalSetting("org.freedesktop.appearance", "color-scheme");
-    if (!value || !g_variant_is_of_type(value.get(), G_VARIANT_TYPE_UINT32))
-        return std::nullopt;
-    return g_variant_get_uint32(value.get());
-}
-
-} // namespace
-
 bool prefersDark(std::optional<std::uint32_t> portalColorScheme, const char* gtkTheme) {
     if (portalColorScheme == 1u)
         return true;
@@ -32,8 +21,9 @@ bool prefersDark(std::optional<std::uint32_t> portalColorScheme, const char* gtk
     return theme.ends_with(":dark") || theme.ends_with("-dark");
 }
 
-bool desktopPrefersDark() {
-    return prefersDark(portalColorScheme(), g_getenv("GTK_THEME"));
+bool desktopPrefersDark(PortalSettings& portal) {
+    return prefersDark(portal.number("org.freedesktop.appearance", "color-scheme"),
+                       g_getenv("GTK_THEME"));
 }
 
 } // namespace tallyvox::linux_services

@@ -2,8 +2,6 @@
 
 #include "app/linux/PortalSettings.h"
 
-#include <gio/gio.h>
-
 namespace tallyvox::linux_services {
 
 bool reducesMotion(std::optional<std::uint32_t> portalReducedMotion,
@@ -15,16 +13,11 @@ bool reducesMotion(std::optional<std::uint32_t> portalReducedMotion,
     return gnomeAnimations == false;
 }
 
-bool desktopReducesMotion() {
-    std::optional<std::uint32_t> reduced;
-    if (VariantPtr value = portalSetting("org.freedesktop.appearance", "reduced-motion");
-        value && g_variant_is_of_type(value.get(), G_VARIANT_TYPE_UINT32))
-        reduced = g_variant_get_uint32(value.get());
+bool desktopReducesMotion(PortalSettings& portal) {
+    auto reduced = portal.number("org.freedesktop.appearance", "reduced-motion");
     std::optional<bool> animations;
     if (!reduced)
-        if (VariantPtr value = portalSetting("org.gnome.desktop.interface", "enable-animations");
-            value && g_variant_is_of_type(value.get(), G_VARIANT_TYPE_BOOLEAN))
-            animations = g_variant_get_boolean(value.get()) != FALSE;
+        animations = portal.flag("org.gnome.desktop.interface", "enable-animations");
     return reducesMotion(reduced, animations);
 }
 

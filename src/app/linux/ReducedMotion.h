@@ -5,6 +5,8 @@
 
 namespace tallyvox::linux_services {
 
+class PortalSettings;
+
 // Whether the desktop asks apps to keep still. The settings portal's reduced-motion
 // (org.freedesktop.appearance: 0 no preference, 1 reduce) decides where the portal has it;
 // otherwise GNOME's animations switch (org.gnome.desktop.interface enable-animations), which
@@ -12,7 +14,7 @@ namespace tallyvox::linux_services {
 bool reducesMotion(std::optional<std::uint32_t> portalReducedMotion,
                    std::optional<bool> gnomeAnimations);
 
-// Asks the session's settings portal, a second at most for each setting.
-bool desktopReducesMotion();
+// Asks the session's settings portal.
+bool desktopReducesMotion(PortalSettings& portal);
 
 } // namespace tallyvox::linux_services
