@@ -4,6 +4,7 @@
 #include "app/linux/AccessibilityBus.h"
 #include "audio/AccessibilityMuteWatcher.h"
 #include "audio/linux/AtspiTree.h"
+#include "fakes/AccessibleDesktop.h"
 #include "fakes/PipedChild.h"
 #include "fakes/TempDir.h"
 
@@ -22,13 +23,10 @@ using namespace tallyvox;
 using namespace tallyvox::linux_services;
 using tallyvox::testing::ScopedEnv;
 using Child = tallyvox::testing::PipedChild;
+using tallyvox::testing::AccessibleDesktop;
 using tallyvox::testing::TempDir;
 
 namespace {
-
-bool executable(const char* path) {
-    return ::access(path, X_OK) == 0;
-}
 
 // What the watcher reported, waited for from the test's thread.
 struct Reports {
@@ -52,33 +50,11 @@ struct Reports {
 } // namespace
 
 TEST(MuteFollowing, FollowsAQtClientsMuteButtonOverTheAccessibilityBus) {
-    for (const char* tool :
-         {"/usr/bin/Xvfb", "/usr/bin/dbus-daemon", "/usr/libexec/at-spi-bus-launcher",
-          "/usr/libexec/at-spi2-registryd"}) {
-        if (!executable(tool))
-            GTEST_SKIP() << tool << " is not installed";
-    }
-    TempDir home;
-    // The bus launcher keeps its switch in the desktop settings: in memory here, not the
-    // user's.
-    std::map<std::string, std::string> env = {{"GSETTINGS_BACKEND", "memory"},
-                                              {"HOME", home.path().string()},
-                                              {"XDG_CONFIG_HOME", home.path().string()},
-                                              {"XDG_RUNTIME_DIR", home.path().string()}};
-    Child display(
-        {"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "640x480x24"},
-        env);
-    auto number = display.line(std::chrono::seconds(20));
-    ASSERT_TRUE(number) << "Xvfb did not start";
-    env["DISPLAY"] = ":" + *number;
-
-    Child bus({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"}, env);
-    auto address = bus.line(std::chrono::seconds(20));
-    ASSERT_TRUE(address) << "dbus-daemon did not start";
-    env["DBUS_SESSION_BUS_ADDRESS"] = *address;
-    ScopedEnv sessionBus("DBUS_SESSION_BUS_ADDRESS", *address);
-    ScopedEnv runtime("XDG_RUNTIME_DIR", home.path().string());
-    ScopedEnv display_("DISPLAY", env["DISPLAY"]);
+    AccessibleDesktop desktop("640x480x24", std::chrono::seconds(20));
+    if (!desktop.missing.empty())
+        GTEST_SKIP() << desktop.missing << " is not installed";
+    ASSERT_TRUE(desktop.failed.empty()) << desktop.failed;
+    auto env = desktop.env;
 
     // Off until switched on; asking does not start the launcher.
     EXPECT_FALSE(AccessibilityBus::isEnabled());

@@ -2,6 +2,7 @@
 // display whose accessibility tree is read here over a private session's AT-SPI2 bus. Every
 // control a user can operate must say what it is and take keyboard focus.
 #include "app/linux/AccessibilityBus.h"
+#include "fakes/AccessibleDesktop.h"
 #include "fakes/PipedChild.h"
 #include "fakes/TempDir.h"
 
@@ -194,36 +195,12 @@ bool current(AtspiAccessible* tab) {
     return states.contains(ATSPI_STATE_SELECTED) || states.contains(ATSPI_STATE_FOCUSED);
 }
 
-bool executable(const char* path) {
-    return ::access(path, X_OK) == 0;
-}
-
 TEST(AccessibilityBus, EveryControlShownHasANameAndTakesKeyboardFocus) {
-    for (const char* tool :
-         {"/usr/bin/Xvfb", "/usr/bin/dbus-daemon", "/usr/libexec/at-spi-bus-launcher",
-          "/usr/libexec/at-spi2-registryd"}) {
-        if (!executable(tool))
-            GTEST_SKIP() << tool << " is not installed";
-    }
-    TempDir home;
-    // The bus launcher keeps its switch in the desktop settings: in memory, not the user's.
-    std::map<std::string, std::string> env = {{"GSETTINGS_BACKEND", "memory"},
-                                              {"HOME", home.path().string()},
-                                              {"XDG_CONFIG_HOME", home.path().string()},
-                                              {"XDG_RUNTIME_DIR", home.path().string()}};
-    PipedChild display(
-        {"/usr/bin/Xvfb", "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1600x1200x24"},
-        env);
-    auto number = display.line(60s);
-    ASSERT_TRUE(number) << "Xvfb did not start";
-    env["DISPLAY"] = ":" + *number;
-    PipedChild bus({"/usr/bin/dbus-daemon", "--session", "--nofork", "--print-address=1"}, env);
-    auto address = bus.line(60s);
-    ASSERT_TRUE(address) << "dbus-daemon did not start";
-    env["DBUS_SESSION_BUS_ADDRESS"] = *address;
-    ScopedEnv sessionBus("DBUS_SESSION_BUS_ADDRESS", *address);
-    ScopedEnv runtime("XDG_RUNTIME_DIR", home.path().string());
-    ScopedEnv display_("DISPLAY", env["DISPLAY"]);
+    AccessibleDesktop desktop("1600x1200x24", 60s);
+    if (!desktop.missing.empty())
+        GTEST_SKIP() << desktop.missing << " is not installed";
+    ASSERT_TRUE(desktop.failed.empty()) << desktop.failed;
+    auto env = desktop.env;
     ASSERT_TRUE(linux_services::AccessibilityBus::enable());
 
     env["QT_QPA_PLATFORM"] = "xcb";
