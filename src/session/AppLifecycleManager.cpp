@@ -45,7 +45,7 @@ AppLifecycleManager::AppLifecycleManager(Executor& main, Clock& clock, PlatformS
 AppLifecycleManager::~AppLifecycleManager() = default;
 
 void AppLifecycleManager::setUp() {
-    detection_ = services_.makeDetection(SettingsManager::detectionChoices(stores_));
+    detection_ = services_.makeDetection(SessionSettings::detectionChoices(stores_));
     whisper_ = std::make_unique<WhisperManager>(main_, services_.modelFetcher);
 
     if (services_.machineSpeed)
@@ -184,7 +184,7 @@ void AppLifecycleManager::autoStart(const DetectedMeeting& meeting) {
 void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRecord& consent) {
     if (session.get() || finishing.get() || quitting_ || consent.meetingID != meeting.id())
         return;
-    auto options = SettingsManager::transcriptionOptions(stores_);
+    auto options = SessionSettings::transcriptionOptions(stores_);
     if (!mayStart(meeting, options))
         return;
     if (!modelFile_)
@@ -208,7 +208,7 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
     openTranscript(meeting, consent, startedAt);
     Log::info("Transcribing {} ({}, mic {}) → {}", meeting.id(),
               consent.automatic ? "automatic" : "manual", mic ? "on" : "off",
-              transcript.get()->fileURL.string());
+              transcript.get()->filePath.string());
     loadModel(engine_);
 }
 
@@ -221,7 +221,7 @@ bool AppLifecycleManager::mayStart(const DetectedMeeting& meeting, const EngineO
         return false;
     }
     if (modelFile_) {
-        if (auto problem = SettingsManager::modelFileProblem(*modelFile_)) {
+        if (auto problem = SessionSettings::modelFileProblem(*modelFile_)) {
             Log::error("Start refused: {}", *problem);
             lastError.set(*problem);
             return false;
@@ -394,8 +394,8 @@ void AppLifecycleManager::openTranscript(const DetectedMeeting& meeting,
     record.meeting = meeting;
     record.startedAt = startedAt;
     record.consentAt = consent.confirmedAt;
-    record.fileURL =
-        TranscriptManager::fileURL(SettingsManager::saveRoot(stores_), meeting.platform, startedAt);
+    record.filePath = TranscriptManager::filePath(SettingsManager::saveRoot(stores_),
+                                                  meeting.platform, startedAt);
     record.automaticConsent = consent.automatic;
     record.meetingTitle = title;
     transcript.set(record);
@@ -459,7 +459,7 @@ void AppLifecycleManager::receive(std::uint64_t generation, std::vector<Transcri
 
     lines.insert(lines.end(), std::make_move_iterator(batch.begin()),
                  std::make_move_iterator(batch.end()));
-    lines = TranscriptManager::withoutLeakage(TranscriptManager::withoutEchoes(lines));
+    lines = CleanupFilters::withoutLeakage(CleanupFilters::withoutEchoes(lines));
     if (lastStart > firstStart)
         std::stable_sort(lines.begin(), lines.end(),
                          [](const auto& a, const auto& b) { return a.start < b.start; });
@@ -570,7 +570,7 @@ void AppLifecycleManager::enableAutomatic(bool includeMic, bool launchAtLogin) {
     main_.post([weak] {
         if (auto self = weak.lock())
             self->whisper_->download(SettingsManager::model(self->stores_),
-                                     SettingsManager::transcriptionOptions(self->stores_).diarize);
+                                     SessionSettings::transcriptionOptions(self->stores_).diarize);
     });
 }
 

@@ -69,7 +69,7 @@ void AppLifecycleManager::recordEnd(FinishJob& job, const TranscriptionSession& 
         stopped.pausedTotal + (stopped.pausedAt ? secondsBetween(*stopped.pausedAt, now) : 0.0);
     // The report describes what the session ran with, even if the settings changed since.
     figures.options =
-        job.engine ? job.engine->options() : SettingsManager::transcriptionOptions(stores_);
+        job.engine ? job.engine->options() : SessionSettings::transcriptionOptions(stores_);
     if (job.mic) {
         auto counts = job.mic->counts();
         figures.mic =

@@ -117,7 +117,7 @@ std::optional<std::filesystem::path> AppLifecycleManager::exportTranscript(Expor
     const auto& record = transcript.get();
     if (!record)
         return std::nullopt;
-    auto target = exportURL(record->fileURL, format);
+    auto target = exportPath(record->filePath, format);
     try {
         auto bytes = TranscriptExport::render(format, *record, segments.get(),
                                               [this](int s) { return speakerName(s); });

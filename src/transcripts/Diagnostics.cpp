@@ -235,7 +235,7 @@ std::string diagnostics(const TranscriptRecord& record,
         live = 0;
     std::vector<std::string> hints;
 
-    std::string out = "Tallyvox diagnostics: " + record.fileURL.filename().string() + "\n";
+    std::string out = "Tallyvox diagnostics: " + record.filePath.filename().string() + "\n";
     out += context.appSummary + "\n";
     out += "No audio is stored. These numbers show where words could have been lost.\n\n";
     out += "Session: " + clockTime(figures.sessionSeconds) + " (paused " +

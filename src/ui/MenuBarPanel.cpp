@@ -203,7 +203,7 @@ void MenuBarPanel::refresh() {
         transcribing_->present(*session);
     const bool showFinishing = !session && finishing;
     const bool showCompleted = !session && !finishing && record && record->endedAt &&
-                               savedFiles_->count(record->fileURL) > 0;
+                               savedFiles_->count(record->filePath) > 0;
     finishing_->setVisible(showFinishing);
     completed_->setVisible(showCompleted);
     if (showCompleted)

@@ -89,10 +89,10 @@ CompletedView::CompletedView(UiContext& context, QWidget* parent)
 }
 
 void CompletedView::present(const TranscriptRecord& record) {
-    file_ = record.fileURL;
-    const QString name = QString::fromStdString(record.fileURL.filename().string());
+    file_ = record.filePath;
+    const QString name = QString::fromStdString(record.filePath.filename().string());
     fileName_->setText(name);
-    fileName_->setToolTip(QString::fromStdString(record.fileURL.string()));
+    fileName_->setToolTip(QString::fromStdString(record.filePath.string()));
     open_->setVisible(static_cast<bool>(context_.actions.openFile));
     reveal_->setVisible(static_cast<bool>(context_.actions.revealFile));
 }

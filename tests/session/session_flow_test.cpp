@@ -33,7 +33,7 @@ TEST_F(SessionFlow, AutomaticMeetingFromStartToEnd) {
     EXPECT_TRUE(record.automaticConsent);
     EXPECT_EQ(fileText(), expectedText()) << "the header is on disk from the first second";
     EXPECT_TRUE(
-        log.contains("Transcribing Zoom-812 (automatic, mic off) → " + record.fileURL.string()));
+        log.contains("Transcribing Zoom-812 (automatic, mic off) → " + record.filePath.string()));
 
     executor.runUntilIdle();
     EXPECT_FALSE(manager->modelLoading.get());
@@ -77,7 +77,7 @@ TEST_F(SessionFlow, AutomaticMeetingFromStartToEnd) {
     ASSERT_TRUE(manager->transcript.get()->endedAt);
     EXPECT_EQ(fileText(), expectedText());
     EXPECT_TRUE(contains(fileText(), "\nEnd: "));
-    EXPECT_TRUE(log.contains("Transcript saved: " + record.fileURL.string()));
+    EXPECT_TRUE(log.contains("Transcript saved: " + record.filePath.string()));
     auto report = readWholeFile(diagnosticsFile());
     ASSERT_TRUE(report);
     EXPECT_TRUE(contains(*report, "(paused 30.0 s)"));
@@ -329,7 +329,7 @@ TEST_F(SessionFlow, UnwritableFolderKeepsLinesInMemory) {
     manager->start(zoom, confirmed(zoom));
     executor.runUntilIdle();
     speak("Line one.");
-    auto folder = manager->transcript.get()->fileURL.parent_path();
+    auto folder = manager->transcript.get()->filePath.parent_path();
     fs::remove_all(folder);
     writeFileAtomically(folder, "not a folder"); // works as root too
 
@@ -380,7 +380,7 @@ TEST_F(SessionFlow, SleepPausesAudioAndWakeResumesIt) {
 }
 
 TEST_F(SessionFlow, FallingBehindIsSaidOnceAndNamesAModelThatKeepsUp) {
-    std::filesystem::resize_file(makeFile(WhisperModel(WhisperModel::small).localURL()),
+    std::filesystem::resize_file(makeFile(WhisperModel(WhisperModel::small).localPath()),
                                  WhisperModel(WhisperModel::small).minimumBytes());
     defaults.set(SettingsManager::Key::model, "small");
     // A machine where Base, and nothing more accurate, keeps up with the meeting alone.

@@ -76,7 +76,7 @@ TEST(SettingsManager, UnknownStoredModelFallsBackToTheRecommendedOne) {
 }
 
 TEST(SettingsManager, CheckedLanguage) {
-    using SettingsManager::checkedLanguage;
+    using SessionSettings::checkedLanguage;
     EXPECT_EQ(checkedLanguage(std::nullopt), "en+hi");
     EXPECT_EQ(checkedLanguage("auto"), "auto");
     EXPECT_EQ(checkedLanguage("en+xx"), "en+hi");
@@ -88,13 +88,13 @@ TEST(SettingsManager, CheckedLanguage) {
 
 TEST(SettingsManager, TranscriptionOptionsClampTheChunkAndAddLearnedWords) {
     Stores s;
-    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).chunkSeconds, 5) << "missing";
+    EXPECT_EQ(SessionSettings::transcriptionOptions(s.stores).chunkSeconds, 5) << "missing";
     s.defaults.set(Key::chunkSeconds, 60.0);
-    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).chunkSeconds, 28);
+    EXPECT_EQ(SessionSettings::transcriptionOptions(s.stores).chunkSeconds, 28);
     s.defaults.set(Key::chunkSeconds, 3.0);
-    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).chunkSeconds, 5);
+    EXPECT_EQ(SessionSettings::transcriptionOptions(s.stores).chunkSeconds, 5);
     s.defaults.set(Key::chunkSeconds, 12);
-    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).chunkSeconds, 12);
+    EXPECT_EQ(SessionSettings::transcriptionOptions(s.stores).chunkSeconds, 12);
 
     s.defaults.set(Key::model, "base");
     s.defaults.set(Key::language, "en+xx");
@@ -102,7 +102,7 @@ TEST(SettingsManager, TranscriptionOptionsClampTheChunkAndAddLearnedWords) {
     s.defaults.set(Key::diarize, false);
     ProtectedSettings::set(PlistValue(PlistValue::Array{"Grafana"}), Key::learnedWords,
                            s.stores.protectedFile);
-    auto options = SettingsManager::transcriptionOptions(s.stores);
+    auto options = SessionSettings::transcriptionOptions(s.stores);
     EXPECT_EQ(options.model, WhisperModel::base);
     EXPECT_EQ(options.language, "en+hi");
     EXPECT_EQ(options.vocabulary, "Quarterly review. Also: Grafana.");
@@ -185,8 +185,8 @@ TEST(SettingsManagerAccuracy, MediumBecomesTurboOnlyWhenTurboIsDownloaded) {
 
     WhisperModel turbo = WhisperModel::turbo;
     fs::create_directories(WhisperModel::directory());
-    writeFileAtomically(turbo.localURL(), "");
-    fs::resize_file(turbo.localURL(), static_cast<std::uintmax_t>(turbo.minimumBytes()));
+    writeFileAtomically(turbo.localPath(), "");
+    fs::resize_file(turbo.localPath(), static_cast<std::uintmax_t>(turbo.minimumBytes()));
     ASSERT_TRUE(turbo.isDownloaded());
     {
         Stores s;
@@ -216,7 +216,7 @@ TEST(SettingsManagerWords, LearnsOnTheSecondFixAndForgets) {
     SettingsManager::noteFix("Kubernetes", s.stores);
     EXPECT_EQ(SettingsManager::learnedWords(s.stores),
               (std::vector<std::string>{"Grafana", "Kubernetes"}));
-    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).vocabulary,
+    EXPECT_EQ(SessionSettings::transcriptionOptions(s.stores).vocabulary,
               "Also: Grafana, Kubernetes.")
         << "nothing registered, so the vocabulary is empty";
 
@@ -347,7 +347,7 @@ TEST(DefaultModel, NeverOneMissingWhileAnotherIsDownloaded) {
 TEST(DefaultModel, StaysTheDownloadedOneAndOnceUsedIgnoresNewFigures) {
     Stores s;
     ScopedEnv data{"XDG_DATA_HOME", (s.dir / "data").string()};
-    const auto base = WhisperModel(WhisperModel::base).localURL();
+    const auto base = WhisperModel(WhisperModel::base).localPath();
     fs::create_directories(base.parent_path());
     writeFileAtomically(base, "");
     fs::resize_file(base, WhisperModel(WhisperModel::base).minimumBytes());

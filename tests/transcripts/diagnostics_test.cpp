@@ -19,7 +19,7 @@ const DiagnosticsContext context{"Version 1.2.3 \u00b7 Build 45 \u00b7 2026-01-0
 
 TranscriptRecord record(const char* path = "/home/ana/Transcripts/Teams_Meeting_14-05.txt") {
     TranscriptRecord r;
-    r.fileURL = path;
+    r.filePath = path;
     return r;
 }
 

@@ -206,8 +206,8 @@ protected:
             const auto& local = fetches[i].item.local;
             const auto model = SettingsManager::model(stores);
             makeFile(local);
-            fs::resize_file(local, local == model.localURL() ? model.minimumBytes()
-                                                             : VADModel::minimumBytes);
+            fs::resize_file(local, local == model.localPath() ? model.minimumBytes()
+                                                              : VADModel::minimumBytes);
             fetches[i].done(std::nullopt);
         }
         fetches.clear();
@@ -576,7 +576,7 @@ TEST_F(MenuBarPanelTest, SavedTranscriptOpensRevealsAndExports) {
     manager->stop();
     settle();
     ASSERT_TRUE(shown("completedView"));
-    const fs::path file = manager->transcript.get()->fileURL;
+    const fs::path file = manager->transcript.get()->filePath;
     EXPECT_EQ(text("completedTitle"), "Transcript saved");
     EXPECT_EQ(text("completedFileName"), file.filename().string());
     EXPECT_TRUE(shown("activityDivider"));
@@ -599,15 +599,15 @@ TEST_F(MenuBarPanelTest, SavedTranscriptOpensRevealsAndExports) {
     for (size_t i = 0; i < 4; ++i) {
         menu->actions()[static_cast<qsizetype>(i)]->trigger();
         // Written and shown, or refused with a reason that names the asked-for format.
-        const auto target = exportURL(file, formats[i]);
+        const auto target = exportPath(file, formats[i]);
         const auto& error = manager->lastError.get();
         EXPECT_TRUE(fs::exists(target) ? fakes.revealed.back() == target
                                        : error && contains(*error, "Export failed") &&
                                              contains(*error, std::string(rawValue(formats[i]))))
             << labels[i];
     }
-    EXPECT_TRUE(fs::exists(exportURL(file, ExportFormat::markdown)));
-    EXPECT_TRUE(contains(*readWholeFile(exportURL(file, ExportFormat::srt)), "Worth keeping."));
+    EXPECT_TRUE(fs::exists(exportPath(file, ExportFormat::markdown)));
+    EXPECT_TRUE(contains(*readWholeFile(exportPath(file, ExportFormat::srt)), "Worth keeping."));
 }
 
 // "Transcript saved" is only said of a file that was written.
@@ -616,7 +616,7 @@ TEST_F(MenuBarPanelTest, TranscriptThatCouldNotBeWrittenIsNotCalledSaved) {
     manager->start(zoom, confirmed(zoom));
     settle();
     speak("Kept in memory.");
-    const fs::path file = manager->transcript.get()->fileURL;
+    const fs::path file = manager->transcript.get()->filePath;
     {
         LockedFolder locked(file.parent_path());
         if (!locked.active())
@@ -774,7 +774,7 @@ TEST_F(MenuBarPanelTest, OpeningOrShowingAFileThatFailsSaysWhyInThePanel) {
     speak("Worth keeping.");
     manager->stop();
     settle();
-    const std::string name = manager->transcript.get()->fileURL.filename().string();
+    const std::string name = manager->transcript.get()->filePath.filename().string();
     openFails = "no application is set to open it";
     click("openTranscriptButton");
     settle();
@@ -792,7 +792,7 @@ TEST_F(MenuBarPanelTest, OpeningOrShowingAFileThatFailsSaysWhyInThePanel) {
     fakes.revealFails = "no file manager answered";
     find<QToolButton>("exportButton")->menu()->actions()[0]->trigger();
     settle();
-    const auto markdown = exportURL(manager->transcript.get()->fileURL, ExportFormat::markdown);
+    const auto markdown = exportPath(manager->transcript.get()->filePath, ExportFormat::markdown);
     EXPECT_TRUE(fs::exists(markdown));
     EXPECT_EQ(notices("lastErrorNotice"),
               std::vector<std::string>{"Couldn't show " + markdown.filename().string() +

@@ -81,7 +81,7 @@ TEST_F(SettingsWindowTest, DetectionSwitchesFollowEachOtherAndReachDetection) {
     EXPECT_EQ(window->tabs()->tabText(2), "Privacy");
 
     int told = 0;
-    auto choices = SettingsManager::detectionChoices(stores);
+    auto choices = SessionSettings::detectionChoices(stores);
     auto watching = choices.observe([&] { ++told; });
 
     auto* automatic = find<QCheckBox>("autoDetect");

@@ -43,10 +43,10 @@ int listModels(const SettingsStores& stores) {
     // The one this computer keeps up with, by its memory, its measured speed and what the
     // settings have on.
     for (auto model : WhisperModel::all())
-        row(model.rawValue(), model.localURL(), model.sha256(), model.isDownloaded(),
+        row(model.rawValue(), model.localPath(), model.sha256(), model.isDownloaded(),
             model == recommended ? "  (recommended)" : "");
-    row("vad", VADModel::localURL(), VADModel::sha256, VADModel::isDownloaded());
-    row("speakers", SpeakerModels::localURL(), SpeakerModels::sha256,
+    row("vad", VADModel::localPath(), VADModel::sha256, VADModel::isDownloaded());
+    row("speakers", SpeakerModels::localPath(), SpeakerModels::sha256,
         SpeakerModels::isDownloaded());
     return ok;
 }

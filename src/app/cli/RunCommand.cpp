@@ -119,8 +119,8 @@ int run(const RunOptions& options, const SettingsStores& stores) {
     services.commandLine = true;
     if (modelFile || vadFile) {
         services.loadRecognizer = [modelFile, vadFile](WhisperModel model) {
-            return whisperLoader(modelFile.value_or(model.localURL()),
-                                 vadFile.value_or(VADModel::localURL()))(model);
+            return whisperLoader(modelFile.value_or(model.localPath()),
+                                 vadFile.value_or(VADModel::localPath()))(model);
         };
     }
     auto manager = AppLifecycleManager::make(loop, clock, std::move(services), stores);
@@ -133,7 +133,7 @@ int run(const RunOptions& options, const SettingsStores& stores) {
         " Ctrl-C quits.");
 
     if (modelFile) {
-        if (auto problem = SettingsManager::modelFileProblem(*modelFile))
+        if (auto problem = SessionSettings::modelFileProblem(*modelFile))
             say(*problem + " Meetings cannot be transcribed with it.");
     } else {
         auto model = SettingsManager::model(stores);
@@ -176,8 +176,8 @@ int run(const RunOptions& options, const SettingsStores& stores) {
     }));
     std::filesystem::path announced;
     watching.push_back(manager->transcript.observe([&](const auto& record) {
-        if (record && record->fileURL != announced) {
-            announced = record->fileURL;
+        if (record && record->filePath != announced) {
+            announced = record->filePath;
             say("Transcript: " + announced.string());
         }
     }));

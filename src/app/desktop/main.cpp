@@ -145,8 +145,8 @@ int runApp(int argc, char** argv, const RunOptions& run) {
     if (run.modelFile || run.vadFile) {
         services.loadRecognizer = [modelFile = run.modelFile,
                                    vadFile = run.vadFile](WhisperModel model) {
-            return whisperLoader(modelFile.value_or(model.localURL()),
-                                 vadFile.value_or(VADModel::localURL()))(model);
+            return whisperLoader(modelFile.value_or(model.localPath()),
+                                 vadFile.value_or(VADModel::localPath()))(model);
         };
     }
     auto manager = AppLifecycleManager::make(main, clock, std::move(services), stores);

@@ -151,7 +151,7 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, const std::
     };
     services.loadRecognizer = whisperLoader();
     services.loadDiarizer = diarizerLoader([]() -> std::unique_ptr<Embedder> {
-        return SpeakerEmbedder::load(SpeakerModels::localURL());
+        return SpeakerEmbedder::load(SpeakerModels::localPath());
     });
     return services;
 }
