@@ -74,7 +74,7 @@ void detectionPass(benchmark::State& state) {
                                        .snaps = {},
                                        .flatpaks = {},
                                        .exactPaths = {"/usr/bin/sleep"}}},
-                                     SettingsManager::detectionChoices(stores));
+                                     SessionSettings::detectionChoices(stores));
     detection.evaluate(); // the one-time genuineness checks
     if (appProcesses > 0 && detection.debouncer().entries.size() != size_t(appProcesses))
         state.SkipWithError("the processes were not seen as meetings");

@@ -6,8 +6,8 @@
 #
 #   bench/dispatch_speed.sh NATIVE_BUILD DISPATCHED_BUILD [WORK_DIR] [ROUNDS]
 #
-# NATIVE_BUILD is configured as usual, DISPATCHED_BUILD with -DTALLYVOX_WHISPER_DISPATCHED=ON;
-# both with -DTALLYVOX_BUILD_BENCH=ON and model_speed_bench and make_test_model built. The
+# DISPATCHED_BUILD is configured as usual, NATIVE_BUILD with -DTALLYVOX_WHISPER_DISPATCHED=OFF
+# (after scripts/bootstrap --native); both with -DTALLYVOX_BUILD_BENCH=ON and model_speed_bench and make_test_model built. The
 # model files and the speech are bench/model_speed.sh's (made here when missing).
 set -euo pipefail
 

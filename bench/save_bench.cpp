@@ -66,9 +66,9 @@ void Save(benchmark::State& state) {
     ::setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
     ::setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
     WhisperModel model(WhisperModel::tiny);
-    fs::create_directories(model.localURL().parent_path());
-    { std::ofstream(model.localURL()).put('\0'); }
-    fs::resize_file(model.localURL(), model.minimumBytes());
+    fs::create_directories(model.localPath().parent_path());
+    { std::ofstream(model.localPath()).put('\0'); }
+    fs::resize_file(model.localPath(), model.minimumBytes());
 
     UserDefaults defaults(root / "config/preferences.plist");
     SettingsStores stores{defaults, root / "Documents/Tallyvox/.settings.plist"};
@@ -88,7 +88,7 @@ void Save(benchmark::State& state) {
         for (auto _ : state)
             manager->save();
         state.counters["bytes"] =
-            static_cast<double>(fs::file_size(manager->transcript.get()->fileURL));
+            static_cast<double>(fs::file_size(manager->transcript.get()->filePath));
         state.SetComplexityN(state.range(0));
     }
     fs::remove_all(root);

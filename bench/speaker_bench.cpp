@@ -42,7 +42,7 @@ void BM_SpeakerRowFull(benchmark::State& state) {
     if (const char* given = std::getenv("TALLYVOX_SPEAKER_MODEL"))
         embedder = SpeakerEmbedder::loadUnpinned(given);
     else if (SpeakerModels::isDownloaded())
-        embedder = SpeakerEmbedder::load(SpeakerModels::localURL());
+        embedder = SpeakerEmbedder::load(SpeakerModels::localPath());
     if (!embedder) {
         state.SkipWithError("no full-width speaker model");
         return;

@@ -244,7 +244,7 @@ int main(int argc, char** argv) {
         if (const char* given = std::getenv("TALLYVOX_SPEAKER_MODEL"))
             file = given;
         else if (SpeakerModels::isDownloaded())
-            file = SpeakerModels::localURL().string();
+            file = SpeakerModels::localPath().string();
     }
     std::unique_ptr<SpeakerEmbedder> model;
     if (file.empty())

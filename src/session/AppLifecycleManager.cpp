@@ -45,16 +45,20 @@ AppLifecycleManager::AppLifecycleManager(Executor& main, Clock& clock, PlatformS
 AppLifecycleManager::~AppLifecycleManager() = default;
 
 void AppLifecycleManager::setUp() {
-    detection_ = services_.makeDetection(SettingsManager::detectionChoices(stores_));
+    detection_ = services_.makeDetection(SessionSettings::detectionChoices(stores_));
     whisper_ = std::make_unique<WhisperManager>(main_, services_.modelFetcher);
 
     if (services_.machineSpeed)
         speed_ = services_.machineSpeed();
-    recommended_ = SettingsManager::recommendedModel(SettingsManager::physicalMemory(), speed_);
-    SettingsManager::registerDefaults(stores_, SettingsManager::systemFullName(), recommended_);
+    SettingsManager::registerDefaults(
+        stores_, SettingsManager::systemFullName(),
+        SettingsManager::recommendedModel(SettingsManager::physicalMemory(), speed_));
     // Asked first: moving settings into a refused file replaces it with one of the user's own.
     auto ignored = ConsentManager::ignoredText(stores_.protectedFile);
     ProtectedSettings::migrate(stores_.protectedFile, stores_.defaults);
+    // Now that the settings are in place, for what this user has on.
+    recommend();
+    SettingsManager::registerDefaultModel(stores_, recommended_);
     automatic.set(ConsentManager::standingConsentDate(stores_.protectedFile).has_value());
     standingConsentIgnored.set(std::move(ignored));
     SettingsManager::applyAccuracyDefaults(stores_);
@@ -71,6 +75,7 @@ void AppLifecycleManager::setUp() {
     followDetection();
     followSleepAndWake();
     detection_->start();
+    measureSpeed();
 
     retention_ = std::make_unique<RetentionTimer>(
         main_, clock_,
@@ -79,6 +84,32 @@ void AppLifecycleManager::setUp() {
             .days = [this] { return SettingsManager::deleteAfterDays(stores_); }},
         services_.trash);
     retention_->start();
+}
+
+void AppLifecycleManager::recommend() {
+    recommended_ = SettingsManager::recommendedModel(stores_, speed_);
+}
+
+// A fresh figure only changes the advice: the model in use stays the user's (or the one
+// already used) until they choose another.
+void AppLifecycleManager::measureSpeed() {
+    if (!services_.measureMachineSpeed)
+        return;
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+    services_.measureMachineSpeed([weak](std::optional<MachineSpeed> measured) {
+        auto self = weak.lock();
+        if (!self || !measured)
+            return;
+        // A session that ended meanwhile measured more than the probe can.
+        if (self->speed_ && self->speed_->cpu == measured->cpu &&
+            self->speed_->threads == measured->threads)
+            for (const auto& [model, factor] : self->speed_->recognition)
+                measured->recognition[model] = factor;
+        if (self->speed_ && !measured->speakers)
+            measured->speakers = self->speed_->speakers;
+        self->speed_ = std::move(measured);
+        self->recommend();
+    });
 }
 
 void AppLifecycleManager::followDetection() {
@@ -153,9 +184,11 @@ void AppLifecycleManager::autoStart(const DetectedMeeting& meeting) {
 void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRecord& consent) {
     if (session.get() || finishing.get() || quitting_ || consent.meetingID != meeting.id())
         return;
-    auto options = SettingsManager::transcriptionOptions(stores_);
+    auto options = SessionSettings::transcriptionOptions(stores_);
     if (!mayStart(meeting, options))
         return;
+    if (!modelFile_)
+        SettingsManager::keepModel(options.model, stores_);
     lastError.set(std::nullopt);
     auto capture = startCapture(meeting, consent);
     if (!capture)
@@ -168,13 +201,14 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
     session.set(TranscriptionSession{meeting, consent, startedAt, std::nullopt, 0});
     capture_ = capture;
     fallingBehind.set(std::nullopt);
+    behind_.reset();
     backlog_ = BacklogWatch{};
     engine_ = makeEngine(capture, mic, options, startedAt);
     watchBacklog(generation_);
     openTranscript(meeting, consent, startedAt);
     Log::info("Transcribing {} ({}, mic {}) → {}", meeting.id(),
               consent.automatic ? "automatic" : "manual", mic ? "on" : "off",
-              transcript.get()->fileURL.string());
+              transcript.get()->filePath.string());
     loadModel(engine_);
 }
 
@@ -187,7 +221,7 @@ bool AppLifecycleManager::mayStart(const DetectedMeeting& meeting, const EngineO
         return false;
     }
     if (modelFile_) {
-        if (auto problem = SettingsManager::modelFileProblem(*modelFile_)) {
+        if (auto problem = SessionSettings::modelFileProblem(*modelFile_)) {
             Log::error("Start refused: {}", *problem);
             lastError.set(*problem);
             return false;
@@ -296,8 +330,18 @@ void AppLifecycleManager::watchBacklog(std::uint64_t generation) {
         double waiting = self->engine_->waitingSeconds();
         if (auto stats = self->captureStats())
             waiting += stats->bufferedSeconds;
-        if (self->backlog_.observe(waiting))
+        if (self->backlog_.observe(waiting)) {
             self->fellBehind(waiting);
+        } else if (self->behind_) {
+            // The warning stands for the audio waiting now, not for the rest of the session;
+            // it comes back without a second notification if the backlog does.
+            if (waiting > BacklogWatch::limit) {
+                self->behind_->waitingSeconds = waiting;
+                self->fallingBehind.set(self->behind_);
+            } else if (self->fallingBehind.get()) {
+                self->fallingBehind.set(std::nullopt);
+            }
+        }
         self->watchBacklog(generation);
     });
 }
@@ -306,9 +350,19 @@ void AppLifecycleManager::watchBacklog(std::uint64_t generation) {
 void AppLifecycleManager::fellBehind(double waitingSeconds) {
     Log::error("Transcription is falling behind: {:.0f} s of audio waiting", waitingSeconds);
     const int sources = hasMic() ? 2 : 1;
-    FallingBehind behind{waitingSeconds,
-                         ModelSpeed::fasterThan(engine_->options().model, speed_, sources,
-                                                SettingsManager::keepUpFactor)};
+    const bool speakers = engine_->options().diarize;
+    auto faster = ModelSpeed::fasterThan(engine_->options().model, speed_, sources,
+                                         SettingsManager::keepUpFactor, speakers);
+    FallingBehind behind{.waitingSeconds = waitingSeconds,
+                         .faster = faster,
+                         .fasterKeepsUp =
+                             faster && speed_ &&
+                             ModelSpeed::predictedFactor(*faster, *speed_, sources, speakers) <=
+                                 SettingsManager::keepUpFactor,
+                         .micOn = sources > 1,
+                         .speakersOn = speakers,
+                         .commandLine = services_.commandLine};
+    behind_ = behind;
     fallingBehind.set(behind);
     if (services_.canNotify && services_.postNotification)
         services_.postNotification(
@@ -340,8 +394,8 @@ void AppLifecycleManager::openTranscript(const DetectedMeeting& meeting,
     record.meeting = meeting;
     record.startedAt = startedAt;
     record.consentAt = consent.confirmedAt;
-    record.fileURL =
-        TranscriptManager::fileURL(SettingsManager::saveRoot(stores_), meeting.platform, startedAt);
+    record.filePath = TranscriptManager::filePath(SettingsManager::saveRoot(stores_),
+                                                  meeting.platform, startedAt);
     record.automaticConsent = consent.automatic;
     record.meetingTitle = title;
     transcript.set(record);
@@ -405,7 +459,7 @@ void AppLifecycleManager::receive(std::uint64_t generation, std::vector<Transcri
 
     lines.insert(lines.end(), std::make_move_iterator(batch.begin()),
                  std::make_move_iterator(batch.end()));
-    lines = TranscriptManager::withoutLeakage(TranscriptManager::withoutEchoes(lines));
+    lines = CleanupFilters::withoutLeakage(CleanupFilters::withoutEchoes(lines));
     if (lastStart > firstStart)
         std::stable_sort(lines.begin(), lines.end(),
                          [](const auto& a, const auto& b) { return a.start < b.start; });
@@ -516,7 +570,7 @@ void AppLifecycleManager::enableAutomatic(bool includeMic, bool launchAtLogin) {
     main_.post([weak] {
         if (auto self = weak.lock())
             self->whisper_->download(SettingsManager::model(self->stores_),
-                                     SettingsManager::transcriptionOptions(self->stores_).diarize);
+                                     SessionSettings::transcriptionOptions(self->stores_).diarize);
     });
 }
 

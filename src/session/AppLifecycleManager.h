@@ -125,7 +125,8 @@ public:
     // What the manager was given of the operating system, for views that ask it directly
     // (the login item, permissions).
     const PlatformServices& services() const { return services_; }
-    // The model this machine keeps up with, measured at start (see SettingsManager).
+    // The model this machine keeps up with, by its speed figure and what its sessions
+    // measured, with what the settings have on (see SettingsManager).
     WhisperModel recommendedModel() const { return recommended_; }
     const std::optional<MachineSpeed>& machineSpeed() const { return speed_; }
 
@@ -135,6 +136,12 @@ private:
     AppLifecycleManager(Executor& main, Clock& clock, PlatformServices services,
                         SettingsStores stores);
     void setUp();
+    // The recommendation for this machine's speed and what the settings have on.
+    void recommend();
+    void measureSpeed();
+    // Keeps what the finished session's recognition cost on this machine.
+    void keepSessionCost(const EngineOptions& options,
+                         const std::map<std::string, EngineStats>& stats);
     void followDetection();
     void followSleepAndWake();
 
@@ -194,6 +201,8 @@ private:
     std::optional<std::filesystem::path> modelFile_;
     std::optional<MachineSpeed> speed_;
     BacklogWatch backlog_;
+    // What the running session said when it fell behind, kept while the backlog drains.
+    std::optional<FallingBehind> behind_;
     WhisperModel recommended_;
     std::map<int, int> aliases_;
     std::set<std::string> skipped_;

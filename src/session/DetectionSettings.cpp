@@ -1,6 +1,9 @@
 #include "session/DetectionSettings.h"
 
-namespace tallyvox::SettingsManager {
+namespace tallyvox::SessionSettings {
+
+// Read through the stores' own accessors; this folder only adds what a session needs of them.
+using namespace SettingsManager;
 
 DetectionChoices detectionChoices(const SettingsStores& stores) {
     return {
@@ -19,4 +22,4 @@ DetectionChoices detectionChoices(const SettingsStores& stores) {
     };
 }
 
-} // namespace tallyvox::SettingsManager
+} // namespace tallyvox::SessionSettings

@@ -8,7 +8,10 @@
 #include <array>
 #include <fstream>
 
-namespace tallyvox::SettingsManager {
+namespace tallyvox::SessionSettings {
+
+// Read through the stores' own accessors; this folder only adds what a session needs of them.
+using namespace SettingsManager;
 
 std::string checkedLanguage(const std::optional<std::string>& language) {
     if (!language)
@@ -64,4 +67,4 @@ std::optional<std::string> modelFileProblem(const std::filesystem::path& file) {
     return std::nullopt;
 }
 
-} // namespace tallyvox::SettingsManager
+} // namespace tallyvox::SessionSettings

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace tallyvox::SettingsManager {
+namespace tallyvox::SessionSettings {
 
 // The language setting when the recogniser knows every code in it, else "en+hi".
 std::string checkedLanguage(const std::optional<std::string>& language);
@@ -19,4 +19,4 @@ EngineOptions transcriptionOptions(const SettingsStores& stores);
 // when it is a file that begins as whisper.cpp's model files do. Reads only that beginning.
 std::optional<std::string> modelFileProblem(const std::filesystem::path& file);
 
-} // namespace tallyvox::SettingsManager
+} // namespace tallyvox::SessionSettings

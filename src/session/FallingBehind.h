@@ -7,11 +7,17 @@
 
 namespace tallyvox {
 
-// The running session's recogniser is slower than the meeting: how much audio waits, and a
-// model predicted to keep up on this computer, when there is a faster one.
+// The running session's recogniser is slower than the meeting: how much audio waits, a
+// clearly faster model when there is one, and what else the user could turn off.
 struct FallingBehind {
     double waitingSeconds = 0;
     std::optional<WhisperModel> faster;
+    // `faster` is predicted to keep up on this computer; else it only helps.
+    bool fasterKeepsUp = false;
+    bool micOn = false;
+    bool speakersOn = false;
+    // Said by the headless mode: settings change with tallyvox-cli, not a window.
+    bool commandLine = false;
 
     bool operator==(const FallingBehind&) const = default;
 
@@ -20,6 +26,10 @@ struct FallingBehind {
     // The notification's body.
     std::string advice() const;
     static constexpr const char* title = "Transcription is falling behind";
+
+private:
+    std::string choose() const;
+    std::string lighten() const;
 };
 
 } // namespace tallyvox

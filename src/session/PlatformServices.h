@@ -88,12 +88,23 @@ struct PlatformServices {
 
     // Nothing when no calendar knows the meeting.
     std::function<std::optional<CalendarEvent>(Platform, SystemTime)> calendarRoster;
-    // How fast this machine runs the recogniser, measured once and kept; empty or nothing:
-    // unknown, and the model is recommended by memory alone.
+    // How fast this machine runs the recogniser as kept, read at once (it never measures);
+    // empty or nothing: unknown, and the model is recommended by memory alone.
     std::function<std::optional<MachineSpeed>()> machineSpeed;
+    // Measures the speed again when the kept figure is missing or old, away from the main
+    // thread (it takes a moment); `done` gets the figure on the main thread, nothing when
+    // measuring failed. Empty: the kept figure stays.
+    std::function<void(std::function<void(std::optional<MachineSpeed>)> done)> measureMachineSpeed;
+    // Keeps the figure with what the last session measured; a failure is only logged.
+    // Empty: nothing is kept.
+    std::function<void(const MachineSpeed&)> keepMachineSpeed;
+    // The headless mode: advice names the command that changes a setting, as it has no
+    // settings window.
+    bool commandLine = false;
 
-    // Shows one file selected in the file manager; empty: exports are only written.
-    std::function<void(const std::filesystem::path&)> revealFile;
+    // Shows one file selected in the file manager and answers why it could not; empty:
+    // exports are only written.
+    std::function<std::optional<std::string>(const std::filesystem::path&)> revealFile;
 
     // Moves one file to the Trash; empty: old transcripts are never removed.
     TranscriptManager::TrashOperation trash;

@@ -144,7 +144,7 @@ void check(const std::string& key, const PlistValue& value) {
         throw Error("whisperModel is one of " + modelNames() + ".");
     if (key == Key::language) {
         std::string language = value.stringValue().value_or("");
-        if (SettingsManager::checkedLanguage(language) != language)
+        if (SessionSettings::checkedLanguage(language) != language)
             throw Error("language is \"auto\" or language codes joined by \"+\" (such as "
                         "en+hi), not \"" +
                         language + "\".");
@@ -214,7 +214,7 @@ PlistValue inForce(const std::string& key, PlistValue::Type type, const Settings
         return SettingsManager::model(stores).rawValue();
     if (key == Key::language) {
         auto language = defaults.object(Key::language);
-        return SettingsManager::checkedLanguage(language ? language->stringValue() : std::nullopt);
+        return SessionSettings::checkedLanguage(language ? language->stringValue() : std::nullopt);
     }
     if (key == Key::chunkSeconds)
         return EngineOptions::clampedChunk(defaults.doubleValue(Key::chunkSeconds));

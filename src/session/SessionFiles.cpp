@@ -34,14 +34,14 @@ std::filesystem::path SessionFiles::diagnosticsFile(const std::filesystem::path&
 bool SessionFiles::save(const TranscriptRecord& record, const std::vector<TranscriptSegment>& lines,
                         const TranscriptManager::SpeakerName& name) {
     try {
-        TranscriptManager::write(TranscriptManager::text(record, lines, name), record.fileURL);
+        TranscriptManager::write(TranscriptManager::text(record, lines, name), record.filePath);
     } catch (const std::exception& error) {
         Log::error("Saving transcript failed: {}", error.what());
         if (handlers_.failed)
             handlers_.failed(unsavedText(error.what()));
         return false;
     }
-    unsaved_.forget(record.fileURL);
+    unsaved_.forget(record.filePath);
     return true;
 }
 
@@ -52,19 +52,19 @@ void SessionFiles::finish(const TranscriptRecord& record,
         TranscriptManager::write(
             TranscriptManager::diagnostics(record, lines, ending.figures,
                                            currentDiagnosticsContext(ending.recommendedModel)),
-            diagnosticsFile(record.fileURL));
+            diagnosticsFile(record.filePath));
     } catch (const std::exception& error) {
         Log::error("Diagnostics not saved: {}", error.what());
     }
 
     if (ending.recognisedLines > 0) {
         if (save(record, lines, name)) {
-            Log::info("Transcript saved: {}", record.fileURL.string());
+            Log::info("Transcript saved: {}", record.filePath.string());
             if (handlers_.saved)
-                handlers_.saved(record.fileURL);
+                handlers_.saved(record.filePath);
         } else {
             // The next session must not take these lines with it: they stay until written.
-            unsaved_.keep(record.fileURL, TranscriptManager::text(record, lines, name));
+            unsaved_.keep(record.filePath, TranscriptManager::text(record, lines, name));
         }
         return;
     }
@@ -75,12 +75,12 @@ void SessionFiles::finish(const TranscriptRecord& record,
                   record, TranscriptManager::modelNotLoadedMessage(*ending.modelLoadError))
             : TranscriptManager::emptySessionText(record, ending.soundReceived);
     try {
-        TranscriptManager::write(text, record.fileURL);
+        TranscriptManager::write(text, record.filePath);
         if (handlers_.saved)
-            handlers_.saved(record.fileURL);
+            handlers_.saved(record.filePath);
     } catch (const std::exception& error) {
         Log::error("Saving empty transcript failed: {}", error.what());
-        unsaved_.keep(record.fileURL, std::move(text));
+        unsaved_.keep(record.filePath, std::move(text));
     }
     Log::error("No speech transcribed (sound received: {})", ending.soundReceived);
 }

@@ -3,6 +3,7 @@
 #include "base/Log.h"
 #include "session/EngineSettings.h"
 #include "transcripts/TranscriptManager.h"
+#include "types/ModelSpeed.h"
 
 namespace tallyvox {
 
@@ -68,7 +69,7 @@ void AppLifecycleManager::recordEnd(FinishJob& job, const TranscriptionSession& 
         stopped.pausedTotal + (stopped.pausedAt ? secondsBetween(*stopped.pausedAt, now) : 0.0);
     // The report describes what the session ran with, even if the settings changed since.
     figures.options =
-        job.engine ? job.engine->options() : SettingsManager::transcriptionOptions(stores_);
+        job.engine ? job.engine->options() : SessionSettings::transcriptionOptions(stores_);
     if (job.mic) {
         auto counts = job.mic->counts();
         figures.mic =
@@ -105,6 +106,8 @@ void AppLifecycleManager::finishAfterEngine(const std::shared_ptr<FinishJob>& jo
     if (job->mic)
         job->mic->stop();
     finishing.set(false);
+    keepSessionCost(job->ending.figures.options, result.stats);
+    job->ending.recommendedModel = recommended_;
 
     const auto& record = transcript.get();
     if (record && transcriptGeneration_ == job->generation) {
@@ -134,6 +137,31 @@ void AppLifecycleManager::startNextMeeting() {
             autoStart(meeting);
             break;
         }
+}
+
+// What recognition really cost on this machine replaces the probe's prediction for this
+// model from now on; kept with the probe's figure, so only where there is one.
+void AppLifecycleManager::keepSessionCost(const EngineOptions& options,
+                                          const std::map<std::string, EngineStats>& stats) {
+    if (!speed_ || modelFile_)
+        return;
+    double recognition = 0, streams = 0, speakers = 0, labelled = 0;
+    for (const auto& [name, channel] : stats) {
+        recognition += channel.whisperSeconds;
+        streams += channel.processedSeconds;
+        speakers += channel.speakerSeconds;
+        if (channel.speakerSeconds > 0)
+            labelled += channel.processedSeconds;
+    }
+    auto cost = ModelSpeed::sessionCost(recognition, streams, speakers, labelled);
+    if (!cost)
+        return;
+    Log::info("Recognition with {} took {:.2f} s per second of audio", options.model.rawValue(),
+              cost->recognition);
+    ModelSpeed::keep(*speed_, options.model, *cost);
+    recommend();
+    if (services_.keepMachineSpeed)
+        services_.keepMachineSpeed(*speed_);
 }
 
 void AppLifecycleManager::finishForQuit(std::function<void()> done) {

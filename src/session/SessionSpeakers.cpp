@@ -117,7 +117,7 @@ std::optional<std::filesystem::path> AppLifecycleManager::exportTranscript(Expor
     const auto& record = transcript.get();
     if (!record)
         return std::nullopt;
-    auto target = exportURL(record->fileURL, format);
+    auto target = exportPath(record->filePath, format);
     try {
         auto bytes = TranscriptExport::render(format, *record, segments.get(),
                                               [this](int s) { return speakerName(s); });
@@ -127,8 +127,10 @@ std::optional<std::filesystem::path> AppLifecycleManager::exportTranscript(Expor
         lastError.set(message.append(error.what()));
         return std::nullopt;
     }
+    // Written all the same; the user is told where to look for it.
     if (services_.revealFile)
-        services_.revealFile(target);
+        if (auto why = services_.revealFile(target))
+            lastError.set("Couldn't show " + target.filename().string() + " in Files: " + *why);
     return target;
 }
 

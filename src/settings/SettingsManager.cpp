@@ -80,7 +80,6 @@ void registerDefaults(const SettingsStores& stores, const std::string& fullName,
         {std::string(Key::detectTeams), true},
         {std::string(Key::detectWeb), true},
         {std::string(Key::detectMeet), true},
-        {std::string(Key::model), recommended.rawValue()},
         {std::string(Key::language), defaultLanguage},
         {std::string(Key::chunkSeconds), accurateChunk},
         {std::string(Key::vocabulary), sampleVocabulary},
@@ -92,6 +91,13 @@ void registerDefaults(const SettingsStores& stores, const std::string& fullName,
         {std::string(Key::useCalendar), false},
         {std::string(Key::followMute), true},
     });
+    registerDefaultModel(stores, recommended);
+}
+
+void registerDefaultModel(const SettingsStores& stores, WhisperModel recommended,
+                          const std::function<bool(WhisperModel)>& downloaded) {
+    stores.defaults.registerDefaults(
+        {{std::string(Key::model), defaultModel(recommended, downloaded).rawValue()}});
 }
 
 void applyAccuracyDefaults(const SettingsStores& stores) {
@@ -110,16 +116,49 @@ void applyAccuracyDefaults(const SettingsStores& stores) {
 }
 
 WhisperModel recommendedModel(std::uint64_t physicalMemoryBytes,
-                              const std::optional<MachineSpeed>& speed) {
+                              const std::optional<MachineSpeed>& speed, int sources,
+                              bool speakers) {
     const WhisperModel ceiling =
         physicalMemoryBytes < eightGiB ? WhisperModel::small : WhisperModel::turbo;
     if (!speed)
         return ceiling;
-    return ModelSpeed::mostAccurateKeepingUp(ceiling, *speed, 2, keepUpFactor);
+    return ModelSpeed::mostAccurateKeepingUp(ceiling, *speed, sources, keepUpFactor, speakers);
 }
 
 WhisperModel recommendedModel() {
     return recommendedModel(physicalMemory(), MachineSpeed::kept());
+}
+
+WhisperModel recommendedModel(const SettingsStores& stores,
+                              const std::optional<MachineSpeed>& speed) {
+    // Speaker labelling is on unless turned off, also before the defaults are registered.
+    auto labels = stores.defaults.object(Key::diarize);
+    const bool speakers = labels ? labels->boolValue().value_or(true) : true;
+    return recommendedModel(physicalMemory(), speed, includeMic(stores) ? 2 : 1, speakers);
+}
+
+WhisperModel defaultModel(WhisperModel recommended,
+                          const std::function<bool(WhisperModel)>& downloaded) {
+    if (downloaded(recommended))
+        return recommended;
+    const auto& order = ModelSpeed::byAccuracy();
+    const auto at = std::find(order.begin(), order.end(), recommended);
+    auto below = std::find_if(at, order.end(), downloaded);
+    if (below != order.end())
+        return *below;
+    auto above = std::find_if(std::make_reverse_iterator(at), order.rend(), downloaded);
+    return above != order.rend() ? *above : recommended;
+}
+
+void keepModel(WhisperModel model, const SettingsStores& stores) {
+    auto stored = stores.defaults.object(Key::model);
+    auto registered = stores.defaults.registeredDefaults();
+    auto it = registered.find(Key::model);
+    // Only the registered default is replaced; a choice of the user's, even one this version
+    // does not know, stays.
+    if (stored && (it == registered.end() || !(*stored == it->second)))
+        return;
+    stores.defaults.set(Key::model, std::string(model.rawValue()));
 }
 
 WhisperModel model(const SettingsStores& stores) {
@@ -127,7 +166,7 @@ WhisperModel model(const SettingsStores& stores) {
         if (auto raw = stored->stringValue())
             if (auto known = WhisperModel::fromRaw(*raw))
                 return *known;
-    return recommendedModel();
+    return defaultModel(recommendedModel());
 }
 
 bool autoDetect(const SettingsStores& stores) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,13 +62,33 @@ std::string systemFullName();
 // meeting and the microphone both speaking: the margin absorbs other programs and slower
 // stretches.
 inline constexpr double keepUpFactor = 0.5;
-// The most accurate model the machine keeps up with (by its measured speed), among those its
-// memory allows (Small below 8 GiB, else Large v3 Turbo); without a measurement, the memory
-// rule alone.
+// The most accurate model the machine keeps up with (by its measured speed) with `sources`
+// streams and, when `speakers`, speaker labelling, among those its memory allows (Small
+// below 8 GiB, else Large v3 Turbo); without a measurement, the memory rule alone. Advice:
+// the model in use changes only when the user chooses.
 WhisperModel recommendedModel(std::uint64_t physicalMemoryBytes,
-                              const std::optional<MachineSpeed>& speed = std::nullopt);
+                              const std::optional<MachineSpeed>& speed = std::nullopt,
+                              int sources = 2, bool speakers = false);
 // This machine's: its memory and its kept speed figure.
 WhisperModel recommendedModel();
+// This machine's with `speed`, for the streams and speaker labelling the settings have on.
+WhisperModel recommendedModel(const SettingsStores& stores,
+                              const std::optional<MachineSpeed>& speed);
+// The model used while the user has chosen none: the recommended one when it is downloaded
+// or nothing is (it is the one to download); else the most accurate downloaded one that is
+// no more accurate than it, else the least accurate downloaded one. Never a model missing
+// while another is there, so a new speed figure cannot leave meetings untranscribable.
+WhisperModel defaultModel(
+    WhisperModel recommended, const std::function<bool(WhisperModel)>& downloaded =
+                                  [](WhisperModel model) { return model.isDownloaded(); });
+// Registers defaultModel(recommended) as the model's default.
+void registerDefaultModel(
+    const SettingsStores& stores, WhisperModel recommended,
+    const std::function<bool(WhisperModel)>& downloaded = [](WhisperModel model) {
+        return model.isDownloaded();
+    });
+// Stores the model in use when the user has chosen none, so it stays the default.
+void keepModel(WhisperModel model, const SettingsStores& stores);
 
 // The defaults of every preference, plus the two protected keys' first-move values.
 void registerDefaults(const SettingsStores& stores, const std::string& fullName = systemFullName(),

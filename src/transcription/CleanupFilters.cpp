@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace tallyvox::TranscriptManager {
+namespace tallyvox::CleanupFilters {
 
 std::vector<TranscriptSegment> withoutEchoes(const std::vector<TranscriptSegment>& segments) {
     std::vector<TranscriptSegment> meeting;
@@ -40,4 +40,4 @@ std::vector<TranscriptSegment> withoutLeakage(const std::vector<TranscriptSegmen
     return kept;
 }
 
-} // namespace tallyvox::TranscriptManager
+} // namespace tallyvox::CleanupFilters

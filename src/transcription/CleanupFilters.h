@@ -4,7 +4,7 @@
 
 #include <vector>
 
-namespace tallyvox::TranscriptManager {
+namespace tallyvox::CleanupFilters {
 
 // A microphone stretch quieter than this share of the user's own voice is someone else
 // leaking into the microphone.
@@ -15,4 +15,4 @@ std::vector<TranscriptSegment> withoutEchoes(const std::vector<TranscriptSegment
 // Drops microphone lines much quieter than the user's typical speaking level.
 std::vector<TranscriptSegment> withoutLeakage(const std::vector<TranscriptSegment>& segments);
 
-} // namespace tallyvox::TranscriptManager
+} // namespace tallyvox::CleanupFilters

@@ -42,7 +42,7 @@ std::vector<Run> levelRuns(const WhisperSegment& segment, const std::vector<floa
 
     std::vector<bool> voiced(words.size());
     for (size_t i = 0; i < words.size(); ++i)
-        voiced[i] = levels[i] >= loudest * TranscriptManager::leakRatio;
+        voiced[i] = levels[i] >= loudest * CleanupFilters::leakRatio;
 
     // A word or two that differs from long runs on both sides is a measuring blip, not a
     // change of voice. Only short runs change and they copy only long ones, so one pass

@@ -37,6 +37,16 @@ struct BufferFree {
 
 } // namespace
 
+double median(std::vector<double> values) {
+    if (values.empty())
+        return 0;
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    if (values.size() % 2 != 0)
+        return *middle;
+    return (*middle + *std::max_element(values.begin(), middle)) / 2;
+}
+
 MachineSpeed measure(int threads) {
     // Through the backend, as the recogniser computes: the package's ggml has no CPU functions
     // to link, only the kernels it loads for this processor.
@@ -70,18 +80,18 @@ MachineSpeed measure(int threads) {
     ggml_backend_tensor_set(features, input.data(), 0, input.size() * sizeof(float));
 
     using Clock = std::chrono::steady_clock;
-    double best = 0;
+    std::vector<double> times;
     for (int run = 0; run <= timedRuns; ++run) {
         auto start = Clock::now();
         if (ggml_backend_graph_compute(backend.get(), graph) != GGML_STATUS_SUCCESS)
             throw Error("The speed probe could not run.");
-        double seconds = std::chrono::duration<double>(Clock::now() - start).count();
         // The first run only warms the caches, the threads and the backend's work buffer.
-        if (run > 0 && (best == 0 || seconds < best))
-            best = seconds;
+        if (run > 0)
+            times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
     }
     MachineSpeed speed;
-    speed.gflops = 2.0 * static_cast<double>(inner * outer * columns) / std::max(best, 1e-9) / 1e9;
+    speed.gflops =
+        2.0 * static_cast<double>(inner * outer * columns) / std::max(median(times), 1e-9) / 1e9;
     speed.threads = threads;
     speed.cpu = MachineSpeed::processorName();
     return speed;
@@ -111,7 +121,12 @@ machineSpeed(const std::filesystem::path& cache,
     }
     Log::info("Speed probe: {:.1f} GFLOPS on {} threads", speed.gflops, threads);
     if (kept && kept->gflops > speed.gflops)
-        speed = *kept;
+        speed.gflops = kept->gflops;
+    // What sessions measured stays: it describes the same processor and threads.
+    if (kept) {
+        speed.recognition = kept->recognition;
+        speed.speakers = kept->speakers;
+    }
     try {
         speed.store(cache);
     } catch (const std::exception& e) {

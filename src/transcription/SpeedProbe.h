@@ -5,13 +5,18 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace tallyvox::SpeedProbe {
 
 // Times the recogniser's main kind of work on this machine: ggml multiplying a matrix of
-// half-precision weights by one of audio features, on the recogniser's threads, the best of
-// a few runs. Takes a fraction of a second.
+// half-precision weights by one of audio features, on the recogniser's threads, the median
+// of a few runs: one run slowed or sped up by the rest of the machine moves it little. Takes
+// a fraction of a second.
 MachineSpeed measure(int threads);
+
+// The middle value (the mean of the middle two of an even count); 0 for none.
+double median(std::vector<double> values);
 
 // The kept figure for this processor and thread count; measured afresh when there is none or
 // it is a day old, keeping the better of the two (a cache that cannot be written is only

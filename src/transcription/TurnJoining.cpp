@@ -11,7 +11,7 @@ bool leakAndVoice(std::optional<float> a, std::optional<float> b) {
         return false;
     float larger = std::max(*a, *b);
     float smaller = std::min(*a, *b);
-    return larger > 0 && smaller < larger * TranscriptManager::leakRatio;
+    return larger > 0 && smaller < larger * CleanupFilters::leakRatio;
 }
 
 bool startsTurn(const TranscriptSegment& segment, const TranscriptSegment* previous) {

@@ -57,7 +57,7 @@ WhisperContext::LoadError::LoadError(WhisperModel model)
     , model_(model) {}
 
 WhisperContext::WhisperContext(WhisperModel model)
-    : WhisperContext(model, model.localURL(), VADModel::localURL()) {}
+    : WhisperContext(model, model.localPath(), VADModel::localPath()) {}
 
 WhisperContext::WhisperContext(WhisperModel model, const std::filesystem::path& modelFile,
                                const std::filesystem::path& vadFile) {
@@ -89,7 +89,7 @@ WhisperContext::WhisperContext(WhisperModel model, const std::filesystem::path& 
     }
     // A file given by hand is named as it is: it need not be the model it stands in for.
     std::string name =
-        modelFile == model.localURL() ? std::string(model.title()) : modelFile.filename().string();
+        modelFile == model.localPath() ? std::string(model.title()) : modelFile.filename().string();
     Log::info("Loaded Whisper {}, VAD {}", name, vad_ ? "on" : "off");
 }
 
@@ -308,7 +308,7 @@ RecognizerLoader whisperLoader() {
         } catch (const WhisperContext::LoadError&) {
             // The user is told to download it again; a damaged file would stop that, since
             // a file of full size counts as downloaded.
-            ModelFiles::setAsideIfDamaged(model.localURL(), model.sha256());
+            ModelFiles::setAsideIfDamaged(model.localPath(), model.sha256());
             throw;
         }
     };

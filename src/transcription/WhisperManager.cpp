@@ -22,7 +22,7 @@ std::int64_t sizeBound(std::int64_t minimumBytes) {
 std::vector<DownloadItem> speakerDownloads() {
     if (SpeakerModels::isDownloaded())
         return {};
-    return {{SpeakerModels::remoteURL(), SpeakerModels::localURL(),
+    return {{SpeakerModels::remoteURL(), SpeakerModels::localPath(),
              std::string(SpeakerModels::sha256), SpeakerModels::bytes}};
 }
 std::optional<std::string> speakerSizeLabel() {
@@ -119,13 +119,13 @@ void WhisperManager::download(WhisperModel model, bool speakers) {
     auto run = std::make_shared<Run>();
     run->model = model;
     if (!model.isDownloaded())
-        run->items.push_back({model.remoteURL(), model.localURL(), std::string(model.sha256()),
+        run->items.push_back({model.remoteURL(), model.localPath(), std::string(model.sha256()),
                               sizeBound(model.minimumBytes())});
     if (speakers)
         for (auto& item : speakerDownloads())
             run->items.push_back(std::move(item));
     if (!VADModel::isDownloaded())
-        run->items.push_back({VADModel::remoteURL(), VADModel::localURL(),
+        run->items.push_back({VADModel::remoteURL(), VADModel::localPath(),
                               std::string(VADModel::sha256), sizeBound(VADModel::minimumBytes)});
     if (run->items.empty())
         return;
@@ -169,7 +169,7 @@ void WhisperManager::download(WhisperModel model, bool speakers) {
                 self.downloading.set(false);
             } else {
                 std::error_code ignored;
-                std::filesystem::remove(run->model.localURL(), ignored);
+                std::filesystem::remove(run->model.localPath(), ignored);
                 fail("The downloaded " + run->model.fileName() + " is incomplete.");
             }
             return;

@@ -1,6 +1,7 @@
 #include "transcripts/Diagnostics.h"
 
 #include "transcripts/TranscriptFormat.h"
+#include "types/ModelSpeed.h"
 #include "types/TranscriptionSession.h"
 
 #include <algorithm>
@@ -22,9 +23,15 @@ constexpr std::string_view micOffLine =
     "   mic: off (your own voice is only in the transcript when "
     "\"Include my microphone\" is on)\n";
 
-constexpr std::string_view recommendedModelHint =
+constexpr std::string_view moreAccurateModelHint =
     " is the recommended model on this computer: more accurate, and it skips fewer sentences. "
     "Settings \u203a Transcription.";
+constexpr std::string_view fasterModelHint =
+    " is the recommended model on this computer: faster, so the text keeps up with the "
+    "meeting. Settings \u203a Transcription.";
+constexpr std::string_view fellBehindHint =
+    ": the computer was slower than the meeting, so the transcript was finished long after "
+    "it ended. A faster model keeps up.";
 constexpr std::string_view longWindowHint =
     " s: long windows make Whisper skip sentences more often; 20 s measured best.";
 constexpr std::string_view shortCaptureHint =
@@ -228,7 +235,7 @@ std::string diagnostics(const TranscriptRecord& record,
         live = 0;
     std::vector<std::string> hints;
 
-    std::string out = "Tallyvox diagnostics: " + record.fileURL.filename().string() + "\n";
+    std::string out = "Tallyvox diagnostics: " + record.filePath.filename().string() + "\n";
     out += context.appSummary + "\n";
     out += "No audio is stored. These numbers show where words could have been lost.\n\n";
     out += "Session: " + clockTime(figures.sessionSeconds) + " (paused " +
@@ -238,9 +245,13 @@ std::string diagnostics(const TranscriptRecord& record,
            (context.vadDownloaded ? "on" : "off") + " \u00b7 speakers " +
            (options.diarize ? "on" : "off") + "\n";
 
-    if (options.model != context.recommendedModel)
+    if (options.model != context.recommendedModel) {
+        const auto& order = ModelSpeed::byAccuracy();
+        const bool moreAccurate = std::find(order.begin(), order.end(), context.recommendedModel) <
+                                  std::find(order.begin(), order.end(), options.model);
         hints.push_back(std::string(context.recommendedModel.title()) +
-                        std::string(recommendedModelHint));
+                        std::string(moreAccurate ? moreAccurateModelHint : fasterModelHint));
+    }
     if (options.chunkSeconds > 20)
         hints.push_back("Text updates every " + truncated(options.chunkSeconds) +
                         std::string(longWindowHint));
@@ -264,6 +275,16 @@ std::string diagnostics(const TranscriptRecord& record,
         if (TranscriptionSession::micSilent(figures.mic->received, figures.mic->ignored, live))
             hints.emplace_back(micSilentHint);
     }
+
+    // The channels take turns on one recogniser, so their times add up.
+    double recognition = 0;
+    for (const auto& [name, stats] : figures.engine)
+        if (usable(stats.whisperSeconds + stats.speakerSeconds))
+            recognition += stats.whisperSeconds + stats.speakerSeconds;
+    if (live > 0 && recognition > live)
+        hints.push_back("Recognition took " + seconds(recognition) + " for " + seconds(live) +
+                        " of meeting (" + fixed(recognition / live, 2) + "\u00d7 real time)" +
+                        std::string(fellBehindHint));
 
     for (const auto& [name, stats] : figures.engine) {
         appendChannel(out, name, stats, options);

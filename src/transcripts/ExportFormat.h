@@ -33,8 +33,8 @@ inline std::optional<ExportFormat> exportFormatFromRaw(std::string_view raw) {
 }
 
 // The export sits beside the transcript with the same base name: Teams_Meeting_14-05.md.
-inline std::filesystem::path exportURL(const std::filesystem::path& transcript,
-                                       ExportFormat format) {
+inline std::filesystem::path exportPath(const std::filesystem::path& transcript,
+                                        ExportFormat format) {
     std::filesystem::path result = transcript;
     std::string extension = ".";
     result.replace_extension(extension.append(rawValue(format)));

@@ -23,8 +23,8 @@ bool pathExists(const fs::path& path) {
     return fs::exists(fs::symlink_status(path, ec));
 }
 
-fs::path fileURL(const fs::path& root, Platform platform, SystemTime start,
-                 const ExistsTest& exists) {
+fs::path filePath(const fs::path& root, Platform platform, SystemTime start,
+                  const ExistsTest& exists) {
     fs::path folder = root / DateText::format(start, "yyyy") / DateText::format(start, "MMMM") /
                       DateText::format(start, "dd-MM-yy");
     std::string base =
@@ -122,7 +122,7 @@ std::string text(const TranscriptRecord& record, const std::vector<TranscriptSeg
                  const SpeakerName& name) {
     std::string out = headerText(record);
     if (segments.empty()) {
-        if (auto note = savedNote(record.fileURL); !note.empty())
+        if (auto note = savedNote(record.filePath); !note.empty())
             out.append("\n").append(note).append("\n");
         return out;
     }

@@ -47,14 +47,14 @@ bool pathExists(const std::filesystem::path& path);
 
 // root/2026/December/06-12-26/Teams_Meeting_14-05.txt, with _2, _3... while the name is taken.
 // Creates nothing.
-std::filesystem::path fileURL(const std::filesystem::path& root, Platform platform,
-                              SystemTime start, const ExistsTest& exists = pathExists);
+std::filesystem::path filePath(const std::filesystem::path& root, Platform platform,
+                               SystemTime start, const ExistsTest& exists = pathExists);
 
 std::vector<std::pair<std::string, std::string>> header(const TranscriptRecord& record);
 std::vector<Block> blocks(const std::vector<TranscriptSegment>& segments);
 
 // The transcript text file; `name` is asked only for lines that have a speaker. Without lines,
-// what the file at record.fileURL already says in place of turns (an empty session's "No
+// what the file at record.filePath already says in place of turns (an empty session's "No
 // speech was transcribed…") is kept, so saving a renamed speaker or a roster does not erase it.
 std::string text(const TranscriptRecord& record, const std::vector<TranscriptSegment>& segments,
                  const SpeakerName& name);

@@ -187,7 +187,7 @@ std::optional<Restored> restore(const Parsed& parsed, const std::filesystem::pat
 
     Restored restored;
     TranscriptRecord& record = restored.record;
-    record.fileURL = file;
+    record.filePath = file;
     if (!parsePlatform(*platform, record.meeting))
         return std::nullopt;
     if (*title != std::string(rawValue(record.meeting.platform)) + " Meeting")

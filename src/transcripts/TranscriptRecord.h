@@ -14,7 +14,7 @@ struct TranscriptRecord {
     DetectedMeeting meeting;
     SystemTime startedAt;
     SystemTime consentAt;
-    std::filesystem::path fileURL;
+    std::filesystem::path filePath;
     std::optional<SystemTime> endedAt;
     bool automaticConsent = false;
     std::optional<std::string> meetingTitle;

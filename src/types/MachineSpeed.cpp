@@ -10,12 +10,13 @@
 #include <charconv>
 #include <cmath>
 #include <sstream>
+#include <string_view>
 
 namespace tallyvox {
 
 namespace {
 
-// Three short lines; anything far longer is not the cache this app wrote.
+// A few short lines; anything far longer is not the cache this app wrote.
 constexpr std::uint64_t maxCacheBytes = 4096;
 // Several kilobytes per processor; far more than any machine lists.
 constexpr std::uint64_t maxCpuinfoBytes = std::uint64_t{16} * 1024 * 1024;
@@ -26,14 +27,32 @@ std::string trimmed(const std::string& text) {
     return from == std::string::npos ? std::string() : text.substr(from, to - from + 1);
 }
 
+// A finite number written with a point whatever the locale: the desktop app runs in the
+// user's locale, where strtod would stop at the point and the figure would never be read.
+std::optional<double> number(std::string_view text) {
+    double value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::string written(double value) {
+    char text[32];
+    auto [end, error] = std::to_chars(text, text + sizeof text, value);
+    return error == std::errc() ? std::string(text, end) : std::string("0");
+}
+
 } // namespace
 
 std::filesystem::path MachineSpeed::cacheFile() {
     return XdgPaths::cacheHome() / "Tallyvox" / "machine-speed";
 }
 
-// Three lines: the figure, the threads, the processor. A cache, so anything unexpected in
-// it only means measuring again.
+// Three lines: the figure, the threads, the processor; then one line for each measured
+// model ("base 0.31") and for speaker labelling ("speakers 0.29"). A cache, so anything
+// unexpected in it only means measuring again; a line it does not know is passed over, so
+// older versions read the first three lines of a newer file.
 std::optional<MachineSpeed> MachineSpeed::cached(const std::string& cpu, int threads,
                                                  const std::filesystem::path& file) {
     auto content = tryReadFileBounded(file, maxCacheBytes);
@@ -45,28 +64,39 @@ std::optional<MachineSpeed> MachineSpeed::cached(const std::string& cpu, int thr
         return std::nullopt;
     MachineSpeed speed;
     speed.cpu = name;
-    try {
-        size_t used = 0;
-        speed.gflops = std::stod(gflops, &used);
-        if (used != gflops.size())
-            return std::nullopt;
-    } catch (const std::exception&) {
+    auto figure = number(gflops);
+    if (!figure)
         return std::nullopt;
-    }
+    speed.gflops = *figure;
     auto [end, error] = std::from_chars(count.data(), count.data() + count.size(), speed.threads);
     if (error != std::errc() || end != count.data() + count.size())
         return std::nullopt;
-    if (!std::isfinite(speed.gflops) || speed.gflops <= 0 || speed.threads != threads ||
-        speed.cpu != cpu)
+    if (speed.gflops <= 0 || speed.threads != threads || speed.cpu != cpu)
         return std::nullopt;
+    std::string line;
+    while (std::getline(lines, line)) {
+        auto space = line.find(' ');
+        if (space == std::string::npos)
+            continue;
+        auto factor = number(std::string_view(line).substr(space + 1));
+        if (!factor || *factor < 0)
+            continue;
+        auto key = line.substr(0, space);
+        if (key == "speakers")
+            speed.speakers = *factor;
+        else
+            speed.recognition[key] = *factor;
+    }
     return speed;
 }
 
 void MachineSpeed::store(const std::filesystem::path& file) const {
-    std::ostringstream text;
-    text.precision(6);
-    text << gflops << '\n' << threads << '\n' << cpu << '\n';
-    writeFileAtomically(file, text.str());
+    std::string text = written(gflops) + '\n' + std::to_string(threads) + '\n' + cpu + '\n';
+    for (const auto& [model, factor] : recognition)
+        text += model + ' ' + written(factor) + '\n';
+    if (speakers)
+        text += "speakers " + written(*speakers) + '\n';
+    writeFileAtomically(file, text);
 }
 
 std::string MachineSpeed::processorName(const std::filesystem::path& cpuinfo) {

@@ -1,24 +1,33 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 
 namespace tallyvox {
 
 // How fast this computer multiplies the recogniser's matrices, measured once by the speed
-// probe and kept, so the model choice follows the machine rather than its memory alone.
+// probe and kept, so the model choice follows the machine rather than its memory alone; and
+// what its sessions really cost, which replaces the probe's prediction for the models used.
 struct MachineSpeed {
     double gflops = 0; // billions of floating-point operations a second
     int threads = 0;   // the recogniser's threads it was measured with
     std::string cpu;   // the processor's model name; a figure of another one is not used
+    // Seconds of recognition per second of one stream's audio, measured over the last
+    // session with each model, by the model's raw name.
+    std::map<std::string, double> recognition{};
+    // Seconds of speaker labelling per second of meeting audio, measured over the last
+    // session that labelled speakers.
+    std::optional<double> speakers{};
 
     bool operator==(const MachineSpeed&) const = default;
 
     // $XDG_CACHE_HOME/Tallyvox/machine-speed
     static std::filesystem::path cacheFile();
     // The kept figure when it was measured on this processor with these threads; nothing
-    // when absent, unreadable, damaged or from other hardware.
+    // when absent, unreadable, damaged or from other hardware. Read the same way in every
+    // locale.
     static std::optional<MachineSpeed> cached(const std::string& cpu, int threads,
                                               const std::filesystem::path& file = cacheFile());
     // Throws tallyvox::Error when the file cannot be written.

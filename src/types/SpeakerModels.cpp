@@ -14,7 +14,7 @@ std::filesystem::path directory() {
     return WhisperModel::directory() / "Speakers";
 }
 
-std::filesystem::path localURL() {
+std::filesystem::path localPath() {
     return directory() / fileName;
 }
 
@@ -28,7 +28,7 @@ std::string remoteURL() {
 }
 
 bool isDownloaded() {
-    return isDownloaded(localURL());
+    return isDownloaded(localPath());
 }
 
 bool isDownloaded(const std::filesystem::path& file) {

@@ -17,7 +17,7 @@ inline constexpr std::string_view sha256 =
 
 // WhisperModel::directory() / "Speakers", read afresh each time.
 std::filesystem::path directory();
-std::filesystem::path localURL();
+std::filesystem::path localPath();
 // The pinned download address; $TALLYVOX_SPEAKER_BASE_URL replaces its base when set.
 std::string remoteURL();
 // Present with exactly the pinned size (the digest is checked when it is loaded).

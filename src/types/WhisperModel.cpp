@@ -104,14 +104,14 @@ std::int64_t fileSizeOrZero(const std::filesystem::path& file) {
 }
 
 namespace VADModel {
-std::filesystem::path localURL() {
+std::filesystem::path localPath() {
     return WhisperModel::directory() / fileName;
 }
 std::string remoteURL() {
     return downloadBase("TALLYVOX_VAD_BASE_URL", vadBase) + std::string(fileName);
 }
 bool isDownloaded() {
-    return isDownloaded(localURL());
+    return isDownloaded(localPath());
 }
 bool isDownloaded(const std::filesystem::path& file) {
     return fileSizeOrZero(file) >= minimumBytes;

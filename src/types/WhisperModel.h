@@ -29,11 +29,11 @@ public:
 
     // $XDG_DATA_HOME/Tallyvox/Models, read afresh each time.
     static std::filesystem::path directory();
-    std::filesystem::path localURL() const { return directory() / fileName(); }
+    std::filesystem::path localPath() const { return directory() / fileName(); }
     // The pinned download address; $TALLYVOX_MODEL_BASE_URL replaces its base when set.
     std::string remoteURL() const;
     // Present when the file is at least minimumBytes() large.
-    bool isDownloaded() const { return isDownloaded(localURL()); }
+    bool isDownloaded() const { return isDownloaded(localPath()); }
     bool isDownloaded(const std::filesystem::path& file) const;
 
     bool operator==(const WhisperModel&) const = default;
@@ -48,7 +48,7 @@ inline constexpr std::string_view sha256 =
     "2aa269b785eeb53a82983a20501ddf7c1d9c48e33ab63a41391ac6c9f7fb6987";
 inline constexpr std::int64_t minimumBytes = 800000;
 inline constexpr std::string_view sizeLabel = "2 MB";
-std::filesystem::path localURL();
+std::filesystem::path localPath();
 std::string remoteURL(); // base replaceable through $TALLYVOX_VAD_BASE_URL
 bool isDownloaded();
 bool isDownloaded(const std::filesystem::path& file);

@@ -3,6 +3,7 @@
 #include "base/Log.h"
 #include "ui/LiveTranscriptWindow.h"
 #include "ui/PanelHost.h"
+#include "ui/PanelStatus.h"
 #include "ui/PastSearchWindow.h"
 #include "ui/SettingsWindow.h"
 #include "ui/TrayIcons.h"
@@ -28,6 +29,7 @@ DesktopApp::DesktopApp(std::shared_ptr<AppLifecycleManager> manager, SettingsSto
     actions.openFile = options_.openFile;
     actions.revealFile = options_.revealFile;
     actions.openSystemSettings = options_.openSystemSettings;
+    actions.reduceMotion = options_.reduceMotion;
 }
 
 DesktopApp::~DesktopApp() {
@@ -45,32 +47,36 @@ void DesktopApp::start() {
     panelHost_ = new PanelHost(context_, !tray     ? PanelHost::Mode::window
                                          : wayland ? PanelHost::Mode::trayWindow
                                                    : PanelHost::Mode::popup);
+    // Trays that only show a menu (and never report a click) still reach everything.
+    trayMenu_ = std::make_unique<QMenu>();
+    trayMenu_->setObjectName(QStringLiteral("trayMenu"));
+    trayMenu_->addAction(QStringLiteral("Open Tallyvox"), [this] { showPanel(); });
+    showLiveAction_ = trayMenu_->addAction(QStringLiteral("Show Live Transcript"),
+                                           [this] { showLiveTranscript(); });
+    trayMenu_->addAction(QStringLiteral("Search Past Transcripts…"), [this] { showPastSearch(); });
+    trayMenu_->addAction(QStringLiteral("Settings…"), [this] { showSettings(); });
+    trayMenu_->addSeparator();
+    trayMenu_->addAction(QStringLiteral("Quit Tallyvox"), [this] { quit(); });
+    watch_ = std::make_unique<ManagerWatch>(this, *context_.manager, [this] { refreshTray(); });
+    refreshTray();
     if (!tray) {
         Log::info("No system tray: the panel is shown as a window");
         showPanel();
         return;
     }
     tray_ = new QSystemTrayIcon(this);
-    // Trays that only show a menu (and never report a click) still reach everything.
-    trayMenu_ = std::make_unique<QMenu>();
-    trayMenu_->addAction(QStringLiteral("Open Tallyvox"), [this] { showPanel(); });
-    trayMenu_->addAction(QStringLiteral("Show Live Transcript"), [this] { showLiveTranscript(); });
-    trayMenu_->addAction(QStringLiteral("Search Past Transcripts…"), [this] { showPastSearch(); });
-    trayMenu_->addAction(QStringLiteral("Settings…"), [this] { showSettings(); });
-    trayMenu_->addSeparator();
-    trayMenu_->addAction(QStringLiteral("Quit Tallyvox"), [this] { quit(); });
     tray_->setContextMenu(trayMenu_.get());
     connect(tray_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason why) {
                 if (why == QSystemTrayIcon::Trigger || why == QSystemTrayIcon::DoubleClick)
                     panelHost_->toggleNear(tray_->geometry());
             });
-    watch_ = std::make_unique<ManagerWatch>(this, *context_.manager, [this] { refreshTray(); });
     refreshTray();
     tray_->show();
 }
 
 void DesktopApp::refreshTray() {
+    showLiveAction_->setVisible(panel::offersLiveTranscript(*context_.manager));
     if (!tray_)
         return;
     const auto state = trayState(context_.manager->session.get().has_value(),

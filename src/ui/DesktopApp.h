@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+class QAction;
 class QMenu;
 class QSystemTrayIcon;
 
@@ -26,9 +27,10 @@ public:
         bool useTray = true;
         // Ends the process once quitting may go ahead.
         std::function<void()> terminate;
-        std::function<void(const std::filesystem::path&)> openFile;
-        std::function<void(const std::filesystem::path&)> revealFile;
+        std::function<std::optional<std::string>(const std::filesystem::path&)> openFile;
+        std::function<std::optional<std::string>(const std::filesystem::path&)> revealFile;
         std::function<void(const std::string&)> openSystemSettings;
+        std::function<bool()> reduceMotion;
     };
 
     DesktopApp(std::shared_ptr<AppLifecycleManager> manager, SettingsStores stores, Clock& clock,
@@ -49,6 +51,8 @@ public:
 
     PanelHost* panelHost() const { return panelHost_; }
     QSystemTrayIcon* tray() const { return tray_; }
+    // The tray icon's menu; made also where there is no tray, though nothing shows it there.
+    QMenu* trayMenu() const { return trayMenu_.get(); }
     QWidget* liveTranscriptWindow() const { return liveTranscript_; }
     QWidget* settingsWindow() const { return settings_; }
     QWidget* pastSearchWindow() const { return pastSearch_; }
@@ -61,6 +65,7 @@ private:
     QPointer<PanelHost> panelHost_;
     QSystemTrayIcon* tray_ = nullptr;
     std::unique_ptr<QMenu> trayMenu_;
+    QAction* showLiveAction_ = nullptr;
     QPointer<QWidget> liveTranscript_;
     QPointer<QWidget> settings_;
     QPointer<QWidget> pastSearch_;

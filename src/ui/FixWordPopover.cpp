@@ -1,6 +1,7 @@
 #include "ui/FixWordPopover.h"
 
 #include "settings/WordMemory.h"
+#include "ui/Palette.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -35,8 +36,17 @@ FixWordPopover::FixWordPopover(AppLifecycleManager& manager, QWidget* parent)
     };
     wrong_ = makeField(QStringLiteral("Wrong word"), "wrongWord");
     right_ = makeField(QStringLiteral("Right word"), "rightWord");
-    layout->addWidget(wrong_);
-    layout->addWidget(right_);
+    // Labels that stay once the fields are filled, when placeholders are gone.
+    auto* fields = new QFormLayout;
+    auto* wrongLabel = new QLabel(QStringLiteral("&Wrong:"));
+    wrongLabel->setObjectName(QStringLiteral("wrongWordLabel"));
+    wrongLabel->setBuddy(wrong_);
+    auto* rightLabel = new QLabel(QStringLiteral("&Right:"));
+    rightLabel->setObjectName(QStringLiteral("rightWordLabel"));
+    rightLabel->setBuddy(right_);
+    fields->addRow(wrongLabel, wrong_);
+    fields->addRow(rightLabel, right_);
+    layout->addLayout(fields);
 
     auto* note = new QLabel(QStringLiteral(
         "Changes it everywhere in this transcript. Fix a word twice and the app listens for it "
@@ -48,7 +58,9 @@ FixWordPopover::FixWordPopover(AppLifecycleManager& manager, QWidget* parent)
     noMatch_ = new QLabel(noMatchText);
     noMatch_->setObjectName(QStringLiteral("noMatch"));
     noMatch_->setAccessibleName(noMatchText);
-    noMatch_->setStyleSheet(QStringLiteral("color: #d70015;"));
+    QPalette error = noMatch_->palette();
+    error.setColor(QPalette::WindowText, errorTextColor(error));
+    noMatch_->setPalette(error);
     noMatch_->hide();
     layout->addWidget(noMatch_);
 

@@ -4,12 +4,15 @@
 
 #include "transcripts/TranscriptFormat.h"
 #include "transcripts/TranscriptSearch.h"
+#include "ui/Accessibility.h"
 #include "ui/FixWordPopover.h"
+#include "ui/PanelRows.h"
 #include "ui/RenamePopover.h"
 #include "ui/SegmentDelegate.h"
 #include "ui/SpeakersSheet.h"
 #include "ui/TranscriptLines.h"
 
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
@@ -19,7 +22,9 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
+#include <QPropertyAnimation>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
@@ -43,14 +48,15 @@ QPixmap dotPixmap(const QColor& color) {
 }
 
 // A centred title with an explanation, for a list with nothing to show.
-QWidget* emptyState(const QString& icon, QLabel* title, const QString& text, const char* name) {
+QWidget* emptyState(const QIcon& icon, QLabel* title, const QString& text, const char* name) {
     auto* page = new QWidget;
     page->setObjectName(QString::fromLatin1(name));
     auto* layout = new QVBoxLayout(page);
     layout->addStretch();
     auto* symbol = new QLabel;
     symbol->setAlignment(Qt::AlignCenter);
-    symbol->setPixmap(QIcon::fromTheme(icon).pixmap(48, 48));
+    symbol->setObjectName(QString::fromLatin1(name) + QStringLiteral("Symbol"));
+    symbol->setPixmap(icon.pixmap(48, 48));
     layout->addWidget(symbol);
     QFont big = title->font();
     big.setBold(true);
@@ -62,7 +68,7 @@ QWidget* emptyState(const QString& icon, QLabel* title, const QString& text, con
     auto* body = new QLabel(text);
     body->setAlignment(Qt::AlignCenter);
     body->setWordWrap(true);
-    body->setForegroundRole(QPalette::PlaceholderText);
+    makeSecondary(body);
     layout->addWidget(body);
     layout->addStretch();
     return page;
@@ -111,6 +117,7 @@ LiveTranscriptWindow::LiveTranscriptWindow(UiContext& context, QWidget* parent)
     search_->setAccessibleName(QStringLiteral("Search transcript"));
     search_->setPlaceholderText(QStringLiteral("Search transcript"));
     search_->setClearButtonEnabled(true);
+    nameClearButton(search_, QStringLiteral("Clear search"));
     search_->setMinimumWidth(160);
     connect(search_, &QLineEdit::textChanged, this, [this] { refresh(); });
     bar->addWidget(search_, 1);
@@ -142,6 +149,10 @@ LiveTranscriptWindow::LiveTranscriptWindow(UiContext& context, QWidget* parent)
     connect(delegate_, &SegmentDelegate::nameClicked, this,
             [this](const QModelIndex& index, const QRect&) { openRename(index.row()); });
     auto* scrollBar = list_->verticalScrollBar();
+    // New lines glide into view (0.2 s, easing out) rather than jump.
+    follow_ = new QPropertyAnimation(scrollBar, "value", this);
+    follow_->setDuration(200);
+    follow_->setEasingCurve(QEasingCurve::OutCubic);
     connect(scrollBar, &QScrollBar::valueChanged, this, [this] { scrolled(); });
     // Rows that arrive or re-wrap keep the newest line at the bottom while following.
     connect(scrollBar, &QScrollBar::rangeChanged, this, [this] {
@@ -149,21 +160,22 @@ LiveTranscriptWindow::LiveTranscriptWindow(UiContext& context, QWidget* parent)
             scrollToLatest();
     });
     pages_->addWidget(list_);
-    emptyPage_ = emptyState(
-        QStringLiteral("insert-text"), new QLabel(QStringLiteral("No Transcript Yet")),
-        QStringLiteral("Lines appear here a few seconds after people speak."), "noTranscript");
+    emptyPage_ = emptyState(themedIcon("insert-text", QStyle::SP_FileDialogDetailedView),
+                            new QLabel(QStringLiteral("No Transcript Yet")),
+                            QStringLiteral("Lines appear here a few seconds after people speak."),
+                            "noTranscript");
     pages_->addWidget(emptyPage_);
     noResultsTitle_ = new QLabel;
     noResultsTitle_->setObjectName(QStringLiteral("noResultsTitle"));
     noResultsPage_ =
-        emptyState(QStringLiteral("edit-find"), noResultsTitle_,
+        emptyState(themedIcon("edit-find", QStyle::SP_FileDialogContentsView), noResultsTitle_,
                    QStringLiteral("Check the spelling or try a new search."), "noResults");
     pages_->addWidget(noResultsPage_);
     layout->addWidget(pages_, 1);
 
     status_ = new QLabel;
     status_->setObjectName(QStringLiteral("status"));
-    status_->setForegroundRole(QPalette::PlaceholderText);
+    makeSecondary(status_);
     layout->addWidget(status_);
 
     setTabOrder(search_, pause_);
@@ -261,17 +273,35 @@ void LiveTranscriptWindow::refreshToolbar() {
     if (pause_->text() != label) {
         pause_->setText(label);
         pause_->setAccessibleName(label);
-        pause_->setIcon(QIcon::fromTheme(paused ? QStringLiteral("media-playback-start")
-                                                : QStringLiteral("media-playback-pause")));
+        pause_->setIcon(paused ? themedIcon("media-playback-start", QStyle::SP_MediaPlay)
+                               : themedIcon("media-playback-pause", QStyle::SP_MediaPause));
     }
 }
 
+bool LiveTranscriptWindow::isScrollingToLatest() const {
+    return follow_->state() == QAbstractAnimation::Running;
+}
+
 void LiveTranscriptWindow::scrollToLatest() {
-    list_->scrollToBottom();
+    // The desktop's wish comes from the app (its settings portal): Qt's own effects switch is
+    // off wherever no platform theme sets it, which would keep every desktop still.
+    const bool still = context_.actions.reduceMotion && context_.actions.reduceMotion();
+    auto* bar = list_->verticalScrollBar();
+    if (still) {
+        follow_->stop();
+        list_->scrollToBottom();
+        return;
+    }
+    if (bar->value() == bar->maximum() && !isScrollingToLatest())
+        return;
+    follow_->stop();
+    follow_->setStartValue(bar->value());
+    follow_->setEndValue(bar->maximum());
+    follow_->start();
 }
 
 void LiveTranscriptWindow::scrolled() {
-    if (updating_)
+    if (updating_ || isScrollingToLatest())
         return;
     const auto& lines = context_.manager->segments.get();
     if (lines.empty())
@@ -303,6 +333,13 @@ bool LiveTranscriptWindow::eventFilter(QObject* watched, QEvent* event) {
             lineMenu(index.row())->exec(at);
         }
         return true;
+    }
+    // The speaker's name is a button: the pointer says so.
+    if (event->type() == QEvent::MouseMove && watched == list_->viewport()) {
+        const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+        const QModelIndex index = list_->indexAt(at);
+        const bool onName = delegate_->nameRect(list_->visualRect(index), index).contains(at);
+        list_->viewport()->setCursor(onName ? Qt::PointingHandCursor : Qt::ArrowCursor);
     }
     if (event->type() == QEvent::KeyPress && watched == list_) {
         auto* key = static_cast<QKeyEvent*>(event);
@@ -351,13 +388,10 @@ void LiveTranscriptWindow::showAt(QWidget* popover, int row) {
 RenamePopover* LiveTranscriptWindow::openRename(int row) {
     if (row < 0 || row >= model_->rowCount())
         return nullptr;
-    // A line without a speaker has no one to name; "Assign Line To" gives it one first.
-    auto speaker = model_->row(row).speaker;
-    if (!speaker)
-        return nullptr;
+    const auto& line = model_->row(row);
     if (rename_)
         rename_->close();
-    rename_ = new RenamePopover(*context_.manager, *speaker, this);
+    rename_ = new RenamePopover(*context_.manager, line.speaker, line.id, this);
     showAt(rename_, row);
     return rename_;
 }

@@ -14,6 +14,7 @@ class QLabel;
 class QLineEdit;
 class QListView;
 class QMenu;
+class QPropertyAnimation;
 class QPushButton;
 class QStackedWidget;
 class QTimer;
@@ -38,6 +39,8 @@ public:
     QString subtitle() const;
     // Whether new lines scroll into view: off once the user scrolls away from the last line.
     bool followsLatest() const { return followLatest_; }
+    // Whether the list is gliding to the newest line.
+    bool isScrollingToLatest() const;
     QListView* list() const { return list_; }
     const TranscriptLineModel& model() const { return *model_; }
     SegmentDelegate& delegate() const { return *delegate_; }
@@ -81,6 +84,7 @@ private:
     QLabel* noResultsTitle_;
     QLabel* status_;
     QTimer* ticker_;
+    QPropertyAnimation* follow_;
 
     QPointer<RenamePopover> rename_;
     QPointer<FixWordPopover> fixWord_;

@@ -203,7 +203,7 @@ void MenuBarPanel::refresh() {
         transcribing_->present(*session);
     const bool showFinishing = !session && finishing;
     const bool showCompleted = !session && !finishing && record && record->endedAt &&
-                               savedFiles_->count(record->fileURL) > 0;
+                               savedFiles_->count(record->filePath) > 0;
     finishing_->setVisible(showFinishing);
     completed_->setVisible(showCompleted);
     if (showCompleted)
@@ -229,7 +229,11 @@ void MenuBarPanel::refresh() {
     consent_->setVisible(showConsent);
     consentShown_ = showConsent;
     const bool modelNews = modelStatus_->refresh();
-    modelStatus_->setVisible(first && modelNews);
+    // Automatic transcription fetches the models as it is turned on; with no meeting yet, a
+    // download under way or one that failed is still news, and the panel offers it again.
+    const auto& whisper = manager.whisper();
+    const bool downloadNews = whisper.downloading.get() || whisper.downloadError.get();
+    modelStatus_->setVisible(modelNews && (first || (showIdle && automatic && downloadNews)));
 
     noMeeting_->setVisible(showIdle);
     noMeetingText_->setText(
@@ -276,7 +280,7 @@ void MenuBarPanel::refresh() {
 
     // 6. Commands.
     showLive_->setVisible(context_.actions.showLiveTranscript &&
-                          (session || !manager.segments.get().empty()));
+                          panel::offersLiveTranscript(manager));
 
     updateTicking();
 }

@@ -1,6 +1,7 @@
 #include "ui/PanelCompleted.h"
 
 #include "ui/PanelRows.h"
+#include "ui/PanelStatus.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -43,18 +44,20 @@ CompletedView::CompletedView(UiContext& context, QWidget* parent)
                         QStringLiteral("openTranscriptButton"), this);
     connect(open_, &QPushButton::clicked, this, [this] {
         if (context_.actions.openFile)
-            context_.actions.openFile(file_);
+            if (auto why = context_.actions.openFile(file_))
+                context_.manager->lastError.set(panel::couldNotOpen(file_, *why));
     });
     buttons->addWidget(open_);
     reveal_ = panelButton(QIcon(), QStringLiteral("Show in Files"),
                           QStringLiteral("showInFilesButton"), this);
     connect(reveal_, &QPushButton::clicked, this, [this] {
         if (context_.actions.revealFile)
-            context_.actions.revealFile(file_);
+            if (auto why = context_.actions.revealFile(file_))
+                context_.manager->lastError.set(panel::couldNotShow(file_, *why));
     });
     buttons->addWidget(reveal_);
 
-    export_ = new QToolButton(this);
+    export_ = new MenuButton(this);
     export_->setObjectName(QStringLiteral("exportButton"));
     export_->setText(QStringLiteral("Export"));
     export_->setAccessibleName(QStringLiteral("Export"));
@@ -86,10 +89,10 @@ CompletedView::CompletedView(UiContext& context, QWidget* parent)
 }
 
 void CompletedView::present(const TranscriptRecord& record) {
-    file_ = record.fileURL;
-    const QString name = QString::fromStdString(record.fileURL.filename().string());
+    file_ = record.filePath;
+    const QString name = QString::fromStdString(record.filePath.filename().string());
     fileName_->setText(name);
-    fileName_->setToolTip(QString::fromStdString(record.fileURL.string()));
+    fileName_->setToolTip(QString::fromStdString(record.filePath.string()));
     open_->setVisible(static_cast<bool>(context_.actions.openFile));
     reveal_->setVisible(static_cast<bool>(context_.actions.revealFile));
 }

@@ -9,15 +9,57 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace tallyvox::ui {
 
 namespace {
 
 constexpr std::string_view noTrayExplainedKey = "noTrayExplained";
+// Between the tray icon and the popup.
+constexpr int gap = 4;
+
+QRect freeArea(const QPoint& at) {
+    QScreen* screen = QGuiApplication::screenAt(at);
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
+}
 
 } // namespace
+
+QRect panelPlace(const QRect& anchor, const QPoint& pointer, const QSize& wanted,
+                 const QRect& free) {
+    const QPoint at = anchor.isValid() ? anchor.center() : pointer;
+    const int width = wanted.width();
+    if (!free.isValid())
+        return {at.x() - width / 2, anchor.isValid() ? anchor.bottom() + gap : at.y(), width,
+                wanted.height()};
+    // A tray at the bottom of the screen opens upwards; the side is chosen by where the icon
+    // is, not by the height, so it stays the same while the panel grows.
+    const bool upwards = at.y() > free.center().y();
+    const int near = !anchor.isValid() ? at.y()
+                     : upwards         ? anchor.top() - gap
+                                       : anchor.bottom() + gap;
+    int top = 0;
+    int height = 0;
+    if (upwards) {
+        const int bottom = std::clamp(near, free.top(), free.bottom());
+        height = std::min(wanted.height(), bottom - free.top() + 1);
+        top = bottom - height + 1;
+    } else {
+        top = std::clamp(near, free.top(), free.bottom());
+        height = std::min(wanted.height(), free.bottom() - top + 1);
+    }
+    const int left = std::clamp(at.x() - width / 2, free.left(),
+                                std::max(free.left(), free.right() - width + 1));
+    return {left, top, width, height};
+}
 
 PanelHost::PanelHost(UiContext& context, Mode mode, QWidget* parent)
     : QWidget(parent)
@@ -47,8 +89,62 @@ PanelHost::PanelHost(UiContext& context, Mode mode, QWidget* parent)
         context_.stores.defaults.set(noTrayExplainedKey, PlistValue(true));
     }
     panel_ = new MenuBarPanel(context_, this);
-    layout->addWidget(panel_);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    if (mode_ == Mode::popup) {
+        // The popup is sized here, to its content but never past the screen: what does not
+        // fit scrolls.
+        scroll_ = new QScrollArea(this);
+        scroll_->setObjectName(QStringLiteral("panelScroll"));
+        scroll_->setFrameShape(QFrame::NoFrame);
+        scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        scroll_->setWidgetResizable(true);
+        scroll_->setWidget(panel_);
+        layout->addWidget(scroll_);
+        panel_->installEventFilter(this);
+        fit();
+    } else {
+        layout->addWidget(panel_);
+        layout->setSizeConstraint(QLayout::SetFixedSize);
+    }
+}
+
+bool PanelHost::isScrolling() const {
+    return scroll_ && scroll_->verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOn;
+}
+
+void PanelHost::fit() {
+    fitPending_ = false;
+    if (!scroll_)
+        return;
+    const int width = panel_->width();
+    const int wanted =
+        panel_->hasHeightForWidth() ? panel_->heightForWidth(width) : panel_->sizeHint().height();
+    if (!placed_) {
+        setFixedSize(width, wanted);
+        return;
+    }
+    const QRect free = freeArea(anchor_.isValid() ? anchor_.center() : pointer_);
+    QRect place = panelPlace(anchor_, pointer_, QSize(width, wanted), free);
+    const bool cut = place.height() < wanted;
+    if (cut) {
+        const int bar =
+            style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, scroll_->verticalScrollBar());
+        place = panelPlace(anchor_, pointer_, QSize(width + bar, wanted), free);
+    }
+    scroll_->setVerticalScrollBarPolicy(cut ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+    setFixedSize(place.size());
+    move(place.topLeft());
+}
+
+bool PanelHost::eventFilter(QObject* watched, QEvent* event) {
+    // Rows come and go and lines wrap anew while the popup is open; it is fitted again once
+    // the panel's layout has settled.
+    if (watched == panel_ && event->type() == QEvent::LayoutRequest && !fitPending_) {
+        fitPending_ = true;
+        QMetaObject::invokeMethod(
+            this, [this] { fit(); }, Qt::QueuedConnection);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void PanelHost::showNear(const QRect& anchor) {
@@ -62,24 +158,10 @@ void PanelHost::showNear(const QRect& anchor) {
         activateWindow();
         return;
     }
-    adjustSize();
-    const QPoint at = anchor.isValid() ? anchor.center() : QCursor::pos();
-    QScreen* screen = QGuiApplication::screenAt(at);
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    QRect place(QPoint(at.x() - width() / 2, anchor.isValid() ? anchor.bottom() + 4 : at.y()),
-                size());
-    if (screen) {
-        const QRect free = screen->availableGeometry();
-        // A tray at the bottom of the screen: open upwards.
-        if (place.bottom() > free.bottom())
-            place.moveBottom((anchor.isValid() ? anchor.top() : at.y()) - 4);
-        place.moveLeft(
-            std::clamp(place.left(), free.left(), std::max(free.left(), free.right() - width())));
-        place.moveTop(
-            std::clamp(place.top(), free.top(), std::max(free.top(), free.bottom() - height())));
-    }
-    move(place.topLeft());
+    anchor_ = anchor;
+    pointer_ = QCursor::pos();
+    placed_ = true;
+    fit();
     show();
     raise();
     activateWindow();

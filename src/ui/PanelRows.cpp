@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QEnterEvent>
+#include <QFocusEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,10 +11,13 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QStyleOptionToolButton>
+#include <QStylePainter>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 namespace tallyvox::ui {
 
@@ -29,8 +33,17 @@ QColor panelOrange() {
     return QColor(0xd9, 0x74, 0x06);
 }
 
+QColor readableSecondary(const QPalette& palette) {
+    // The app palette's own rule, so a caption reads the same wherever it is painted.
+    return withReadableCaptions(palette).color(QPalette::PlaceholderText);
+}
+
 QColor secondaryColor(const QWidget* widget) {
-    return widget->palette().color(QPalette::PlaceholderText);
+    return readableSecondary(widget->palette());
+}
+
+void makeSecondary(QWidget* widget) {
+    setTextColor(widget, secondaryColor(widget));
 }
 
 void setTextColor(QWidget* widget, const QColor& color) {
@@ -70,6 +83,43 @@ QFrame* divider(QWidget* parent, const QString& name) {
 
 // MARK: RowButton
 
+namespace {
+
+// Whether the last thing the user did here was a key press. Qt gives a window's first focus
+// with the same reason as Tab does, so the reason alone cannot tell them apart.
+class InputWatch : public QObject {
+public:
+    bool keys = false;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+            keys = true;
+            break;
+        case QEvent::MouseButtonPress:
+        case QEvent::WindowActivate:
+            keys = false;
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+};
+
+InputWatch& inputWatch() {
+    static InputWatch* watch = [] {
+        auto* made = new InputWatch;
+        made->setParent(QCoreApplication::instance());
+        QCoreApplication::instance()->installEventFilter(made);
+        return made;
+    }();
+    return *watch;
+}
+
+} // namespace
+
 RowButton::RowButton(const QIcon& icon, const QString& text, QWidget* parent)
     : QAbstractButton(parent) {
     setIcon(icon);
@@ -78,6 +128,7 @@ RowButton::RowButton(const QIcon& icon, const QString& text, QWidget* parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     // A click must not leave the row lit as if the pointer were still on it.
     setFocusPolicy(Qt::TabFocus);
+    inputWatch();
     setAttribute(Qt::WA_Hover);
 }
 
@@ -103,7 +154,7 @@ void RowButton::paintEvent(QPaintEvent*) {
         painter.setBrush(palette().color(QPalette::Highlight));
         painter.drawRoundedRect(rect(), 5, 5);
         text = shortcutColor = palette().color(QPalette::HighlightedText);
-    } else if (hasFocus()) {
+    } else if (showsFocusRing()) {
         painter.setPen(QPen(palette().color(QPalette::Highlight), 1.5));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(QRectF(rect()).adjusted(0.75, 0.75, -0.75, -0.75), 5, 5);
@@ -138,10 +189,64 @@ void RowButton::enterEvent(QEnterEvent* event) {
     QAbstractButton::enterEvent(event);
 }
 
+void RowButton::focusInEvent(QFocusEvent* event) {
+    // The window's first focus lands on a row when the panel opens; a ring there would sit
+    // beside the hovered row as a second selection.
+    keyboardFocus_ = inputWatch().keys && (event->reason() == Qt::TabFocusReason ||
+                                           event->reason() == Qt::BacktabFocusReason ||
+                                           event->reason() == Qt::ShortcutFocusReason);
+    QAbstractButton::focusInEvent(event);
+}
+
 void RowButton::leaveEvent(QEvent* event) {
     hovering_ = false;
     update();
     QAbstractButton::leaveEvent(event);
+}
+
+// MARK: MenuButton
+
+MenuButton::MenuButton(QWidget* parent)
+    : QToolButton(parent) {
+    setPopupMode(QToolButton::InstantPopup);
+}
+
+int MenuButton::indicatorWidth() const {
+    QStyleOptionToolButton option;
+    initStyleOption(&option);
+    return style()->pixelMetric(QStyle::PM_MenuButtonIndicator, &option, this);
+}
+
+QSize MenuButton::sizeHint() const {
+    QSize size = QToolButton::sizeHint();
+    size.rwidth() += indicatorWidth();
+    return size;
+}
+
+QRect MenuButton::labelRect() const {
+    return rect().adjusted(0, 0, -indicatorWidth(), 0);
+}
+
+QRect MenuButton::arrowRect() const {
+    const int side = std::max(4, indicatorWidth() - 6);
+    return {width() - indicatorWidth(), (height() - side) / 2, side, side};
+}
+
+void MenuButton::paintEvent(QPaintEvent*) {
+    QStylePainter painter(this);
+    QStyleOptionToolButton option;
+    initStyleOption(&option);
+    option.features &= ~QStyleOptionToolButton::HasMenu;
+    QStyleOptionToolButton bevel = option;
+    bevel.text.clear();
+    bevel.icon = QIcon();
+    painter.drawComplexControl(QStyle::CC_ToolButton, bevel);
+    QStyleOptionToolButton label = option;
+    label.rect = labelRect();
+    painter.drawControl(QStyle::CE_ToolButtonLabel, label);
+    QStyleOption arrow = option;
+    arrow.rect = arrowRect();
+    painter.drawPrimitive(QStyle::PE_IndicatorArrowDown, arrow);
 }
 
 QPushButton* linkButton(const QString& text, const QString& name, QWidget* parent) {

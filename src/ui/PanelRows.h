@@ -1,11 +1,14 @@
 #pragma once
 
+#include "ui/Palette.h"
+
 #include "types/DetectedMeeting.h"
 
 #include <QAbstractButton>
 #include <QColor>
 #include <QIcon>
 #include <QStyle>
+#include <QToolButton>
 #include <QWidget>
 
 class QCheckBox;
@@ -24,7 +27,12 @@ QIcon themedIcon(const char* name, QStyle::StandardPixmap fallback);
 // Readable on light and dark panels alike.
 QColor panelRed();
 QColor panelOrange();
+// Secondary text, darker (or on a dark palette lighter) than the style's placeholder grey
+// where that is needed to read 4.5:1 on windows and fields (WCAG AA for small text).
+QColor readableSecondary(const QPalette& palette);
 QColor secondaryColor(const QWidget* widget);
+// Gives a label the secondary text colour.
+void makeSecondary(QWidget* widget);
 
 QLabel* headline(const QString& text, QWidget* parent);
 // `scale`: caption 0.9, small caption 0.82 of the body size.
@@ -40,6 +48,7 @@ class RowButton : public QAbstractButton {
 public:
     RowButton(const QIcon& icon, const QString& text, QWidget* parent);
     bool hovering() const { return hovering_; }
+    bool showsFocusRing() const { return hasFocus() && keyboardFocus_; }
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -47,9 +56,31 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
 private:
     bool hovering_ = false;
+    // Focus that came from the keyboard; only that is drawn.
+    bool keyboardFocus_ = false;
+};
+
+// A tool button that opens its menu at once, with the menu's arrow beside its label: the
+// style would draw it over the label's end.
+class MenuButton : public QToolButton {
+    Q_OBJECT
+public:
+    explicit MenuButton(QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+    // Where the icon and text go, and where the arrow goes.
+    QRect labelRect() const;
+    QRect arrowRect() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    int indicatorWidth() const;
 };
 
 // A button that looks like a link, for the pages of the desktop's settings.

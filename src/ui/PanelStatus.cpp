@@ -1,11 +1,24 @@
 #include "ui/PanelStatus.h"
 
 #include "detection/Browsers.h"
+#include "session/AppLifecycleManager.h"
 
 #include <cmath>
 #include <cstdio>
 
 namespace tallyvox::ui::panel {
+
+std::string couldNotOpen(const std::filesystem::path& file, const std::string& why) {
+    return "Couldn't open " + file.filename().string() + ": " + why;
+}
+
+std::string couldNotShow(const std::filesystem::path& file, const std::string& why) {
+    return "Couldn't show " + file.filename().string() + " in Files: " + why;
+}
+
+bool offersLiveTranscript(const AppLifecycleManager& manager) {
+    return manager.session.get().has_value() || !manager.segments.get().empty();
+}
 
 std::string status(const CaptureStats& stats, bool paused, double elapsedSeconds, bool micHeard,
                    const std::optional<FallingBehind>& behind) {

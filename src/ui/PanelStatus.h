@@ -6,12 +6,21 @@
 #include "types/TranscriptionSession.h"
 #include "types/WhisperModel.h"
 
+#include <filesystem>
 #include <optional>
 #include <string>
 
 // What the panel says, in plain strings: the running session's status line and the texts that
 // are put together from the manager's values. No widgets here, so each rule is checked alone.
+namespace tallyvox {
+class AppLifecycleManager;
+}
+
 namespace tallyvox::ui::panel {
+
+// Whether "Show Live Transcript" is offered (the panel's row and the tray's menu alike): while
+// a session runs, or while the last one's lines are there to read.
+bool offersLiveTranscript(const AppLifecycleManager& manager);
 
 // The status line under a running session; the first rule that applies wins.
 // `micHeard`: a microphone runs and is not being ignored.
@@ -30,6 +39,10 @@ std::string alsoDetected(const DetectedMeeting& meeting);
 std::string browserUnreadable(const std::string& browser);
 // "Zoom · Zoom · automatic"
 std::string sessionCaption(const TranscriptionSession& session);
+// "Couldn't open Zoom_Meeting.txt: no application is set to open it"
+std::string couldNotOpen(const std::filesystem::path& file, const std::string& why);
+// "Couldn't show Zoom_Meeting.txt in Files: no file manager answered"
+std::string couldNotShow(const std::filesystem::path& file, const std::string& why);
 // "Download Models (466 MB + 2 MB)"
 std::string downloadTitle(const std::string& sizeLabel);
 // Where the models come from and that nothing leaves the computer afterwards.

@@ -1,7 +1,11 @@
 #include "ui/PastSearchWindow.h"
 
+#include "ui/PanelRows.h"
+#include "ui/PanelStatus.h"
+
 #include "settings/SettingsManager.h"
 #include "transcripts/TranscriptSearch.h"
+#include "ui/Accessibility.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -32,8 +36,8 @@ QLabel* label(const QString& text, QWidget* parent) {
 }
 
 // A centred panel: an icon, a title and a line of explanation.
-QWidget* panel(const QString& name, const QIcon& icon, const QString& title, const QString& text,
-               QLabel** titleLabel = nullptr) {
+QWidget* statePage(const QString& name, const QIcon& icon, const QString& title,
+                   const QString& text, QLabel** titleLabel = nullptr) {
     auto* page = new QWidget;
     page->setObjectName(name);
     auto* layout = new QVBoxLayout(page);
@@ -58,7 +62,7 @@ QWidget* panel(const QString& name, const QIcon& icon, const QString& title, con
         body->setObjectName(name + "Text");
         body->setAlignment(Qt::AlignCenter);
         body->setWordWrap(true);
-        body->setForegroundRole(QPalette::PlaceholderText);
+        makeSecondary(body);
         layout->addWidget(body);
     }
     layout->addStretch();
@@ -102,7 +106,7 @@ PastHitButton::PastHitButton(const PastHit& hit, const std::vector<std::string>&
     QFont caption = metaLabel->font();
     caption.setPointSizeF(caption.pointSizeF() * 0.85);
     metaLabel->setFont(caption);
-    metaLabel->setForegroundRole(QPalette::PlaceholderText);
+    makeSecondary(metaLabel);
     metaLabel->setTextFormat(Qt::PlainText);
     // One line; the row never grows wider for a long meeting title.
     metaLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -159,6 +163,7 @@ PastSearchWindow::PastSearchWindow(UiContext& context, QWidget* parent)
     field_->setAccessibleName(QStringLiteral("Search past transcripts"));
     field_->setPlaceholderText(QString::fromUtf8(PastSearch::prompt));
     field_->setClearButtonEnabled(true);
+    nameClearButton(field_, QStringLiteral("Clear search"));
     layout->addWidget(field_);
 
     // Ctrl+F goes back to the search field from anywhere in the window.
@@ -175,19 +180,20 @@ PastSearchWindow::PastSearchWindow(UiContext& context, QWidget* parent)
     summary_ = new QLabel(this);
     summary_->setObjectName(QStringLiteral("pastSearchSummary"));
     summary_->setAccessibleName(QStringLiteral("Matches"));
-    summary_->setForegroundRole(QPalette::PlaceholderText);
+    makeSecondary(summary_);
     layout->addWidget(summary_);
 
     pages_ = new QStackedWidget(this);
     const QIcon magnifier = QIcon::fromTheme(
         QStringLiteral("edit-find"), style()->standardIcon(QStyle::SP_FileDialogContentsView));
-    startPage_ =
-        panel(QStringLiteral("pastSearchStart"), magnifier,
-              QString::fromUtf8(PastSearch::emptyTitle), QString::fromUtf8(PastSearch::emptyText));
+    startPage_ = statePage(QStringLiteral("pastSearchStart"), magnifier,
+                           QString::fromUtf8(PastSearch::emptyTitle),
+                           QString::fromUtf8(PastSearch::emptyText));
     searchingPage_ =
-        panel(QStringLiteral("pastSearchSearching"), {}, QStringLiteral("Searching…"), {});
-    noHitsPage_ = panel(QStringLiteral("pastSearchNoHits"), magnifier, {},
-                        QStringLiteral("Check the spelling or try a new search."), &noHitsTitle_);
+        statePage(QStringLiteral("pastSearchSearching"), {}, QStringLiteral("Searching…"), {});
+    noHitsPage_ =
+        statePage(QStringLiteral("pastSearchNoHits"), magnifier, {},
+                  QStringLiteral("Check the spelling or try a new search."), &noHitsTitle_);
     auto* scroll = new QScrollArea;
     scroll->setObjectName(QStringLiteral("pastSearchHits"));
     scroll->setAccessibleName(QStringLiteral("Matches"));
@@ -294,7 +300,8 @@ void PastSearchWindow::fillList() {
         auto* button = new PastHitButton(hit, shownTerms, listPage_);
         connect(button, &QAbstractButton::clicked, this, [this, file = hit.file] {
             if (context_.actions.openFile)
-                context_.actions.openFile(file);
+                if (auto why = context_.actions.openFile(file))
+                    context_.manager->lastError.set(ui::panel::couldNotOpen(file, *why));
         });
         list_->addWidget(button);
     }

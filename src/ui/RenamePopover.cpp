@@ -8,10 +8,12 @@
 
 namespace tallyvox::ui {
 
-RenamePopover::RenamePopover(AppLifecycleManager& manager, int speaker, QWidget* parent)
+RenamePopover::RenamePopover(AppLifecycleManager& manager, std::optional<int> speaker,
+                             const Uuid& line, QWidget* parent)
     : QDialog(parent, Qt::Popup)
     , manager_(manager)
-    , speaker_(speaker) {
+    , speaker_(speaker)
+    , line_(line) {
     setObjectName(QStringLiteral("renamePopover"));
     auto title = QStringLiteral("Rename ") + QString::fromStdString(manager.speakerName(speaker));
     setAccessibleName(title);
@@ -31,7 +33,7 @@ RenamePopover::RenamePopover(AppLifecycleManager& manager, int speaker, QWidget*
     field_->setPlaceholderText(QStringLiteral("Name or role, e.g. Designer"));
     field_->setMinimumWidth(220);
     const auto& typed = manager.speakerNames.get();
-    if (auto found = typed.find(speaker); found != typed.end())
+    if (auto found = speaker ? typed.find(*speaker) : typed.end(); found != typed.end())
         field_->setText(QString::fromStdString(found->second));
     layout->addWidget(field_);
 
@@ -54,8 +56,17 @@ RenamePopover::RenamePopover(AppLifecycleManager& manager, int speaker, QWidget*
 }
 
 void RenamePopover::done(int result) {
-    if (result == Accepted)
-        manager_.rename(speaker_, field_->text().toStdString());
+    if (result == Accepted) {
+        const std::string name = field_->text().toStdString();
+        if (speaker_) {
+            manager_.rename(*speaker_, name);
+        } else if (!field_->text().trimmed().isEmpty()) {
+            manager_.reassign(line_, std::nullopt);
+            for (const auto& line : manager_.segments.get())
+                if (line.id == line_ && line.speaker)
+                    manager_.rename(*line.speaker, name);
+        }
+    }
     QDialog::done(result);
 }
 

@@ -9,11 +9,15 @@ class QLineEdit;
 namespace tallyvox::ui {
 
 // Names one speaker on every line, past and future. An empty name removes the typed one, so
-// the speaker's matched name or anonymous label shows again.
+// the speaker's matched name or anonymous label shows again. A line without a speaker
+// ("Unidentified") is given a new one of that name; an empty name leaves it as it was.
 class RenamePopover : public QDialog {
     Q_OBJECT
 public:
-    RenamePopover(AppLifecycleManager& manager, int speaker, QWidget* parent);
+    RenamePopover(AppLifecycleManager& manager, std::optional<int> speaker, const Uuid& line,
+                  QWidget* parent);
+    RenamePopover(AppLifecycleManager& manager, int speaker, QWidget* parent)
+        : RenamePopover(manager, speaker, Uuid(), parent) {}
 
     QLineEdit* field() const { return field_; }
 
@@ -22,7 +26,8 @@ protected:
 
 private:
     AppLifecycleManager& manager_;
-    int speaker_;
+    std::optional<int> speaker_;
+    Uuid line_;
     QLineEdit* field_;
 };
 

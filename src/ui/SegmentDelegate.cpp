@@ -1,5 +1,7 @@
 #include "ui/SegmentDelegate.h"
 
+#include "ui/PanelRows.h"
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QFontDatabase>
@@ -133,7 +135,7 @@ void SegmentDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
             area.setTop(g.caption.top() - 2);
         painter->fillRect(area, selected);
     }
-    QColor secondary = palette.color(QPalette::PlaceholderText);
+    QColor secondary = readableSecondary(palette);
     if (!g.divider.isNull())
         painter->fillRect(g.divider, palette.color(QPalette::Mid));
     if (row.header) {
@@ -160,8 +162,7 @@ bool SegmentDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
     if (event->type() == QEvent::MouseButtonRelease) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         QRect name = nameRect(option.rect, index);
-        if (mouse->button() == Qt::LeftButton && model_.row(index.row()).speaker &&
-            name.contains(mouse->position().toPoint())) {
+        if (mouse->button() == Qt::LeftButton && name.contains(mouse->position().toPoint())) {
             emit nameClicked(index, name);
             return true;
         }
@@ -172,8 +173,7 @@ bool SegmentDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
 bool SegmentDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
                                 const QStyleOptionViewItem& option, const QModelIndex& index) {
     if (event->type() == QEvent::ToolTip && index.isValid()) {
-        if (model_.row(index.row()).speaker &&
-            nameRect(option.rect, index).contains(event->pos())) {
+        if (nameRect(option.rect, index).contains(event->pos())) {
             QToolTip::showText(event->globalPos(), renameHelp, view);
             return true;
         }

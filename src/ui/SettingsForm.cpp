@@ -1,5 +1,8 @@
 #include "ui/SettingsForm.h"
 
+#include "ui/Palette.h"
+#include "ui/PanelRows.h"
+
 #include <QApplication>
 #include <QFont>
 #include <QPalette>
@@ -37,9 +40,7 @@ QLabel* footer(const QString& text, QWidget* parent) {
     QFont font = label->font();
     font.setPointSizeF(font.pointSizeF() * 0.9);
     label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::PlaceholderText));
-    label->setPalette(palette);
+    makeSecondary(label);
     return label;
 }
 
@@ -49,7 +50,7 @@ QLabel* redNotice(const char* objectName, QWidget* parent) {
     label->setWordWrap(true);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, QColor(0xc0, 0x1c, 0x28));
+    palette.setColor(QPalette::WindowText, errorTextColor(palette));
     label->setPalette(palette);
     label->hide();
     return label;

@@ -2,6 +2,7 @@
 
 #include "settings/ProtectedSettings.h"
 #include "transcription/PromptText.h"
+#include "ui/Palette.h"
 #include "ui/SettingsOptions.h"
 
 #include <QAction>
@@ -200,7 +201,7 @@ void SettingsTranscriptionTab::buildSpeakersSection(QVBoxLayout* layout) {
     forgetAll_ = named(new QPushButton(QStringLiteral("Forget All Fixed Words")), "forgetAllWords",
                        QStringLiteral("Forget All Fixed Words"));
     QPalette destructive = forgetAll_->palette();
-    destructive.setColor(QPalette::ButtonText, QColor(0xc0, 0x1c, 0x28));
+    destructive.setColor(QPalette::ButtonText, errorTextColor(destructive));
     forgetAll_->setPalette(destructive);
     connect(forgetAll_, &QPushButton::clicked, this, [this] {
         SettingsManager::forgetAllWords(context_.stores);

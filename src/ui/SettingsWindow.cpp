@@ -5,10 +5,12 @@
 #include "ui/SettingsTranscriptionTab.h"
 #include "ui/TrayIcons.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QIcon>
 #include <QScreen>
 #include <QScrollArea>
+#include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -18,13 +20,15 @@ namespace tallyvox::ui {
 
 namespace {
 
-QIcon themeIcon(std::initializer_list<const char*> names) {
+// The first of `names` the icon theme has; where it has none, the style's own symbol, so a
+// tab never goes without one.
+QIcon themeIcon(std::initializer_list<const char*> names, QStyle::StandardPixmap fallback) {
     for (const auto* name : names) {
         QIcon icon = QIcon::fromTheme(QString::fromLatin1(name));
         if (!icon.isNull())
             return icon;
     }
-    return {};
+    return QApplication::style()->standardIcon(fallback);
 }
 
 // Long tabs scroll inside a window of ordinary height; the scroll area follows the focus.
@@ -57,14 +61,17 @@ SettingsWindow::SettingsWindow(UiContext& context, QWidget* parent)
     privacy_ = new SettingsPrivacyTab(context_);
     tabs_->addTab(
         scrolling(general_),
-        themeIcon({"preferences-system-symbolic", "preferences-system", "emblem-system-symbolic"}),
+        themeIcon({"preferences-system-symbolic", "preferences-system", "emblem-system-symbolic"},
+                  QStyle::SP_ComputerIcon),
         QStringLiteral("General"));
     tabs_->addTab(scrolling(transcription_),
                   themeIcon({"audio-input-microphone-symbolic", "audio-x-generic-symbolic",
-                             "audio-x-generic"}),
+                             "audio-x-generic"},
+                            QStyle::SP_MediaVolume),
                   QStringLiteral("Transcription"));
     tabs_->addTab(scrolling(privacy_),
-                  themeIcon({"security-high-symbolic", "security-high", "channel-secure-symbolic"}),
+                  themeIcon({"security-high-symbolic", "security-high", "channel-secure-symbolic"},
+                            QStyle::SP_DialogApplyButton),
                   QStringLiteral("Privacy"));
 
     auto* layout = new QVBoxLayout(this);

@@ -1,5 +1,7 @@
 #include "ui/SpeakersSheet.h"
 
+#include "ui/PanelRows.h"
+
 #include "ui/MenuText.h"
 
 #include "ui/TranscriptLines.h"
@@ -160,7 +162,7 @@ void SpeakersSheet::rebuild() {
         grid->addWidget(lines, 0, 2);
         grid->setColumnStretch(1, 1);
 
-        auto* merge = new QToolButton;
+        auto* merge = new MenuButton;
         merge->setObjectName(QStringLiteral("mergeInto"));
         merge->setText(QStringLiteral("Merge Into"));
         merge->setAccessibleName(QStringLiteral("Merge ") + name + QStringLiteral(" Into"));
@@ -184,7 +186,7 @@ void SpeakersSheet::rebuild() {
             note->setObjectName(QStringLiteral("matchNote"));
             note->setTextFormat(Qt::PlainText);
             note->setWordWrap(true);
-            note->setForegroundRole(QPalette::PlaceholderText);
+            makeSecondary(note);
             grid->addWidget(note, 1, 1, 1, 3);
         }
         rowsLayout_->addWidget(row);

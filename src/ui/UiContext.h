@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tallyvox::ui {
@@ -19,10 +20,13 @@ struct DesktopActions {
     std::function<void()> showSettings;
     // Defers while a transcript is being finished.
     std::function<void()> quit;
-    std::function<void(const std::filesystem::path&)> openFile;
-    std::function<void(const std::filesystem::path&)> revealFile;
+    // Each answers why it could not, shown in the panel.
+    std::function<std::optional<std::string>(const std::filesystem::path&)> openFile;
+    std::function<std::optional<std::string>(const std::filesystem::path&)> revealFile;
     // Opens the desktop's settings page for `page` ("microphone", "accessibility").
     std::function<void(const std::string& page)> openSystemSettings;
+    // Whether the desktop asks for less motion; empty: Qt's reading of the platform theme.
+    std::function<bool()> reduceMotion;
 };
 
 // Everything a view reads and calls. Every surface shares the one manager.

@@ -40,7 +40,7 @@ struct Detection : ::testing::Test {
     }
     void make(TrustList trust = AppGenuineness::vendors()) {
         detection = std::make_unique<NativeMeetingDetection>(
-            main, clock, list, info, trust, SettingsManager::detectionChoices(stores), &main);
+            main, clock, list, info, trust, SessionSettings::detectionChoices(stores), &main);
         detection->onMeetingStarted = [this](const DetectedMeeting& m) {
             events.push_back("started " + m.id());
         };
@@ -222,7 +222,7 @@ TEST_F(Detection, PackageDatabaseIsAskedOffTheMainThreadAndFailuresAreAskedAgain
     ManualExecutor worker{clock};
     detection = std::make_unique<NativeMeetingDetection>(
         main, clock, list, info, AppGenuineness::vendors(),
-        SettingsManager::detectionChoices(stores), &worker);
+        SessionSettings::detectionChoices(stores), &worker);
     info->packageFailures = 1; // busy during an upgrade, say
     detection->start();
     zoomInCall();

@@ -56,7 +56,7 @@ struct WebDetection : ::testing::Test {
         info->run(701, firefoxExe, 700);
         detection = std::make_unique<NativeMeetingDetection>(
             main, clock, list, info, AppGenuineness::vendors(),
-            SettingsManager::detectionChoices(stores), &main, tabs, &main);
+            SessionSettings::detectionChoices(stores), &main, tabs, &main);
         detection->start();
     }
     void showTabs(const std::string& browser, std::vector<std::string> urls) {
@@ -226,7 +226,7 @@ TEST(WebDetectionReads, SessionFilesAreReadOffTheMainThread) {
     Log::Capture log;
     auto detection = std::make_unique<NativeMeetingDetection>(
         main, clock, list, info, AppGenuineness::vendors(),
-        SettingsManager::detectionChoices(stores), &main, tabs, &reader);
+        SessionSettings::detectionChoices(stores), &main, tabs, &reader);
     detection->start();
 
     list->set({recording(901, "chrome")});
@@ -278,7 +278,7 @@ TEST_F(WebDetection, ABrowserWhoseGenuinenessIsStillAskedIsNeitherTakenNorCalled
     ManualExecutor packages{clock};
     detection = std::make_unique<NativeMeetingDetection>(
         main, clock, list, info, AppGenuineness::vendors(),
-        SettingsManager::detectionChoices(stores), &packages, tabs, &main);
+        SessionSettings::detectionChoices(stores), &packages, tabs, &main);
     detection->start();
     showTabs("Google Chrome", {"https://teams.live.com/"});
     list->set({recording(901, "chrome"), playing(901, "chrome")});

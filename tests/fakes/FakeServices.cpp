@@ -262,7 +262,11 @@ PlatformServices FakeServices::services() {
     };
     s.calendarRoster = [this](Platform, SystemTime) { return calendar; };
     s.machineSpeed = [this] { return machineSpeed; };
-    s.revealFile = [this](const std::filesystem::path& file) { revealed.push_back(file); };
+    s.keepMachineSpeed = [this](const MachineSpeed& speed) { keptSpeeds.push_back(speed); };
+    s.revealFile = [this](const std::filesystem::path& file) {
+        revealed.push_back(file);
+        return revealFails;
+    };
     s.trash = [this](const std::filesystem::path& file) {
         trashed.push_back(file);
         std::filesystem::remove(file);

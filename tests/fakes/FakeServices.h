@@ -162,8 +162,12 @@ public:
     std::optional<CalendarEvent> calendar;
     // Without a figure the model is recommended by memory alone, as on a machine never probed.
     std::optional<MachineSpeed> machineSpeed;
+    // What the manager kept of its sessions' speed, in order.
+    std::vector<MachineSpeed> keptSpeeds;
     std::vector<std::filesystem::path> trashed;
     std::vector<std::filesystem::path> revealed;
+    // Why the file manager showed nothing; none: it showed the file.
+    std::optional<std::string> revealFails;
 
     RecognizerLoader loadRecognizer;
     DiarizerLoader loadDiarizer;

@@ -25,12 +25,15 @@ inline std::string readText(const std::filesystem::path& file) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// A child process with its standard streams on files; killed and reaped when it goes.
+// A child process with its standard streams on files; killed and reaped when it goes. With
+// `ownGroup` it leads a process group of its own, and signals reach everything it started (a
+// browser's helpers), even once it has gone itself.
 class ChildProcess {
 public:
     ChildProcess(std::vector<std::string> argv, const std::filesystem::path& in = "/dev/null",
                  const std::filesystem::path& out = "/dev/null",
-                 const std::filesystem::path& err = "/dev/null") {
+                 const std::filesystem::path& err = "/dev/null", bool ownGroup = false)
+        : group_(ownGroup) {
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 0, in.c_str(), O_RDONLY, 0);
@@ -38,11 +41,18 @@ public:
                                          0600);
         posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        if (group_) {
+            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+            posix_spawnattr_setpgroup(&attributes, 0);
+        }
         std::vector<char*> args;
         for (auto& arg : argv)
             args.push_back(arg.data());
         args.push_back(nullptr);
-        int error = ::posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ);
+        int error = ::posix_spawnp(&pid_, args[0], &actions, &attributes, args.data(), environ);
+        posix_spawnattr_destroy(&attributes);
         posix_spawn_file_actions_destroy(&actions);
         EXPECT_EQ(error, 0) << "could not start " << argv[0];
         if (error)
@@ -54,7 +64,9 @@ public:
 
     pid_t pid() const { return pid_; }
     void signal(int number) {
-        if (pid_ > 0 && !status_)
+        if (pid_ > 0 && group_)
+            ::kill(-pid_, number);
+        else if (pid_ > 0 && !status_)
             ::kill(pid_, number);
     }
     // Signals it and waits for it to go.
@@ -80,6 +92,7 @@ public:
     }
 
 private:
+    bool group_ = false;
     pid_t pid_ = 0;
     std::optional<int> status_;
 };
@@ -94,7 +107,7 @@ inline int runToEnd(std::vector<std::string> argv) {
 // the speech detector installed, speakers off, standing consent on, and `standIn` a copy of
 // pacat (a copy, not a link: /proc/PID/exe must name this file) to play the meeting app.
 inline void prepareMeetingHome(const std::filesystem::path& home,
-                               const std::filesystem::path& standIn) {
+                               const std::filesystem::path& standIn = {}) {
     namespace fs = std::filesystem;
     auto models = home / "data/Tallyvox/Models";
     fs::create_directories(models);
@@ -108,6 +121,8 @@ inline void prepareMeetingHome(const std::filesystem::path& home,
         args.insert(args.begin(), TALLYVOX_CLI);
         ASSERT_EQ(runToEnd(args), 0) << args[1];
     }
+    if (standIn.empty())
+        return;
     fs::copy_file("/usr/bin/pacat", standIn);
     fs::permissions(standIn, fs::perms::owner_all);
 }

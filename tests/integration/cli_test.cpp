@@ -211,9 +211,10 @@ TEST(CommandLine, SpeakerModelsThatCannotBeUsedEndTheCommandWithAHintThatFits) {
         << nothingHere.err;
 
     const WhisperModel base = WhisperModel::base;
-    std::filesystem::create_directories(base.localURL().parent_path());
-    std::ofstream(base.localURL()).close();
-    std::filesystem::resize_file(base.localURL(), static_cast<std::uintmax_t>(base.minimumBytes()));
+    std::filesystem::create_directories(base.localPath().parent_path());
+    std::ofstream(base.localPath()).close();
+    std::filesystem::resize_file(base.localPath(),
+                                 static_cast<std::uintmax_t>(base.minimumBytes()));
     CliRun baseHere = cli(withFile, dir);
     EXPECT_EQ(baseHere.code, 3);
     EXPECT_NE(baseHere.err.find("run tallyvox-cli models download base --speakers (the Whisper "
@@ -374,7 +375,7 @@ std::string pastTranscript(const TempDir& dir, std::vector<TranscriptSegment>& l
                        std::chrono::hours{9} + std::chrono::minutes{30};
     record.consentAt = record.startedAt;
     record.endedAt = record.startedAt + std::chrono::minutes{45};
-    record.fileURL = dir / "Teams_Meeting_09-30.txt";
+    record.filePath = dir / "Teams_Meeting_09-30.txt";
     for (int i = 0; i < 6; ++i) {
         TranscriptSegment line;
         line.start = i * 7.0;
@@ -384,7 +385,7 @@ std::string pastTranscript(const TempDir& dir, std::vector<TranscriptSegment>& l
         lines.push_back(line);
     }
     auto name = [](int s) { return s ? std::string("Ravi") : std::string("Jo"); };
-    writeFileAtomically(record.fileURL, TranscriptManager::text(record, lines, name));
+    writeFileAtomically(record.filePath, TranscriptManager::text(record, lines, name));
     return TranscriptManager::markdown(record, lines, name);
 }
 
@@ -393,11 +394,11 @@ TEST(CommandLine, ExportsASavedTranscriptInEveryFormatBesideItOrWhereAsked) {
     std::vector<TranscriptSegment> lines;
     TranscriptRecord record;
     const std::string markdown = pastTranscript(dir, lines, record);
-    const std::string input = record.fileURL.string();
+    const std::string input = record.filePath.string();
 
     for (const char* format : {"md", "srt", "docx", "pdf"}) {
         CliRun run = cli("export " + input + " --format " + format, dir);
-        auto target = std::filesystem::path(record.fileURL).replace_extension(format);
+        auto target = std::filesystem::path(record.filePath).replace_extension(format);
         ASSERT_EQ(run.code, 0) << format << ": " << run.err;
         EXPECT_EQ(run.out, target.string() + "\n");
         ASSERT_TRUE(std::filesystem::exists(target)) << format;
@@ -421,8 +422,8 @@ TEST(CommandLine, ExportRefusesWhatIsNotATranscriptAndNeverOverwritesOne) {
     std::vector<TranscriptSegment> lines;
     TranscriptRecord record;
     pastTranscript(dir, lines, record);
-    const std::string input = record.fileURL.string();
-    const auto before = readWholeFile(record.fileURL);
+    const std::string input = record.filePath.string();
+    const auto before = readWholeFile(record.filePath);
 
     CliRun missing = cli("export " + (dir / "none.txt").string() + " --format pdf", dir);
     EXPECT_EQ(missing.code, 3);
@@ -443,7 +444,7 @@ TEST(CommandLine, ExportRefusesWhatIsNotATranscriptAndNeverOverwritesOne) {
 
     CliRun self = cli("export " + input + " --format md --output " + input, dir);
     EXPECT_EQ(self.code, 1);
-    EXPECT_EQ(readWholeFile(record.fileURL), before);
+    EXPECT_EQ(readWholeFile(record.filePath), before);
 
     EXPECT_EQ(cli("export " + input + " --format rtf", dir).code, 2);
     EXPECT_EQ(cli("export " + input, dir).code, 2);
@@ -456,7 +457,7 @@ TEST(CommandLine, ExportReplacesOnlyItsOwnKindAndOnlyWhenForced) {
     std::vector<TranscriptSegment> lines;
     TranscriptRecord record;
     pastTranscript(dir, lines, record);
-    const std::string input = record.fileURL.string();
+    const std::string input = record.filePath.string();
     writeFileAtomically(dir / "other.txt", "Meeting: another one\n");
     writeFileAtomically(dir / "notes.md", "my own notes\n");
     auto exporting = [&](const std::string& rest) {
@@ -488,7 +489,7 @@ TEST(CommandLine, ExportReplacesOnlyItsOwnKindAndOnlyWhenForced) {
 
     // The default name beside the transcript follows the same rule.
     ASSERT_EQ(exporting("--format srt").code, 0);
-    const auto beside = std::filesystem::path(record.fileURL).replace_extension("srt");
+    const auto beside = std::filesystem::path(record.filePath).replace_extension("srt");
     writeFileAtomically(beside, "edited subtitles\n");
     CliRun again = exporting("--format srt");
     EXPECT_EQ(again.code, 1);

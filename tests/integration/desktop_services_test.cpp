@@ -7,9 +7,11 @@
 #include "app/linux/LinuxPlatformServices.h"
 #include "app/linux/ShutdownWatcher.h"
 #include "app/linux/SleepWatcher.h"
+#include "base/AtomicFile.h"
 #include "base/Log.h"
 #include "fakes/TempDir.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -25,6 +27,7 @@ using tallyvox::testing::login1Path;
 using tallyvox::testing::logindXml;
 using tallyvox::testing::notificationsXml;
 using tallyvox::testing::ScopedEnv;
+using tallyvox::testing::TempDir;
 using tallyvox::testing::waitUntil;
 
 namespace {
@@ -330,4 +333,31 @@ TEST(DesktopNotifications, TheAppHearsClicksOnTheMainThreadWhileItListens) {
     listening.reset();
     main.runAll();
     EXPECT_EQ(shown, 1);
+}
+
+TEST(LaunchAtLogin, EachChangeIsLoggedAndAFailureSaysWhy) {
+    TempDir dir;
+    ScopedEnv noBus("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/session_bus");
+    ScopedEnv config("XDG_CONFIG_HOME", (dir / "config").string());
+    QueueExecutor main;
+    auto services = linuxPlatformServices(main, Clock::system(), "/opt/tallyvox");
+    Log::Capture log;
+    services.setLaunchAtLogin(true);
+    EXPECT_TRUE(services.launchAtLoginEnabled());
+    EXPECT_TRUE(log.contains("Launch at login on"));
+    services.setLaunchAtLogin(false);
+    EXPECT_FALSE(services.launchAtLoginEnabled());
+    EXPECT_TRUE(log.contains("Launch at login off"));
+
+    // A file where the config folder should be: nothing can be made under it, even as root.
+    writeFileAtomically(dir / "plain", "not a folder");
+    ScopedEnv blocked("XDG_CONFIG_HOME", (dir / "plain").string());
+    log.clear();
+    EXPECT_ANY_THROW(services.setLaunchAtLogin(true));
+    EXPECT_FALSE(log.contains("Launch at login on")) << "a failure reported as success";
+    const auto lines = log.lines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const auto& line) {
+        return line.level == spdlog::level::err &&
+               line.text.rfind("Launch at login not turned on: ", 0) == 0;
+    }));
 }

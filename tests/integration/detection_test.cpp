@@ -141,7 +141,7 @@ struct DetectionIntegration : ::testing::Test {
 TEST_F(DetectionIntegration, TrustedCopyIsDetectedAndEndsAtOnceWhenKilled) {
     Log::Capture log;
     NativeMeetingDetection detection(loop, Clock::system(), list, std::make_shared<ProcFs>(),
-                                     trustingFakeZoom(), SettingsManager::detectionChoices(stores));
+                                     trustingFakeZoom(), SessionSettings::detectionChoices(stores));
     std::optional<DetectedMeeting> started, ended;
     Steady::time_point startedAt, endedAt;
     detection.onMeetingStarted = [&](const DetectedMeeting& m) {
@@ -194,7 +194,7 @@ TEST_F(DetectionIntegration, TrustedCopyIsDetectedAndEndsAtOnceWhenKilled) {
 TEST_F(DetectionIntegration, ARecorderClaimingATrustedAppsPidStartsNoMeeting) {
     Log::Capture log;
     NativeMeetingDetection detection(loop, Clock::system(), list, std::make_shared<ProcFs>(),
-                                     trustingFakeZoom(), SettingsManager::detectionChoices(stores));
+                                     trustingFakeZoom(), SessionSettings::detectionChoices(stores));
     bool started = false;
     detection.onMeetingStarted = [&](const DetectedMeeting&) { started = true; };
     loop.post([&] { detection.start(); });
@@ -227,7 +227,7 @@ TEST_F(DetectionIntegration, CopyIsIgnoredWithTheMakersTrustList) {
     Log::Capture log;
     NativeMeetingDetection detection(loop, Clock::system(), list, std::make_shared<ProcFs>(),
                                      AppGenuineness::vendors(),
-                                     SettingsManager::detectionChoices(stores));
+                                     SessionSettings::detectionChoices(stores));
     bool started = false;
     detection.onMeetingStarted = [&](const DetectedMeeting&) { started = true; };
     loop.post([&] { detection.start(); });
@@ -249,7 +249,7 @@ TEST_F(DetectionIntegration, CopyIsIgnoredWithTheMakersTrustList) {
 
 TEST_F(DetectionIntegration, AppInAPidNamespaceOfItsOwnIsFoundAsItsProcessHere) {
     NativeMeetingDetection detection(loop, Clock::system(), list, std::make_shared<ProcFs>(),
-                                     trustingFakeZoom(), SettingsManager::detectionChoices(stores));
+                                     trustingFakeZoom(), SessionSettings::detectionChoices(stores));
     std::optional<DetectedMeeting> started;
     detection.onMeetingStarted = [&](const DetectedMeeting& m) { started = m; };
     loop.post([&] { detection.start(); });

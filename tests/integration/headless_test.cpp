@@ -2,6 +2,7 @@
 // records and plays, the command line transcribes it under standing consent and writes its
 // files. Run through scripts/with-sound-server.
 #include "ChildProcess.h"
+#include "Waiting.h"
 #include "base/AtomicFile.h"
 #include "detection/SessionFileWriters.h"
 #include "fakes/TempDir.h"
@@ -23,23 +24,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::ScopedEnv;
+using testing::since;
+using testing::Steady;
 using testing::TempDir;
-using Steady = std::chrono::steady_clock;
-
-double since(Steady::time_point start) {
-    return std::chrono::duration<double>(Steady::now() - start).count();
-}
-
-// Polls `done` until it holds or `seconds` pass; the machine may be slow and busy.
-template <class Done> bool waitFor(double seconds, Done done) {
-    auto deadline = Steady::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (Steady::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
-}
+using testing::waitFor;
 
 using Child = testing::ChildProcess;
 using testing::readText;

@@ -53,7 +53,7 @@ protected:
     SessionHarness() {
         ::setenv("TZ", "Europe/London", 1);
         ::tzset();
-        std::filesystem::resize_file(makeFile(WhisperModel(WhisperModel::tiny).localURL()),
+        std::filesystem::resize_file(makeFile(WhisperModel(WhisperModel::tiny).localPath()),
                                      WhisperModel(WhisperModel::tiny).minimumBytes());
         defaults.set(SettingsManager::Key::accuracyDefaultsApplied, true);
         defaults.set(SettingsManager::Key::model, "tiny");
@@ -102,14 +102,14 @@ protected:
         executor.advance(3);
     }
 
-    std::string fileText() const { return *readWholeFile(manager->transcript.get()->fileURL); }
+    std::string fileText() const { return *readWholeFile(manager->transcript.get()->filePath); }
     // What the transcript file must say for what is in memory now.
     std::string expectedText() const {
         return TranscriptManager::text(*manager->transcript.get(), manager->segments.get(),
                                        [this](int s) { return manager->speakerName(s); });
     }
     std::filesystem::path diagnosticsFile() const {
-        auto p = manager->transcript.get()->fileURL;
+        auto p = manager->transcript.get()->filePath;
         p.replace_extension();
         p += ".diagnostics.txt";
         return p;

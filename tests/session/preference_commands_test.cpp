@@ -54,7 +54,7 @@ TEST(PreferenceCommands, ListShowsEveryChangeableSettingWithItsDefaultOnce) {
 TEST(PreferenceCommands, SetStoresTypedValuesWhereTheAppReadsThem) {
     Stores s;
     EXPECT_EQ(PreferenceCommands::set("chunkSeconds", "12.5", s.stores).value, "12.5");
-    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).chunkSeconds, 12.5);
+    EXPECT_EQ(SessionSettings::transcriptionOptions(s.stores).chunkSeconds, 12.5);
     PreferenceCommands::set("detectZoom", "off", s.stores);
     EXPECT_FALSE(SettingsManager::detectZoom(s.stores));
     PreferenceCommands::set("deleteAfterDays", "30", s.stores);
@@ -106,7 +106,7 @@ TEST(PreferenceCommands, VocabularyIsCappedInCharactersWhereverItComesFrom) {
     for (size_t i = 0; i < PromptText::vocabularyCharacters; ++i)
         most += "é"; // two bytes each: the cap counts characters, not bytes
     EXPECT_EQ(refusal([&] { PreferenceCommands::set("vocabulary", most, s.stores); }), "");
-    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).vocabulary, most);
+    EXPECT_EQ(SessionSettings::transcriptionOptions(s.stores).vocabulary, most);
 
     EXPECT_EQ(refusal([&] { PreferenceCommands::set("vocabulary", most + "x", s.stores); }),
               "vocabulary is at most 500 characters; this one has 501.");
@@ -118,7 +118,7 @@ TEST(PreferenceCommands, VocabularyIsCappedInCharactersWhereverItComesFrom) {
 
     // Stored before there was a limit, or written into the file by hand.
     s.defaults.set("vocabulary", PlistValue(std::string(60000, 'a')));
-    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).vocabulary,
+    EXPECT_EQ(SessionSettings::transcriptionOptions(s.stores).vocabulary,
               std::string(PromptText::vocabularyCharacters, 'a'));
 }
 
@@ -147,7 +147,7 @@ TEST(PreferenceCommands, HandEditedValuesShowWhatIsInForceAndSayTheStoredOneIsIg
         EXPECT_EQ(PreferenceCommands::get(key, s.stores).value, value) << key;
     };
     expect("chunkSeconds", "5", "stored value NaN ignored");
-    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).chunkSeconds, 5);
+    EXPECT_EQ(SessionSettings::transcriptionOptions(s.stores).chunkSeconds, 5);
     expect("deleteAfterDays", "0", "stored value -1e+308 ignored");
     expect("diarize", "false", "stored value \"maybe\" ignored");
     EXPECT_FALSE(SettingsManager::diarize(s.stores));

@@ -36,9 +36,9 @@ TEST(SessionFiles, FinalTextThatCannotBeWrittenIsKeptAsTheFileMustRead) {
     empty.meeting = {Platform::zoom, 812, "Zoom", false};
     empty.startedAt = clock.now();
     empty.endedAt = addSeconds(clock.now(), 60);
-    empty.fileURL = dir / "day/Zoom_Meeting_10-00.txt";
+    empty.filePath = dir / "day/Zoom_Meeting_10-00.txt";
     TranscriptRecord spoken = empty;
-    spoken.fileURL = dir / "day/Zoom_Meeting_11-00.txt";
+    spoken.filePath = dir / "day/Zoom_Meeting_11-00.txt";
     const std::vector<TranscriptSegment> lines{line(1, 2, "Kept words.", 0)};
     writeFileAtomically(dir / "day", "not a folder");
 
@@ -59,10 +59,10 @@ TEST(SessionFiles, FinalTextThatCannotBeWrittenIsKeptAsTheFileMustRead) {
     fs::remove(dir / "day");
     files.retryUnsaved();
     EXPECT_EQ(files.unsaved(), 0u);
-    EXPECT_EQ(saved, (std::vector<fs::path>{empty.fileURL, spoken.fileURL}));
+    EXPECT_EQ(saved, (std::vector<fs::path>{empty.filePath, spoken.filePath}));
     EXPECT_EQ(
-        readWholeFile(empty.fileURL),
+        readWholeFile(empty.filePath),
         TranscriptManager::emptySessionText(empty, TranscriptManager::modelNotLoadedMessage(
                                                        "Couldn't load the Whisper Tiny model.")));
-    EXPECT_EQ(readWholeFile(spoken.fileURL), TranscriptManager::text(spoken, lines, name));
+    EXPECT_EQ(readWholeFile(spoken.filePath), TranscriptManager::text(spoken, lines, name));
 }

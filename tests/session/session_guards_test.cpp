@@ -20,7 +20,7 @@ TEST_F(SessionGuards, RetentionNeverTrashesNothing) {
     manager->cleanUpOldTranscripts();
     executor.advance(AppLifecycleManager::cleanupInterval);
     EXPECT_TRUE(fakes.trashed.empty());
-    EXPECT_TRUE(fs::exists(manager->transcript.get()->fileURL));
+    EXPECT_TRUE(fs::exists(manager->transcript.get()->filePath));
 }
 
 // Turning standing consent off holds for this run even when the settings file cannot be
@@ -73,7 +73,7 @@ TEST_F(SessionGuards, UnsavedTranscriptSurvivesTheNextSessionAndIsWrittenLater) 
     manager->start(zoom, confirmed(zoom));
     executor.runUntilIdle();
     speak("Words that must not be lost.");
-    auto file = manager->transcript.get()->fileURL;
+    auto file = manager->transcript.get()->filePath;
     fs::remove_all(file.parent_path());
     writeFileAtomically(file.parent_path(), "not a folder");
 

@@ -92,7 +92,7 @@ TEST_F(SessionServices, MicrophoneByAuthorisation) {
               "sound settings.");
     EXPECT_TRUE(manager->hasMic());
     EXPECT_TRUE(log.contains("Transcribing Zoom-812 (manual, mic on) → " +
-                             manager->transcript.get()->fileURL.string()));
+                             manager->transcript.get()->filePath.string()));
 }
 
 // Microphone lines: the user's own voice, relabelled while the speakers play into the room;

@@ -171,7 +171,7 @@ TEST_F(SessionSpeakers, ExportsSitBesideTheTranscriptAndFailuresAreSaidNotShown)
     startMeeting();
     say(0, "First words.");
     manager->rename(0, "Asha");
-    auto file = manager->transcript.get()->fileURL;
+    auto file = manager->transcript.get()->filePath;
 
     auto srt = manager->exportTranscript(ExportFormat::srt);
     ASSERT_TRUE(srt);
@@ -195,7 +195,7 @@ TEST_F(SessionSpeakers, WordAndPdfExportsSitBesideTheTranscriptWithTheNamesShown
     startMeeting();
     say(0, "Numbers first.");
     manager->rename(0, "Asha");
-    auto file = manager->transcript.get()->fileURL;
+    auto file = manager->transcript.get()->filePath;
 
     auto docx = manager->exportTranscript(ExportFormat::word);
     auto pdf = manager->exportTranscript(ExportFormat::pdf);

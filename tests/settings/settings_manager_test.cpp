@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 
 using namespace tallyvox;
 using tallyvox::testing::ScopedEnv;
@@ -75,7 +76,7 @@ TEST(SettingsManager, UnknownStoredModelFallsBackToTheRecommendedOne) {
 }
 
 TEST(SettingsManager, CheckedLanguage) {
-    using SettingsManager::checkedLanguage;
+    using SessionSettings::checkedLanguage;
     EXPECT_EQ(checkedLanguage(std::nullopt), "en+hi");
     EXPECT_EQ(checkedLanguage("auto"), "auto");
     EXPECT_EQ(checkedLanguage("en+xx"), "en+hi");
@@ -87,13 +88,13 @@ TEST(SettingsManager, CheckedLanguage) {
 
 TEST(SettingsManager, TranscriptionOptionsClampTheChunkAndAddLearnedWords) {
     Stores s;
-    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).chunkSeconds, 5) << "missing";
+    EXPECT_EQ(SessionSettings::transcriptionOptions(s.stores).chunkSeconds, 5) << "missing";
     s.defaults.set(Key::chunkSeconds, 60.0);
-    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).chunkSeconds, 28);
+    EXPECT_EQ(SessionSettings::transcriptionOptions(s.stores).chunkSeconds, 28);
     s.defaults.set(Key::chunkSeconds, 3.0);
-    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).chunkSeconds, 5);
+    EXPECT_EQ(SessionSettings::transcriptionOptions(s.stores).chunkSeconds, 5);
     s.defaults.set(Key::chunkSeconds, 12);
-    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).chunkSeconds, 12);
+    EXPECT_EQ(SessionSettings::transcriptionOptions(s.stores).chunkSeconds, 12);
 
     s.defaults.set(Key::model, "base");
     s.defaults.set(Key::language, "en+xx");
@@ -101,7 +102,7 @@ TEST(SettingsManager, TranscriptionOptionsClampTheChunkAndAddLearnedWords) {
     s.defaults.set(Key::diarize, false);
     ProtectedSettings::set(PlistValue(PlistValue::Array{"Grafana"}), Key::learnedWords,
                            s.stores.protectedFile);
-    auto options = SettingsManager::transcriptionOptions(s.stores);
+    auto options = SessionSettings::transcriptionOptions(s.stores);
     EXPECT_EQ(options.model, WhisperModel::base);
     EXPECT_EQ(options.language, "en+hi");
     EXPECT_EQ(options.vocabulary, "Quarterly review. Also: Grafana.");
@@ -184,8 +185,8 @@ TEST(SettingsManagerAccuracy, MediumBecomesTurboOnlyWhenTurboIsDownloaded) {
 
     WhisperModel turbo = WhisperModel::turbo;
     fs::create_directories(WhisperModel::directory());
-    writeFileAtomically(turbo.localURL(), "");
-    fs::resize_file(turbo.localURL(), static_cast<std::uintmax_t>(turbo.minimumBytes()));
+    writeFileAtomically(turbo.localPath(), "");
+    fs::resize_file(turbo.localPath(), static_cast<std::uintmax_t>(turbo.minimumBytes()));
     ASSERT_TRUE(turbo.isDownloaded());
     {
         Stores s;
@@ -215,7 +216,7 @@ TEST(SettingsManagerWords, LearnsOnTheSecondFixAndForgets) {
     SettingsManager::noteFix("Kubernetes", s.stores);
     EXPECT_EQ(SettingsManager::learnedWords(s.stores),
               (std::vector<std::string>{"Grafana", "Kubernetes"}));
-    EXPECT_EQ(SettingsManager::transcriptionOptions(s.stores).vocabulary,
+    EXPECT_EQ(SessionSettings::transcriptionOptions(s.stores).vocabulary,
               "Also: Grafana, Kubernetes.")
         << "nothing registered, so the vocabulary is empty";
 
@@ -313,6 +314,99 @@ TEST(RecommendedModel, AFasterModelIsClearlyFasterAndPredictedToKeepUp) {
     EXPECT_EQ(ModelSpeed::fasterThan(WhisperModel::turbo, std::nullopt, 2, limit),
               WhisperModel::small)
         << "without a figure, the most accurate clearly faster one";
+}
+
+} // namespace
+} // namespace tallyvox
+
+namespace tallyvox {
+namespace {
+
+TEST(DefaultModel, NeverOneMissingWhileAnotherIsDownloaded) {
+    using SettingsManager::defaultModel;
+    auto have = [](std::vector<WhisperModel> models) {
+        return [models](WhisperModel model) {
+            return std::find(models.begin(), models.end(), model) != models.end();
+        };
+    };
+    EXPECT_EQ(defaultModel(WhisperModel::small, have({WhisperModel::small, WhisperModel::base})),
+              WhisperModel::small);
+    EXPECT_EQ(defaultModel(WhisperModel::small, have({WhisperModel::base})), WhisperModel::base);
+    EXPECT_EQ(defaultModel(WhisperModel::small, have({WhisperModel::tiny, WhisperModel::turbo})),
+              WhisperModel::tiny)
+        << "a model slower than the recommended one would not keep up";
+    EXPECT_EQ(defaultModel(WhisperModel::base, have({WhisperModel::turbo, WhisperModel::medium})),
+              WhisperModel::medium)
+        << "only slower ones: the nearest";
+    EXPECT_EQ(defaultModel(WhisperModel::small, have({})), WhisperModel::small)
+        << "nothing downloaded: the one to download";
+}
+
+// A new speed figure moved the default from the downloaded Base to Small, which was not
+// downloaded, and every meeting was refused.
+TEST(DefaultModel, StaysTheDownloadedOneAndOnceUsedIgnoresNewFigures) {
+    Stores s;
+    ScopedEnv data{"XDG_DATA_HOME", (s.dir / "data").string()};
+    const auto base = WhisperModel(WhisperModel::base).localPath();
+    fs::create_directories(base.parent_path());
+    writeFileAtomically(base, "");
+    fs::resize_file(base, WhisperModel(WhisperModel::base).minimumBytes());
+
+    SettingsManager::registerDefaults(s.stores, "Ada", WhisperModel::small);
+    EXPECT_EQ(SettingsManager::model(s.stores), WhisperModel::base);
+    EXPECT_FALSE(fs::exists(s.defaults.file())) << "not stored before it is used";
+
+    SettingsManager::keepModel(WhisperModel::base, s.stores);
+    SettingsManager::registerDefaultModel(s.stores, WhisperModel::tiny,
+                                          [](WhisperModel) { return true; });
+    EXPECT_EQ(SettingsManager::model(s.stores), WhisperModel::base)
+        << "a model once used stays until the user chooses another";
+
+    s.defaults.set(Key::model, "large-v9");
+    SettingsManager::keepModel(WhisperModel::tiny, s.stores);
+    EXPECT_EQ(s.defaults.stringValue(Key::model), "large-v9")
+        << "a choice this version does not know is the user's, and stays stored";
+}
+
+TEST(RecommendedModel, CountsWhatIsOnAndPrefersWhatSessionsMeasured) {
+    using SettingsManager::keepUpFactor;
+    using SettingsManager::recommendedModel;
+    const std::uint64_t plenty = 32 * GiB;
+    // Small needs 0.9 with the microphone on, 0.45 without; Base 0.3 with it.
+    auto speed = speedWhere(WhisperModel::small, 0.9);
+    EXPECT_EQ(recommendedModel(plenty, speed, 2), WhisperModel::base);
+    EXPECT_EQ(recommendedModel(plenty, speed, 1), WhisperModel::small)
+        << "the microphone off halves the work";
+    EXPECT_NEAR(ModelSpeed::predictedFactor(WhisperModel::small, speed, 1, true),
+                0.45 + ModelSpeed::speakerWork / speed.gflops, 1e-9);
+    EXPECT_EQ(recommendedModel(plenty, speed, 1, true), WhisperModel::base)
+        << "speaker labelling takes the rest of the margin";
+
+    // Sessions measured what the probe only predicts; a model never run keeps the prediction.
+    speed.recognition["small"] = 0.2;
+    speed.speakers = 0.05;
+    EXPECT_DOUBLE_EQ(ModelSpeed::predictedFactor(WhisperModel::small, speed, 2, true), 0.45);
+    EXPECT_EQ(recommendedModel(plenty, speed, 2, true), WhisperModel::small);
+    speed.recognition["small"] = 0.6;
+    EXPECT_EQ(recommendedModel(plenty, speed, 1), WhisperModel::base);
+    EXPECT_EQ(ModelSpeed::fasterThan(WhisperModel::small, speed, 2, keepUpFactor, true),
+              WhisperModel::base);
+    speed.speakers = 0.5;
+    EXPECT_EQ(ModelSpeed::fasterThan(WhisperModel::small, speed, 1, keepUpFactor, true),
+              WhisperModel::tiny)
+        << "labelling alone fills the margin: nothing keeps up, the fastest helps most";
+
+    using ModelSpeed::sessionCost;
+    EXPECT_FALSE(sessionCost(10, 20, 0, 0)) << "too little audio to say";
+    EXPECT_FALSE(sessionCost(std::nan(""), 120, 0, 0));
+    auto cost = sessionCost(60, 120, 30, 100);
+    ASSERT_TRUE(cost);
+    EXPECT_EQ(cost->recognition, 0.5);
+    EXPECT_EQ(cost->speakers, 0.3);
+    EXPECT_FALSE(sessionCost(60, 120, 0, 100)->speakers) << "labelled nothing: nothing learnt";
+    ModelSpeed::keep(speed, WhisperModel::base, *sessionCost(321, 49, 0, 0));
+    EXPECT_EQ(speed.speakers, 0.5) << "a session that labelled nothing leaves the figure";
+    EXPECT_GT(ModelSpeed::predictedFactor(WhisperModel::base, speed, 1), 6.5);
 }
 
 } // namespace

@@ -129,7 +129,7 @@ TEST(SpeakerModels, PinnedFileInTheModelsFolderWithAReplaceableBase) {
     TempDir data;
     ScopedEnv xdg("XDG_DATA_HOME", data.path().string());
     ScopedEnv base("TALLYVOX_SPEAKER_BASE_URL", std::nullopt);
-    EXPECT_EQ(SpeakerModels::localURL(),
+    EXPECT_EQ(SpeakerModels::localPath(),
               data.path() / "Tallyvox" / "Models" / "Speakers" / "voxceleb_resnet34_LM.onnx");
     EXPECT_EQ(SpeakerModels::remoteURL(),
               "https://huggingface.co/Wespeaker/wespeaker-voxceleb-resnet34-LM/resolve/"
@@ -142,24 +142,24 @@ TEST(SpeakerModels, PinnedFileInTheModelsFolderWithAReplaceableBase) {
 
     EXPECT_FALSE(SpeakerModels::isDownloaded());
     std::filesystem::create_directories(SpeakerModels::directory());
-    std::ofstream(SpeakerModels::localURL()).put('x');
-    std::filesystem::resize_file(SpeakerModels::localURL(), SpeakerModels::bytes - 1);
+    std::ofstream(SpeakerModels::localPath()).put('x');
+    std::filesystem::resize_file(SpeakerModels::localPath(), SpeakerModels::bytes - 1);
     EXPECT_FALSE(SpeakerModels::isDownloaded());
-    std::filesystem::resize_file(SpeakerModels::localURL(), SpeakerModels::bytes);
+    std::filesystem::resize_file(SpeakerModels::localPath(), SpeakerModels::bytes);
     EXPECT_TRUE(SpeakerModels::isDownloaded());
 
     // The right size with the wrong content, and the narrow test network: both refused
     // before anything is parsed, in words a log can carry.
     try {
-        SpeakerEmbedder::load(SpeakerModels::localURL());
+        SpeakerEmbedder::load(SpeakerModels::localPath());
         ADD_FAILURE() << "accepted";
     } catch (const Error& e) {
         EXPECT_NE(std::string(e.what()).find("does not have the expected digest"),
                   std::string::npos);
     }
     // Set aside, so that the model counts as missing and is downloaded again.
-    EXPECT_FALSE(std::filesystem::exists(SpeakerModels::localURL()));
-    EXPECT_EQ(std::filesystem::file_size(ModelFiles::setAsidePath(SpeakerModels::localURL())),
+    EXPECT_FALSE(std::filesystem::exists(SpeakerModels::localPath()));
+    EXPECT_EQ(std::filesystem::file_size(ModelFiles::setAsidePath(SpeakerModels::localPath())),
               static_cast<std::uintmax_t>(SpeakerModels::bytes));
     EXPECT_FALSE(SpeakerModels::isDownloaded());
     try {
@@ -284,7 +284,7 @@ TEST(SpeakerEmbedder, FullWidthNetworkMatchesPyTorchWhenGenerated) {
 // Runs only where the published model is present: $TALLYVOX_SPEAKER_MODEL or the models folder.
 TEST(SpeakerEmbedder, PublishedModelLoadsAndKeepsOneVoiceClose) {
     const char* given = std::getenv("TALLYVOX_SPEAKER_MODEL");
-    std::filesystem::path file = given ? given : SpeakerModels::localURL();
+    std::filesystem::path file = given ? given : SpeakerModels::localPath();
     if (!SpeakerModels::isDownloaded(file))
         GTEST_SKIP() << "no published speaker model at " << file;
     auto embedder = SpeakerEmbedder::load(file);
@@ -347,7 +347,7 @@ TEST(SpeakerEmbedder, RangesOfOneClipComeFromOnePassAndMatchTheirRowsAmidTheSame
 // folder) and espeak-ng and sox are installed.
 TEST(SpeakerEmbedder, PublishedModelTellsTwoSyntheticVoicesApart) {
     const char* given = std::getenv("TALLYVOX_SPEAKER_MODEL");
-    std::filesystem::path file = given ? given : SpeakerModels::localURL();
+    std::filesystem::path file = given ? given : SpeakerModels::localPath();
     if (!SpeakerModels::isDownloaded(file))
         GTEST_SKIP() << "no published speaker model at " << file;
     const std::string text = "the budget for next quarter is on the table today";

@@ -275,8 +275,8 @@ struct ManagerFixture : DownloadFixture {
     }
     void modelPresent(WhisperModel model) {
         std::filesystem::create_directories(WhisperModel::directory());
-        std::ofstream(model.localURL()).put('x');
-        std::filesystem::resize_file(model.localURL(),
+        std::ofstream(model.localPath()).put('x');
+        std::filesystem::resize_file(model.localPath(),
                                      static_cast<std::uintmax_t>(model.minimumBytes()));
     }
 };
@@ -294,7 +294,7 @@ TEST_F(ManagerFixture, FetchesOnlyTheMissingVADWithTheWholeShare) {
     EXPECT_DOUBLE_EQ(manager.progress.get(), 1.0);
     EXPECT_EQ(manager.downloadError.get(), std::nullopt);
     EXPECT_EQ(log.texts(), (std::vector<std::string>{"Downloading 1 model files", "Models ready"}));
-    EXPECT_EQ(contents(VADModel::localURL()), vadBody);
+    EXPECT_EQ(contents(VADModel::localPath()), vadBody);
     EXPECT_EQ(WhisperManager::missingLabel(WhisperModel::tiny, true), "27 MB")
         << "the speaker network is still missing";
 }
@@ -364,9 +364,9 @@ TEST_F(ManagerFixture, TheModelCountsForMostOfTheProgressAndTheOthersShareTheRes
     EXPECT_EQ(fetches.items[0].remote, server.base() + "ggml-small.bin");
     EXPECT_EQ(fetches.items[0].sha256,
               "1be3a9b2063867b937e64e2ec7483364a79917e157fa98c5d94b5c1fffea987b");
-    EXPECT_EQ(fetches.items[1].local, SpeakerModels::localURL());
+    EXPECT_EQ(fetches.items[1].local, SpeakerModels::localPath());
     EXPECT_EQ(fetches.items[1].sha256, SpeakerModels::sha256);
-    EXPECT_EQ(fetches.items[2].local, VADModel::localURL());
+    EXPECT_EQ(fetches.items[2].local, VADModel::localPath());
     ASSERT_EQ(seen.size(), 6u);
     EXPECT_NEAR(seen[0], 0.475, 1e-9);
     EXPECT_NEAR(seen[1], 0.95, 1e-9);
@@ -405,10 +405,10 @@ TEST_F(ManagerFixture, OneDownloadAtATimeAndNothingToDoWhenAllIsThere) {
 
     // Everything present: no state change and nothing said.
     modelPresent(WhisperModel::tiny);
-    std::filesystem::copy_file(sharedVAD, VADModel::localURL());
+    std::filesystem::copy_file(sharedVAD, VADModel::localPath());
     std::filesystem::create_directories(SpeakerModels::directory());
-    std::ofstream(SpeakerModels::localURL()).close();
-    std::filesystem::resize_file(SpeakerModels::localURL(), SpeakerModels::bytes);
+    std::ofstream(SpeakerModels::localPath()).close();
+    std::filesystem::resize_file(SpeakerModels::localPath(), SpeakerModels::bytes);
     Log::Capture log;
     int changes = 0;
     auto a = manager.downloading.observe([&](bool) { ++changes; });
@@ -421,7 +421,7 @@ TEST_F(ManagerFixture, OneDownloadAtATimeAndNothingToDoWhenAllIsThere) {
 
 TEST_F(ManagerFixture, AModelThatCannotBeLoadedIsSetAsideSoThatItIsDownloadedAgain) {
     modelPresent(WhisperModel::tiny); // full size, but not a model: a crash before it was written
-    std::filesystem::copy_file(sharedVAD, VADModel::localURL());
+    std::filesystem::copy_file(sharedVAD, VADModel::localPath());
     EXPECT_THROW(whisperLoader()(WhisperModel::tiny), WhisperContext::LoadError);
     EXPECT_EQ(WhisperManager::missingLabel(WhisperModel::tiny, false), "75 MB");
 
@@ -429,12 +429,12 @@ TEST_F(ManagerFixture, AModelThatCannotBeLoadedIsSetAsideSoThatItIsDownloadedAga
     WhisperManager manager(loop, fetches.fetcher());
     manager.download(WhisperModel::tiny, false);
     ASSERT_EQ(fetches.items.size(), 1u);
-    EXPECT_EQ(fetches.items[0].local, WhisperModel(WhisperModel::tiny).localURL());
+    EXPECT_EQ(fetches.items[0].local, WhisperModel(WhisperModel::tiny).localPath());
 }
 
 TEST_F(ManagerFixture, AModelStillTooSmallAfterFetchingIsRemoved) {
     std::filesystem::create_directories(WhisperModel::directory());
-    std::filesystem::copy_file(sharedVAD, VADModel::localURL());
+    std::filesystem::copy_file(sharedVAD, VADModel::localPath());
     WhisperManager manager(loop, [](const DownloadItem& item, auto, auto done) {
         std::ofstream(item.local) << "tiny";
         done(std::nullopt);
@@ -442,7 +442,7 @@ TEST_F(ManagerFixture, AModelStillTooSmallAfterFetchingIsRemoved) {
     manager.download(WhisperModel::tiny, false);
     EXPECT_EQ(manager.downloadError.get(),
               "Model download failed: The downloaded ggml-tiny.bin is incomplete.");
-    EXPECT_FALSE(std::filesystem::exists(WhisperModel(WhisperModel::tiny).localURL()));
+    EXPECT_FALSE(std::filesystem::exists(WhisperModel(WhisperModel::tiny).localPath()));
 }
 
 // The files are the user's alone, and so are the folders that list them: the speaker models

@@ -1,12 +1,16 @@
 #include "transcription/SpeedProbe.h"
 
 #include "base/AtomicFile.h"
+#include "base/UsableProcessors.h"
 #include "fakes/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <clocale>
 #include <filesystem>
+#include <locale>
+#include <map>
 
 namespace tallyvox {
 namespace {
@@ -90,6 +94,68 @@ TEST(SpeedProbe, DamagedCacheMeansMeasuringAgainAndAFailureMeansUnknown) {
     });
     ASSERT_TRUE(unkept);
     EXPECT_EQ(unkept->gflops, 7);
+}
+
+// The desktop app runs in the user's locale; with a decimal comma the figure written with a
+// point must still be read back, or the probe runs at every launch and replaces the better
+// figure it should keep.
+TEST(MachineSpeed, KeptFiguresReadTheSameInADecimalCommaLocale) {
+    std::locale german;
+    try {
+        german = std::locale("de_DE.UTF-8");
+    } catch (const std::runtime_error&) {
+        GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed (scripts/bootstrap makes it)";
+    }
+    const std::locale before = std::locale::global(german);
+    struct Restore {
+        std::locale locale;
+        ~Restore() { std::locale::global(locale); }
+    } restore{before};
+    ASSERT_STREQ(localeconv()->decimal_point, ",");
+
+    TempDir dir;
+    const auto cache = dir / "machine-speed";
+    const std::string cpu = MachineSpeed::processorName();
+    MachineSpeed speed{62.5, 2, cpu, {{"base", 0.3125}, {"small", 1.25e-3}}, 0.29};
+    speed.store(cache);
+    EXPECT_EQ(*readWholeFile(cache),
+              "62.5\n2\n" + cpu + "\nbase 0.3125\nsmall 0.00125\nspeakers 0.29\n");
+    EXPECT_EQ(MachineSpeed::cached(cpu, 2, cache), speed);
+
+    // Kept by a day-old cache: measured again, the sessions' figures stay beside the better one.
+    std::filesystem::last_write_time(cache, std::filesystem::file_time_type::clock::now() -
+                                                std::chrono::hours(25));
+    int measured = 0;
+    auto busy = [&](int threads) {
+        ++measured;
+        return MachineSpeed{30, threads, ""};
+    };
+    const int threads = MachineSpeed::recognizerThreads(UsableProcessors::count());
+    MachineSpeed{62.5, threads, cpu, {{"base", 0.3125}}, 0.29}.store(cache);
+    std::filesystem::last_write_time(cache, std::filesystem::file_time_type::clock::now() -
+                                                std::chrono::hours(25));
+    auto again = SpeedProbe::machineSpeed(cache, busy);
+    EXPECT_EQ(measured, 1);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->gflops, 62.5);
+    EXPECT_EQ(again->recognition, (std::map<std::string, double>{{"base", 0.3125}}));
+    EXPECT_EQ(again->speakers, 0.29);
+    EXPECT_EQ(SpeedProbe::machineSpeed(cache, busy), again) << "and read back, not measured";
+    EXPECT_EQ(measured, 1);
+
+    // A cache is only a cache: lines it does not understand are passed over.
+    writeFileAtomically(cache, "62.5\n2\n" + cpu + "\nbase 0,3\nsmall -1\nlarge\nturbo 2.5\n");
+    EXPECT_EQ(MachineSpeed::cached(cpu, 2, cache)->recognition,
+              (std::map<std::string, double>{{"turbo", 2.5}}));
+    writeFileAtomically(cache, "62,5\n2\n" + cpu + "\n");
+    EXPECT_FALSE(MachineSpeed::cached(cpu, 2, cache));
+}
+
+TEST(SpeedProbe, TheFigureIsTheMedianOfItsRuns) {
+    EXPECT_EQ(SpeedProbe::median({0.30, 0.11, 0.12, 0.10, 0.13}), 0.12)
+        << "one run slowed by another program, or one lucky one, does not decide";
+    EXPECT_EQ(SpeedProbe::median({0.4, 0.1, 0.3, 0.2}), 0.25);
+    EXPECT_EQ(SpeedProbe::median({}), 0);
 }
 
 TEST(SpeedProbe, RealMeasurementIsAPositiveFigure) {

@@ -47,7 +47,7 @@ TEST(CleanupFilters, MicLinesThatEchoTheMeetingAreDropped) {
         line(10.5, 14, "we should ship the plan on Monday", you),
         line(20, 24, "I think that works well for me too", you),
     };
-    EXPECT_EQ(texts(TranscriptManager::withoutEchoes(lines)),
+    EXPECT_EQ(texts(CleanupFilters::withoutEchoes(lines)),
               (std::vector<std::string>{"we should ship the plan on Monday",
                                         "I think that works well for me too"}));
 }
@@ -59,12 +59,12 @@ TEST(CleanupFilters, QuietMicLinesAreLeaksOnlyAgainstLongLinesOfTheUser) {
         line(7, 8, "short loud", you, 0.4f), line(9, 10, "short quiet", you, 0.1f),
         line(11, 12, "meeting line", 1),     line(13, 14, "no level", you)};
     // Reference = levels {0.5, 0.6} at index floor(1 * 0.75) = 0 -> 0.5; threshold 0.15.
-    EXPECT_EQ(texts(TranscriptManager::withoutLeakage(lines)),
+    EXPECT_EQ(texts(CleanupFilters::withoutLeakage(lines)),
               (std::vector<std::string>{eight, eight, "short loud", "meeting line", "no level"}));
 
     std::vector<TranscriptSegment> shortOnly{line(0, 1, "quiet", you, 0.01f),
                                              line(1, 2, "loud", you, 0.9f)};
-    EXPECT_EQ(TranscriptManager::withoutLeakage(shortOnly).size(), 2u)
+    EXPECT_EQ(CleanupFilters::withoutLeakage(shortOnly).size(), 2u)
         << "without a long line there is no reference";
 
     // A level that is no number is no measurement: it neither sets the reference nor
@@ -72,7 +72,7 @@ TEST(CleanupFilters, QuietMicLinesAreLeaksOnlyAgainstLongLinesOfTheUser) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     std::vector<TranscriptSegment> unmeasured{
         line(0, 3, eight, you, nan), line(4, 5, "short", you, 0.2f), line(6, 9, eight, you, 0.5f)};
-    EXPECT_EQ(TranscriptManager::withoutLeakage(unmeasured).size(), 3u);
+    EXPECT_EQ(CleanupFilters::withoutLeakage(unmeasured).size(), 3u);
     unmeasured.pop_back();
-    EXPECT_EQ(TranscriptManager::withoutLeakage(unmeasured).size(), 2u);
+    EXPECT_EQ(CleanupFilters::withoutLeakage(unmeasured).size(), 2u);
 }

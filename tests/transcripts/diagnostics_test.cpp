@@ -19,7 +19,7 @@ const DiagnosticsContext context{"Version 1.2.3 \u00b7 Build 45 \u00b7 2026-01-0
 
 TranscriptRecord record(const char* path = "/home/ana/Transcripts/Teams_Meeting_14-05.txt") {
     TranscriptRecord r;
-    r.fileURL = path;
+    r.filePath = path;
     return r;
 }
 
@@ -318,4 +318,26 @@ TEST(Diagnostics, BrokenFiguresNeverPrintGarbage) {
               std::string::npos);
     EXPECT_NE(text.find("   4 lines, 4 words, first 00:00:00, last 00:00:05\n"), std::string::npos);
     EXPECT_NE(text.find("   no gaps over 30 s between lines\n"), std::string::npos);
+}
+
+// A 49 s meeting whose recognition took five minutes was reported as having kept up, and
+// the hint called a faster recommended model "more accurate".
+TEST(Diagnostics, HintsSayWhichWayTheRecommendedModelIsAndWhenRecognitionFellBehind) {
+    Diagnostics d = quiet();
+    d.sessionSeconds = 49;
+    d.options.model = WhisperModel::small;
+    d.engine["meeting audio"] = EngineStats{49, 49, 40, 3, 300, 21, 20, 5, 0, 0, 0, 0, 0, 0, "en"};
+    const DiagnosticsContext baseHere{"summary", true, WhisperModel::base};
+    EXPECT_EQ(section(TranscriptManager::diagnostics(record(), {}, d, baseHere), "Hints"),
+              "Hints\n   - Base is the recommended model on this computer: faster, so the text "
+              "keeps up with the meeting. Settings \u203a Transcription.\n   - Recognition took "
+              "321.0 s for 49.0 s of meeting (6.55\u00d7 real time): the computer was slower than "
+              "the meeting, so the transcript was finished long after it ended. A faster model "
+              "keeps up.\n");
+
+    d.options.model = WhisperModel::tiny;
+    d.engine["meeting audio"].whisperSeconds = 28; // with the labels, exactly real time
+    EXPECT_EQ(section(TranscriptManager::diagnostics(record(), {}, d, baseHere), "Hints"),
+              "Hints\n   - Base is the recommended model on this computer: more accurate, and it "
+              "skips fewer sentences. Settings \u203a Transcription.\n");
 }

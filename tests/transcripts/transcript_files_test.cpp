@@ -70,20 +70,20 @@ TEST(TranscriptFiles, FileNameFoldersAndSuffixesForTheSameMinute) {
     auto exists = [&](const fs::path& p) { return taken.count(p) > 0; };
     for (const char* expected :
          {"Teams_Meeting_14-05.txt", "Teams_Meeting_14-05_2.txt", "Teams_Meeting_14-05_3.txt"}) {
-        auto path = TranscriptManager::fileURL("/r", Platform::teams, newYork(), exists);
+        auto path = TranscriptManager::filePath("/r", Platform::teams, newYork(), exists);
         EXPECT_EQ(path, fs::path("/r/2026/December/06-12-26") / expected);
         taken.insert(path);
     }
     // The default test asks the disk; a dangling link takes the name too.
     TempDir dir;
     TranscriptManager::write("x",
-                             TranscriptManager::fileURL(dir.path(), Platform::meet, newYork()));
-    fs::path next = TranscriptManager::fileURL(dir.path(), Platform::meet, newYork());
+                             TranscriptManager::filePath(dir.path(), Platform::meet, newYork()));
+    fs::path next = TranscriptManager::filePath(dir.path(), Platform::meet, newYork());
     EXPECT_EQ(next.filename(), "Meet_Meeting_14-05_2.txt");
     fs::create_symlink(dir / "nowhere", next);
-    EXPECT_EQ(TranscriptManager::fileURL(dir.path(), Platform::meet, newYork()).filename(),
+    EXPECT_EQ(TranscriptManager::filePath(dir.path(), Platform::meet, newYork()).filename(),
               "Meet_Meeting_14-05_3.txt");
-    EXPECT_EQ(exportURL(next, ExportFormat::word).filename(), "Meet_Meeting_14-05_2.docx");
+    EXPECT_EQ(exportPath(next, ExportFormat::word).filename(), "Meet_Meeting_14-05_2.docx");
 }
 
 TEST(TranscriptFiles, HeaderVariants) {
@@ -161,7 +161,7 @@ TEST(TranscriptFiles, SavingASessionWithoutLinesAgainKeepsWhatItsFileSays) {
     ScopedTimeZone zone("America/New_York");
     TempDir dir;
     auto r = teamsRecord();
-    r.fileURL = dir / "Teams_Meeting_14-05.txt";
+    r.filePath = dir / "Teams_Meeting_14-05.txt";
     auto name = [](int s) { return names(s); };
     const std::string head = TranscriptManager::text(r, {}, name);
     ASSERT_EQ(head.find("No speech"), std::string::npos);
@@ -170,12 +170,12 @@ TEST(TranscriptFiles, SavingASessionWithoutLinesAgainKeepsWhatItsFileSays) {
         TranscriptManager::modelNotLoadedMessage("The file ends early.\nTry again.");
     for (const std::string& empty : {TranscriptManager::emptySessionText(r, false),
                                      TranscriptManager::emptySessionText(r, explanation)}) {
-        writeFileAtomically(r.fileURL, empty);
+        writeFileAtomically(r.filePath, empty);
         r.endedAt = newYork(15, 0); // changed since, as a save after the end may find it
         const std::string again = TranscriptManager::text(r, {}, name);
         EXPECT_EQ(again.substr(again.find("\n\n")), empty.substr(empty.find("\n\n")));
         EXPECT_NE(again.find("End: 3:00 PM\n"), std::string::npos) << again;
-        writeFileAtomically(r.fileURL, again);
+        writeFileAtomically(r.filePath, again);
         EXPECT_EQ(TranscriptManager::text(r, {}, name), again) << "saved twice, said once";
         r.endedAt.reset();
     }
@@ -185,11 +185,11 @@ TEST(TranscriptFiles, SavingASessionWithoutLinesAgainKeepsWhatItsFileSays) {
     EXPECT_EQ(TranscriptManager::text(r, {line(4, 5, "Hello.", 2)}, name),
               head + "\n[00:00:04] Ana Lopez:\nHello.\n");
     writeFileAtomically(dir / "elsewhere.txt", TranscriptManager::emptySessionText(r, true));
-    fs::remove(r.fileURL);
-    fs::create_symlink(dir / "elsewhere.txt", r.fileURL);
+    fs::remove(r.filePath);
+    fs::create_symlink(dir / "elsewhere.txt", r.filePath);
     EXPECT_EQ(TranscriptManager::text(r, {}, name), head);
-    fs::remove(r.fileURL);
-    writeFileAtomically(r.fileURL, "Shopping list\n\nmilk\n");
+    fs::remove(r.filePath);
+    writeFileAtomically(r.filePath, "Shopping list\n\nmilk\n");
     EXPECT_EQ(TranscriptManager::text(r, {}, name), head);
 }
 

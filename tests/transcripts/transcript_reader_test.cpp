@@ -72,7 +72,7 @@ TEST(TranscriptReader, ReadsBackEveryHeaderFieldNameTimeAndLineTheFileHolds) {
     EXPECT_EQ(restored.record.consentAt, record.consentAt);
     EXPECT_EQ(restored.record.endedAt, record.endedAt);
     EXPECT_EQ(restored.record.wordFixes, 3);
-    EXPECT_EQ(restored.record.fileURL, fs::path("/t/Meet_Meeting_23-40.txt"));
+    EXPECT_EQ(restored.record.filePath, fs::path("/t/Meet_Meeting_23-40.txt"));
 
     auto parsed = TranscriptReader::parse(text);
     ASSERT_TRUE(parsed);

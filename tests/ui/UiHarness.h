@@ -18,8 +18,15 @@ protected:
         ui::DesktopApp::Options options;
         options.useTray = useTray;
         options.terminate = [this] { ++terminated; };
-        options.openFile = [this](const std::filesystem::path& f) { opened.push_back(f); };
-        options.revealFile = [this](const std::filesystem::path& f) { revealed.push_back(f); };
+        options.reduceMotion = [this] { return reduceMotion; };
+        options.openFile = [this](const std::filesystem::path& f) {
+            opened.push_back(f);
+            return openFails;
+        };
+        options.revealFile = [this](const std::filesystem::path& f) {
+            revealed.push_back(f);
+            return revealFails;
+        };
         app = std::make_unique<ui::DesktopApp>(manager, stores, clock, options);
         app->start();
         settle();
@@ -34,7 +41,11 @@ protected:
 
     std::unique_ptr<ui::DesktopApp> app;
     int terminated = 0;
+    // The live transcript jumps to new lines, so tests read where it ends at once.
+    bool reduceMotion = true;
     std::vector<std::filesystem::path> opened, revealed;
+    // Why the desktop opened or showed nothing; none: it did.
+    std::optional<std::string> openFails, revealFails;
 };
 
 } // namespace tallyvox::testing

@@ -1,11 +1,13 @@
 #include "UiHarness.h"
 
+#include "ui/MenuBarPanel.h"
 #include "ui/PanelHost.h"
 #include "ui/QtExecutor.h"
 #include "ui/TrayIcons.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QMenu>
 #include <QTimer>
 
 #include <thread>
@@ -91,6 +93,30 @@ TEST_F(DesktopAppTest, EachWindowOpensOnceAndWithoutATrayThePanelIsAWindowThatEx
     app.reset();
     launchApp(false);
     EXPECT_EQ(app->panelHost()->findChild<QWidget*>("noTrayNote"), nullptr) << "said once";
+}
+
+TEST_F(DesktopAppTest, TrayMenuAndPanelOfferTheLiveTranscriptAlike) {
+    launchApp();
+    auto offers = [this] {
+        QAction* item = nullptr;
+        for (auto* action : app->trayMenu()->actions())
+            if (action->text() == "Show Live Transcript")
+                item = action;
+        auto* panel = app->panelHost()->panel();
+        auto* row = panel->findChild<QWidget*>("showLiveTranscriptButton");
+        EXPECT_TRUE(item && row);
+        const bool inMenu = item && item->isVisible();
+        EXPECT_EQ(inMenu, row && row->isVisibleTo(panel)) << "the menu and the panel disagree";
+        return inMenu;
+    };
+    EXPECT_FALSE(offers()) << "no session and no line";
+    manager->start(zoom, confirmed(zoom));
+    settle();
+    EXPECT_TRUE(offers());
+    speak("Still here after the meeting.");
+    manager->stop();
+    settle();
+    EXPECT_TRUE(offers()) << "the last meeting's lines to read";
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStackedWidget>
@@ -191,6 +192,27 @@ TEST_F(LiveTranscriptTest, FollowingStopsWhenScrolledUpAndResumesAtTheBottom) {
     EXPECT_TRUE(window->followsLatest());
 }
 
+TEST_F(LiveTranscriptTest, FollowingGlidesToTheNewestLineUnlessTheDesktopAsksForLessMotion) {
+    reduceMotion = false;
+    open();
+    addLines(80, 0, "A line that fills the window");
+    auto* bar = window->list()->verticalScrollBar();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->isScrollingToLatest(); }, 5000));
+    const int before = bar->value();
+    addLines(5, 1, "Newer");
+    EXPECT_TRUE(window->isScrollingToLatest()) << "glides, not jumps";
+    EXPECT_LT(bar->value(), bar->maximum());
+    EXPECT_GE(bar->value(), before);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->isScrollingToLatest(); }, 5000));
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_TRUE(window->followsLatest()) << "the glide is not the user scrolling away";
+
+    reduceMotion = true;
+    addLines(5, 1, "Newest");
+    EXPECT_FALSE(window->isScrollingToLatest());
+    EXPECT_EQ(bar->value(), bar->maximum()) << "at once";
+}
+
 TEST_F(LiveTranscriptTest, TurnsCaptionsAndColours) {
     EXPECT_EQ(ui::speakerColor(8), ui::speakerColor(0));
     EXPECT_NE(ui::speakerColor(1), ui::speakerColor(0));
@@ -211,7 +233,29 @@ TEST_F(LiveTranscriptTest, TurnsCaptionsAndColours) {
     EXPECT_EQ(row(0).caption, ui::lineCaption(manager->transcript.get(), 0));
     EXPECT_NE(row(0).caption, ui::lineCaption(manager->transcript.get(), 200));
     EXPECT_EQ(row(4).name, "Unidentified");
-    EXPECT_EQ(window->openRename(4), nullptr) << "nobody to rename on a line without speaker";
+    // "Unidentified" is a button too: naming it gives the line a speaker of that name.
+    auto* view = window->list();
+    auto unnamed = window->model().index(4);
+    view->scrollTo(unnamed);
+    QRect name = window->delegate().nameRect(view->visualRect(unnamed), unnamed);
+    ASSERT_FALSE(name.isEmpty());
+    QMouseEvent hover(QEvent::MouseMove, QPointF(name.center()),
+                      QPointF(view->viewport()->mapToGlobal(name.center())), Qt::NoButton,
+                      Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(view->viewport(), &hover);
+    EXPECT_EQ(view->viewport()->cursor().shape(), Qt::PointingHandCursor);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, name.center());
+    settle();
+    auto* popover = window->renamePopover();
+    ASSERT_NE(popover, nullptr);
+    EXPECT_EQ(popover->findChild<QLabel*>("renameTitle")->text(), "Rename Unidentified");
+    popover->field()->setText("Guest");
+    QTest::keyClick(popover->field(), Qt::Key_Return);
+    settle();
+    EXPECT_EQ(row(4).name, "Guest");
+    EXPECT_TRUE(row(4).speaker.has_value());
+    EXPECT_EQ(row(3).name, QString::fromStdString(manager->speakerName(1)))
+        << "the other lines keep their speakers";
     EXPECT_TRUE(
         window->delegate().nameRect(QRect(0, 0, 400, 100), window->model().index(1)).isNull())
         << "lines inside a turn show no name";
@@ -302,6 +346,14 @@ TEST_F(LiveTranscriptTest, FixingAWordThatIsNowhereKeepsTheWordsAndAMatchFixesEv
     auto* fix = window->fixWordPopover();
     ASSERT_NE(fix, nullptr);
     EXPECT_FALSE(fix->fixButton()->isEnabled());
+    // Filled fields keep their names on screen.
+    for (auto [label, field] : {std::pair{"wrongWordLabel", fix->wrongField()},
+                                std::pair{"rightWordLabel", fix->rightField()}}) {
+        auto* shownLabel = fix->findChild<QLabel*>(QLatin1String(label));
+        ASSERT_NE(shownLabel, nullptr) << label;
+        EXPECT_TRUE(shownLabel->isVisible()) << label;
+        EXPECT_EQ(shownLabel->buddy(), field) << label;
+    }
     fix->wrongField()->setText("gizmo");
     fix->rightField()->setText(" \t ");
     EXPECT_FALSE(fix->fixButton()->isEnabled()) << "blank after cleaning";

@@ -5,18 +5,23 @@
 #include "settings/AppInfo.h"
 #include "ui/MenuBarPanel.h"
 #include "ui/PanelCompleted.h"
+#include "ui/PanelHost.h"
 #include "ui/PanelRows.h"
 #include "ui/PanelStatus.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProgressBar>
+#include <QScreen>
 #include <QTest>
 #include <QToolButton>
+
+#include <memory>
 
 #include <sys/stat.h>
 
@@ -94,6 +99,24 @@ TEST(PanelStatus, AnUnseenMuteButtonSaysWhatTheBrowserNeeds) {
               "Can't see the Zoom mute button, so muting there won't stop your mic here.");
 }
 
+TEST(PanelPlace, TheEdgeNextToTheTrayStaysAndThePanelStaysOnScreen) {
+    const QRect free(0, 0, 1280, 800);
+    const QRect bottomTray(1000, 770, 24, 24);
+    for (int height : {273, 342}) {
+        const QRect place = ui::panelPlace(bottomTray, {}, {300, height}, free);
+        EXPECT_EQ(place, QRect(861, 766 - height + 1, 300, height)) << height;
+    }
+    EXPECT_EQ(ui::panelPlace(bottomTray, {}, {300, 2000}, free), QRect(861, 0, 300, 767))
+        << "taller than the room above the tray: cut to it";
+
+    const QRect topBar(0, 32, 1280, 768);
+    EXPECT_EQ(ui::panelPlace({1268, 4, 24, 24}, {}, {300, 400}, topBar), QRect(980, 32, 300, 400))
+        << "below a top bar, pushed in from the right edge";
+    EXPECT_EQ(ui::panelPlace({1268, 4, 24, 24}, {}, {300, 900}, topBar), QRect(980, 32, 300, 768));
+    EXPECT_EQ(ui::panelPlace({}, {10, 700}, {300, 200}, free), QRect(0, 501, 300, 200))
+        << "no icon: beside the pointer, towards the middle of the screen";
+}
+
 // MARK: The panel on the real manager
 
 struct Fetch {
@@ -118,8 +141,15 @@ protected:
         ui::DesktopApp::Options options;
         options.useTray = false;
         options.terminate = [this] { ++terminated; };
-        options.openFile = [this](const fs::path& f) { opened.push_back(f); };
-        options.revealFile = [this](const fs::path& f) { revealed.push_back(f); };
+        options.reduceMotion = [this] { return reduceMotion; };
+        options.openFile = [this](const fs::path& f) {
+            opened.push_back(f);
+            return openFails;
+        };
+        options.revealFile = [this](const fs::path& f) {
+            revealed.push_back(f);
+            return revealFails;
+        };
         options.openSystemSettings = [this](const std::string& page) { pages.push_back(page); };
         app = std::make_unique<ui::DesktopApp>(manager, stores, clock, options);
         app->start();
@@ -176,8 +206,8 @@ protected:
             const auto& local = fetches[i].item.local;
             const auto model = SettingsManager::model(stores);
             makeFile(local);
-            fs::resize_file(local, local == model.localURL() ? model.minimumBytes()
-                                                             : VADModel::minimumBytes);
+            fs::resize_file(local, local == model.localPath() ? model.minimumBytes()
+                                                              : VADModel::minimumBytes);
             fetches[i].done(std::nullopt);
         }
         fetches.clear();
@@ -261,6 +291,21 @@ TEST_F(MenuBarPanelTest, IdleOffersSetupWhoseSwitchesStartAfreshEachTime) {
     EXPECT_EQ(fakes.loginItemSets, 1);
     EXPECT_FALSE(shown("setupView"));
     EXPECT_EQ(text("noMeetingText"), "No active meeting · automatic transcription on");
+
+    // Turning on fetches the models; without a network the panel says so and offers them again.
+    ASSERT_FALSE(fetches.empty());
+    EXPECT_TRUE(shown("modelStatus")) << "the download's progress";
+    fetches.front().done("network is unreachable");
+    fetches.clear();
+    settle();
+    EXPECT_TRUE(shown("modelStatus"));
+    EXPECT_EQ(notices("downloadErrorNotice"),
+              std::vector<std::string>{"Model download failed: network is unreachable"});
+    click("downloadModelsButton");
+    settle();
+    ASSERT_FALSE(fetches.empty()) << "tried again";
+    completeDownloads();
+    EXPECT_FALSE(shown("modelStatus")) << "nothing left to say";
 
     click("settingsButton");
     EXPECT_NE(app->settingsWindow(), nullptr);
@@ -531,7 +576,7 @@ TEST_F(MenuBarPanelTest, SavedTranscriptOpensRevealsAndExports) {
     manager->stop();
     settle();
     ASSERT_TRUE(shown("completedView"));
-    const fs::path file = manager->transcript.get()->fileURL;
+    const fs::path file = manager->transcript.get()->filePath;
     EXPECT_EQ(text("completedTitle"), "Transcript saved");
     EXPECT_EQ(text("completedFileName"), file.filename().string());
     EXPECT_TRUE(shown("activityDivider"));
@@ -554,15 +599,15 @@ TEST_F(MenuBarPanelTest, SavedTranscriptOpensRevealsAndExports) {
     for (size_t i = 0; i < 4; ++i) {
         menu->actions()[static_cast<qsizetype>(i)]->trigger();
         // Written and shown, or refused with a reason that names the asked-for format.
-        const auto target = exportURL(file, formats[i]);
+        const auto target = exportPath(file, formats[i]);
         const auto& error = manager->lastError.get();
         EXPECT_TRUE(fs::exists(target) ? fakes.revealed.back() == target
                                        : error && contains(*error, "Export failed") &&
                                              contains(*error, std::string(rawValue(formats[i]))))
             << labels[i];
     }
-    EXPECT_TRUE(fs::exists(exportURL(file, ExportFormat::markdown)));
-    EXPECT_TRUE(contains(*readWholeFile(exportURL(file, ExportFormat::srt)), "Worth keeping."));
+    EXPECT_TRUE(fs::exists(exportPath(file, ExportFormat::markdown)));
+    EXPECT_TRUE(contains(*readWholeFile(exportPath(file, ExportFormat::srt)), "Worth keeping."));
 }
 
 // "Transcript saved" is only said of a file that was written.
@@ -571,7 +616,7 @@ TEST_F(MenuBarPanelTest, TranscriptThatCouldNotBeWrittenIsNotCalledSaved) {
     manager->start(zoom, confirmed(zoom));
     settle();
     speak("Kept in memory.");
-    const fs::path file = manager->transcript.get()->fileURL;
+    const fs::path file = manager->transcript.get()->filePath;
     {
         LockedFolder locked(file.parent_path());
         if (!locked.active())
@@ -622,6 +667,136 @@ TEST_F(MenuBarPanelTest, ProblemsShowAsNoticesInTheirColours) {
     settle();
     EXPECT_TRUE(notices("browserNotice").empty());
     EXPECT_TRUE(notices("lastErrorNotice").empty());
+}
+
+// The popup beside a tray at the bottom of the screen grows upwards as rows arrive, and what the
+// screen cannot hold scrolls.
+TEST_F(MenuBarPanelTest, PopupKeepsItsTrayEdgeAndStaysOnScreenAsItGrows) {
+    grantStanding();
+    launchPanel();
+    ui::PanelHost popup(app->context(), ui::PanelHost::Mode::popup);
+    const QRect free = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect tray(free.center().x(), free.bottom() - 20, 24, 24);
+    popup.showNear(tray);
+    settle();
+    const int edge = tray.top() - 4;
+    EXPECT_EQ(popup.geometry().bottom(), edge);
+    const int idle = popup.height();
+
+    manager->start(zoom, confirmed(zoom));
+    settle();
+    speak("Worth keeping.");
+    manager->stop();
+    settle();
+    ASSERT_TRUE(popup.panel()->findChild<QWidget*>("completedView")->isVisible());
+    EXPECT_GT(popup.height(), idle);
+    EXPECT_EQ(popup.geometry().bottom(), edge) << "grew upwards, away from the tray";
+    EXPECT_TRUE(free.contains(popup.geometry()));
+    EXPECT_FALSE(popup.isScrolling());
+
+    std::set<std::string> browsers;
+    for (int i = 0; i < 12; ++i)
+        browsers.insert("Browser " + std::to_string(i));
+    fakes.detection->automationDenied.set(browsers);
+    settle();
+    EXPECT_TRUE(popup.isScrolling());
+    EXPECT_EQ(popup.geometry().bottom(), edge);
+    EXPECT_TRUE(free.contains(popup.geometry())) << "the whole popup on screen";
+    EXPECT_EQ(popup.geometry().top(), free.top());
+
+    fakes.detection->automationDenied.set({});
+    settle();
+    EXPECT_FALSE(popup.isScrolling());
+    EXPECT_EQ(popup.geometry().bottom(), edge);
+}
+
+// How the panel looks: no focus ring until focus comes from the keyboard, the Export arrow
+// beside its label, and captions that read at 4.5:1.
+TEST_F(MenuBarPanelTest, FocusRingsArrowsAndCaptionsAreReadable) {
+    launchPanel();
+    auto* window = panel()->window();
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    auto* search = find<ui::RowButton>("searchPastTranscriptsButton");
+    QCoreApplication::sendEvent(window, std::make_unique<QEvent>(QEvent::WindowActivate).get());
+    search->setFocus(Qt::TabFocusReason); // as Qt does when the panel opens
+    ASSERT_TRUE(search->hasFocus());
+    EXPECT_FALSE(search->showsFocusRing());
+    const QImage opened = search->grab().toImage();
+    search->clearFocus();
+    EXPECT_EQ(opened, search->grab().toImage()) << "opening drew a ring";
+    search->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(search, Qt::Key_Tab);
+    auto* next = qobject_cast<ui::RowButton*>(QApplication::focusWidget());
+    ASSERT_NE(next, nullptr);
+    EXPECT_TRUE(next->showsFocusRing()) << "Tab shows where focus is";
+
+    manager->start(zoom, confirmed(zoom));
+    settle();
+    speak("Worth keeping.");
+    manager->stop();
+    settle();
+    auto* exportButton = find<ui::MenuButton>("exportButton");
+    ASSERT_NE(exportButton, nullptr);
+    exportButton->resize(exportButton->sizeHint());
+    const QRect label = exportButton->labelRect();
+    EXPECT_FALSE(label.intersects(exportButton->arrowRect()));
+    EXPECT_GE(label.width(), exportButton->fontMetrics().horizontalAdvance("Export") +
+                                 exportButton->iconSize().width());
+
+    auto* caption = find<QLabel>("completedFileName");
+    const QPalette& palette = caption->palette();
+    EXPECT_GE(
+        ui::contrastRatio(palette.color(QPalette::WindowText), palette.color(QPalette::Window)),
+        4.5);
+    QPalette dark;
+    dark.setColor(QPalette::Window, QColor(0x2b, 0x2b, 0x2b));
+    dark.setColor(QPalette::WindowText, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::Base, QColor(0x24, 0x24, 0x24));
+    dark.setColor(QPalette::Text, QColor(0xee, 0xee, 0xee));
+    dark.setColor(QPalette::PlaceholderText, QColor(0x60, 0x60, 0x60));
+    EXPECT_GE(ui::contrastRatio(ui::readableSecondary(dark), dark.color(QPalette::Window)), 4.5);
+    QPalette light = dark;
+    light.setColor(QPalette::Window, QColor(0xef, 0xef, 0xef));
+    light.setColor(QPalette::WindowText, Qt::black);
+    light.setColor(QPalette::Base, Qt::white);
+    light.setColor(QPalette::Text, Qt::black);
+    light.setColor(QPalette::PlaceholderText, QColor(0x84, 0x84, 0x84));
+    const QColor grey = ui::readableSecondary(light);
+    EXPECT_GE(ui::contrastRatio(grey, light.color(QPalette::Window)), 4.5);
+    EXPECT_NE(grey, QColor(Qt::black)) << "still a secondary grey";
+}
+
+TEST_F(MenuBarPanelTest, OpeningOrShowingAFileThatFailsSaysWhyInThePanel) {
+    launchPanel();
+    manager->start(zoom, confirmed(zoom));
+    settle();
+    speak("Worth keeping.");
+    manager->stop();
+    settle();
+    const std::string name = manager->transcript.get()->filePath.filename().string();
+    openFails = "no application is set to open it";
+    click("openTranscriptButton");
+    settle();
+    EXPECT_EQ(
+        notices("lastErrorNotice"),
+        std::vector<std::string>{"Couldn't open " + name + ": no application is set to open it"});
+    revealFails = "no file manager answered";
+    click("showInFilesButton");
+    settle();
+    EXPECT_EQ(
+        notices("lastErrorNotice"),
+        std::vector<std::string>{"Couldn't show " + name + " in Files: no file manager answered"});
+
+    // An export is written all the same; only showing it failed.
+    fakes.revealFails = "no file manager answered";
+    find<QToolButton>("exportButton")->menu()->actions()[0]->trigger();
+    settle();
+    const auto markdown = exportPath(manager->transcript.get()->filePath, ExportFormat::markdown);
+    EXPECT_TRUE(fs::exists(markdown));
+    EXPECT_EQ(notices("lastErrorNotice"),
+              std::vector<std::string>{"Couldn't show " + markdown.filename().string() +
+                                       " in Files: no file manager answered"});
 }
 
 } // namespace

@@ -119,7 +119,7 @@ TEST_F(PastSearchWindowTest, ARecordedMeetingIsFoundAndOpened) {
     speak("We ship the Straße budget on Friday.");
     manager->stop();
     settle();
-    const auto file = manager->transcript.get()->fileURL;
+    const auto file = manager->transcript.get()->filePath;
     app->showPastSearch();
     ASSERT_TRUE(search("STRASSE friday", State::hits));
     settle();
@@ -127,6 +127,13 @@ TEST_F(PastSearchWindowTest, ARecordedMeetingIsFoundAndOpened) {
     EXPECT_EQ(window()->hits()[0].file, file);
     QTest::keyClick(window()->findChild<ui::PastHitButton*>("pastHit"), Qt::Key_Space);
     EXPECT_EQ(opened, std::vector<std::filesystem::path>{file});
+    EXPECT_FALSE(manager->lastError.get());
+
+    openFails = "no application is set to open it";
+    QTest::keyClick(window()->findChild<ui::PastHitButton*>("pastHit"), Qt::Key_Space);
+    EXPECT_EQ(manager->lastError.get(),
+              "Couldn't open " + file.filename().string() + ": no application is set to open it")
+        << "the panel's problem notice says it";
 }
 
 TEST(PastSearchHighlight, TermsAreBoldOnLightYellowAndTheRestIsEscaped) {

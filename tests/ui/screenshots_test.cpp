@@ -3,9 +3,13 @@
 #include "UiHarness.h"
 
 #include "fakes/ScriptedRecognizer.h"
+#include "ui/Palette.h"
 #include "ui/PanelHost.h"
+#include "ui/PastSearchWindow.h"
 
+#include <QApplication>
 #include <QDialog>
+#include <QLineEdit>
 #include <QTabWidget>
 #include <QTest>
 
@@ -24,7 +28,10 @@ protected:
         std::filesystem::create_directories(out);
         defaults.set("noTrayExplained", true);
         defaults.set(SettingsManager::Key::myName, "Priya Raman");
+        // The palette the desktop app sets at start on a desktop that prefers light.
+        ui::usePalette(false);
     }
+    void TearDown() override { QApplication::setPalette(original); }
 
     void shoot(QWidget* widget, const std::string& name) {
         ASSERT_NE(widget, nullptr) << name;
@@ -64,6 +71,7 @@ protected:
     }
 
     std::filesystem::path out;
+    QPalette original = QApplication::palette();
     std::shared_ptr<DiarizerScript> voices = std::make_shared<DiarizerScript>();
 };
 
@@ -115,6 +123,32 @@ TEST_F(Screenshots, Settings) {
         tabs->setCurrentIndex(i);
         shoot(app->settingsWindow(), names[i]);
     }
+}
+
+// The same surfaces where the desktop prefers dark.
+TEST_F(Screenshots, Dark) {
+    QApplication::setPalette(original);
+    ui::usePalette(true);
+    meetingWithSpeakers();
+    shoot(app->panelHost(), "panel-transcribing-dark");
+    app->showLiveTranscript();
+    shoot(app->liveTranscriptWindow(), "live-transcript-dark");
+    app->showSettings();
+    auto* tabs = app->settingsWindow()->findChild<QTabWidget*>();
+    ASSERT_NE(tabs, nullptr);
+    const char* names[] = {"settings-general-dark", "settings-transcription-dark",
+                           "settings-privacy-dark"};
+    for (int i = 0; i < tabs->count() && i < 3; ++i) {
+        tabs->setCurrentIndex(i);
+        shoot(app->settingsWindow(), names[i]);
+    }
+    app->showPastSearch();
+    // The meeting's own transcript file is on disk while it runs.
+    auto* past = static_cast<ui::PastSearchWindow*>(app->pastSearchWindow());
+    past->searchField()->setText(QStringLiteral("rollout"));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return past->state() != ui::PastSearchWindow::State::searching; }, 10000));
+    shoot(past, "past-search-dark");
 }
 
 } // namespace

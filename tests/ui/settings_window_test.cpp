@@ -13,6 +13,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -80,7 +81,7 @@ TEST_F(SettingsWindowTest, DetectionSwitchesFollowEachOtherAndReachDetection) {
     EXPECT_EQ(window->tabs()->tabText(2), "Privacy");
 
     int told = 0;
-    auto choices = SettingsManager::detectionChoices(stores);
+    auto choices = SessionSettings::detectionChoices(stores);
     auto watching = choices.observe([&] { ++told; });
 
     auto* automatic = find<QCheckBox>("autoDetect");
@@ -482,6 +483,28 @@ TEST_F(SettingsWindowTest, EveryControlIsNamedAndTabGoesThroughThemTopToBottom) 
                 << chain[i - 1]->objectName().toStdString() << " before "
                 << chain[i]->objectName().toStdString();
     }
+}
+
+// An icon theme without our symbols: the style's own stand in, in the settings' tabs and the
+// live transcript's empty states.
+TEST_F(SettingsWindowTest, SymbolsTheIconThemeLacksAreStillDrawn) {
+    const QString theme = QIcon::themeName();
+    const QString fallback = QIcon::fallbackThemeName();
+    QIcon::setThemeName(QStringLiteral("tallyvox-no-such-theme"));
+    QIcon::setFallbackThemeName(QStringLiteral("tallyvox-no-such-theme"));
+    open();
+    auto* tabs = find<QTabWidget>("settingsTabs");
+    for (int i = 0; i < tabs->count(); ++i)
+        EXPECT_FALSE(tabs->tabIcon(i).pixmap(16, 16).isNull()) << tabs->tabText(i).toStdString();
+    app->showLiveTranscript();
+    settle();
+    for (const char* name : {"noTranscriptSymbol", "noResultsSymbol"}) {
+        auto* symbol = app->liveTranscriptWindow()->findChild<QLabel*>(QLatin1String(name));
+        ASSERT_NE(symbol, nullptr) << name;
+        EXPECT_FALSE(symbol->pixmap().isNull()) << name;
+    }
+    QIcon::setThemeName(theme);
+    QIcon::setFallbackThemeName(fallback);
 }
 
 } // namespace

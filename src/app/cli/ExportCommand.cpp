@@ -92,7 +92,7 @@ int exportTranscript(const ExportOptions& options) {
         return failed;
     }
 
-    const fs::path target = options.output ? *options.output : exportURL(input, format);
+    const fs::path target = options.output ? *options.output : exportPath(input, format);
     if (fs::equivalent(input, target, ec)) {
         std::cerr << "Not writing " << target.string() << ": that is the transcript itself.\n";
         return failed;

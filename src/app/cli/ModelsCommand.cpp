@@ -26,10 +26,10 @@ std::string megabytes(std::int64_t bytes) {
     return text;
 }
 
-int listModels() {
+int listModels(const SettingsStores& stores) {
     std::cout << "Models folder: " << WhisperModel::directory().string() << "\n";
-    const WhisperModel recommended = SettingsManager::recommendedModel(
-        SettingsManager::physicalMemory(), SpeedProbe::machineSpeed());
+    const WhisperModel recommended =
+        SettingsManager::recommendedModel(stores, SpeedProbe::machineSpeed());
     auto row = [](std::string_view name, const std::filesystem::path& file, std::string_view sha256,
                   bool present, std::string_view note = {}) {
         std::int64_t size = fileSizeOrZero(file);
@@ -40,12 +40,13 @@ int listModels() {
         std::printf("%-22s %10s  %s%s\n", std::string(name).c_str(),
                     size ? megabytes(size).c_str() : "-", state.c_str(), std::string(note).c_str());
     };
-    // The one this computer keeps up with, by its memory and measured speed.
+    // The one this computer keeps up with, by its memory, its measured speed and what the
+    // settings have on.
     for (auto model : WhisperModel::all())
-        row(model.rawValue(), model.localURL(), model.sha256(), model.isDownloaded(),
+        row(model.rawValue(), model.localPath(), model.sha256(), model.isDownloaded(),
             model == recommended ? "  (recommended)" : "");
-    row("vad", VADModel::localURL(), VADModel::sha256, VADModel::isDownloaded());
-    row("speakers", SpeakerModels::localURL(), SpeakerModels::sha256,
+    row("vad", VADModel::localPath(), VADModel::sha256, VADModel::isDownloaded());
+    row("speakers", SpeakerModels::localPath(), SpeakerModels::sha256,
         SpeakerModels::isDownloaded());
     return ok;
 }
@@ -102,14 +103,14 @@ int downloadModel(const std::string& name, bool speakers) {
 
 } // namespace
 
-void addModelsCommand(CLI::App& app, int& exitCode) {
+void addModelsCommand(CLI::App& app, const SettingsStores& stores, int& exitCode) {
     auto* command = app.add_subcommand("models", "List the models or download one");
-    command->callback([command, &exitCode] {
+    command->callback([command, &exitCode, &stores] {
         if (command->get_subcommands().empty())
-            exitCode = listModels();
+            exitCode = listModels(stores);
     });
     command->add_subcommand("list", "Models on disk and whether their digests match")
-        ->callback([&exitCode] { exitCode = listModels(); });
+        ->callback([&exitCode, &stores] { exitCode = listModels(stores); });
     auto name = std::make_shared<std::string>();
     auto* download =
         command->add_subcommand("download", "Download a model, checked against its SHA-256");

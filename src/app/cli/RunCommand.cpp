@@ -116,10 +116,11 @@ int run(const RunOptions& options, const SettingsStores& stores) {
     EventLoop& loop = *sharedLoop;
     Clock& clock = Clock::system();
     auto services = linux_services::linuxPlatformServices(loop, clock, executablePath(), trust);
+    services.commandLine = true;
     if (modelFile || vadFile) {
         services.loadRecognizer = [modelFile, vadFile](WhisperModel model) {
-            return whisperLoader(modelFile.value_or(model.localURL()),
-                                 vadFile.value_or(VADModel::localURL()))(model);
+            return whisperLoader(modelFile.value_or(model.localPath()),
+                                 vadFile.value_or(VADModel::localPath()))(model);
         };
     }
     auto manager = AppLifecycleManager::make(loop, clock, std::move(services), stores);
@@ -132,7 +133,7 @@ int run(const RunOptions& options, const SettingsStores& stores) {
         " Ctrl-C quits.");
 
     if (modelFile) {
-        if (auto problem = SettingsManager::modelFileProblem(*modelFile))
+        if (auto problem = SessionSettings::modelFileProblem(*modelFile))
             say(*problem + " Meetings cannot be transcribed with it.");
     } else {
         auto model = SettingsManager::model(stores);
@@ -175,8 +176,8 @@ int run(const RunOptions& options, const SettingsStores& stores) {
     }));
     std::filesystem::path announced;
     watching.push_back(manager->transcript.observe([&](const auto& record) {
-        if (record && record->fileURL != announced) {
-            announced = record->fileURL;
+        if (record && record->filePath != announced) {
+            announced = record->filePath;
             say("Transcript: " + announced.string());
         }
     }));
@@ -189,9 +190,12 @@ int run(const RunOptions& options, const SettingsStores& stores) {
         if (file)
             say("Saved: " + file->string());
     }));
+    // Said when it begins; the figure it updates while the audio waits would fill the terminal.
+    bool behindSaid = false;
     watching.push_back(manager->fallingBehind.observe([&](const auto& behind) {
-        if (behind)
+        if (behind && !behindSaid)
             say(behind->text());
+        behindSaid = behind.has_value();
     }));
     watching.push_back(manager->lastError.observe([&](const auto& error) {
         if (error)

@@ -22,12 +22,14 @@ namespace tallyvox::cli {
 namespace {
 
 const SettingsStores& prepared(const SettingsStores& stores) {
-    // The default model follows this machine's measured speed.
+    // The default model is the one the app would use: measured speed and what is on decide
+    // the recommendation, what is downloaded the default.
+    const auto speed = SpeedProbe::machineSpeed();
     SettingsManager::registerDefaults(
         stores, SettingsManager::systemFullName(),
-        SettingsManager::recommendedModel(SettingsManager::physicalMemory(),
-                                          SpeedProbe::machineSpeed()));
+        SettingsManager::recommendedModel(SettingsManager::physicalMemory(), speed));
     ProtectedSettings::migrate(stores.protectedFile, stores.defaults);
+    SettingsManager::registerDefaultModel(stores, SettingsManager::recommendedModel(stores, speed));
     return stores;
 }
 

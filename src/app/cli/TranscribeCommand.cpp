@@ -105,7 +105,7 @@ std::string speakerModelHint(const std::filesystem::path& modelFile, WhisperMode
         return "run tallyvox-cli models download " + std::string(with.rawValue()) + " --speakers";
     };
     const std::string orFile = ", or give a speaker model file with --speaker-model FILE";
-    if (modelFile == model.localURL())
+    if (modelFile == model.localPath())
         return download(model);
     for (auto present : WhisperModel::all())
         if (present.isDownloaded())
@@ -131,7 +131,7 @@ int transcribe(const TranscribeOptions& given) {
     std::filesystem::path modelFile;
     if (auto named = WhisperModel::fromRaw(modelArg)) {
         model = *named;
-        modelFile = model.localURL();
+        modelFile = model.localPath();
         if (!model.isDownloaded()) {
             std::cerr << "The Whisper " << model.title() << " model is not downloaded; run "
                       << "tallyvox-cli models download " << model.rawValue() << "\n";
@@ -190,7 +190,7 @@ int transcribe(const TranscribeOptions& given) {
     options.chunkSeconds = chunk;
     options.diarize = speakers;
     TranscriptionEngine::Dependencies deps;
-    auto loader = whisperLoader(modelFile, vadFile ? *vadFile : VADModel::localURL());
+    auto loader = whisperLoader(modelFile, vadFile ? *vadFile : VADModel::localPath());
     deps.loadRecognizer = [loader, &whisperSeconds](WhisperModel m) -> std::unique_ptr<Recognizer> {
         return std::make_unique<TimedRecognizer>(loader(m), whisperSeconds);
     };
@@ -214,7 +214,7 @@ int transcribe(const TranscribeOptions& given) {
                 return std::move(*loaded);
             if (file)
                 return SpeakerEmbedder::loadUnpinned(*file);
-            return SpeakerEmbedder::load(SpeakerModels::localURL());
+            return SpeakerEmbedder::load(SpeakerModels::localPath());
         });
     }
 

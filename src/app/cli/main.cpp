@@ -28,7 +28,7 @@ int runCommandLine(int argc, char** argv) {
     int exitCode = cli::ok;
     cli::addRunCommand(app, stores, exitCode);
     cli::addTranscribeCommand(app, exitCode);
-    cli::addModelsCommand(app, exitCode);
+    cli::addModelsCommand(app, stores, exitCode);
     cli::addSettingsCommands(app, stores, exitCode);
     cli::addExportCommand(app, exitCode);
     cli::addSearchCommand(app, stores, exitCode);

@@ -9,9 +9,17 @@
 
 namespace tallyvox::desktop {
 
-void openFile(const std::filesystem::path& file) {
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string()))))
+std::optional<std::string> openFile(const std::filesystem::path& file) {
+    std::error_code error;
+    if (!std::filesystem::exists(file, error)) {
+        Log::error("Cannot open {}: it is gone", file.string());
+        return "the file is gone";
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string())))) {
         Log::error("No application opens {}", file.string());
+        return "no application is set to open it";
+    }
+    return std::nullopt;
 }
 
 void openSystemSettings(const std::string& page) {

@@ -5,7 +5,10 @@
 #include "SignalWatch.h"
 #include "SingleInstance.h"
 
+#include "app/linux/ColorScheme.h"
 #include "app/linux/LinuxPlatformServices.h"
+#include "app/linux/PortalSettings.h"
+#include "app/linux/ReducedMotion.h"
 #include "app/linux/ShutdownWatcher.h"
 #include "base/Log.h"
 #include "session/AppLifecycleManager.h"
@@ -14,6 +17,7 @@
 #include "settings/UserDefaults.h"
 #include "transcription/WhisperContext.h"
 #include "ui/DesktopApp.h"
+#include "ui/Palette.h"
 #include "ui/QtExecutor.h"
 #include "ui/TrayIcons.h"
 
@@ -129,6 +133,9 @@ int runApp(int argc, char** argv, const RunOptions& run) {
     }
     Log::enableStderr();
     silenceWhisperLogs();
+    // Before any window is made: widgets take the palette they are made with.
+    linux_services::PortalSettings portal;
+    ui::usePalette(linux_services::desktopPrefersDark(portal));
 
     ui::QtExecutor main;
     Clock& clock = Clock::system();
@@ -138,8 +145,8 @@ int runApp(int argc, char** argv, const RunOptions& run) {
     if (run.modelFile || run.vadFile) {
         services.loadRecognizer = [modelFile = run.modelFile,
                                    vadFile = run.vadFile](WhisperModel model) {
-            return whisperLoader(modelFile.value_or(model.localURL()),
-                                 vadFile.value_or(VADModel::localURL()))(model);
+            return whisperLoader(modelFile.value_or(model.localPath()),
+                                 vadFile.value_or(VADModel::localPath()))(model);
         };
     }
     auto manager = AppLifecycleManager::make(main, clock, std::move(services), stores);
@@ -150,6 +157,8 @@ int runApp(int argc, char** argv, const RunOptions& run) {
     // The same file-manager call the export uses.
     options.revealFile = manager->services().revealFile;
     options.openSystemSettings = desktop::openSystemSettings;
+    // Asked once, as the palette is: the portal answers over the bus, and lines arrive often.
+    options.reduceMotion = [still = linux_services::desktopReducesMotion(portal)] { return still; };
     ui::DesktopApp desktopApp(manager, stores, clock, options);
     instance.listen([&desktopApp] { desktopApp.showPanel(); });
     desktopApp.start();

@@ -12,6 +12,7 @@
 #include "audio/linux/PulseMicInput.h"
 #include "audio/linux/PulseOutputTap.h"
 #include "base/Log.h"
+#include "base/SerialQueue.h"
 #include "detection/MeetingURL.h"
 #include "detection/linux/SystemMeetingDetection.h"
 #include "speakers/SpeakerDiarizationService.h"
@@ -103,7 +104,14 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, const std::
 
     services.launchAtLoginEnabled = [] { return AutostartEntry::isEnabled(); };
     services.setLaunchAtLogin = [executable](bool on) {
-        AutostartEntry::setEnabled(on, executable);
+        // Said either way: a login item that never starts the app is otherwise hard to trace.
+        try {
+            AutostartEntry::setEnabled(on, executable);
+        } catch (const std::exception& error) {
+            Log::error("Launch at login not turned {}: {}", on ? "on" : "off", error.what());
+            throw;
+        }
+        Log::info("Launch at login {}", on ? "on" : "off");
     };
 
     // The meeting's title and invitees come from the desktop's calendar service; asked only
@@ -119,14 +127,31 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, const std::
     };
 
     services.trash = [](const std::filesystem::path& file) { moveToTrash(file); };
-    services.machineSpeed = [] { return SpeedProbe::machineSpeed(); };
+    services.machineSpeed = [] { return MachineSpeed::kept(); };
+    // The probe keeps the processors busy for a moment: never on the thread that draws.
+    auto probeQueue = std::make_shared<SerialQueue>("com.tallyvox.speed-probe");
+    services.measureMachineSpeed =
+        [loop, probeQueue](std::function<void(std::optional<MachineSpeed>)> done) {
+            probeQueue->post([loop, done = std::move(done)] {
+                loop->post([done, speed = SpeedProbe::machineSpeed()] { done(speed); });
+            });
+        };
+    services.keepMachineSpeed = [](const MachineSpeed& speed) {
+        try {
+            speed.store();
+        } catch (const std::exception& e) {
+            Log::error("Measured recognition speed not kept: {}", e.what());
+        }
+    };
     services.revealFile = [](const std::filesystem::path& file) {
-        if (auto why = showInFileManager(file))
+        auto why = showInFileManager(file);
+        if (why)
             Log::error("Cannot show {} in the file manager: {}", file.string(), *why);
+        return why;
     };
     services.loadRecognizer = whisperLoader();
     services.loadDiarizer = diarizerLoader([]() -> std::unique_ptr<Embedder> {
-        return SpeakerEmbedder::load(SpeakerModels::localURL());
+        return SpeakerEmbedder::load(SpeakerModels::localPath());
     });
     return services;
 }
