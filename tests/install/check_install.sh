@@ -39,10 +39,16 @@ grep -q '^Exec=tallyvox$' "$usr/share/tallyvox/autostart/tallyvox.desktop" ||
   fail "the autostart template does not start the app"
 [ ! -e "$root/etc/xdg/autostart" ] || fail "installed into the system autostart folder"
 
-# whisper.cpp is linked in: no libraries, headers or CMake files of .deps travel along, and
-# the executables do not look for libraries in the build tree.
+# No headers, static libraries or CMake files of .deps travel along, and the executables do
+# not look for libraries in the build tree. Shared libraries only where a whisper.cpp that
+# chooses its kernels at run time keeps them, its own folder.
 extra=$(cd "$root" && find . -type f \( -name '*.a' -o -name '*.h' -o -name '*.cmake' -o -name '*.so*' \
-  -o -name '*.pc' \))
+  -o -name '*.pc' \) -not -path './usr/lib/tallyvox/*.so*')
+if grep -q '^TALLYVOX_WHISPER_DISPATCHED:BOOL=ON' "$build/CMakeCache.txt"; then
+  [ -f "$usr/lib/tallyvox/libggml-cpu-x64.so" ] || fail "no CPU kernels for a plain x86-64"
+else
+  [ ! -e "$usr/lib/tallyvox" ] || fail "a static whisper.cpp installed libraries"
+fi
 [ -z "$extra" ] || fail "build files installed: $extra"
 for exe in "$usr/bin/tallyvox" "$usr/bin/tallyvox-cli"; do
   if readelf -d "$exe" | grep -E 'R(UN)?PATH' | grep -q -e "$build" -e '.deps'; then

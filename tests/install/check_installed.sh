@@ -50,7 +50,8 @@ if [ -d /usr/lib/tallyvox ]; then
   LD_DEBUG=files /usr/bin/tallyvox-cli transcribe "$out/speech.wav" --model "$model" \
     --vad /nonexistent --language en >/dev/null 2>"$out/loader.log" ||
     fail "transcribe with the installed kernels"
-  grep -q 'file=/usr/lib/tallyvox/libwhisper\.so' "$out/loader.log" ||
+  # Found through the executables' $ORIGIN-relative search path, so named from /usr/bin.
+  grep -Eq 'calling init: /usr/(bin/\.\./)?lib/tallyvox/libwhisper\.so' "$out/loader.log" ||
     fail "whisper.cpp was not loaded from /usr/lib/tallyvox"
   grep -q 'calling init: /usr/lib/tallyvox/libggml-cpu-' "$out/loader.log" ||
     fail "no CPU kernel library was loaded from /usr/lib/tallyvox"
