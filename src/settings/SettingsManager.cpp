@@ -90,6 +90,7 @@ void registerDefaults(const SettingsStores& stores, const std::string& fullName,
         {std::string(Key::myName), fullName},
         {std::string(Key::useCalendar), false},
         {std::string(Key::followMute), true},
+        {std::string(Key::useGPU), true},
     });
     registerDefaultModel(stores, recommended);
 }
@@ -225,6 +226,11 @@ bool includeMic(const SettingsStores& stores) {
 
 bool followMute(const SettingsStores& stores) {
     auto value = protectedValue(stores, Key::followMute);
+    return value ? value->boolValue().value_or(true) : true;
+}
+
+bool useGPU(const SettingsStores& stores) {
+    auto value = stores.defaults.object(Key::useGPU);
     return value ? value->boolValue().value_or(true) : true;
 }
 

@@ -42,6 +42,7 @@ inline constexpr std::string_view consentReminder = "consentReminder";
 inline constexpr std::string_view myName = "myName";
 inline constexpr std::string_view useCalendar = "useCalendar";
 inline constexpr std::string_view followMute = "followMute";
+inline constexpr std::string_view useGPU = "useGPU";
 inline constexpr std::string_view accuracyDefaultsApplied = "accuracyDefaultsApplied";
 inline constexpr std::string_view standingConsentAt = "standingConsentAt";
 inline constexpr std::string_view learnedWords = "learnedWords";
@@ -114,6 +115,9 @@ int deleteAfterDays(const SettingsStores& stores);
 
 bool includeMic(const SettingsStores& stores);
 bool followMute(const SettingsStores& stores);
+// Whether recognition may run on a graphics processor; on unless turned off, even before the
+// defaults are registered (the recogniser reads it on its own).
+bool useGPU(const SettingsStores& stores);
 // The chosen transcript folder when it is an absolute path, else the default folder.
 std::filesystem::path saveRoot(const SettingsStores& stores);
 

@@ -131,6 +131,10 @@ void SettingsTranscriptionTab::buildModelSection(QVBoxLayout* layout) {
             Key::language, PlistValue(language_->itemData(index).toString().toStdString()));
     });
     modelRows_->addRow(rowLabel(QStringLiteral("Language"), language_), language_);
+    useGPU_ = toggle(QStringLiteral("Use the graphics processor when it works"), "useGPU");
+    connect(useGPU_, &QCheckBox::toggled, this,
+            [this](bool on) { context_.stores.defaults.set(Key::useGPU, PlistValue(on)); });
+    modelRows_->addRow(useGPU_);
     modelRows_->addRow(footer(QStringLiteral(
         "Larger models are more accurate but slower. Recommended is based on this computer's "
         "memory and measured speed. Changes apply to the next transcription.")));
@@ -266,6 +270,7 @@ void SettingsTranscriptionTab::syncFromDefaults() {
     selectData(language_, QString::fromStdString(language),
                text(SettingsOptions::unlistedLanguage(language)));
     setChecked(diarize_, SettingsManager::diarize(stores));
+    setChecked(useGPU_, SettingsManager::useGPU(stores));
     {
         QSignalBlocker blocker(chunk_);
         chunk_->setValue(

@@ -64,6 +64,7 @@ private:
     QComboBox* language_ = nullptr;
     QFormLayout* modelRows_ = nullptr;
     QCheckBox* diarize_ = nullptr;
+    QCheckBox* useGPU_ = nullptr;
     QSlider* chunk_ = nullptr;
     QLabel* chunkValue_ = nullptr;
     QPlainTextEdit* vocabulary_ = nullptr;

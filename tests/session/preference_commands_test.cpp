@@ -38,11 +38,11 @@ TEST(PreferenceCommands, ListShowsEveryChangeableSettingWithItsDefaultOnce) {
     std::vector<std::string> keys;
     for (auto& e : entries)
         keys.push_back(e.key);
-    EXPECT_EQ(keys, (std::vector<std::string>{"autoDetect", "chunkSeconds", "consentReminder",
-                                              "deleteAfterDays", "detectMeet", "detectTeams",
-                                              "detectWeb", "detectZoom", "diarize", "followMute",
-                                              "includeMic", "language", "myName", "saveLocation",
-                                              "useCalendar", "vocabulary", "whisperModel"}))
+    EXPECT_EQ(keys, (std::vector<std::string>{
+                        "autoDetect", "chunkSeconds", "consentReminder", "deleteAfterDays",
+                        "detectMeet", "detectTeams", "detectWeb", "detectZoom", "diarize",
+                        "followMute", "includeMic", "language", "myName", "saveLocation",
+                        "useCalendar", "useGPU", "vocabulary", "whisperModel"}))
         << "internal keys and standing consent are not listed; protected ones once";
     auto chunk = PreferenceCommands::get("chunkSeconds", s.stores);
     EXPECT_EQ(chunk.value, "20");

@@ -298,6 +298,11 @@ TEST_F(SettingsWindowTest, SliderVocabularyAndSpeakersStoreWholeSecondsWithinThe
     diarize->click();
     EXPECT_EQ(onDisk(Key::diarize), PlistValue(true));
 
+    auto* useGPU = find<QCheckBox>("useGPU");
+    EXPECT_TRUE(useGPU->isChecked()) << "on unless turned off";
+    useGPU->click();
+    EXPECT_EQ(onDisk(Key::useGPU), PlistValue(false));
+
     auto* vocabulary = find<QPlainTextEdit>("vocabulary");
     EXPECT_EQ(vocabulary->toPlainText().toStdString(), SettingsManager::sampleVocabulary);
     vocabulary->clear();
