@@ -38,7 +38,7 @@ if(TALLYVOX_WHISPER_DISPATCHED)
   set(TALLYVOX_PRIVATE_LIBDIR lib/tallyvox)
   file(GLOB whisper_libraries "${TALLYVOX_WHISPER_PREFIX}/lib/libwhisper.so.*"
     "${TALLYVOX_WHISPER_PREFIX}/lib/libggml.so.*" "${TALLYVOX_WHISPER_PREFIX}/lib/libggml-base.so.*")
-  install(FILES ${whisper_libraries} ${TALLYVOX_GGML_CPU_VARIANTS}
+  install(FILES ${whisper_libraries} ${TALLYVOX_GGML_CPU_VARIANTS} ${TALLYVOX_GGML_GPU_BACKENDS}
     DESTINATION ${TALLYVOX_PRIVATE_LIBDIR})
   set_target_properties(tallyvox tallyvox-cli PROPERTIES
     INSTALL_RPATH "$ORIGIN/../${TALLYVOX_PRIVATE_LIBDIR}")

@@ -44,6 +44,13 @@ if grep -q '^TALLYVOX_WHISPER_DISPATCHED:BOOL=ON' "$build/CMakeCache.txt"; then
   done
   grep -q 'libwhisper' <<<"$(readelf -d "$out/root/usr/bin/tallyvox-cli")" ||
     fail "tallyvox-cli is not linked to the shared whisper.cpp"
+  # Built with Vulkan, its backend travels beside the kernels, and the package depends on the
+  # Vulkan loader it links (from dpkg-shlibdeps, as for everything else).
+  if [ -f "$build/lib/tallyvox/libggml-vulkan.so" ]; then
+    grep -qxF ./usr/lib/tallyvox/libggml-vulkan.so <<<"$files" ||
+      fail "the Vulkan backend is not in the package"
+    grep -qF 'libvulkan1 (>=' <<<"$(dpkg-deb -f "$deb" Depends)" || fail "Depends lacks libvulkan1"
+  fi
 fi
 
 [ "$(dpkg-deb -f "$deb" Package)" = tallyvox ] || fail "package name"

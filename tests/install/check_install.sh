@@ -46,6 +46,9 @@ extra=$(cd "$root" && find . -type f \( -name '*.a' -o -name '*.h' -o -name '*.c
   -o -name '*.pc' \) -not -path './usr/lib/tallyvox/*.so*')
 if grep -q '^TALLYVOX_WHISPER_DISPATCHED:BOOL=ON' "$build/CMakeCache.txt"; then
   [ -f "$usr/lib/tallyvox/libggml-cpu-x64.so" ] || fail "no CPU kernels for a plain x86-64"
+  if [ -f "$build/lib/tallyvox/libggml-vulkan.so" ]; then
+    [ -f "$usr/lib/tallyvox/libggml-vulkan.so" ] || fail "the Vulkan backend is not installed"
+  fi
 else
   [ ! -e "$usr/lib/tallyvox" ] || fail "a static whisper.cpp installed libraries"
 fi
