@@ -141,7 +141,8 @@ private:
     void measureSpeed();
     // Keeps what the finished session's recognition cost on this machine.
     void keepSessionCost(const EngineOptions& options,
-                         const std::map<std::string, EngineStats>& stats);
+                         const std::map<std::string, EngineStats>& stats,
+                         const std::string& device);
     void followDetection();
     void followSleepAndWake();
 

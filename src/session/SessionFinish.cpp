@@ -106,7 +106,7 @@ void AppLifecycleManager::finishAfterEngine(const std::shared_ptr<FinishJob>& jo
     if (job->mic)
         job->mic->stop();
     finishing.set(false);
-    keepSessionCost(job->ending.figures.options, result.stats);
+    keepSessionCost(job->ending.figures.options, result.stats, result.device);
     job->ending.recommendedModel = recommended_;
 
     const auto& record = transcript.get();
@@ -115,6 +115,7 @@ void AppLifecycleManager::finishAfterEngine(const std::shared_ptr<FinishJob>& jo
         ending.figures.sessionSeconds =
             secondsBetween(record->startedAt, record->endedAt.value_or(clock_.now()));
         ending.figures.engine = result.stats;
+        ending.figures.device = result.device;
         ending.recognisedLines = result.segments;
         files_.finish(
             *record, segments.get(), [this](int speaker) { return speakerName(speaker); }, ending);
@@ -142,8 +143,13 @@ void AppLifecycleManager::startNextMeeting() {
 // What recognition really cost on this machine replaces the probe's prediction for this
 // model from now on; kept with the probe's figure, so only where there is one.
 void AppLifecycleManager::keepSessionCost(const EngineOptions& options,
-                                          const std::map<std::string, EngineStats>& stats) {
+                                          const std::map<std::string, EngineStats>& stats,
+                                          const std::string& device) {
     if (!speed_ || modelFile_)
+        return;
+    // A session on another device than the figure's (the graphics processor turned on or off
+    // since) says nothing about that device.
+    if (!device.empty() && MachineSpeed::keyOf(device) != speed_->cpu)
         return;
     double recognition = 0, streams = 0, speakers = 0, labelled = 0;
     for (const auto& [name, channel] : stats) {

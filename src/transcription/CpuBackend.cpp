@@ -2,6 +2,7 @@
 
 #include "base/Error.h"
 #include "base/Log.h"
+#include "transcription/ComputeDevice.h"
 
 #include <ggml-backend.h>
 
@@ -34,6 +35,8 @@ void require(const std::filesystem::path& folder) {
         return;
     // ggml's loader reports on stderr; like whisper.cpp's, its messages stay off the console.
     ggml_log_set([](ggml_log_level, const char*, void*) {}, nullptr);
+    // The graphics libraries in the folder read their settings as they load.
+    ComputeDevices::prepareEnvironment();
     std::string reason;
     if (!folder.empty()) {
         try {

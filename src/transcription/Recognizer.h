@@ -29,6 +29,8 @@ public:
     virtual std::map<std::string, float>
     languageProbabilities(std::span<const float> samples,
                           const std::vector<std::string>& among) = 0;
+    // The device it computes on, for people ("CPU: <processor>"); empty when not known.
+    virtual std::string device() const { return {}; }
 };
 
 // Loads the recogniser of a model; throws tallyvox::Error (worded for the user) on failure.

@@ -3,7 +3,6 @@
 #include "base/Error.h"
 #include "base/Log.h"
 #include "base/UsableProcessors.h"
-#include "transcription/CpuBackend.h"
 
 #include <ggml-alloc.h>
 #include <ggml-backend.h>
@@ -47,10 +46,12 @@ double median(std::vector<double> values) {
     return (*middle + *std::max_element(values.begin(), middle)) / 2;
 }
 
-MachineSpeed measure(int threads) {
+MachineSpeed measure(int threads, const ComputeDevice& device) {
     // Through the backend, as the recogniser computes: the package's ggml has no CPU functions
-    // to link, only the kernels it loads for this processor.
-    std::unique_ptr<ggml_backend, BackendFree> backend(CpuBackend::create(threads));
+    // to link, only the kernels it loads for this processor, and a graphics processor is
+    // only reached through its backend.
+    std::unique_ptr<ggml_backend, BackendFree> backend(
+        ComputeDevices::createBackend(device, threads));
     const size_t bytes = ggml_graph_overhead() + 16 * ggml_tensor_overhead();
     std::unique_ptr<ggml_context, ContextFree> context(
         ggml_init({.mem_size = bytes, .mem_buffer = nullptr, .no_alloc = true}));
@@ -93,15 +94,17 @@ MachineSpeed measure(int threads) {
     speed.gflops =
         2.0 * static_cast<double>(inner * outer * columns) / std::max(median(times), 1e-9) / 1e9;
     speed.threads = threads;
-    speed.cpu = MachineSpeed::processorName();
+    speed.cpu = ComputeDevices::speedKey(device);
     return speed;
 }
 
 std::optional<MachineSpeed>
 machineSpeed(const std::filesystem::path& cache,
-             const std::function<MachineSpeed(int threads)>& measurement) {
+             const std::function<MachineSpeed(int threads)>& measurement,
+             const std::optional<ComputeDevice>& device) {
     const int threads = MachineSpeed::recognizerThreads(UsableProcessors::count());
-    const std::string cpu = MachineSpeed::processorName();
+    const ComputeDevice used = device ? *device : ComputeDevices::processor();
+    const std::string cpu = ComputeDevices::speedKey(used);
     auto kept = MachineSpeed::cached(cpu, threads, cache);
     // Other programs can only make the machine look slower than it is, so the best figure
     // seen is kept, and it is measured again once a day in case the first was taken in a
@@ -112,14 +115,14 @@ machineSpeed(const std::filesystem::path& cache,
         return kept;
     MachineSpeed speed;
     try {
-        speed = measurement(threads);
+        speed = measurement ? measurement(threads) : measure(threads, used);
         speed.threads = threads;
         speed.cpu = cpu;
     } catch (const std::exception& e) {
         Log::error("Speed probe failed: {}", e.what());
         return kept;
     }
-    Log::info("Speed probe: {:.1f} GFLOPS on {} threads", speed.gflops, threads);
+    Log::info("Speed probe: {:.1f} GFLOPS on {}, {} threads", speed.gflops, used.name, threads);
     if (kept && kept->gflops > speed.gflops)
         speed.gflops = kept->gflops;
     // What sessions measured stays: it describes the same processor and threads.

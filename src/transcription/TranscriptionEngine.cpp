@@ -138,6 +138,7 @@ void TranscriptionEngine::load(const std::function<void(std::exception_ptr)>& do
         if (!loaded)
             throw Error("Couldn't load the Whisper " + std::string(options_.model.title()) +
                         " model. Try downloading it again.");
+        device_ = loaded->device();
         recognizer_ = std::make_unique<WindowRecognizer>(std::move(loaded), options_);
     } catch (...) {
         recognizer_.reset();
@@ -193,6 +194,7 @@ void TranscriptionEngine::stop(std::function<void(StopResult)> done) {
             channel.pending.shrink_to_fit();
         }
         result.segments = self->emitted_;
+        result.device = self->device_;
         if (done)
             done(std::move(result));
     });

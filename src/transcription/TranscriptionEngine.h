@@ -47,6 +47,7 @@ public:
     struct StopResult {
         int segments = 0;
         std::map<std::string, Stats> stats;
+        std::string device; // what the recogniser computed on; empty when it never loaded
     };
 
     // The services the engine runs on; tests replace them with scripted fakes and a manual
@@ -126,6 +127,7 @@ private:
     Dependencies deps_;
     std::vector<Channel> channels_;
     std::unique_ptr<WindowRecognizer> recognizer_;
+    std::string device_;
     std::unique_ptr<Diarizer> diarizer_;
     std::atomic<double> waiting_{0};
     TaskHandle timer_;

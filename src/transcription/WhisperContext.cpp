@@ -56,11 +56,11 @@ WhisperContext::LoadError::LoadError(WhisperModel model)
             " model. Try downloading it again.")
     , model_(model) {}
 
-WhisperContext::WhisperContext(WhisperModel model)
-    : WhisperContext(model, model.localPath(), VADModel::localPath()) {}
+WhisperContext::WhisperContext(WhisperModel model, bool useGPU)
+    : WhisperContext(model, model.localPath(), VADModel::localPath(), useGPU) {}
 
 WhisperContext::WhisperContext(WhisperModel model, const std::filesystem::path& modelFile,
-                               const std::filesystem::path& vadFile) {
+                               const std::filesystem::path& vadFile, bool useGPU) {
     // What the process may use, not what the machine has: a process limited to 2 of 4 CPUs
     // running 4 threads took minutes per window.
     processors_ = UsableProcessors::count();
@@ -70,10 +70,24 @@ WhisperContext::WhisperContext(WhisperModel model, const std::filesystem::path& 
     // device instead of saying what is missing.
     CpuBackend::require();
 
+    device_ = ComputeDevices::choose(useGPU);
     whisper_context_params params = whisper_context_default_params();
-    params.use_gpu = true;
+    params.use_gpu = device_.gpu;
     params.flash_attn = true;
-    ctx_ = whisper_init_from_file_with_params(modelFile.c_str(), params);
+    try {
+        ctx_ = whisper_init_from_file_with_params(modelFile.c_str(), params);
+    } catch (const std::exception& e) {
+        // A graphics driver's failure surfaces as an exception through whisper.cpp.
+        Log::error("Loading the model on {} failed: {}", device_.name, e.what());
+    }
+    if (!ctx_ && device_.gpu) {
+        // The device passed its check yet this model does not load on it (its memory, say):
+        // the processor still can.
+        Log::error("{} could not load the model; recognising on the processor", device_.name);
+        device_ = ComputeDevices::processor();
+        params.use_gpu = false;
+        ctx_ = whisper_init_from_file_with_params(modelFile.c_str(), params);
+    }
     if (!ctx_)
         throw LoadError(model);
 
@@ -90,7 +104,7 @@ WhisperContext::WhisperContext(WhisperModel model, const std::filesystem::path& 
     // A file given by hand is named as it is: it need not be the model it stands in for.
     std::string name =
         modelFile == model.localPath() ? std::string(model.title()) : modelFile.filename().string();
-    Log::info("Loaded Whisper {}, VAD {}", name, vad_ ? "on" : "off");
+    Log::info("Loaded Whisper {}, VAD {}, on {}", name, vad_ ? "on" : "off", device_.name);
 }
 
 WhisperContext::~WhisperContext() {
@@ -301,10 +315,10 @@ std::vector<WhisperWord> fromTokens(const std::vector<Token>& tokens, double sta
 
 } // namespace WhisperWords
 
-RecognizerLoader whisperLoader() {
-    return [](WhisperModel model) -> std::unique_ptr<Recognizer> {
+RecognizerLoader whisperLoader(std::function<bool()> useGPU) {
+    return [useGPU = std::move(useGPU)](WhisperModel model) -> std::unique_ptr<Recognizer> {
         try {
-            return std::make_unique<WhisperContext>(model);
+            return std::make_unique<WhisperContext>(model, !useGPU || useGPU());
         } catch (const WhisperContext::LoadError&) {
             // The user is told to download it again; a damaged file would stop that, since
             // a file of full size counts as downloaded.
@@ -314,10 +328,11 @@ RecognizerLoader whisperLoader() {
     };
 }
 
-RecognizerLoader whisperLoader(std::filesystem::path modelFile, std::filesystem::path vadFile) {
-    return [modelFile = std::move(modelFile),
-            vadFile = std::move(vadFile)](WhisperModel model) -> std::unique_ptr<Recognizer> {
-        return std::make_unique<WhisperContext>(model, modelFile, vadFile);
+RecognizerLoader whisperLoader(std::filesystem::path modelFile, std::filesystem::path vadFile,
+                               std::function<bool()> useGPU) {
+    return [modelFile = std::move(modelFile), vadFile = std::move(vadFile),
+            useGPU = std::move(useGPU)](WhisperModel model) -> std::unique_ptr<Recognizer> {
+        return std::make_unique<WhisperContext>(model, modelFile, vadFile, !useGPU || useGPU());
     };
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Error.h"
+#include "transcription/ComputeDevice.h"
 #include "transcription/Recognizer.h"
 #include "types/WhisperModel.h"
 
@@ -35,10 +36,11 @@ public:
     };
 
     // The model and the speech detector from the models folder.
-    explicit WhisperContext(WhisperModel model);
-    // Given files, used as they are; `model` names the model in messages.
+    explicit WhisperContext(WhisperModel model, bool useGPU = true);
+    // Given files, used as they are; `model` names the model in messages. With `useGPU`, on
+    // the graphics processor when one works (ComputeDevices::choose), else on the processor.
     WhisperContext(WhisperModel model, const std::filesystem::path& modelFile,
-                   const std::filesystem::path& vadFile);
+                   const std::filesystem::path& vadFile, bool useGPU = true);
     ~WhisperContext() override;
     WhisperContext(const WhisperContext&) = delete;
     WhisperContext& operator=(const WhisperContext&) = delete;
@@ -47,6 +49,7 @@ public:
     static int threadCount(long processors);
     int threads() const { return threads_; }
     bool hasVAD() const { return vad_ != nullptr; }
+    std::string device() const override { return device_.name; }
 
     std::optional<std::vector<SpeechRange>> speech(std::span<const float> samples) override;
     std::vector<WhisperSegment> transcribe(std::span<const float> samples,
@@ -75,6 +78,7 @@ private:
     // Logged once: a recogniser that cannot use the prompt cannot use it for any window.
     void promptFailed();
 
+    ComputeDevice device_;
     whisper_context* ctx_ = nullptr;
     whisper_vad_context* vad_ = nullptr;
     std::string vadPath_;
@@ -99,9 +103,12 @@ std::vector<WhisperWord> fromTokens(const std::vector<Token>& tokens, double sta
 
 } // namespace WhisperWords
 
-// The product's recogniser: whisper.cpp with the files of the models folder.
-RecognizerLoader whisperLoader();
+// The product's recogniser: whisper.cpp with the files of the models folder, on the device
+// `useGPU` allows (asked at each load, so a changed setting applies to the next model; none
+// allows it).
+RecognizerLoader whisperLoader(std::function<bool()> useGPU = nullptr);
 // The same with given files, used as they are (the command line's --model PATH, --vad PATH).
-RecognizerLoader whisperLoader(std::filesystem::path modelFile, std::filesystem::path vadFile);
+RecognizerLoader whisperLoader(std::filesystem::path modelFile, std::filesystem::path vadFile,
+                               std::function<bool()> useGPU = nullptr);
 
 } // namespace tallyvox

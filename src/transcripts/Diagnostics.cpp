@@ -244,6 +244,8 @@ std::string diagnostics(const TranscriptRecord& record,
            " \u00b7 window " + truncated(options.chunkSeconds) + " s \u00b7 VAD " +
            (context.vadDownloaded ? "on" : "off") + " \u00b7 speakers " +
            (options.diarize ? "on" : "off") + "\n";
+    if (!figures.device.empty())
+        out += "Device: " + figures.device + "\n";
 
     if (options.model != context.recommendedModel) {
         const auto& order = ModelSpeed::byAccuracy();

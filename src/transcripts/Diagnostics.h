@@ -34,6 +34,7 @@ struct Diagnostics {
     bool muteWatched = false;
     bool outputIsSpeakers = false;
     std::map<std::string, EngineStats> engine; // by channel name, the report's order
+    std::string device;                        // what recognition computed on, when known
 
     bool operator==(const Diagnostics&) const = default;
 };

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <mutex>
 #include <sstream>
 #include <string_view>
 
@@ -123,8 +124,34 @@ int MachineSpeed::recognizerThreads(long processors) {
         std::min(std::clamp<long>(processors - 2, 2, 6), std::max(processors, 1L)));
 }
 
+namespace {
+
+std::mutex deviceGuard;
+std::string chosenDevice;
+
+} // namespace
+
+std::string MachineSpeed::deviceInUse() {
+    {
+        std::lock_guard lock(deviceGuard);
+        if (!chosenDevice.empty())
+            return chosenDevice;
+    }
+    return processorName();
+}
+
+std::string MachineSpeed::keyOf(const std::string& device) {
+    constexpr std::string_view processor = "CPU: ";
+    return device.starts_with(processor) ? device.substr(processor.size()) : device;
+}
+
+void MachineSpeed::useDevice(std::string key) {
+    std::lock_guard lock(deviceGuard);
+    chosenDevice = std::move(key);
+}
+
 std::optional<MachineSpeed> MachineSpeed::kept(const std::filesystem::path& file) {
-    return cached(processorName(), recognizerThreads(UsableProcessors::count()), file);
+    return cached(deviceInUse(), recognizerThreads(UsableProcessors::count()), file);
 }
 
 } // namespace tallyvox

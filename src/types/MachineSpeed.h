@@ -13,7 +13,9 @@ namespace tallyvox {
 struct MachineSpeed {
     double gflops = 0; // billions of floating-point operations a second
     int threads = 0;   // the recogniser's threads it was measured with
-    std::string cpu;   // the processor's model name; a figure of another one is not used
+    // The device recognition computed on: the processor's model name, or a graphics
+    // processor's ("Vulkan: <device>"); a figure of another one is not used.
+    std::string cpu;
     // Seconds of recognition per second of one stream's audio, measured over the last
     // session with each model, by the model's raw name.
     std::map<std::string, double> recognition{};
@@ -38,8 +40,16 @@ struct MachineSpeed {
     // The recogniser's threads for this many usable processors: two fewer, kept between 2
     // and 6, never more than the processors.
     static int recognizerThreads(long processors);
-    // The kept figure of this processor with the threads this process would use.
+    // The kept figure of the device in use with the threads this process would use.
     static std::optional<MachineSpeed> kept(const std::filesystem::path& file = cacheFile());
+    // The device recognition computes on, as `cpu` names it: the processor until the
+    // recogniser says otherwise (useDevice) once it has chosen, so a graphics processor's
+    // figure never predicts the processor, nor the other way round.
+    static std::string deviceInUse();
+    // The key of a device as the recogniser names it: "CPU: <processor>" is kept under the
+    // processor's name alone (as before graphics processors were used), any other as named.
+    static std::string keyOf(const std::string& device);
+    static void useDevice(std::string key);
 };
 
 } // namespace tallyvox

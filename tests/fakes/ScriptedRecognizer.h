@@ -51,6 +51,8 @@ public:
     void setSilent(bool silent);
     // Every call throws a tallyvox::Error.
     void setThrowing(bool throwing);
+    // What the recogniser says it computes on (default: nothing said).
+    std::string device;
 
     std::vector<Call> speechCalls() const;
     std::vector<Call> transcribeCalls() const;
@@ -90,6 +92,7 @@ public:
     std::map<std::string, float>
     languageProbabilities(std::span<const float> samples,
                           const std::vector<std::string>& among) override;
+    std::string device() const override { return script_->device; }
 
 private:
     std::shared_ptr<RecognizerScript> script_;

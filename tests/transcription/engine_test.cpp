@@ -134,6 +134,7 @@ TEST_F(EngineTest, RunsAWindowWhenThirtySecondsArePending) {
 }
 
 TEST_F(EngineTest, QuietSourceFlushesAfterTwoTicksAndTimesAudioAfterAGap) {
+    script->device = "Vulkan: Radeon 780M";
     make({meetingSource()});
     ASSERT_FALSE(start());
     queue->advance(10); // idle: the channel's start follows the clock
@@ -152,6 +153,7 @@ TEST_F(EngineTest, QuietSourceFlushesAfterTwoTicksAndTimesAudioAfterAGap) {
 
     auto result = stop();
     EXPECT_EQ(result.segments, 1);
+    EXPECT_EQ(result.device, "Vulkan: Radeon 780M") << "said by the recogniser, kept past it";
     const auto& stats = result.stats.at("meeting audio");
     EXPECT_DOUBLE_EQ(stats.receivedSeconds, 2);
     EXPECT_DOUBLE_EQ(stats.processedSeconds, 2);

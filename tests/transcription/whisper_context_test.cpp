@@ -89,20 +89,23 @@ TEST(WhisperContext, ATruncatedVADModelMeansNoSpeechDetection) {
     // The kernels are loaded, and say so, once per process: before what is compared here.
     CpuBackend::require();
     Log::Capture log;
-    WhisperContext context(WhisperModel::tiny, weightless, dir / "vad.bin");
+    WhisperContext context(WhisperModel::tiny, weightless, dir / "vad.bin", false);
     EXPECT_FALSE(context.hasVAD());
     EXPECT_EQ(context.speech(std::vector<float>(16000, 0.0f)), std::nullopt);
     EXPECT_EQ(log.texts(),
               (std::vector<std::string>{"VAD model missing; transcribing without speech detection",
-                                        "Loaded Whisper for-tests-ggml-tiny.bin, VAD off"}))
+                                        "Loaded Whisper for-tests-ggml-tiny.bin, VAD off, on " +
+                                            ComputeDevices::processor().name}))
         << "a file given by hand is named, not the model it stands in for";
 }
 
 TEST(WhisperContext, SpeechIsFoundWhereSpeechIsAndNotInSilenceOrNoise) {
     Log::Capture log;
-    WhisperContext context(WhisperModel::tiny, weightless, silero);
+    WhisperContext context(WhisperModel::tiny, weightless, silero, false);
     ASSERT_TRUE(context.hasVAD());
-    EXPECT_TRUE(log.contains("Loaded Whisper for-tests-ggml-tiny.bin, VAD on"));
+    EXPECT_TRUE(log.contains("Loaded Whisper for-tests-ggml-tiny.bin, VAD on, on " +
+                             ComputeDevices::processor().name));
+    EXPECT_EQ(context.device(), ComputeDevices::processor().name);
 
     // Two seconds of silence, the speech, then two seconds of silence again.
     auto speech = jfk();

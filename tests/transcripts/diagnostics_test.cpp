@@ -80,6 +80,7 @@ TEST(Diagnostics, FullSessionWithCaptureMicAndTwoChannels) {
     d.micRestarts = 2;
     d.muteWatched = true;
     d.outputIsSpeakers = true;
+    d.device = "Vulkan: Radeon 780M";
     // Inserted in reverse so the report's order can only come from the names.
     d.engine["your microphone"] =
         EngineStats{3500, 3500, 40, 175, 700, 0, 5, 0, 0, 3, 0, 0, 0, 0, ""};
@@ -98,6 +99,7 @@ No audio is stored. These numbers show where words could have been lost.
 
 Session: 01:02:05 (paused 65.0 s)
 Model: Small · language en · window 20 s · VAD on · speakers on
+Device: Vulkan: Radeon 780M
 
 1. Capture (meeting audio)
    received 3000.0 s of 3660.4 s live session time (82.0%)

@@ -28,8 +28,9 @@ std::string megabytes(std::int64_t bytes) {
 
 int listModels(const SettingsStores& stores) {
     std::cout << "Models folder: " << WhisperModel::directory().string() << "\n";
-    const WhisperModel recommended =
-        SettingsManager::recommendedModel(stores, SpeedProbe::machineSpeed());
+    const WhisperModel recommended = SettingsManager::recommendedModel(
+        stores, SpeedProbe::machineSpeed(MachineSpeed::cacheFile(), {},
+                                         ComputeDevices::choose(SettingsManager::useGPU(stores))));
     auto row = [](std::string_view name, const std::filesystem::path& file, std::string_view sha256,
                   bool present, std::string_view note = {}) {
         std::int64_t size = fileSizeOrZero(file);

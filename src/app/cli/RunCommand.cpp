@@ -120,7 +120,8 @@ int run(const RunOptions& options, const SettingsStores& stores) {
     if (modelFile || vadFile) {
         services.loadRecognizer = [modelFile, vadFile](WhisperModel model) {
             return whisperLoader(modelFile.value_or(model.localPath()),
-                                 vadFile.value_or(VADModel::localPath()))(model);
+                                 vadFile.value_or(VADModel::localPath()),
+                                 linux_services::useGPUSetting)(model);
         };
     }
     auto manager = AppLifecycleManager::make(loop, clock, std::move(services), stores);

@@ -24,7 +24,8 @@ namespace {
 const SettingsStores& prepared(const SettingsStores& stores) {
     // The default model is the one the app would use: measured speed and what is on decide
     // the recommendation, what is downloaded the default.
-    const auto speed = SpeedProbe::machineSpeed();
+    const auto speed = SpeedProbe::machineSpeed(
+        MachineSpeed::cacheFile(), {}, ComputeDevices::choose(SettingsManager::useGPU(stores)));
     SettingsManager::registerDefaults(
         stores, SettingsManager::systemFullName(),
         SettingsManager::recommendedModel(SettingsManager::physicalMemory(), speed));

@@ -2,6 +2,7 @@
 
 #include "AudioFile.h"
 #include "Commands.h"
+#include "app/linux/LinuxPlatformServices.h"
 
 #include "base/AtomicFile.h"
 #include "base/Error.h"
@@ -57,6 +58,7 @@ public:
                           const std::vector<std::string>& among) override {
         return inner_->languageProbabilities(samples, among);
     }
+    std::string device() const override { return inner_->device(); }
 
 private:
     std::unique_ptr<Recognizer> inner_;
@@ -190,7 +192,8 @@ int transcribe(const TranscribeOptions& given) {
     options.chunkSeconds = chunk;
     options.diarize = speakers;
     TranscriptionEngine::Dependencies deps;
-    auto loader = whisperLoader(modelFile, vadFile ? *vadFile : VADModel::localPath());
+    auto loader = whisperLoader(modelFile, vadFile ? *vadFile : VADModel::localPath(),
+                                linux_services::useGPUSetting);
     deps.loadRecognizer = [loader, &whisperSeconds](WhisperModel m) -> std::unique_ptr<Recognizer> {
         return std::make_unique<TimedRecognizer>(loader(m), whisperSeconds);
     };
@@ -285,6 +288,8 @@ int transcribe(const TranscribeOptions& given) {
             "segments %d, phantoms dropped %d\n",
             name.c_str(), total, stats.receivedSeconds, stats.processedSeconds, stats.speechSeconds,
             stats.windows, stats.segments, stats.phantomDropped);
+    if (!result.device.empty())
+        std::fprintf(stderr, "device %s\n", result.device.c_str());
     std::fprintf(stderr, "wall %.3f s, whisper %.3f s, ratio %.4f\n", wall, whisperSeconds.load(),
                  whisperSeconds.load() > 0 ? wall / whisperSeconds.load() : 0.0);
 

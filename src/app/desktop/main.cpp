@@ -146,7 +146,8 @@ int runApp(int argc, char** argv, const RunOptions& run) {
         services.loadRecognizer = [modelFile = run.modelFile,
                                    vadFile = run.vadFile](WhisperModel model) {
             return whisperLoader(modelFile.value_or(model.localPath()),
-                                 vadFile.value_or(VADModel::localPath()))(model);
+                                 vadFile.value_or(VADModel::localPath()),
+                                 linux_services::useGPUSetting)(model);
         };
     }
     auto manager = AppLifecycleManager::make(main, clock, std::move(services), stores);

@@ -15,6 +15,8 @@
 #include "base/SerialQueue.h"
 #include "detection/MeetingURL.h"
 #include "detection/linux/SystemMeetingDetection.h"
+#include "settings/SettingsManager.h"
+#include "settings/UserDefaults.h"
 #include "speakers/SpeakerDiarizationService.h"
 #include "speakers/SpeakerEmbedder.h"
 #include "transcription/SpeedProbe.h"
@@ -23,6 +25,11 @@
 #include "types/SpeakerModels.h"
 
 namespace tallyvox::linux_services {
+
+bool useGPUSetting() {
+    UserDefaults defaults(UserDefaults::standardFile());
+    return SettingsManager::useGPU({defaults, {}});
+}
 
 PlatformServices linuxPlatformServices(Executor& main, Clock& clock, const std::string& executable,
                                        const TrustList& trust) {
@@ -127,13 +134,19 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, const std::
     };
 
     services.trash = [](const std::filesystem::path& file) { moveToTrash(file); };
-    services.machineSpeed = [] { return MachineSpeed::kept(); };
+    // The figure of the device recognition would use now: choosing it tells kept() which.
+    services.machineSpeed = [] {
+        ComputeDevices::choose(useGPUSetting());
+        return MachineSpeed::kept();
+    };
     // The probe keeps the processors busy for a moment: never on the thread that draws.
     auto probeQueue = std::make_shared<SerialQueue>("com.tallyvox.speed-probe");
     services.measureMachineSpeed =
         [loop, probeQueue](std::function<void(std::optional<MachineSpeed>)> done) {
             probeQueue->post([loop, done = std::move(done)] {
-                loop->post([done, speed = SpeedProbe::machineSpeed()] { done(speed); });
+                loop->post([done, speed = SpeedProbe::machineSpeed(
+                                      MachineSpeed::cacheFile(), {},
+                                      ComputeDevices::choose(useGPUSetting()))] { done(speed); });
             });
         };
     services.keepMachineSpeed = [](const MachineSpeed& speed) {
@@ -149,7 +162,7 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, const std::
             Log::error("Cannot show {} in the file manager: {}", file.string(), *why);
         return why;
     };
-    services.loadRecognizer = whisperLoader();
+    services.loadRecognizer = whisperLoader(useGPUSetting);
     services.loadDiarizer = diarizerLoader([]() -> std::unique_ptr<Embedder> {
         return SpeakerEmbedder::load(SpeakerModels::localPath());
     });
