@@ -80,7 +80,7 @@ protected:
     ScopedEnv visible_{"GGML_VK_VISIBLE_DEVICES", std::nullopt};
 };
 
-TEST_F(Vulkan, TheSoftwareDeviceGivesTheProcessorsWordsAndIsUsedOnlyWhenAskedFor) {
+TEST_F(Vulkan, TheSoftwareDeviceGivesTheProcessorsLinesAndIsUsedOnlyWhenAskedFor) {
     auto cpu = [&] {
         ScopedEnv driver("VK_DRIVER_FILES", softwareDriver.string());
         return transcribe();
