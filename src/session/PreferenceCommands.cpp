@@ -141,7 +141,8 @@ std::string modelNames() {
 // Rules beyond the type, so a value that would only be corrected on reading is refused.
 void check(const std::string& key, const PlistValue& value) {
     if (key == Key::model && !WhisperModel::fromRaw(value.stringValue().value_or("")))
-        throw Error("whisperModel is one of " + modelNames() + ".");
+        throw Error("whisperModel is one of " + modelNames() +
+                    ", or a quantised copy made with tallyvox-cli models quantize (small-q5_1).");
     if (key == Key::language) {
         std::string language = value.stringValue().value_or("");
         if (SessionSettings::checkedLanguage(language) != language)
