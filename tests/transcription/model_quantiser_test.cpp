@@ -5,6 +5,7 @@
 #include "transcription/ModelHash.h"
 #include "transcription/ModelQuantiser.h"
 #include "transcription/WhisperContext.h"
+#include "types/ModelSpeed.h"
 
 #include <gtest/gtest.h>
 
@@ -204,6 +205,10 @@ TEST(WhisperModelVariants, NamesOfVariantsAreKnownBesideTheOriginalsAndKeepTheir
     EXPECT_FALSE(WhisperModel::fromRaw("large-v3-turbo-q5_0-q5_1"));
     EXPECT_TRUE(WhisperModel(WhisperModel::turbo).variants().empty());
     EXPECT_EQ(WhisperModel::all().size(), 5u);
+    // A copy chosen as the ceiling caps the choice at its own model, not at the last one.
+    EXPECT_EQ(
+        ModelSpeed::mostAccurateKeepingUp(*variant, MachineSpeed{100, 2, "cpu"}, 1, 1e9, false),
+        WhisperModel::small);
 }
 
 } // namespace
