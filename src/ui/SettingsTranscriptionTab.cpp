@@ -315,7 +315,7 @@ void SettingsTranscriptionTab::syncFromManager() {
     progress_->setValue(static_cast<int>(
         std::lround(std::clamp(whisper.progress.get(), 0.0, 1.0) * progressSteps)));
     modelRows_->setRowVisible(progressRow_, downloading);
-    const auto label = text(SettingsOptions::downloadButton(selected));
+    const auto label = text(SettingsOptions::downloadButton(selected.original()));
     download_->setText(label);
     download_->setAccessibleName(label);
     modelRows_->setRowVisible(download_, !downloading && !selected.isDownloaded());
