@@ -189,8 +189,14 @@ void check(const Setting& setting, const PlistValue& value, const Checks& checks
     }
     if (key == Key::deleteAfterDays && *value.integerValue() < *setting.minimum)
         throw Error("deleteAfterDays is 0 (keep transcripts) or a number of days.");
-    if (!setting.choices.empty() &&
-        std::find(setting.choices.begin(), setting.choices.end(), text) == setting.choices.end())
+    if (key == Key::model) {
+        // Besides the listed models, the quantised copies of them a user can make.
+        if (!WhisperModel::fromRaw(text))
+            throw Error(key + " is one of " + joined(setting.choices) +
+                        ", or a quantised copy made with tallyvox-cli models quantize "
+                        "(small-q5_1).");
+    } else if (!setting.choices.empty() && std::find(setting.choices.begin(), setting.choices.end(),
+                                                     text) == setting.choices.end())
         throw Error(key + " is one of " + joined(setting.choices) + ".");
     if (key == Key::language && !isLanguage(text, checks))
         throw Error("language is \"auto\" or language codes joined by \"+\" (such as en+hi), "

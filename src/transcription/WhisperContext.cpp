@@ -6,6 +6,7 @@
 #include "base/Utf8.h"
 #include "transcription/CpuBackend.h"
 #include "transcription/ModelFiles.h"
+#include "transcription/ModelQuantiser.h"
 #include "transcription/PromptText.h"
 #include "types/MachineSpeed.h"
 
@@ -89,7 +90,9 @@ WhisperContext::WhisperContext(WhisperModel model, const std::filesystem::path& 
     }
     // A file given by hand is named as it is: it need not be the model it stands in for.
     std::string name =
-        modelFile == model.localPath() ? std::string(model.title()) : modelFile.filename().string();
+        modelFile == model.localPath() || (model.isVariant() && modelFile == model.copyPath())
+            ? std::string(model.title())
+            : modelFile.filename().string();
     Log::info("Loaded Whisper {}, VAD {}", name, vad_ ? "on" : "off");
 }
 
@@ -303,6 +306,17 @@ std::vector<WhisperWord> fromTokens(const std::vector<Token>& tokens, double sta
 
 RecognizerLoader whisperLoader() {
     return [](WhisperModel model) -> std::unique_ptr<Recognizer> {
+        const auto file = ModelQuantiser::fileToLoad(model);
+        if (file != model.localPath()) {
+            try {
+                return std::make_unique<WhisperContext>(model, file, VADModel::localPath());
+            } catch (const WhisperContext::LoadError&) {
+                Log::error("Couldn't load the {} copy of the Whisper {} model; loading the "
+                           "original",
+                           WhisperModel::variantName(model.variant()), model.original().title());
+            }
+        }
+        model = model.original();
         try {
             return std::make_unique<WhisperContext>(model);
         } catch (const WhisperContext::LoadError&) {

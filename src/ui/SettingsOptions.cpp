@@ -56,6 +56,8 @@ std::string unlistedDeleteAfter(std::int64_t days) {
 
 std::string modelRow(WhisperModel model, WhisperModel recommended, bool downloaded) {
     std::string row(model.title());
+    if (model.isVariant())
+        return row + " · faster copy";
     row += " · ";
     row += model.sizeLabel();
     if (model == recommended)

@@ -288,16 +288,36 @@ void SettingsTranscriptionTab::syncFromDefaults() {
 void SettingsTranscriptionTab::syncFromManager() {
     auto& whisper = context_.manager->whisper();
     const auto recommended = context_.manager->recommendedModel();
-    const auto& all = WhisperModel::all();
-    for (int i = 0; i < static_cast<int>(all.size()); ++i)
-        model_->setItemText(
-            i, text(SettingsOptions::modelRow(all[i], recommended, all[i].isDownloaded())));
     const auto selected = SettingsManager::model(context_.stores);
+    // The quantised copies made on this computer follow the originals; the chosen one stays
+    // listed while chosen, even with its copy gone (its original is loaded then).
+    std::vector<WhisperModel> offered = WhisperModel::all();
+    for (auto model : WhisperModel::all())
+        for (auto variant : model.variants())
+            if (variant == selected || fileSizeOrZero(variant.copyPath()) > 0)
+                offered.push_back(variant);
+    {
+        QSignalBlocker blocker(model_);
+        while (model_->count() > static_cast<int>(offered.size()))
+            model_->removeItem(model_->count() - 1);
+        for (int i = 0; i < static_cast<int>(offered.size()); ++i) {
+            const auto& model = offered[static_cast<size_t>(i)];
+            const auto row =
+                text(SettingsOptions::modelRow(model, recommended, model.isDownloaded()));
+            if (i < model_->count()) {
+                model_->setItemText(i, row);
+                model_->setItemData(i, text(model.rawValue()));
+            } else {
+                model_->addItem(row, text(model.rawValue()));
+            }
+        }
+        model_->setCurrentIndex(model_->findData(text(selected.rawValue())));
+    }
     const bool downloading = whisper.downloading.get();
     progress_->setValue(static_cast<int>(
         std::lround(std::clamp(whisper.progress.get(), 0.0, 1.0) * progressSteps)));
     modelRows_->setRowVisible(progressRow_, downloading);
-    const auto label = text(SettingsOptions::downloadButton(selected));
+    const auto label = text(SettingsOptions::downloadButton(selected.original()));
     download_->setText(label);
     download_->setAccessibleName(label);
     modelRows_->setRowVisible(download_, !downloading && !selected.isDownloaded());

@@ -25,6 +25,8 @@
 #include <QTest>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 namespace tallyvox::testing {
 namespace {
@@ -205,6 +207,30 @@ TEST_F(SettingsWindowTest, ACloudSyncedFolderIsWarnedOfAndTheDefaultFolderClears
     EXPECT_FALSE(shown(useDefault));
     EXPECT_FALSE(shown(warning));
     EXPECT_EQ(path->fullText().toStdString(), TranscriptManager::defaultRoot().string());
+}
+
+TEST_F(SettingsWindowTest, QuantisedCopiesOnDiskAndAChosenOneFollowTheModels) {
+    const WhisperModel smallCopy(WhisperModel::small, WhisperModel::Variant::q5_1);
+    std::filesystem::create_directories(smallCopy.copyPath().parent_path());
+    std::ofstream(smallCopy.copyPath()) << "weights";
+    defaults.set(Key::model, PlistValue("base-q8_0"));
+    open();
+    window->tabs()->setCurrentIndex(1);
+    settle();
+    auto* model = find<QComboBox>("model");
+    const int models = static_cast<int>(WhisperModel::all().size());
+    ASSERT_EQ(model->count(), models + 2);
+    EXPECT_EQ(model->itemData(models).toString(), "base-q8_0") << "chosen, though not made yet";
+    EXPECT_EQ(model->currentData().toString(), "base-q8_0");
+    EXPECT_EQ(model->itemText(models + 1), "Small (q5_1) · faster copy");
+    EXPECT_EQ(find<QPushButton>("download")->text(), "Download Base (142 MB)")
+        << "a copy is made from its original, which is what is downloaded";
+
+    choose(model, "Small (q5_1) · faster copy");
+    settle();
+    EXPECT_EQ(onDisk(Key::model), PlistValue("small-q5_1"));
+    EXPECT_EQ(model->count(), models + 1) << "a copy never made goes once no longer chosen";
+    EXPECT_EQ(model->currentData().toString(), "small-q5_1");
 }
 
 TEST_F(SettingsWindowTest, ModelPickerOffersTheDownloadOnlyForAMissingModelAndShowsItsProgress) {
