@@ -4,10 +4,8 @@
 #include "session/DetectionSettings.h"
 #include "session/EngineSettings.h"
 #include "session/SessionInternals.h"
-#include "session/SpeakerNames.h"
 #include "settings/ConsentManager.h"
 #include "settings/ProtectedSettings.h"
-#include "transcription/CleanupFilters.h"
 #include "transcripts/TranscriptManager.h"
 #include "types/ModelSpeed.h"
 
@@ -40,7 +38,10 @@ AppLifecycleManager::AppLifecycleManager(Executor& main, Clock& clock, PlatformS
            .problem = [this](MicProblem problem,
                              const std::string& detail) { lastError.set(text(problem, detail)); }}))
     , files_(main, {.saved = [this](const auto& path) { savedTranscript.set(path); },
-                    .failed = [this](const std::string& text) { lastError.set(text); }}) {}
+                    .failed = [this](const std::string& text) { lastError.set(text); }})
+    , live_(stores_, files_,
+            {.revealFile = services_.revealFile,
+             .failed = [this](const std::string& text) { lastError.set(text); }}) {}
 
 AppLifecycleManager::~AppLifecycleManager() = default;
 
@@ -208,7 +209,7 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
     openTranscript(meeting, consent, startedAt);
     Log::info("Transcribing {} ({}, mic {}) → {}", meeting.id(),
               consent.automatic ? "automatic" : "manual", mic ? "on" : "off",
-              transcript.get()->filePath.string());
+              live_.record.get()->filePath.string());
     loadModel(engine_);
 }
 
@@ -373,22 +374,9 @@ void AppLifecycleManager::fellBehind(double waitingSeconds) {
 // A new record with no lines yet, on disk from the first second.
 void AppLifecycleManager::openTranscript(const DetectedMeeting& meeting,
                                          const ConsentRecord& consent, SystemTime startedAt) {
-    segments.set({});
-    speakerNames.set({});
-    matchedNames.set({});
-    aliases_.clear();
-
-    std::optional<std::string> title;
-    if (SettingsManager::useCalendar(stores_)) {
-        std::optional<CalendarEvent> event;
-        if (services_.calendarRoster)
-            event = services_.calendarRoster(meeting.platform, clock_.now());
-        roster.set(event ? event->names : std::vector<std::string>{});
-        if (event)
-            title = event->title;
-    } else {
-        roster.set({});
-    }
+    std::optional<CalendarEvent> event;
+    if (SettingsManager::useCalendar(stores_) && services_.calendarRoster)
+        event = services_.calendarRoster(meeting.platform, clock_.now());
 
     TranscriptRecord record;
     record.meeting = meeting;
@@ -397,10 +385,10 @@ void AppLifecycleManager::openTranscript(const DetectedMeeting& meeting,
     record.filePath = TranscriptManager::filePath(SettingsManager::saveRoot(stores_),
                                                   meeting.platform, startedAt);
     record.automaticConsent = consent.automatic;
-    record.meetingTitle = title;
-    transcript.set(record);
+    if (event)
+        record.meetingTitle = event->title;
     transcriptGeneration_ = generation_;
-    save();
+    live_.open(std::move(record), event ? event->names : std::vector<std::string>{});
 }
 
 void AppLifecycleManager::loadModel(const std::shared_ptr<TranscriptionEngine>& engine) {
@@ -436,51 +424,12 @@ void AppLifecycleManager::engineStarted(std::uint64_t generation,
 // MARK: Lines
 
 void AppLifecycleManager::receive(std::uint64_t generation, std::vector<TranscriptSegment> batch) {
-    if (!transcript.get() || generation != transcriptGeneration_)
+    if (!live_.record.get() || generation != transcriptGeneration_)
         return;
-
-    std::vector<TranscriptSegment> lines = segments.get();
-    double lastStart = lines.empty() ? 0 : lines.back().start;
-    double firstStart = batch.empty() ? 0 : batch.front().start;
-
-    std::optional<bool> speakers;
-    for (auto& line : batch) {
-        if (!line.speaker)
-            continue;
-        if (*line.speaker == TranscriptSegment::you) {
-            if (!speakers)
-                speakers = outputIsBuiltInSpeakers();
-            if (*speakers)
-                line.speaker = TranscriptSegment::room;
-        }
-        if (auto alias = aliases_.find(*line.speaker); alias != aliases_.end())
-            line.speaker = alias->second;
-    }
-
-    lines.insert(lines.end(), std::make_move_iterator(batch.begin()),
-                 std::make_move_iterator(batch.end()));
-    lines = CleanupFilters::withoutLeakage(CleanupFilters::withoutEchoes(lines));
-    if (lastStart > firstStart)
-        std::stable_sort(lines.begin(), lines.end(),
-                         [](const auto& a, const auto& b) { return a.start < b.start; });
-    segments.set(std::move(lines));
-    updateMatches();
-    save();
-}
-
-bool AppLifecycleManager::save() {
-    const auto& record = transcript.get();
-    return record && files_.save(*record, segments.get(),
-                                 [this](int speaker) { return speakerName(speaker); });
-}
-
-std::string AppLifecycleManager::speakerName(std::optional<int> speaker) const {
-    std::string me = speaker == TranscriptSegment::you ? SettingsManager::myName(stores_) : "";
-    return SpeakerNames::display(speaker, speakerNames.get(), matchedNames.get(), me);
-}
-
-std::vector<int> AppLifecycleManager::knownSpeakers() const {
-    return SpeakerNames::known(segments.get());
+    // Asked only of batches with microphone lines, once each.
+    bool mic = std::any_of(batch.begin(), batch.end(),
+                           [](const auto& line) { return line.speaker == TranscriptSegment::you; });
+    live_.receive(std::move(batch), mic && outputIsBuiltInSpeakers());
 }
 
 // MARK: Pause, resume, sleep

@@ -4,6 +4,7 @@
 #include "base/Executor.h"
 #include "base/Observable.h"
 #include "session/FallingBehind.h"
+#include "session/LiveTranscript.h"
 #include "session/PlatformServices.h"
 #include "session/RetentionTimer.h"
 #include "session/SessionFiles.h"
@@ -50,16 +51,11 @@ public:
 
     // What views watch.
     Observable<std::optional<TranscriptionSession>> session;
-    Observable<std::vector<TranscriptSegment>> segments;
-    Observable<std::map<int, std::string>> speakerNames;
-    Observable<std::map<int, std::string>> matchedNames;
-    Observable<std::vector<std::string>> roster;
     Observable<bool> modelLoading{false};
     Observable<bool> micMutedByUser{false};
     Observable<std::optional<bool>> meetingMuted;
     Observable<bool> finishing{false};
     Observable<std::optional<std::string>> lastError;
-    Observable<std::optional<TranscriptRecord>> transcript;
     Observable<bool> micSilent{false};
     Observable<bool> automatic{false};
     // Why standing consent on file was not honoured (a file that is not the user's own, or
@@ -74,7 +70,6 @@ public:
     // The user's switch or the meeting's own mute.
     bool micIgnored() const { return micMutedByUser.get() || meetingMuted.get() == true; }
     const std::set<std::string>& skipped() const { return skipped_; }
-    const std::map<int, int>& aliases() const { return aliases_; }
     bool hasMic() const { return microphone_->service() != nullptr; }
     // The running session's meeting-audio figures (nothing between sessions).
     std::optional<CaptureStats> captureStats() const;
@@ -99,28 +94,12 @@ public:
     // Stops the session and calls `done` (on the main thread) once its files are written.
     void finishForQuit(std::function<void()> done);
 
-    // Rewrites the transcript file from memory; false when it could not be written.
-    bool save();
+    // The running or last session's transcript, which the editing views work on.
+    LiveTranscript& live() { return live_; }
+    const LiveTranscript& live() const { return live_; }
+
     // Finished transcripts that are still only in memory, waiting for a write that works.
     std::size_t unsavedTranscripts() const { return files_.unsaved(); }
-    std::string speakerName(std::optional<int> speaker) const;
-    std::vector<int> knownSpeakers() const;
-    void updateMatches();
-
-    // Names and corrections for the running or last session. Each one that changes anything
-    // recomputes the roster matches and rewrites the transcript file.
-    std::vector<std::string> rosterOthers() const;
-    void setRoster(const std::vector<std::string>& names);
-    void rename(int speaker, const std::string& name);
-    // Later engine lines of `from` arrive as `into`.
-    void merge(int from, int into);
-    // Moves one line; no speaker asks for a new hand-added one.
-    void reassign(const Uuid& line, std::optional<int> speaker);
-    // Replacements made; nothing is learned or written when the word does not occur.
-    int fixWord(const std::string& wrong, const std::string& right);
-    // Writes the transcript beside itself in `format` and shows it in the file manager.
-    // Failures go to lastError ("Export failed: …"); answers the file when it was written.
-    std::optional<std::filesystem::path> exportTranscript(ExportFormat format);
 
     // What the manager was given of the operating system, for views that ask it directly
     // (the login item, permissions).
@@ -186,6 +165,7 @@ private:
     std::shared_ptr<SessionMicrophone> microphone_;
     std::unique_ptr<RetentionTimer> retention_;
     SessionFiles files_;
+    LiveTranscript live_;
 
     std::shared_ptr<AudioCaptureService> capture_;
     std::shared_ptr<TranscriptionEngine> engine_;
@@ -204,7 +184,6 @@ private:
     // What the running session said when it fell behind, kept while the backlog drains.
     std::optional<FallingBehind> behind_;
     WhisperModel recommended_;
-    std::map<int, int> aliases_;
     std::set<std::string> skipped_;
     std::vector<Subscription> observers_;
 

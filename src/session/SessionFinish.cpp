@@ -56,8 +56,8 @@ std::shared_ptr<AppLifecycleManager::FinishJob> AppLifecycleManager::closeSessio
 // The transcript's end, and the report's figures as they stand when the session stops.
 void AppLifecycleManager::recordEnd(FinishJob& job, const TranscriptionSession& stopped) {
     SystemTime now = clock_.now();
-    if (transcript.get())
-        transcript.modify([&](auto& record) { record->endedAt = now; });
+    if (live_.record.get())
+        live_.record.modify([&](auto& record) { record->endedAt = now; });
 
     auto& ending = job.ending;
     auto& figures = ending.figures;
@@ -109,7 +109,7 @@ void AppLifecycleManager::finishAfterEngine(const std::shared_ptr<FinishJob>& jo
     keepSessionCost(job->ending.figures.options, result.stats);
     job->ending.recommendedModel = recommended_;
 
-    const auto& record = transcript.get();
+    const auto& record = live_.record.get();
     if (record && transcriptGeneration_ == job->generation) {
         auto& ending = job->ending;
         ending.figures.sessionSeconds =
@@ -117,7 +117,8 @@ void AppLifecycleManager::finishAfterEngine(const std::shared_ptr<FinishJob>& jo
         ending.figures.engine = result.stats;
         ending.recognisedLines = result.segments;
         files_.finish(
-            *record, segments.get(), [this](int speaker) { return speakerName(speaker); }, ending);
+            *record, live_.segments.get(),
+            [this](int speaker) { return live_.speakerName(speaker); }, ending);
     }
 
     finishRunning_ = false;

@@ -193,7 +193,7 @@ void MenuBarPanel::refresh() {
     auto& manager = *context_.manager;
     const auto& session = manager.session.get();
     const bool finishing = manager.finishing.get();
-    const auto& record = manager.transcript.get();
+    const auto& record = manager.live().record.get();
     const auto& meetings = manager.detection().meetings.get();
     const bool automatic = manager.automatic.get();
 
