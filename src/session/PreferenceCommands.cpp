@@ -42,19 +42,6 @@ std::string show(const PlistValue& value) {
     }
 }
 
-std::optional<bool> parseBool(const std::string& text) {
-    static const std::vector<std::string> yes{"true", "yes", "on", "1"};
-    static const std::vector<std::string> no{"false", "no", "off", "0"};
-    std::string lower = text;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (std::find(yes.begin(), yes.end(), lower) != yes.end())
-        return true;
-    if (std::find(no.begin(), no.end(), lower) != no.end())
-        return false;
-    return std::nullopt;
-}
-
 std::string_view trimmed(std::string_view text) {
     while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
         text.remove_prefix(1);
@@ -90,7 +77,7 @@ std::optional<PlistValue> converted(const PlistValue& stored, PlistValue::Type t
     switch (type) {
     case PlistValue::Type::boolean:
         if (auto text = stored.stringValue(); text && !number())
-            return parseBool(std::string(trimmed(*text)));
+            return SettingsTable::parseBool(std::string(trimmed(*text)));
         if (auto n = number())
             return *n != 0;
         return std::nullopt;

@@ -60,19 +60,6 @@ std::vector<Setting> makeTable() {
     return table;
 }
 
-std::optional<bool> parseBool(const std::string& text) {
-    static const std::vector<std::string> yes{"true", "yes", "on", "1"};
-    static const std::vector<std::string> no{"false", "no", "off", "0"};
-    std::string lower = text;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (std::find(yes.begin(), yes.end(), lower) != yes.end())
-        return true;
-    if (std::find(no.begin(), no.end(), lower) != no.end())
-        return false;
-    return std::nullopt;
-}
-
 template <class Number> std::optional<Number> parseNumber(const std::string& text) {
     Number value{};
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -122,6 +109,19 @@ bool isLanguage(const std::string& language, const Checks& checks) {
 }
 
 } // namespace
+
+std::optional<bool> parseBool(const std::string& text) {
+    static const std::vector<std::string> yes{"true", "yes", "on", "1"};
+    static const std::vector<std::string> no{"false", "no", "off", "0"};
+    std::string lower = text;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (std::find(yes.begin(), yes.end(), lower) != yes.end())
+        return true;
+    if (std::find(no.begin(), no.end(), lower) != no.end())
+        return false;
+    return std::nullopt;
+}
 
 const std::vector<Setting>& all() {
     static const std::vector<Setting> table = makeTable();

@@ -52,6 +52,8 @@ const PlistValue& fallback(std::string_view key);
 
 // "boolean", "integer", "number", "text".
 std::string typeName(PlistValue::Type type);
+// true/yes/on/1 or false/no/off/0, in any case; nothing for anything else.
+std::optional<bool> parseBool(const std::string& text);
 // The text as the setting's type ("on" is true); throws Error saying what is accepted.
 PlistValue parse(const Setting& setting, const std::string& text);
 // Throws Error saying what is accepted when the value breaks the setting's rule.
