@@ -52,14 +52,6 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-template <class Number> std::optional<Number> parseNumber(const std::string& text) {
-    Number value{};
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
-
 // The stored value as the readers convert it to the setting's type, before any range rule;
 // nothing when they cannot ("maybe" for a switch).
 std::optional<PlistValue> converted(const PlistValue& stored, PlistValue::Type type) {
@@ -71,7 +63,7 @@ std::optional<PlistValue> converted(const PlistValue& stored, PlistValue::Type t
         if (auto r = stored.realValue())
             return *r;
         if (auto text = stored.stringValue())
-            return parseNumber<double>(std::string(trimmed(*text)));
+            return SettingsTable::parseNumber<double>(std::string(trimmed(*text)));
         return std::nullopt;
     };
     switch (type) {

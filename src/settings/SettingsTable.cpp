@@ -60,14 +60,6 @@ std::vector<Setting> makeTable() {
     return table;
 }
 
-template <class Number> std::optional<Number> parseNumber(const std::string& text) {
-    Number value{};
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
-}
-
 std::string kindOf(Type type) {
     switch (type) {
     case Type::boolean:

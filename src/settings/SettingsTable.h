@@ -3,11 +3,13 @@
 #include "settings/PlistValue.h"
 #include "settings/SettingsManager.h"
 
+#include <charconv>
 #include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 // Every setting a person may change, in one place: its type, its value when nothing is
@@ -52,6 +54,15 @@ const PlistValue& fallback(std::string_view key);
 
 // "boolean", "integer", "number", "text".
 std::string typeName(PlistValue::Type type);
+// The whole text as a number in the C locale, whatever the user's; nothing when any of it is not.
+template <class Number> std::optional<Number> parseNumber(const std::string& text) {
+    Number value{};
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
 // true/yes/on/1 or false/no/off/0, in any case; nothing for anything else.
 std::optional<bool> parseBool(const std::string& text);
 // The text as the setting's type ("on" is true); throws Error saying what is accepted.
