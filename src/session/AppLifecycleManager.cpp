@@ -3,11 +3,11 @@
 #include "base/Log.h"
 #include "session/DetectionSettings.h"
 #include "session/EngineSettings.h"
+#include "session/SessionEngine.h"
 #include "session/SessionInternals.h"
 #include "settings/ConsentManager.h"
 #include "settings/ProtectedSettings.h"
 #include "transcripts/TranscriptManager.h"
-#include "types/ModelSpeed.h"
 
 #include <algorithm>
 
@@ -30,6 +30,7 @@ AppLifecycleManager::AppLifecycleManager(Executor& main, Clock& clock, PlatformS
     , clock_(clock)
     , services_(std::move(services))
     , stores_(std::move(stores))
+    , notices_(services_)
     , microphone_(SessionMicrophone::make(
           main, clock, services_,
           {.userMuted = micMutedByUser,
@@ -49,34 +50,30 @@ void AppLifecycleManager::setUp() {
     detection_ = services_.makeDetection(SessionSettings::detectionChoices(stores_));
     whisper_ = std::make_unique<WhisperManager>(main_, services_.modelFetcher);
 
-    if (services_.machineSpeed)
-        speed_ = services_.machineSpeed();
-    SettingsManager::registerDefaults(
-        stores_, SettingsManager::systemFullName(),
-        SettingsManager::recommendedModel(SettingsManager::physicalMemory(), speed_));
+    speed_ = SpeedAdvisor::make(services_, stores_);
+    behindWatch_ = FallingBehindWatch::make(main_, fallingBehind);
+    SettingsManager::registerDefaults(stores_, SettingsManager::systemFullName(),
+                                      speed_->recommended());
     // Asked first: moving settings into a refused file replaces it with one of the user's own.
     auto ignored = ConsentManager::ignoredText(stores_.protectedFile);
     ProtectedSettings::migrate(stores_.protectedFile, stores_.defaults);
     // Now that the settings are in place, for what this user has on.
-    recommend();
-    SettingsManager::registerDefaultModel(stores_, recommended_);
-    automatic.set(ConsentManager::standingConsentDate(stores_.protectedFile).has_value());
+    speed_->recommend();
+    SettingsManager::registerDefaultModel(stores_, speed_->recommended());
+    standing_.emplace(stores_, StandingConsent::Views{.automatic = automatic,
+                                                      .ignored = standingConsentIgnored,
+                                                      .failed = [this](const std::string& text) {
+                                                          lastError.set(text);
+                                                      }});
     standingConsentIgnored.set(std::move(ignored));
     SettingsManager::applyAccuracyDefaults(stores_);
 
-    if (services_.canNotify && services_.requestNotificationAuthorization)
-        services_.requestNotificationAuthorization(
-            [](bool granted, std::optional<std::string> error) {
-                if (error)
-                    Log::error("Notification auth failed: {}", *error);
-                else if (!granted)
-                    Log::info("Notifications not allowed");
-            });
+    notices_.askPermission();
 
     followDetection();
     followSleepAndWake();
     detection_->start();
-    measureSpeed();
+    speed_->measure();
 
     retention_ = std::make_unique<RetentionTimer>(
         main_, clock_,
@@ -87,38 +84,13 @@ void AppLifecycleManager::setUp() {
     retention_->start();
 }
 
-void AppLifecycleManager::recommend() {
-    recommended_ = SettingsManager::recommendedModel(stores_, speed_);
-}
-
-// A fresh figure only changes the advice: the model in use stays the user's (or the one
-// already used) until they choose another.
-void AppLifecycleManager::measureSpeed() {
-    if (!services_.measureMachineSpeed)
-        return;
-    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
-    services_.measureMachineSpeed([weak](std::optional<MachineSpeed> measured) {
-        auto self = weak.lock();
-        if (!self || !measured)
-            return;
-        // A session that ended meanwhile measured more than the probe can.
-        if (self->speed_ && self->speed_->cpu == measured->cpu &&
-            self->speed_->threads == measured->threads)
-            for (const auto& [model, factor] : self->speed_->recognition)
-                measured->recognition[model] = factor;
-        if (self->speed_ && !measured->speakers)
-            measured->speakers = self->speed_->speakers;
-        self->speed_ = std::move(measured);
-        self->recommend();
-    });
-}
-
 void AppLifecycleManager::followDetection() {
     std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
     detection_->onMeetingStarted = [weak](const DetectedMeeting& meeting) {
         if (auto self = weak.lock()) {
             self->autoStart(meeting);
-            self->notify(meeting);
+            const auto& running = self->session.get();
+            self->notices_.meeting(meeting, running && running->meeting.id() == meeting.id());
         }
     };
     detection_->onMeetingEnded = [weak](const DetectedMeeting& meeting) {
@@ -172,10 +144,9 @@ bool AppLifecycleManager::outputIsBuiltInSpeakers() const {
 // MARK: Starting
 
 void AppLifecycleManager::autoStart(const DetectedMeeting& meeting) {
-    if (session.get() || finishing.get() || quitting_ || standingOffUnsaved_ ||
-        skipped_.count(meeting.id()))
+    if (session.get() || finishing.get() || quitting_ || skipped_.count(meeting.id()))
         return;
-    auto consent = ConsentManager::standing(meeting, stores_.protectedFile);
+    auto consent = standing_->forMeeting(meeting);
     if (!consent)
         return;
     Log::info("Auto-starting transcription for {}", meeting.id());
@@ -201,11 +172,14 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
     const SystemTime startedAt = clock_.now();
     session.set(TranscriptionSession{meeting, consent, startedAt, std::nullopt, 0});
     capture_ = capture;
-    fallingBehind.set(std::nullopt);
-    behind_.reset();
-    backlog_ = BacklogWatch{};
-    engine_ = makeEngine(capture, mic, options, startedAt);
-    watchBacklog(generation_);
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+    engine_ = SessionSettings::makeEngine(
+        services_, main_, clock_, capture, mic, options, startedAt,
+        [weak, generation = generation_](std::vector<TranscriptSegment> batch) {
+            if (auto self = weak.lock())
+                self->receive(generation, std::move(batch));
+        });
+    watchBacklog();
     openTranscript(meeting, consent, startedAt);
     Log::info("Transcribing {} ({}, mic {}) → {}", meeting.id(),
               consent.automatic ? "automatic" : "manual", mic ? "on" : "off",
@@ -221,19 +195,10 @@ bool AppLifecycleManager::mayStart(const DetectedMeeting& meeting, const EngineO
         lastError.set("That meeting has already ended.");
         return false;
     }
-    if (modelFile_) {
-        if (auto problem = SessionSettings::modelFileProblem(*modelFile_)) {
-            Log::error("Start refused: {}", *problem);
-            lastError.set(*problem);
-            return false;
-        }
-    } else if (!options.model.isDownloaded()) {
-        Log::error("Start refused: Whisper {} model not downloaded", options.model.rawValue());
-        lastError.set("Download the Whisper " + std::string(options.model.title()) +
-                      " model first.");
-        return false;
-    }
-    return true;
+    auto problem = SessionSettings::modelProblem(modelFile_, options.model);
+    if (problem)
+        lastError.set(*problem);
+    return !problem;
 }
 
 std::shared_ptr<AudioCaptureService>
@@ -279,96 +244,34 @@ std::shared_ptr<MicCaptureService> AppLifecycleManager::openMic(const DetectedMe
     });
 }
 
-std::shared_ptr<TranscriptionEngine>
-AppLifecycleManager::makeEngine(const std::shared_ptr<AudioCaptureService>& capture,
-                                const std::shared_ptr<MicCaptureService>& mic,
-                                const EngineOptions& options, SystemTime startedAt) {
-    std::vector<TranscriptionEngine::Source> sources;
-    TranscriptionEngine::Source meetingAudio;
-    meetingAudio.name = "meeting audio";
-    meetingAudio.drain = [capture] { return capture->drain(); };
-    sources.push_back(std::move(meetingAudio));
-    if (mic) {
-        TranscriptionEngine::Source yours;
-        yours.name = "your microphone";
-        yours.drain = [mic] { return mic->drain(); };
-        yours.speaker = TranscriptSegment::you;
-        yours.isMic = true;
-        sources.push_back(std::move(yours));
-    }
-
-    Executor* main = &main_;
-    Clock* clock = &clock_;
+// The audio waiting for recognition, in the engine and in the capture (which fills while a
+// slow window holds the engine).
+void AppLifecycleManager::watchBacklog() {
     std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
     const std::uint64_t generation = generation_;
-    TranscriptionEngine::Dependencies deps;
-    if (services_.makeEngineQueue)
-        deps.queue = services_.makeEngineQueue();
-    deps.loadRecognizer = services_.loadRecognizer;
-    deps.loadDiarizer = services_.loadDiarizer;
-    deps.stopwatch = [clock] { return clock->uptime(); };
-    auto engine = TranscriptionEngine::make(
-        std::move(sources), options,
-        [clock, startedAt] { return secondsBetween(startedAt, clock->now()); },
-        [main, weak, generation](std::vector<TranscriptSegment> batch) {
-            main->post([weak, generation, batch = std::move(batch)]() mutable {
-                if (auto self = weak.lock())
-                    self->receive(generation, std::move(batch));
-            });
-        },
-        std::move(deps));
-    return engine;
-}
-
-// The audio waiting for recognition, in the engine and in the capture (which fills while a
-// slow window holds the engine), every few seconds of a session.
-void AppLifecycleManager::watchBacklog(std::uint64_t generation) {
-    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
-    main_.postAfter(Executor::Duration(backlogCheckInterval), [weak, generation] {
-        auto self = weak.lock();
-        if (!self || generation != self->generation_ || !self->session.get() || !self->engine_)
-            return;
-        double waiting = self->engine_->waitingSeconds();
-        if (auto stats = self->captureStats())
-            waiting += stats->bufferedSeconds;
-        if (self->backlog_.observe(waiting)) {
-            self->fellBehind(waiting);
-        } else if (self->behind_) {
-            // The warning stands for the audio waiting now, not for the rest of the session;
-            // it comes back without a second notification if the backlog does.
-            if (waiting > BacklogWatch::limit) {
-                self->behind_->waitingSeconds = waiting;
-                self->fallingBehind.set(self->behind_);
-            } else if (self->fallingBehind.get()) {
-                self->fallingBehind.set(std::nullopt);
-            }
-        }
-        self->watchBacklog(generation);
-    });
-}
-
-// Once per session; the notification follows it.
-void AppLifecycleManager::fellBehind(double waitingSeconds) {
-    Log::error("Transcription is falling behind: {:.0f} s of audio waiting", waitingSeconds);
-    const int sources = hasMic() ? 2 : 1;
-    const bool speakers = engine_->options().diarize;
-    auto faster = ModelSpeed::fasterThan(engine_->options().model, speed_, sources,
-                                         SettingsManager::keepUpFactor, speakers);
-    FallingBehind behind{.waitingSeconds = waitingSeconds,
-                         .faster = faster,
-                         .fasterKeepsUp =
-                             faster && speed_ &&
-                             ModelSpeed::predictedFactor(*faster, *speed_, sources, speakers) <=
-                                 SettingsManager::keepUpFactor,
-                         .micOn = sources > 1,
-                         .speakersOn = speakers,
-                         .commandLine = services_.commandLine};
-    behind_ = behind;
-    fallingBehind.set(behind);
-    if (services_.canNotify && services_.postNotification)
-        services_.postNotification(
-            {session.get()->meeting.id() + ".behind", FallingBehind::title, behind.advice()},
-            nullptr);
+    behindWatch_->begin(
+        {.waiting = [weak, generation]() -> std::optional<double> {
+             auto self = weak.lock();
+             if (!self || generation != self->generation_ || !self->session.get() || !self->engine_)
+                 return std::nullopt;
+             double waiting = self->engine_->waitingSeconds();
+             if (auto stats = self->captureStats())
+                 waiting += stats->bufferedSeconds;
+             return waiting;
+         },
+         .describe =
+             [weak](double waiting) {
+                 auto self = weak.lock();
+                 auto behind =
+                     self->speed_->behind(waiting, self->engine_->options(), self->hasMic());
+                 behind.commandLine = self->services_.commandLine;
+                 return behind;
+             },
+         .notify =
+             [weak](const FallingBehind& behind) {
+                 auto self = weak.lock();
+                 self->notices_.fallingBehind(self->session.get()->meeting, behind);
+             }});
 }
 
 // A new record with no lines yet, on disk from the first second.
@@ -377,18 +280,10 @@ void AppLifecycleManager::openTranscript(const DetectedMeeting& meeting,
     std::optional<CalendarEvent> event;
     if (SettingsManager::useCalendar(stores_) && services_.calendarRoster)
         event = services_.calendarRoster(meeting.platform, clock_.now());
-
-    TranscriptRecord record;
-    record.meeting = meeting;
-    record.startedAt = startedAt;
-    record.consentAt = consent.confirmedAt;
-    record.filePath = TranscriptManager::filePath(SettingsManager::saveRoot(stores_),
-                                                  meeting.platform, startedAt);
-    record.automaticConsent = consent.automatic;
-    if (event)
-        record.meetingTitle = event->title;
     transcriptGeneration_ = generation_;
-    live_.open(std::move(record), event ? event->names : std::vector<std::string>{});
+    live_.open(SessionFiles::newRecord(meeting, consent, startedAt,
+                                       SettingsManager::saveRoot(stores_), event),
+               event ? event->names : std::vector<std::string>{});
 }
 
 void AppLifecycleManager::loadModel(const std::shared_ptr<TranscriptionEngine>& engine) {
@@ -476,35 +371,12 @@ void AppLifecycleManager::toggleMicMute() {
     microphone_->toggleUserMute();
 }
 
-// MARK: Notifications and consent
-
-void AppLifecycleManager::notify(const DetectedMeeting& meeting) {
-    if (!services_.canNotify || !services_.postNotification)
-        return;
-    bool matches = session.get() && session.get()->meeting.id() == meeting.id();
-    std::string platform(rawValue(meeting.platform));
-    services_.postNotification(
-        {meeting.id(),
-         matches ? "Transcribing " + platform + " meeting" : platform + " meeting detected",
-         matches ? "Automatic transcription is on. Stop it from the menu bar."
-                 : "Transcription is off. Open Tallyvox in the menu bar to start it."},
-        nullptr);
-}
+// MARK: Consent
 
 void AppLifecycleManager::enableAutomatic(bool includeMic, bool launchAtLogin) {
-    try {
-        ConsentManager::grantStanding(clock_.now(), stores_.protectedFile);
-    } catch (const std::exception& error) {
-        Log::error("Standing consent not saved: {}", error.what());
-        lastError.set(ConsentManager::notSavedText(error.what()));
+    if (!standing_->enable(clock_.now(), includeMic))
         return;
-    }
-    standingOffUnsaved_ = false;
-    automatic.set(true);
-    standingConsentIgnored.set(std::nullopt);
     skipped_.clear();
-    ProtectedSettings::set(PlistValue(includeMic), SettingsManager::Key::includeMic,
-                           stores_.protectedFile);
     if (includeMic)
         microphone_->askAccessAhead();
     bool loginItemOn = services_.launchAtLoginEnabled && services_.launchAtLoginEnabled();
@@ -524,17 +396,7 @@ void AppLifecycleManager::enableAutomatic(bool includeMic, bool launchAtLogin) {
 }
 
 void AppLifecycleManager::disableAutomatic() {
-    // Off takes effect for this run even when it cannot be stored.
-    automatic.set(false);
-    try {
-        ConsentManager::revokeStanding(stores_.protectedFile);
-        standingOffUnsaved_ = false;
-        standingConsentIgnored.set(std::nullopt);
-    } catch (const std::exception& error) {
-        standingOffUnsaved_ = true;
-        Log::error("Standing consent not saved: {}", error.what());
-        lastError.set(ConsentManager::notSavedText(error.what()));
-    }
+    standing_->disable();
 }
 
 void AppLifecycleManager::skipCurrentMeeting() {

@@ -4,25 +4,24 @@
 #include "base/Executor.h"
 #include "base/Observable.h"
 #include "session/FallingBehind.h"
+#include "session/FallingBehindWatch.h"
 #include "session/LiveTranscript.h"
 #include "session/PlatformServices.h"
 #include "session/RetentionTimer.h"
 #include "session/SessionFiles.h"
 #include "session/SessionMicrophone.h"
+#include "session/SessionNotices.h"
+#include "session/SpeedAdvisor.h"
+#include "session/StandingConsent.h"
 #include "session/StopReason.h"
 #include "settings/SettingsManager.h"
-#include "transcription/BacklogWatch.h"
 #include "transcription/TranscriptionEngine.h"
-#include "transcripts/Diagnostics.h"
-#include "transcripts/ExportFormat.h"
-#include "transcripts/TranscriptRecord.h"
 #include "types/TranscriptSegment.h"
 #include "types/TranscriptionSession.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -44,7 +43,7 @@ public:
     static constexpr double cleanupInterval = RetentionTimer::interval;
     static constexpr double micCheckInterval = SessionMicrophone::checkInterval;
     static constexpr double muteRetryInterval = SessionMicrophone::muteRetryInterval;
-    static constexpr double backlogCheckInterval = 5;
+    static constexpr double backlogCheckInterval = FallingBehindWatch::interval;
 
     MeetingDetectionService& detection() { return *detection_; }
     WhisperManager& whisper() { return *whisper_; }
@@ -106,8 +105,8 @@ public:
     const PlatformServices& services() const { return services_; }
     // The model this machine keeps up with, by its speed figure and what its sessions
     // measured, with what the settings have on (see SettingsManager).
-    WhisperModel recommendedModel() const { return recommended_; }
-    const std::optional<MachineSpeed>& machineSpeed() const { return speed_; }
+    WhisperModel recommendedModel() const { return speed_->recommended(); }
+    const std::optional<MachineSpeed>& machineSpeed() const { return speed_->speed(); }
 
 private:
     struct FinishJob;
@@ -115,12 +114,6 @@ private:
     AppLifecycleManager(Executor& main, Clock& clock, PlatformServices services,
                         SettingsStores stores);
     void setUp();
-    // The recommendation for this machine's speed and what the settings have on.
-    void recommend();
-    void measureSpeed();
-    // Keeps what the finished session's recognition cost on this machine.
-    void keepSessionCost(const EngineOptions& options,
-                         const std::map<std::string, EngineStats>& stats);
     void followDetection();
     void followSleepAndWake();
 
@@ -129,20 +122,14 @@ private:
     std::shared_ptr<AudioCaptureService> startCapture(const DetectedMeeting& meeting,
                                                       const ConsentRecord& consent);
     std::shared_ptr<MicCaptureService> openMic(const DetectedMeeting& meeting);
-    std::shared_ptr<TranscriptionEngine>
-    makeEngine(const std::shared_ptr<AudioCaptureService>& capture,
-               const std::shared_ptr<MicCaptureService>& mic, const EngineOptions& options,
-               SystemTime startedAt);
     void openTranscript(const DetectedMeeting& meeting, const ConsentRecord& consent,
                         SystemTime startedAt);
     void loadModel(const std::shared_ptr<TranscriptionEngine>& engine);
 
-    void notify(const DetectedMeeting& meeting);
     void pauseAudio();
     void resumeCapture();
     void receive(std::uint64_t generation, std::vector<TranscriptSegment> batch);
-    void watchBacklog(std::uint64_t generation);
-    void fellBehind(double waitingSeconds);
+    void watchBacklog();
     void engineStarted(std::uint64_t generation, const std::shared_ptr<TranscriptionEngine>& engine,
                        const std::exception_ptr& error);
     std::shared_ptr<FinishJob> closeSession();
@@ -159,12 +146,14 @@ private:
     Clock& clock_;
     PlatformServices services_;
     SettingsStores stores_;
+    SessionNotices notices_;
 
     std::unique_ptr<MeetingDetectionService> detection_;
     std::unique_ptr<WhisperManager> whisper_;
     std::shared_ptr<SessionMicrophone> microphone_;
     std::unique_ptr<RetentionTimer> retention_;
     SessionFiles files_;
+    std::optional<StandingConsent> standing_;
     LiveTranscript live_;
 
     std::shared_ptr<AudioCaptureService> capture_;
@@ -173,17 +162,11 @@ private:
     std::vector<std::function<void()>> finishWaiters_;
     // Once quitting has begun nothing new starts.
     bool quitting_ = false;
-    // Standing consent was turned off but that could not be stored: the stored "on" must
-    // not start meetings while this app runs.
-    bool standingOffUnsaved_ = false;
     // Why the running session's model could not be loaded, for its transcript.
     std::optional<std::string> modelLoadError_;
     std::optional<std::filesystem::path> modelFile_;
-    std::optional<MachineSpeed> speed_;
-    BacklogWatch backlog_;
-    // What the running session said when it fell behind, kept while the backlog drains.
-    std::optional<FallingBehind> behind_;
-    WhisperModel recommended_;
+    std::shared_ptr<SpeedAdvisor> speed_;
+    std::shared_ptr<FallingBehindWatch> behindWatch_;
     std::set<std::string> skipped_;
     std::vector<Subscription> observers_;
 

@@ -3,7 +3,6 @@
 #include "base/Log.h"
 #include "session/EngineSettings.h"
 #include "transcripts/TranscriptManager.h"
-#include "types/ModelSpeed.h"
 
 namespace tallyvox {
 
@@ -79,7 +78,7 @@ void AppLifecycleManager::recordEnd(FinishJob& job, const TranscriptionSession& 
     }
     figures.outputIsSpeakers = outputIsBuiltInSpeakers();
     ending.modelLoadError = std::exchange(modelLoadError_, std::nullopt);
-    ending.recommendedModel = recommended_;
+    ending.recommendedModel = speed_->recommended();
 }
 
 void AppLifecycleManager::finish(const std::shared_ptr<FinishJob>& job) {
@@ -106,8 +105,10 @@ void AppLifecycleManager::finishAfterEngine(const std::shared_ptr<FinishJob>& jo
     if (job->mic)
         job->mic->stop();
     finishing.set(false);
-    keepSessionCost(job->ending.figures.options, result.stats);
-    job->ending.recommendedModel = recommended_;
+    // A model file named by hand is not the model its cost would be kept for.
+    if (!modelFile_)
+        speed_->keepSessionCost(job->ending.figures.options, result.stats);
+    job->ending.recommendedModel = speed_->recommended();
 
     const auto& record = live_.record.get();
     if (record && transcriptGeneration_ == job->generation) {
@@ -138,31 +139,6 @@ void AppLifecycleManager::startNextMeeting() {
             autoStart(meeting);
             break;
         }
-}
-
-// What recognition really cost on this machine replaces the probe's prediction for this
-// model from now on; kept with the probe's figure, so only where there is one.
-void AppLifecycleManager::keepSessionCost(const EngineOptions& options,
-                                          const std::map<std::string, EngineStats>& stats) {
-    if (!speed_ || modelFile_)
-        return;
-    double recognition = 0, streams = 0, speakers = 0, labelled = 0;
-    for (const auto& [name, channel] : stats) {
-        recognition += channel.whisperSeconds;
-        streams += channel.processedSeconds;
-        speakers += channel.speakerSeconds;
-        if (channel.speakerSeconds > 0)
-            labelled += channel.processedSeconds;
-    }
-    auto cost = ModelSpeed::sessionCost(recognition, streams, speakers, labelled);
-    if (!cost)
-        return;
-    Log::info("Recognition with {} took {:.2f} s per second of audio", options.model.rawValue(),
-              cost->recognition);
-    ModelSpeed::keep(*speed_, options.model, *cost);
-    recommend();
-    if (services_.keepMachineSpeed)
-        services_.keepMachineSpeed(*speed_);
 }
 
 void AppLifecycleManager::finishForQuit(std::function<void()> done) {
