@@ -3,6 +3,7 @@
 #include "settings/AppInfo.h"
 #include "ui/PanelCompleted.h"
 #include "ui/PanelConsent.h"
+#include "ui/PanelMarks.h"
 #include "ui/PanelModelStatus.h"
 #include "ui/PanelRows.h"
 #include "ui/PanelSetup.h"

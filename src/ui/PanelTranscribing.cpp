@@ -1,5 +1,6 @@
 #include "ui/PanelTranscribing.h"
 
+#include "ui/PanelMarks.h"
 #include "ui/PanelRows.h"
 #include "ui/PanelStatus.h"
 

@@ -8,6 +8,7 @@
 #include "ui/MenuBarPanel.h"
 #include "ui/PanelCompleted.h"
 #include "ui/PanelHost.h"
+#include "ui/PanelMarks.h"
 #include "ui/PanelRows.h"
 #include "ui/PanelStatus.h"
 
