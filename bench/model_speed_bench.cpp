@@ -3,8 +3,13 @@
 // the decoder made to write as many tokens as real speech would. One model per process, so
 // the peak memory is that model's. bench/model_speed.sh runs every model side by side.
 //
+// With --quantise it makes a quantised copy of the model instead, as the product does, and
+// says how long that took; --words writes the words recognised, one a line, for comparing.
+//
 //   model_speed_bench --probe
-//   model_speed_bench --model FILE --vad FILE --audio SPEECH.wav [--windows N]
+//   model_speed_bench --model FILE --vad FILE --audio SPEECH.wav [--windows N] [--words FILE]
+//   model_speed_bench --model FILE --quantise q8_0|q5_1 --out FILE
+#include "transcription/ModelQuantiser.h"
 #include "transcription/SpeedProbe.h"
 #include "transcription/WhisperContext.h"
 #include "types/ModelSpeed.h"
@@ -16,6 +21,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <sys/resource.h>
 #include <vector>
@@ -37,14 +44,15 @@ double peakMegabytes() {
 
 int usage() {
     std::fprintf(stderr, "usage: model_speed_bench --probe | --model FILE --vad FILE --audio "
-                         "SPEECH.wav [--windows N]\n");
+                         "SPEECH.wav [--windows N] [--words FILE] | --model FILE --quantise "
+                         "q8_0|q5_1 --out FILE\n");
     return 2;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    std::string model, vad, audio;
+    std::string model, vad, audio, quantise, out, wordsFile;
     int windows = 2;
     bool probe = false;
     for (int i = 1; i < argc; ++i) {
@@ -62,6 +70,12 @@ int main(int argc, char** argv) {
             vad = value;
         else if (key == "--audio")
             audio = value;
+        else if (key == "--quantise")
+            quantise = value;
+        else if (key == "--out")
+            out = value;
+        else if (key == "--words")
+            wordsFile = value;
         else if (key == "--windows")
             windows = std::max(1, std::stoi(value));
         else
@@ -71,6 +85,16 @@ int main(int argc, char** argv) {
     if (probe) {
         MachineSpeed speed = SpeedProbe::measure(threads);
         std::printf("probe threads=%d gflops=%.2f\n", threads, speed.gflops);
+        return 0;
+    }
+    if (!quantise.empty()) {
+        auto variant = WhisperModel::variantFromName(quantise);
+        if (model.empty() || out.empty() || !variant)
+            return usage();
+        double start = now();
+        auto made = ModelQuantiser::quantise(model, out, *variant);
+        std::printf("quantised=%s seconds=%.2f bytes=%lld\n", out.c_str(), now() - start,
+                    static_cast<long long>(made.bytes));
         return 0;
     }
     if (model.empty() || audio.empty())
@@ -93,6 +117,9 @@ int main(int argc, char** argv) {
 
     double total = 0, encoder = 0, detector = 0;
     size_t words = 0;
+    std::ofstream wordLines;
+    if (!wordsFile.empty())
+        wordLines.open(wordsFile, std::ios::trunc);
     for (int w = 0; w < windows; ++w) {
         recognizer.resetTimings();
         double start = now();
@@ -103,8 +130,13 @@ int main(int argc, char** argv) {
         detector += heard - start;
         total += end - start;
         encoder += recognizer.encoderPassSeconds();
-        for (const auto& line : lines)
+        for (const auto& line : lines) {
             words += line.words.size();
+            // Every window hears the same audio.
+            std::istringstream text(w == 0 ? line.text : "");
+            for (std::string word; text >> word;)
+                wordLines << word << "\n";
+        }
         (void)speech;
     }
     const double perWindow = total / windows;

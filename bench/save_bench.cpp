@@ -84,11 +84,11 @@ void Save(benchmark::State& state) {
         auto manager = AppLifecycleManager::make(main, Clock::system(), services, stores);
         DetectedMeeting meeting{Platform::teams, 4242, "Microsoft Teams", false};
         manager->start(meeting, *ConsentManager::confirm(meeting, true));
-        manager->segments.set(meetingLines(static_cast<int>(state.range(0))));
+        manager->live().segments.set(meetingLines(static_cast<int>(state.range(0))));
         for (auto _ : state)
-            manager->save();
+            manager->live().save();
         state.counters["bytes"] =
-            static_cast<double>(fs::file_size(manager->transcript.get()->filePath));
+            static_cast<double>(fs::file_size(manager->live().record.get()->filePath));
         state.SetComplexityN(state.range(0));
     }
     fs::remove_all(root);

@@ -14,8 +14,17 @@ With --full, only a random network of the published size is written (32 channels
 values out), with PyTorch's embedding of the fixture speech beside it (PATH.reference.f32),
 for timing and for checking the full width where the published file is absent:
     tools/make_speaker_fixture.py --full /tmp/speaker_full.onnx
+With --centred, the same networks (narrow, or full with --full) have their mean embedding over
+looped 1.5 s windows of espeak-ng speech taken out of the output bias, so that embeddings no
+longer share a large common part and cosine similarities spread over most of [-1, 1] as a
+trained network's do (random weights alone keep them between 0.96 and 1). Needs espeak-ng and
+sox; the narrow one is what speaker_meeting_bench compares its paths on:
+    tools/make_speaker_fixture.py --centred tests/speakers/fixtures/speaker_centred.onnx
+    tools/make_speaker_fixture.py --centred --full /tmp/speaker_full_centred.onnx
 """
+import random
 import struct
+import subprocess
 import sys
 import wave
 from pathlib import Path
@@ -148,11 +157,7 @@ def full(path):
                           input_names=["feats"], output_names=["embs"])
 
 
-def main():
-    if sys.argv[1] == "--full":
-        return full(sys.argv[2])
-    speech_wav, out = Path(sys.argv[1]), Path(sys.argv[2])
-    out.mkdir(parents=True, exist_ok=True)
+def narrow():
     torch.manual_seed(20261208)
     np.random.seed(20261208)
     net = Net(WIDTH, EMBEDDING)
@@ -162,7 +167,64 @@ def main():
             m.running_var.uniform_(0.5, 1.5)
             m.weight.data.uniform_(0.5, 1.5)
             m.bias.data.uniform_(-0.2, 0.2)
-    net.eval()
+    return net.eval()
+
+
+# Not the voices or the seed of speaker_meeting_bench's meeting, so that the bias is not fitted
+# to the audio it is measured on.
+CENTRING_VOICES = ("en-us+m1", "en+f2", "en-gb+m4", "en-us+f4", "en-gb-x-rp+m2")
+WORDS = ("people agree on a simple plan for the week ahead while the numbers come in later "
+         "than anyone hoped and the team asks for more time").split()
+
+
+def espeak(voice, text):
+    wav = subprocess.run(["espeak-ng", "-v", voice, "--stdout", text], check=True,
+                         capture_output=True).stdout
+    raw = subprocess.run(["sox", "-q", "-t", "wav", "-", "-t", "f32", "-r", "16000", "-c", "1", "-"],
+                         input=wav, check=True, capture_output=True).stdout
+    x = np.frombuffer(raw, dtype="<f4")
+    loud = np.nonzero(np.abs(x) > 0.01)[0]
+    return x[loud[0]:loud[-1] + 1] if len(loud) else x[:0]
+
+
+def centred(net, path):
+    rng = random.Random(20261209)
+    windows = []
+    for voice in CENTRING_VOICES:
+        speech = espeak(voice, " ".join(rng.choice(WORDS) for _ in range(40)))
+        for start in range(0, len(speech) - 24000, 8000):
+            clip = speech[start:start + 24000]
+            windows.append(np.resize(clip, ROW))  # looped, as a change window's row is
+    with torch.no_grad():
+        embs = []
+        for k in range(0, len(windows), 16):
+            feats = np.stack([fbank(w.astype(np.float64)) for w in windows[k:k + 16]])
+            embs.append(net(torch.tensor(feats, dtype=torch.float32)).double().numpy())
+        embs = np.concatenate(embs)
+        net.seg_1.bias -= torch.tensor(embs.mean(axis=0), dtype=torch.float32)
+        after = embs - embs.mean(axis=0)
+        unit = after / np.linalg.norm(after, axis=1, keepdims=True)
+        sims = unit @ unit.T
+        feats = torch.tensor(fbank(windows[0].astype(np.float64))[None], dtype=torch.float32)
+        torch.onnx.export(net, feats, path, opset_version=11, input_names=["feats"],
+                          output_names=["embs"],
+                          dynamic_axes={"feats": {0: "B", 1: "T"}, "embs": {0: "B"}})
+    off = sims[~np.eye(len(sims), dtype=bool)]
+    print(path, "centred over", len(windows), "windows; similarities from", off.min(), "to",
+          off.max(), "median", np.median(off))
+
+
+def main():
+    if sys.argv[1] == "--centred":
+        if sys.argv[2] == "--full":
+            torch.manual_seed(1)
+            return centred(Net(32, 256).eval(), sys.argv[3])
+        return centred(narrow(), sys.argv[2])
+    if sys.argv[1] == "--full":
+        return full(sys.argv[2])
+    speech_wav, out = Path(sys.argv[1]), Path(sys.argv[2])
+    out.mkdir(parents=True, exist_ok=True)
+    net = narrow()
 
     speech = read_wav(speech_wav)
     # The loop repeats the first half second: the same stretch over and over.

@@ -3,13 +3,11 @@
 #include "base/Log.h"
 #include "session/DetectionSettings.h"
 #include "session/EngineSettings.h"
+#include "session/SessionEngine.h"
 #include "session/SessionInternals.h"
-#include "session/SpeakerNames.h"
 #include "settings/ConsentManager.h"
 #include "settings/ProtectedSettings.h"
-#include "transcription/CleanupFilters.h"
 #include "transcripts/TranscriptManager.h"
-#include "types/ModelSpeed.h"
 
 #include <algorithm>
 
@@ -32,6 +30,7 @@ AppLifecycleManager::AppLifecycleManager(Executor& main, Clock& clock, PlatformS
     , clock_(clock)
     , services_(std::move(services))
     , stores_(std::move(stores))
+    , notices_(services_)
     , microphone_(SessionMicrophone::make(
           main, clock, services_,
           {.userMuted = micMutedByUser,
@@ -40,7 +39,10 @@ AppLifecycleManager::AppLifecycleManager(Executor& main, Clock& clock, PlatformS
            .problem = [this](MicProblem problem,
                              const std::string& detail) { lastError.set(text(problem, detail)); }}))
     , files_(main, {.saved = [this](const auto& path) { savedTranscript.set(path); },
-                    .failed = [this](const std::string& text) { lastError.set(text); }}) {}
+                    .failed = [this](const std::string& text) { lastError.set(text); }})
+    , live_(stores_, files_,
+            {.revealFile = services_.revealFile,
+             .failed = [this](const std::string& text) { lastError.set(text); }}) {}
 
 AppLifecycleManager::~AppLifecycleManager() = default;
 
@@ -48,34 +50,30 @@ void AppLifecycleManager::setUp() {
     detection_ = services_.makeDetection(SessionSettings::detectionChoices(stores_));
     whisper_ = std::make_unique<WhisperManager>(main_, services_.modelFetcher);
 
-    if (services_.machineSpeed)
-        speed_ = services_.machineSpeed();
-    SettingsManager::registerDefaults(
-        stores_, SettingsManager::systemFullName(),
-        SettingsManager::recommendedModel(SettingsManager::physicalMemory(), speed_));
+    speed_ = SpeedAdvisor::make(services_, stores_);
+    behindWatch_ = FallingBehindWatch::make(main_, fallingBehind);
+    SettingsManager::registerDefaults(stores_, SettingsManager::systemFullName(),
+                                      speed_->recommended());
     // Asked first: moving settings into a refused file replaces it with one of the user's own.
     auto ignored = ConsentManager::ignoredText(stores_.protectedFile);
     ProtectedSettings::migrate(stores_.protectedFile, stores_.defaults);
     // Now that the settings are in place, for what this user has on.
-    recommend();
-    SettingsManager::registerDefaultModel(stores_, recommended_);
-    automatic.set(ConsentManager::standingConsentDate(stores_.protectedFile).has_value());
+    speed_->recommend();
+    SettingsManager::registerDefaultModel(stores_, speed_->recommended());
+    standing_.emplace(stores_, StandingConsent::Views{.automatic = automatic,
+                                                      .ignored = standingConsentIgnored,
+                                                      .failed = [this](const std::string& text) {
+                                                          lastError.set(text);
+                                                      }});
     standingConsentIgnored.set(std::move(ignored));
     SettingsManager::applyAccuracyDefaults(stores_);
 
-    if (services_.canNotify && services_.requestNotificationAuthorization)
-        services_.requestNotificationAuthorization(
-            [](bool granted, std::optional<std::string> error) {
-                if (error)
-                    Log::error("Notification auth failed: {}", *error);
-                else if (!granted)
-                    Log::info("Notifications not allowed");
-            });
+    notices_.askPermission();
 
     followDetection();
     followSleepAndWake();
     detection_->start();
-    measureSpeed();
+    speed_->measure();
 
     retention_ = std::make_unique<RetentionTimer>(
         main_, clock_,
@@ -86,38 +84,13 @@ void AppLifecycleManager::setUp() {
     retention_->start();
 }
 
-void AppLifecycleManager::recommend() {
-    recommended_ = SettingsManager::recommendedModel(stores_, speed_);
-}
-
-// A fresh figure only changes the advice: the model in use stays the user's (or the one
-// already used) until they choose another.
-void AppLifecycleManager::measureSpeed() {
-    if (!services_.measureMachineSpeed)
-        return;
-    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
-    services_.measureMachineSpeed([weak](std::optional<MachineSpeed> measured) {
-        auto self = weak.lock();
-        if (!self || !measured)
-            return;
-        // A session that ended meanwhile measured more than the probe can.
-        if (self->speed_ && self->speed_->cpu == measured->cpu &&
-            self->speed_->threads == measured->threads)
-            for (const auto& [model, factor] : self->speed_->recognition)
-                measured->recognition[model] = factor;
-        if (self->speed_ && !measured->speakers)
-            measured->speakers = self->speed_->speakers;
-        self->speed_ = std::move(measured);
-        self->recommend();
-    });
-}
-
 void AppLifecycleManager::followDetection() {
     std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
     detection_->onMeetingStarted = [weak](const DetectedMeeting& meeting) {
         if (auto self = weak.lock()) {
             self->autoStart(meeting);
-            self->notify(meeting);
+            const auto& running = self->session.get();
+            self->notices_.meeting(meeting, running && running->meeting.id() == meeting.id());
         }
     };
     detection_->onMeetingEnded = [weak](const DetectedMeeting& meeting) {
@@ -171,10 +144,9 @@ bool AppLifecycleManager::outputIsBuiltInSpeakers() const {
 // MARK: Starting
 
 void AppLifecycleManager::autoStart(const DetectedMeeting& meeting) {
-    if (session.get() || finishing.get() || quitting_ || standingOffUnsaved_ ||
-        skipped_.count(meeting.id()))
+    if (session.get() || finishing.get() || quitting_ || skipped_.count(meeting.id()))
         return;
-    auto consent = ConsentManager::standing(meeting, stores_.protectedFile);
+    auto consent = standing_->forMeeting(meeting);
     if (!consent)
         return;
     Log::info("Auto-starting transcription for {}", meeting.id());
@@ -200,15 +172,18 @@ void AppLifecycleManager::start(const DetectedMeeting& meeting, const ConsentRec
     const SystemTime startedAt = clock_.now();
     session.set(TranscriptionSession{meeting, consent, startedAt, std::nullopt, 0});
     capture_ = capture;
-    fallingBehind.set(std::nullopt);
-    behind_.reset();
-    backlog_ = BacklogWatch{};
-    engine_ = makeEngine(capture, mic, options, startedAt);
-    watchBacklog(generation_);
+    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
+    engine_ = SessionSettings::makeEngine(
+        services_, main_, clock_, capture, mic, options, startedAt,
+        [weak, generation = generation_](std::vector<TranscriptSegment> batch) {
+            if (auto self = weak.lock())
+                self->receive(generation, std::move(batch));
+        });
+    watchBacklog();
     openTranscript(meeting, consent, startedAt);
     Log::info("Transcribing {} ({}, mic {}) → {}", meeting.id(),
               consent.automatic ? "automatic" : "manual", mic ? "on" : "off",
-              transcript.get()->filePath.string());
+              live_.record.get()->filePath.string());
     loadModel(engine_);
 }
 
@@ -220,19 +195,10 @@ bool AppLifecycleManager::mayStart(const DetectedMeeting& meeting, const EngineO
         lastError.set("That meeting has already ended.");
         return false;
     }
-    if (modelFile_) {
-        if (auto problem = SessionSettings::modelFileProblem(*modelFile_)) {
-            Log::error("Start refused: {}", *problem);
-            lastError.set(*problem);
-            return false;
-        }
-    } else if (!options.model.isDownloaded()) {
-        Log::error("Start refused: Whisper {} model not downloaded", options.model.rawValue());
-        lastError.set("Download the Whisper " + std::string(options.model.title()) +
-                      " model first.");
-        return false;
-    }
-    return true;
+    auto problem = SessionSettings::modelProblem(modelFile_, options.model);
+    if (problem)
+        lastError.set(*problem);
+    return !problem;
 }
 
 std::shared_ptr<AudioCaptureService>
@@ -278,129 +244,46 @@ std::shared_ptr<MicCaptureService> AppLifecycleManager::openMic(const DetectedMe
     });
 }
 
-std::shared_ptr<TranscriptionEngine>
-AppLifecycleManager::makeEngine(const std::shared_ptr<AudioCaptureService>& capture,
-                                const std::shared_ptr<MicCaptureService>& mic,
-                                const EngineOptions& options, SystemTime startedAt) {
-    std::vector<TranscriptionEngine::Source> sources;
-    TranscriptionEngine::Source meetingAudio;
-    meetingAudio.name = "meeting audio";
-    meetingAudio.drain = [capture] { return capture->drain(); };
-    sources.push_back(std::move(meetingAudio));
-    if (mic) {
-        TranscriptionEngine::Source yours;
-        yours.name = "your microphone";
-        yours.drain = [mic] { return mic->drain(); };
-        yours.speaker = TranscriptSegment::you;
-        yours.isMic = true;
-        sources.push_back(std::move(yours));
-    }
-
-    Executor* main = &main_;
-    Clock* clock = &clock_;
+// The audio waiting for recognition, in the engine and in the capture (which fills while a
+// slow window holds the engine).
+void AppLifecycleManager::watchBacklog() {
     std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
     const std::uint64_t generation = generation_;
-    TranscriptionEngine::Dependencies deps;
-    if (services_.makeEngineQueue)
-        deps.queue = services_.makeEngineQueue();
-    deps.loadRecognizer = services_.loadRecognizer;
-    deps.loadDiarizer = services_.loadDiarizer;
-    deps.stopwatch = [clock] { return clock->uptime(); };
-    auto engine = TranscriptionEngine::make(
-        std::move(sources), options,
-        [clock, startedAt] { return secondsBetween(startedAt, clock->now()); },
-        [main, weak, generation](std::vector<TranscriptSegment> batch) {
-            main->post([weak, generation, batch = std::move(batch)]() mutable {
-                if (auto self = weak.lock())
-                    self->receive(generation, std::move(batch));
-            });
-        },
-        std::move(deps));
-    return engine;
-}
-
-// The audio waiting for recognition, in the engine and in the capture (which fills while a
-// slow window holds the engine), every few seconds of a session.
-void AppLifecycleManager::watchBacklog(std::uint64_t generation) {
-    std::weak_ptr<AppLifecycleManager> weak = weak_from_this();
-    main_.postAfter(Executor::Duration(backlogCheckInterval), [weak, generation] {
-        auto self = weak.lock();
-        if (!self || generation != self->generation_ || !self->session.get() || !self->engine_)
-            return;
-        double waiting = self->engine_->waitingSeconds();
-        if (auto stats = self->captureStats())
-            waiting += stats->bufferedSeconds;
-        if (self->backlog_.observe(waiting)) {
-            self->fellBehind(waiting);
-        } else if (self->behind_) {
-            // The warning stands for the audio waiting now, not for the rest of the session;
-            // it comes back without a second notification if the backlog does.
-            if (waiting > BacklogWatch::limit) {
-                self->behind_->waitingSeconds = waiting;
-                self->fallingBehind.set(self->behind_);
-            } else if (self->fallingBehind.get()) {
-                self->fallingBehind.set(std::nullopt);
-            }
-        }
-        self->watchBacklog(generation);
-    });
-}
-
-// Once per session; the notification follows it.
-void AppLifecycleManager::fellBehind(double waitingSeconds) {
-    Log::error("Transcription is falling behind: {:.0f} s of audio waiting", waitingSeconds);
-    const int sources = hasMic() ? 2 : 1;
-    const bool speakers = engine_->options().diarize;
-    auto faster = ModelSpeed::fasterThan(engine_->options().model, speed_, sources,
-                                         SettingsManager::keepUpFactor, speakers);
-    FallingBehind behind{.waitingSeconds = waitingSeconds,
-                         .faster = faster,
-                         .fasterKeepsUp =
-                             faster && speed_ &&
-                             ModelSpeed::predictedFactor(*faster, *speed_, sources, speakers) <=
-                                 SettingsManager::keepUpFactor,
-                         .micOn = sources > 1,
-                         .speakersOn = speakers,
-                         .commandLine = services_.commandLine};
-    behind_ = behind;
-    fallingBehind.set(behind);
-    if (services_.canNotify && services_.postNotification)
-        services_.postNotification(
-            {session.get()->meeting.id() + ".behind", FallingBehind::title, behind.advice()},
-            nullptr);
+    behindWatch_->begin(
+        {.waiting = [weak, generation]() -> std::optional<double> {
+             auto self = weak.lock();
+             if (!self || generation != self->generation_ || !self->session.get() || !self->engine_)
+                 return std::nullopt;
+             double waiting = self->engine_->waitingSeconds();
+             if (auto stats = self->captureStats())
+                 waiting += stats->bufferedSeconds;
+             return waiting;
+         },
+         .describe =
+             [weak](double waiting) {
+                 auto self = weak.lock();
+                 auto behind =
+                     self->speed_->behind(waiting, self->engine_->options(), self->hasMic());
+                 behind.commandLine = self->services_.commandLine;
+                 return behind;
+             },
+         .notify =
+             [weak](const FallingBehind& behind) {
+                 auto self = weak.lock();
+                 self->notices_.fallingBehind(self->session.get()->meeting, behind);
+             }});
 }
 
 // A new record with no lines yet, on disk from the first second.
 void AppLifecycleManager::openTranscript(const DetectedMeeting& meeting,
                                          const ConsentRecord& consent, SystemTime startedAt) {
-    segments.set({});
-    speakerNames.set({});
-    matchedNames.set({});
-    aliases_.clear();
-
-    std::optional<std::string> title;
-    if (SettingsManager::useCalendar(stores_)) {
-        std::optional<CalendarEvent> event;
-        if (services_.calendarRoster)
-            event = services_.calendarRoster(meeting.platform, clock_.now());
-        roster.set(event ? event->names : std::vector<std::string>{});
-        if (event)
-            title = event->title;
-    } else {
-        roster.set({});
-    }
-
-    TranscriptRecord record;
-    record.meeting = meeting;
-    record.startedAt = startedAt;
-    record.consentAt = consent.confirmedAt;
-    record.filePath = TranscriptManager::filePath(SettingsManager::saveRoot(stores_),
-                                                  meeting.platform, startedAt);
-    record.automaticConsent = consent.automatic;
-    record.meetingTitle = title;
-    transcript.set(record);
+    std::optional<CalendarEvent> event;
+    if (SettingsManager::useCalendar(stores_) && services_.calendarRoster)
+        event = services_.calendarRoster(meeting.platform, clock_.now());
     transcriptGeneration_ = generation_;
-    save();
+    live_.open(SessionFiles::newRecord(meeting, consent, startedAt,
+                                       SettingsManager::saveRoot(stores_), event),
+               event ? event->names : std::vector<std::string>{});
 }
 
 void AppLifecycleManager::loadModel(const std::shared_ptr<TranscriptionEngine>& engine) {
@@ -436,51 +319,12 @@ void AppLifecycleManager::engineStarted(std::uint64_t generation,
 // MARK: Lines
 
 void AppLifecycleManager::receive(std::uint64_t generation, std::vector<TranscriptSegment> batch) {
-    if (!transcript.get() || generation != transcriptGeneration_)
+    if (!live_.record.get() || generation != transcriptGeneration_)
         return;
-
-    std::vector<TranscriptSegment> lines = segments.get();
-    double lastStart = lines.empty() ? 0 : lines.back().start;
-    double firstStart = batch.empty() ? 0 : batch.front().start;
-
-    std::optional<bool> speakers;
-    for (auto& line : batch) {
-        if (!line.speaker)
-            continue;
-        if (*line.speaker == TranscriptSegment::you) {
-            if (!speakers)
-                speakers = outputIsBuiltInSpeakers();
-            if (*speakers)
-                line.speaker = TranscriptSegment::room;
-        }
-        if (auto alias = aliases_.find(*line.speaker); alias != aliases_.end())
-            line.speaker = alias->second;
-    }
-
-    lines.insert(lines.end(), std::make_move_iterator(batch.begin()),
-                 std::make_move_iterator(batch.end()));
-    lines = CleanupFilters::withoutLeakage(CleanupFilters::withoutEchoes(lines));
-    if (lastStart > firstStart)
-        std::stable_sort(lines.begin(), lines.end(),
-                         [](const auto& a, const auto& b) { return a.start < b.start; });
-    segments.set(std::move(lines));
-    updateMatches();
-    save();
-}
-
-bool AppLifecycleManager::save() {
-    const auto& record = transcript.get();
-    return record && files_.save(*record, segments.get(),
-                                 [this](int speaker) { return speakerName(speaker); });
-}
-
-std::string AppLifecycleManager::speakerName(std::optional<int> speaker) const {
-    std::string me = speaker == TranscriptSegment::you ? SettingsManager::myName(stores_) : "";
-    return SpeakerNames::display(speaker, speakerNames.get(), matchedNames.get(), me);
-}
-
-std::vector<int> AppLifecycleManager::knownSpeakers() const {
-    return SpeakerNames::known(segments.get());
+    // Asked only of batches with microphone lines, once each.
+    bool mic = std::any_of(batch.begin(), batch.end(),
+                           [](const auto& line) { return line.speaker == TranscriptSegment::you; });
+    live_.receive(std::move(batch), mic && outputIsBuiltInSpeakers());
 }
 
 // MARK: Pause, resume, sleep
@@ -527,35 +371,12 @@ void AppLifecycleManager::toggleMicMute() {
     microphone_->toggleUserMute();
 }
 
-// MARK: Notifications and consent
-
-void AppLifecycleManager::notify(const DetectedMeeting& meeting) {
-    if (!services_.canNotify || !services_.postNotification)
-        return;
-    bool matches = session.get() && session.get()->meeting.id() == meeting.id();
-    std::string platform(rawValue(meeting.platform));
-    services_.postNotification(
-        {meeting.id(),
-         matches ? "Transcribing " + platform + " meeting" : platform + " meeting detected",
-         matches ? "Automatic transcription is on. Stop it from the menu bar."
-                 : "Transcription is off. Open Tallyvox in the menu bar to start it."},
-        nullptr);
-}
+// MARK: Consent
 
 void AppLifecycleManager::enableAutomatic(bool includeMic, bool launchAtLogin) {
-    try {
-        ConsentManager::grantStanding(clock_.now(), stores_.protectedFile);
-    } catch (const std::exception& error) {
-        Log::error("Standing consent not saved: {}", error.what());
-        lastError.set(ConsentManager::notSavedText(error.what()));
+    if (!standing_->enable(clock_.now(), includeMic))
         return;
-    }
-    standingOffUnsaved_ = false;
-    automatic.set(true);
-    standingConsentIgnored.set(std::nullopt);
     skipped_.clear();
-    ProtectedSettings::set(PlistValue(includeMic), SettingsManager::Key::includeMic,
-                           stores_.protectedFile);
     if (includeMic)
         microphone_->askAccessAhead();
     bool loginItemOn = services_.launchAtLoginEnabled && services_.launchAtLoginEnabled();
@@ -575,17 +396,7 @@ void AppLifecycleManager::enableAutomatic(bool includeMic, bool launchAtLogin) {
 }
 
 void AppLifecycleManager::disableAutomatic() {
-    // Off takes effect for this run even when it cannot be stored.
-    automatic.set(false);
-    try {
-        ConsentManager::revokeStanding(stores_.protectedFile);
-        standingOffUnsaved_ = false;
-        standingConsentIgnored.set(std::nullopt);
-    } catch (const std::exception& error) {
-        standingOffUnsaved_ = true;
-        Log::error("Standing consent not saved: {}", error.what());
-        lastError.set(ConsentManager::notSavedText(error.what()));
-    }
+    standing_->disable();
 }
 
 void AppLifecycleManager::skipCurrentMeeting() {

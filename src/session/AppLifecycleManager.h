@@ -4,24 +4,24 @@
 #include "base/Executor.h"
 #include "base/Observable.h"
 #include "session/FallingBehind.h"
+#include "session/FallingBehindWatch.h"
+#include "session/LiveTranscript.h"
 #include "session/PlatformServices.h"
 #include "session/RetentionTimer.h"
 #include "session/SessionFiles.h"
 #include "session/SessionMicrophone.h"
+#include "session/SessionNotices.h"
+#include "session/SpeedAdvisor.h"
+#include "session/StandingConsent.h"
 #include "session/StopReason.h"
 #include "settings/SettingsManager.h"
-#include "transcription/BacklogWatch.h"
 #include "transcription/TranscriptionEngine.h"
-#include "transcripts/Diagnostics.h"
-#include "transcripts/ExportFormat.h"
-#include "transcripts/TranscriptRecord.h"
 #include "types/TranscriptSegment.h"
 #include "types/TranscriptionSession.h"
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -43,23 +43,18 @@ public:
     static constexpr double cleanupInterval = RetentionTimer::interval;
     static constexpr double micCheckInterval = SessionMicrophone::checkInterval;
     static constexpr double muteRetryInterval = SessionMicrophone::muteRetryInterval;
-    static constexpr double backlogCheckInterval = 5;
+    static constexpr double backlogCheckInterval = FallingBehindWatch::interval;
 
     MeetingDetectionService& detection() { return *detection_; }
     WhisperManager& whisper() { return *whisper_; }
 
     // What views watch.
     Observable<std::optional<TranscriptionSession>> session;
-    Observable<std::vector<TranscriptSegment>> segments;
-    Observable<std::map<int, std::string>> speakerNames;
-    Observable<std::map<int, std::string>> matchedNames;
-    Observable<std::vector<std::string>> roster;
     Observable<bool> modelLoading{false};
     Observable<bool> micMutedByUser{false};
     Observable<std::optional<bool>> meetingMuted;
     Observable<bool> finishing{false};
     Observable<std::optional<std::string>> lastError;
-    Observable<std::optional<TranscriptRecord>> transcript;
     Observable<bool> micSilent{false};
     Observable<bool> automatic{false};
     // Why standing consent on file was not honoured (a file that is not the user's own, or
@@ -74,7 +69,6 @@ public:
     // The user's switch or the meeting's own mute.
     bool micIgnored() const { return micMutedByUser.get() || meetingMuted.get() == true; }
     const std::set<std::string>& skipped() const { return skipped_; }
-    const std::map<int, int>& aliases() const { return aliases_; }
     bool hasMic() const { return microphone_->service() != nullptr; }
     // The running session's meeting-audio figures (nothing between sessions).
     std::optional<CaptureStats> captureStats() const;
@@ -99,36 +93,20 @@ public:
     // Stops the session and calls `done` (on the main thread) once its files are written.
     void finishForQuit(std::function<void()> done);
 
-    // Rewrites the transcript file from memory; false when it could not be written.
-    bool save();
+    // The running or last session's transcript, which the editing views work on.
+    LiveTranscript& live() { return live_; }
+    const LiveTranscript& live() const { return live_; }
+
     // Finished transcripts that are still only in memory, waiting for a write that works.
     std::size_t unsavedTranscripts() const { return files_.unsaved(); }
-    std::string speakerName(std::optional<int> speaker) const;
-    std::vector<int> knownSpeakers() const;
-    void updateMatches();
-
-    // Names and corrections for the running or last session. Each one that changes anything
-    // recomputes the roster matches and rewrites the transcript file.
-    std::vector<std::string> rosterOthers() const;
-    void setRoster(const std::vector<std::string>& names);
-    void rename(int speaker, const std::string& name);
-    // Later engine lines of `from` arrive as `into`.
-    void merge(int from, int into);
-    // Moves one line; no speaker asks for a new hand-added one.
-    void reassign(const Uuid& line, std::optional<int> speaker);
-    // Replacements made; nothing is learned or written when the word does not occur.
-    int fixWord(const std::string& wrong, const std::string& right);
-    // Writes the transcript beside itself in `format` and shows it in the file manager.
-    // Failures go to lastError ("Export failed: …"); answers the file when it was written.
-    std::optional<std::filesystem::path> exportTranscript(ExportFormat format);
 
     // What the manager was given of the operating system, for views that ask it directly
     // (the login item, permissions).
     const PlatformServices& services() const { return services_; }
     // The model this machine keeps up with, by its speed figure and what its sessions
     // measured, with what the settings have on (see SettingsManager).
-    WhisperModel recommendedModel() const { return recommended_; }
-    const std::optional<MachineSpeed>& machineSpeed() const { return speed_; }
+    WhisperModel recommendedModel() const { return speed_->recommended(); }
+    const std::optional<MachineSpeed>& machineSpeed() const { return speed_->speed(); }
 
 private:
     struct FinishJob;
@@ -136,13 +114,6 @@ private:
     AppLifecycleManager(Executor& main, Clock& clock, PlatformServices services,
                         SettingsStores stores);
     void setUp();
-    // The recommendation for this machine's speed and what the settings have on.
-    void recommend();
-    void measureSpeed();
-    // Keeps what the finished session's recognition cost on this machine.
-    void keepSessionCost(const EngineOptions& options,
-                         const std::map<std::string, EngineStats>& stats,
-                         const std::string& device);
     void followDetection();
     void followSleepAndWake();
 
@@ -151,20 +122,14 @@ private:
     std::shared_ptr<AudioCaptureService> startCapture(const DetectedMeeting& meeting,
                                                       const ConsentRecord& consent);
     std::shared_ptr<MicCaptureService> openMic(const DetectedMeeting& meeting);
-    std::shared_ptr<TranscriptionEngine>
-    makeEngine(const std::shared_ptr<AudioCaptureService>& capture,
-               const std::shared_ptr<MicCaptureService>& mic, const EngineOptions& options,
-               SystemTime startedAt);
     void openTranscript(const DetectedMeeting& meeting, const ConsentRecord& consent,
                         SystemTime startedAt);
     void loadModel(const std::shared_ptr<TranscriptionEngine>& engine);
 
-    void notify(const DetectedMeeting& meeting);
     void pauseAudio();
     void resumeCapture();
     void receive(std::uint64_t generation, std::vector<TranscriptSegment> batch);
-    void watchBacklog(std::uint64_t generation);
-    void fellBehind(double waitingSeconds);
+    void watchBacklog();
     void engineStarted(std::uint64_t generation, const std::shared_ptr<TranscriptionEngine>& engine,
                        const std::exception_ptr& error);
     std::shared_ptr<FinishJob> closeSession();
@@ -181,12 +146,15 @@ private:
     Clock& clock_;
     PlatformServices services_;
     SettingsStores stores_;
+    SessionNotices notices_;
 
     std::unique_ptr<MeetingDetectionService> detection_;
     std::unique_ptr<WhisperManager> whisper_;
     std::shared_ptr<SessionMicrophone> microphone_;
     std::unique_ptr<RetentionTimer> retention_;
     SessionFiles files_;
+    std::optional<StandingConsent> standing_;
+    LiveTranscript live_;
 
     std::shared_ptr<AudioCaptureService> capture_;
     std::shared_ptr<TranscriptionEngine> engine_;
@@ -194,18 +162,11 @@ private:
     std::vector<std::function<void()>> finishWaiters_;
     // Once quitting has begun nothing new starts.
     bool quitting_ = false;
-    // Standing consent was turned off but that could not be stored: the stored "on" must
-    // not start meetings while this app runs.
-    bool standingOffUnsaved_ = false;
     // Why the running session's model could not be loaded, for its transcript.
     std::optional<std::string> modelLoadError_;
     std::optional<std::filesystem::path> modelFile_;
-    std::optional<MachineSpeed> speed_;
-    BacklogWatch backlog_;
-    // What the running session said when it fell behind, kept while the backlog drains.
-    std::optional<FallingBehind> behind_;
-    WhisperModel recommended_;
-    std::map<int, int> aliases_;
+    std::shared_ptr<SpeedAdvisor> speed_;
+    std::shared_ptr<FallingBehindWatch> behindWatch_;
     std::set<std::string> skipped_;
     std::vector<Subscription> observers_;
 

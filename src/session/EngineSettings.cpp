@@ -1,5 +1,6 @@
 #include "session/EngineSettings.h"
 
+#include "base/Log.h"
 #include "transcription/PromptText.h"
 #include "transcription/WhisperContext.h"
 #include "transcripts/WordFix.h"
@@ -65,6 +66,20 @@ std::optional<std::string> modelFileProblem(const std::filesystem::path& file) {
     if (!in.read(magic.data(), magic.size()) || std::string_view(magic.data(), 4) != "lmgg")
         return file.string() + " is not a Whisper model file.";
     return std::nullopt;
+}
+
+std::optional<std::string> modelProblem(const std::optional<std::filesystem::path>& modelFile,
+                                        WhisperModel model) {
+    if (modelFile) {
+        auto problem = modelFileProblem(*modelFile);
+        if (problem)
+            Log::error("Start refused: {}", *problem);
+        return problem;
+    }
+    if (model.isDownloaded())
+        return std::nullopt;
+    Log::error("Start refused: Whisper {} model not downloaded", model.rawValue());
+    return "Download the Whisper " + std::string(model.title()) + " model first.";
 }
 
 } // namespace tallyvox::SessionSettings

@@ -85,4 +85,19 @@ void SessionFiles::finish(const TranscriptRecord& record,
     Log::error("No speech transcribed (sound received: {})", ending.soundReceived);
 }
 
+TranscriptRecord SessionFiles::newRecord(const DetectedMeeting& meeting,
+                                         const ConsentRecord& consent, SystemTime startedAt,
+                                         const std::filesystem::path& root,
+                                         const std::optional<CalendarEvent>& event) {
+    TranscriptRecord record;
+    record.meeting = meeting;
+    record.startedAt = startedAt;
+    record.consentAt = consent.confirmedAt;
+    record.filePath = TranscriptManager::filePath(root, meeting.platform, startedAt);
+    record.automaticConsent = consent.automatic;
+    if (event)
+        record.meetingTitle = event->title;
+    return record;
+}
+
 } // namespace tallyvox

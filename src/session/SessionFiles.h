@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Executor.h"
+#include "session/PlatformServices.h"
 #include "session/UnsavedTranscripts.h"
 #include "transcripts/Diagnostics.h"
 #include "transcripts/TranscriptManager.h"
@@ -53,6 +54,11 @@ public:
     // Tries every kept final text once now.
     void retryUnsaved() { unsaved_.retry(); }
     std::size_t unsaved() const { return unsaved_.count(); }
+
+    // A session's record before its first line, filed under `root`; a calendar event names it.
+    static TranscriptRecord newRecord(const DetectedMeeting& meeting, const ConsentRecord& consent,
+                                      SystemTime startedAt, const std::filesystem::path& root,
+                                      const std::optional<CalendarEvent>& event);
 
     // "Zoom_Meeting_10-00.diagnostics.txt" beside "Zoom_Meeting_10-00.txt".
     static std::filesystem::path diagnosticsFile(const std::filesystem::path& transcript);

@@ -3,7 +3,6 @@
 #include "base/Log.h"
 #include "session/EngineSettings.h"
 #include "transcripts/TranscriptManager.h"
-#include "types/ModelSpeed.h"
 
 namespace tallyvox {
 
@@ -56,8 +55,8 @@ std::shared_ptr<AppLifecycleManager::FinishJob> AppLifecycleManager::closeSessio
 // The transcript's end, and the report's figures as they stand when the session stops.
 void AppLifecycleManager::recordEnd(FinishJob& job, const TranscriptionSession& stopped) {
     SystemTime now = clock_.now();
-    if (transcript.get())
-        transcript.modify([&](auto& record) { record->endedAt = now; });
+    if (live_.record.get())
+        live_.record.modify([&](auto& record) { record->endedAt = now; });
 
     auto& ending = job.ending;
     auto& figures = ending.figures;
@@ -79,7 +78,7 @@ void AppLifecycleManager::recordEnd(FinishJob& job, const TranscriptionSession& 
     }
     figures.outputIsSpeakers = outputIsBuiltInSpeakers();
     ending.modelLoadError = std::exchange(modelLoadError_, std::nullopt);
-    ending.recommendedModel = recommended_;
+    ending.recommendedModel = speed_->recommended();
 }
 
 void AppLifecycleManager::finish(const std::shared_ptr<FinishJob>& job) {
@@ -106,10 +105,12 @@ void AppLifecycleManager::finishAfterEngine(const std::shared_ptr<FinishJob>& jo
     if (job->mic)
         job->mic->stop();
     finishing.set(false);
-    keepSessionCost(job->ending.figures.options, result.stats, result.device);
-    job->ending.recommendedModel = recommended_;
+    // A model file named by hand is not the model its cost would be kept for.
+    if (!modelFile_)
+        speed_->keepSessionCost(job->ending.figures.options, result.stats, result.device);
+    job->ending.recommendedModel = speed_->recommended();
 
-    const auto& record = transcript.get();
+    const auto& record = live_.record.get();
     if (record && transcriptGeneration_ == job->generation) {
         auto& ending = job->ending;
         ending.figures.sessionSeconds =
@@ -118,7 +119,8 @@ void AppLifecycleManager::finishAfterEngine(const std::shared_ptr<FinishJob>& jo
         ending.figures.device = result.device;
         ending.recognisedLines = result.segments;
         files_.finish(
-            *record, segments.get(), [this](int speaker) { return speakerName(speaker); }, ending);
+            *record, live_.segments.get(),
+            [this](int speaker) { return live_.speakerName(speaker); }, ending);
     }
 
     finishRunning_ = false;
@@ -138,36 +140,6 @@ void AppLifecycleManager::startNextMeeting() {
             autoStart(meeting);
             break;
         }
-}
-
-// What recognition really cost on this machine replaces the probe's prediction for this
-// model from now on; kept with the probe's figure, so only where there is one.
-void AppLifecycleManager::keepSessionCost(const EngineOptions& options,
-                                          const std::map<std::string, EngineStats>& stats,
-                                          const std::string& device) {
-    if (!speed_ || modelFile_)
-        return;
-    // A session on another device than the figure's (the graphics processor turned on or off
-    // since) says nothing about that device.
-    if (!device.empty() && MachineSpeed::keyOf(device) != speed_->cpu)
-        return;
-    double recognition = 0, streams = 0, speakers = 0, labelled = 0;
-    for (const auto& [name, channel] : stats) {
-        recognition += channel.whisperSeconds;
-        streams += channel.processedSeconds;
-        speakers += channel.speakerSeconds;
-        if (channel.speakerSeconds > 0)
-            labelled += channel.processedSeconds;
-    }
-    auto cost = ModelSpeed::sessionCost(recognition, streams, speakers, labelled);
-    if (!cost)
-        return;
-    Log::info("Recognition with {} took {:.2f} s per second of audio", options.model.rawValue(),
-              cost->recognition);
-    ModelSpeed::keep(*speed_, options.model, *cost);
-    recommend();
-    if (services_.keepMachineSpeed)
-        services_.keepMachineSpeed(*speed_);
 }
 
 void AppLifecycleManager::finishForQuit(std::function<void()> done) {

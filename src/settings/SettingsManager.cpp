@@ -2,6 +2,7 @@
 
 #include "base/XdgPaths.h"
 #include "settings/ProtectedSettings.h"
+#include "settings/SettingsTable.h"
 #include "settings/WordMemory.h"
 #include "types/ModelSpeed.h"
 
@@ -74,24 +75,14 @@ std::string systemFullName() {
 
 void registerDefaults(const SettingsStores& stores, const std::string& fullName,
                       WhisperModel recommended) {
-    stores.defaults.registerDefaults({
-        {std::string(Key::autoDetect), true},
-        {std::string(Key::detectZoom), true},
-        {std::string(Key::detectTeams), true},
-        {std::string(Key::detectWeb), true},
-        {std::string(Key::detectMeet), true},
-        {std::string(Key::language), defaultLanguage},
-        {std::string(Key::chunkSeconds), accurateChunk},
-        {std::string(Key::vocabulary), sampleVocabulary},
-        {std::string(Key::diarize), true},
-        {std::string(Key::includeMic), false},
-        {std::string(Key::deleteAfterDays), 0},
-        {std::string(Key::consentReminder), true},
-        {std::string(Key::myName), fullName},
-        {std::string(Key::useCalendar), false},
-        {std::string(Key::followMute), true},
-        {std::string(Key::useGPU), true},
-    });
+    PlistValue::Dictionary defaults{{std::string(Key::myName), fullName}};
+    for (const auto& setting : SettingsTable::all())
+        // The protected switches are registered too: their first move out of these
+        // preferences reads them here.
+        if (setting.fallback && (setting.store == SettingsTable::Store::preferences ||
+                                 setting.type == PlistValue::Type::boolean))
+            defaults.emplace(std::string(setting.key), *setting.fallback);
+    stores.defaults.registerDefaults(defaults);
     registerDefaultModel(stores, recommended);
 }
 

@@ -47,6 +47,8 @@ inline constexpr std::string_view accuracyDefaultsApplied = "accuracyDefaultsApp
 inline constexpr std::string_view standingConsentAt = "standingConsentAt";
 inline constexpr std::string_view learnedWords = "learnedWords";
 inline constexpr std::string_view fixCounts = "fixCounts";
+// Set once the window-only mode has explained that there is no tray icon.
+inline constexpr std::string_view noTrayExplained = "noTrayExplained";
 } // namespace Key
 
 inline constexpr std::string_view defaultLanguage = "en+hi";

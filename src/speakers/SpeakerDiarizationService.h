@@ -56,8 +56,12 @@ public:
 
     const SpeakerClusterer& clusterer() const { return clusterer_; }
 
-    // Each voice-change window through a looped row of its own, as the model defines it, instead
-    // of whatever cheaper way the model offers (Embedder::embedRanges). For comparisons.
+    // Each voice-change window through a looped row of its own, as the model defines it (the
+    // default), or, with false, through whatever cheaper way the model offers
+    // (Embedder::embedRanges). Pooled windows stay off by default: on a network whose
+    // similarities spread as a trained one's do, they land near the threshold so often that
+    // nearly every window is heard again as a row, and they cost more than the rows alone
+    // (bench/README.md, `speaker_meeting_bench`).
     void setExactChangeWindows(bool exact) { exactWindows_ = exact; }
 
     static std::vector<double> changes(const std::vector<ChangePoint>& points);
@@ -75,7 +79,7 @@ private:
 
     std::unique_ptr<Embedder> embedder_;
     SpeakerClusterer clusterer_;
-    bool exactWindows_ = false;
+    bool exactWindows_ = true;
 };
 
 // The engine's loader over a model loader: a model that fails to load throws out of the

@@ -6,6 +6,7 @@
 #include "base/Utf8.h"
 #include "transcription/CpuBackend.h"
 #include "transcription/ModelFiles.h"
+#include "transcription/ModelQuantiser.h"
 #include "transcription/PromptText.h"
 #include "types/MachineSpeed.h"
 
@@ -103,7 +104,9 @@ WhisperContext::WhisperContext(WhisperModel model, const std::filesystem::path& 
     }
     // A file given by hand is named as it is: it need not be the model it stands in for.
     std::string name =
-        modelFile == model.localPath() ? std::string(model.title()) : modelFile.filename().string();
+        modelFile == model.localPath() || (model.isVariant() && modelFile == model.copyPath())
+            ? std::string(model.title())
+            : modelFile.filename().string();
     Log::info("Loaded Whisper {}, VAD {}, on {}", name, vad_ ? "on" : "off", device_.name);
 }
 
@@ -317,8 +320,20 @@ std::vector<WhisperWord> fromTokens(const std::vector<Token>& tokens, double sta
 
 RecognizerLoader whisperLoader(std::function<bool()> useGPU) {
     return [useGPU = std::move(useGPU)](WhisperModel model) -> std::unique_ptr<Recognizer> {
+        const bool gpu = !useGPU || useGPU();
+        const auto file = ModelQuantiser::fileToLoad(model);
+        if (file != model.localPath()) {
+            try {
+                return std::make_unique<WhisperContext>(model, file, VADModel::localPath(), gpu);
+            } catch (const WhisperContext::LoadError&) {
+                Log::error("Couldn't load the {} copy of the Whisper {} model; loading the "
+                           "original",
+                           WhisperModel::variantName(model.variant()), model.original().title());
+            }
+        }
+        model = model.original();
         try {
-            return std::make_unique<WhisperContext>(model, !useGPU || useGPU());
+            return std::make_unique<WhisperContext>(model, gpu);
         } catch (const WhisperContext::LoadError&) {
             // The user is told to download it again; a damaged file would stop that, since
             // a file of full size counts as downloaded.

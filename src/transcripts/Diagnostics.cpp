@@ -1,5 +1,6 @@
 #include "transcripts/Diagnostics.h"
 
+#include "settings/SettingsTable.h"
 #include "transcripts/TranscriptFormat.h"
 #include "types/ModelSpeed.h"
 #include "types/TranscriptionSession.h"
@@ -33,7 +34,7 @@ constexpr std::string_view fellBehindHint =
     ": the computer was slower than the meeting, so the transcript was finished long after "
     "it ended. A faster model keeps up.";
 constexpr std::string_view longWindowHint =
-    " s: long windows make Whisper skip sentences more often; 20 s measured best.";
+    " s: long windows make Whisper skip sentences more often; ";
 constexpr std::string_view shortCaptureHint =
     "Capture got less audio than the meeting lasted: check the audio-recording permission, and "
     "whether the meeting app restarted or changed audio device.";
@@ -254,9 +255,12 @@ std::string diagnostics(const TranscriptRecord& record,
         hints.push_back(std::string(context.recommendedModel.title()) +
                         std::string(moreAccurate ? moreAccurateModelHint : fasterModelHint));
     }
-    if (options.chunkSeconds > 20)
+    // The default window is the one measured best; longer ones are worth a hint.
+    const double bestChunk =
+        *SettingsTable::fallback(SettingsManager::Key::chunkSeconds).realValue();
+    if (options.chunkSeconds > bestChunk)
         hints.push_back("Text updates every " + truncated(options.chunkSeconds) +
-                        std::string(longWindowHint));
+                        std::string(longWindowHint) + truncated(bestChunk) + " s measured best.");
 
     if (const auto& stats = figures.meetingAudio) {
         appendCapture(out, *stats, live);

@@ -50,7 +50,8 @@ const std::vector<WhisperModel>& byAccuracy() {
 WhisperModel mostAccurateKeepingUp(WhisperModel ceiling, const MachineSpeed& speed, int sources,
                                    double limit, bool speakers) {
     const auto& order = byAccuracy();
-    auto from = std::find(order.begin(), order.end(), ceiling);
+    // A quantised copy is no more accurate than its original.
+    auto from = std::find(order.begin(), order.end(), ceiling.original());
     for (auto it = from; it != order.end(); ++it)
         if (predictedFactor(*it, speed, sources, speakers) <= limit)
             return *it;

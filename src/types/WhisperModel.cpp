@@ -52,6 +52,26 @@ const Row& row(WhisperModel::Kind kind) {
     return rows[static_cast<size_t>(kind)];
 }
 
+// Names and titles of the variants, by kind then variant; Large v3 Turbo has none.
+struct VariantNames {
+    std::string_view raw;
+    std::string_view title;
+};
+constexpr std::array<std::array<VariantNames, 2>, 4> variantNames{{
+    {{{"tiny-q8_0", "Tiny (q8_0)"}, {"tiny-q5_1", "Tiny (q5_1)"}}},
+    {{{"base-q8_0", "Base (q8_0)"}, {"base-q5_1", "Base (q5_1)"}}},
+    {{{"small-q8_0", "Small (q8_0)"}, {"small-q5_1", "Small (q5_1)"}}},
+    {{{"medium-q8_0", "Medium (q8_0)"}, {"medium-q5_1", "Medium (q5_1)"}}},
+}};
+
+bool hasVariants(WhisperModel::Kind kind) {
+    return static_cast<size_t>(kind) < variantNames.size();
+}
+
+const VariantNames& names(WhisperModel::Kind kind, WhisperModel::Variant variant) {
+    return variantNames[static_cast<size_t>(kind)][static_cast<size_t>(variant) - 1];
+}
+
 } // namespace
 
 const std::vector<WhisperModel>& WhisperModel::all() {
@@ -60,20 +80,49 @@ const std::vector<WhisperModel>& WhisperModel::all() {
 }
 
 std::optional<WhisperModel> WhisperModel::fromRaw(std::string_view raw) {
-    for (auto model : all())
+    for (auto model : all()) {
         if (model.rawValue() == raw)
             return model;
+        for (auto variant : model.variants())
+            if (variant.rawValue() == raw)
+                return variant;
+    }
+    return std::nullopt;
+}
+
+std::vector<WhisperModel> WhisperModel::variants() const {
+    if (!hasVariants(kind_))
+        return {};
+    return {WhisperModel(kind_, Variant::q8_0), WhisperModel(kind_, Variant::q5_1)};
+}
+
+std::string_view WhisperModel::variantName(Variant variant) {
+    switch (variant) {
+    case Variant::q8_0:
+        return "q8_0";
+    case Variant::q5_1:
+        return "q5_1";
+    case Variant::original:
+        break;
+    }
+    return {};
+}
+
+std::optional<WhisperModel::Variant> WhisperModel::variantFromName(std::string_view name) {
+    for (auto variant : {Variant::q8_0, Variant::q5_1})
+        if (variantName(variant) == name)
+            return variant;
     return std::nullopt;
 }
 
 std::string_view WhisperModel::rawValue() const {
-    return row(kind_).raw;
+    return isVariant() && hasVariants(kind_) ? names(kind_, variant_).raw : row(kind_).raw;
 }
 std::string_view WhisperModel::title() const {
-    return row(kind_).title;
+    return isVariant() && hasVariants(kind_) ? names(kind_, variant_).title : row(kind_).title;
 }
 std::string WhisperModel::fileName() const {
-    return "ggml-" + std::string(rawValue()) + ".bin";
+    return "ggml-" + std::string(row(kind_).raw) + ".bin";
 }
 std::string_view WhisperModel::sizeLabel() const {
     return row(kind_).sizeLabel;
@@ -95,6 +144,16 @@ std::string WhisperModel::remoteURL() const {
 
 bool WhisperModel::isDownloaded(const std::filesystem::path& file) const {
     return fileSizeOrZero(file) >= minimumBytes();
+}
+
+std::filesystem::path WhisperModel::copyPath() const {
+    return directory() / ("ggml-" + std::string(rawValue()) + ".bin");
+}
+
+std::filesystem::path WhisperModel::copyRecordPath() const {
+    auto path = copyPath();
+    path += ".sha256";
+    return path;
 }
 
 std::int64_t fileSizeOrZero(const std::filesystem::path& file) {

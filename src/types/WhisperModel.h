@@ -10,16 +10,33 @@
 namespace tallyvox {
 
 // The recogniser models users can choose, with their pinned files.
+//
+// A model may also be a quantised variant ("small-q5_1"): a copy of the downloaded file made
+// on this computer, smaller and faster. The pinned file facts below (fileName, sha256, size,
+// address) stay those of the downloaded original: it is what the copy is made from, what is
+// downloaded for it, and what is loaded when the copy cannot be.
 class WhisperModel {
 public:
     enum Kind { tiny, base, small, medium, turbo };
+    enum class Variant { original, q8_0, q5_1 };
 
-    constexpr WhisperModel(Kind kind = small)
-        : kind_(kind) {}
+    constexpr WhisperModel(Kind kind = small, Variant variant = Variant::original)
+        : kind_(kind)
+        , variant_(variant) {}
+    // The originals only.
     static const std::vector<WhisperModel>& all();
+    // An original's name, or a variant's ("small-q5_1").
     static std::optional<WhisperModel> fromRaw(std::string_view raw);
 
     Kind kind() const { return kind_; }
+    Variant variant() const { return variant_; }
+    bool isVariant() const { return variant_ != Variant::original; }
+    WhisperModel original() const { return WhisperModel(kind_); }
+    // The variants that can be made of this model: none of a file published already quantised.
+    std::vector<WhisperModel> variants() const;
+    static std::string_view variantName(Variant variant); // "q8_0", "q5_1"; empty for original
+    static std::optional<Variant> variantFromName(std::string_view name);
+
     std::string_view rawValue() const; // also the identifier
     std::string_view title() const;
     std::string fileName() const;
@@ -36,10 +53,15 @@ public:
     bool isDownloaded() const { return isDownloaded(localPath()); }
     bool isDownloaded(const std::filesystem::path& file) const;
 
+    // A variant's copy beside the original, and the record of the digests it was made with.
+    std::filesystem::path copyPath() const;
+    std::filesystem::path copyRecordPath() const;
+
     bool operator==(const WhisperModel&) const = default;
 
 private:
     Kind kind_;
+    Variant variant_;
 };
 
 namespace VADModel {

@@ -14,9 +14,9 @@ namespace tallyvox::ui {
 
 const QString FixWordPopover::noMatchText = QStringLiteral("That word isn't in this transcript.");
 
-FixWordPopover::FixWordPopover(AppLifecycleManager& manager, QWidget* parent)
+FixWordPopover::FixWordPopover(LiveTranscript& transcript, QWidget* parent)
     : QDialog(parent, Qt::Popup)
-    , manager_(manager) {
+    , transcript_(transcript) {
     setObjectName(QStringLiteral("fixWordPopover"));
     setAccessibleName(QStringLiteral("Fix a Word"));
     auto* layout = new QVBoxLayout(this);
@@ -97,7 +97,7 @@ void FixWordPopover::refresh() {
 void FixWordPopover::fix() {
     if (!fix_->isEnabled())
         return;
-    if (manager_.fixWord(wrong_->text().toStdString(), right_->text().toStdString()) == 0) {
+    if (transcript_.fixWord(wrong_->text().toStdString(), right_->text().toStdString()) == 0) {
         noMatch_->show();
         adjustSize();
         return;

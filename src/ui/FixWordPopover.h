@@ -1,6 +1,6 @@
 #pragma once
 
-#include "session/AppLifecycleManager.h"
+#include "session/LiveTranscript.h"
 
 #include <QDialog>
 
@@ -17,7 +17,7 @@ class FixWordPopover : public QDialog {
 public:
     static const QString noMatchText;
 
-    FixWordPopover(AppLifecycleManager& manager, QWidget* parent);
+    FixWordPopover(LiveTranscript& transcript, QWidget* parent);
 
     QLineEdit* wrongField() const { return wrong_; }
     QLineEdit* rightField() const { return right_; }
@@ -28,7 +28,7 @@ private:
     void refresh();
     void fix();
 
-    AppLifecycleManager& manager_;
+    LiveTranscript& transcript_;
     QLineEdit* wrong_;
     QLineEdit* right_;
     QLabel* noMatch_;

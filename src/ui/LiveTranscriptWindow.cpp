@@ -212,7 +212,7 @@ QString LiveTranscriptWindow::subtitle() const {
     if (auto q = query(); !q.empty())
         return QStringLiteral("%1 of %2 lines")
             .arg(model_->rowCount())
-            .arg(manager.segments.get().size());
+            .arg(manager.live().segments.get().size());
     const auto& session = manager.session.get();
     if (!session)
         return QStringLiteral("Not transcribing");
@@ -225,11 +225,11 @@ void LiveTranscriptWindow::refresh() {
     const auto& manager = *context_.manager;
     auto q = query();
     updating_ = true;
-    auto change = model_->setRows(transcriptRows(manager, q));
+    auto change = model_->setRows(transcriptRows(manager.live(), q));
     // Edited lines may wrap differently; heights are only measured again on a layout.
     if (change == TranscriptLineModel::Change::edited)
         list_->doItemsLayout();
-    auto count = manager.segments.get().size();
+    auto count = manager.live().segments.get().size();
     bool countChanged = count != lineCount_;
     bool queryCleared = q.empty() && !lastQuery_.empty();
     lineCount_ = count;
@@ -303,7 +303,7 @@ void LiveTranscriptWindow::scrollToLatest() {
 void LiveTranscriptWindow::scrolled() {
     if (updating_ || isScrollingToLatest())
         return;
-    const auto& lines = context_.manager->segments.get();
+    const auto& lines = context_.manager->live().segments.get();
     if (lines.empty())
         return;
     // Only the last line of the whole transcript decides; while a search hides it, following
@@ -364,12 +364,12 @@ std::unique_ptr<QMenu> LiveTranscriptWindow::lineMenu(int row) {
     auto* assign = menu->addMenu(QStringLiteral("Assign Line To"));
     assign->setObjectName(QStringLiteral("assignLineTo"));
     auto manager = context_.manager;
-    for (int speaker : manager->knownSpeakers())
-        assign->addAction(menuText(manager->speakerName(speaker)), this,
-                          [manager, id, speaker] { manager->reassign(id, speaker); });
+    for (int speaker : manager->live().knownSpeakers())
+        assign->addAction(menuText(manager->live().speakerName(speaker)), this,
+                          [manager, id, speaker] { manager->live().reassign(id, speaker); });
     assign->addSeparator();
     assign->addAction(QStringLiteral("New Speaker"), this,
-                      [manager, id] { manager->reassign(id, std::nullopt); });
+                      [manager, id] { manager->live().reassign(id, std::nullopt); });
     return menu;
 }
 
@@ -391,7 +391,7 @@ RenamePopover* LiveTranscriptWindow::openRename(int row) {
     const auto& line = model_->row(row);
     if (rename_)
         rename_->close();
-    rename_ = new RenamePopover(*context_.manager, line.speaker, line.id, this);
+    rename_ = new RenamePopover(context_.manager->live(), line.speaker, line.id, this);
     showAt(rename_, row);
     return rename_;
 }
@@ -401,14 +401,14 @@ FixWordPopover* LiveTranscriptWindow::openFixWord(int row) {
         return nullptr;
     if (fixWord_)
         fixWord_->close();
-    fixWord_ = new FixWordPopover(*context_.manager, this);
+    fixWord_ = new FixWordPopover(context_.manager->live(), this);
     showAt(fixWord_, row);
     return fixWord_;
 }
 
 SpeakersSheet* LiveTranscriptWindow::openSpeakers() {
     if (!speakers_) {
-        speakers_ = new SpeakersSheet(*context_.manager, this);
+        speakers_ = new SpeakersSheet(context_.manager->live(), this);
         speakers_->setAttribute(Qt::WA_DeleteOnClose);
     }
     speakers_->show();

@@ -9,16 +9,12 @@ ManagerWatch::ManagerWatch(QObject* owner, AppLifecycleManager& manager,
     : owner_(owner)
     , changed_(std::move(changed)) {
     add(manager.session);
-    add(manager.segments);
-    add(manager.speakerNames);
-    add(manager.matchedNames);
-    add(manager.roster);
+    watchTranscript(manager.live());
     add(manager.modelLoading);
     add(manager.micMutedByUser);
     add(manager.meetingMuted);
     add(manager.finishing);
     add(manager.lastError);
-    add(manager.transcript);
     add(manager.micSilent);
     add(manager.automatic);
     add(manager.standingConsentIgnored);
@@ -29,6 +25,21 @@ ManagerWatch::ManagerWatch(QObject* owner, AppLifecycleManager& manager,
     add(manager.whisper().downloadError);
     add(manager.detection().meetings);
     add(manager.detection().automationDenied);
+}
+
+ManagerWatch::ManagerWatch(QObject* owner, LiveTranscript& transcript,
+                           std::function<void()> changed)
+    : owner_(owner)
+    , changed_(std::move(changed)) {
+    watchTranscript(transcript);
+}
+
+void ManagerWatch::watchTranscript(LiveTranscript& transcript) {
+    add(transcript.segments);
+    add(transcript.speakerNames);
+    add(transcript.matchedNames);
+    add(transcript.roster);
+    add(transcript.record);
 }
 
 void ManagerWatch::schedule() {

@@ -12,13 +12,15 @@
 
 namespace tallyvox::ui {
 
-// Calls `changed` once after any of the manager's observable state (its session, lines,
-// names, errors, the model downloads and the detected meetings) changed. Changes that arrive
-// together are told once, on the next turn of the event loop, so a view rebuilds once per
-// burst instead of once per value. Stops when `owner` is destroyed.
+// Calls `changed` once after any of the manager's observable state (its session, errors,
+// the model downloads, the detected meetings, and its transcript's lines and names) changed.
+// Changes that arrive together are told once, on the next turn of the event loop, so a view
+// rebuilds once per burst instead of once per value. Stops when `owner` is destroyed.
 class ManagerWatch {
 public:
     ManagerWatch(QObject* owner, AppLifecycleManager& manager, std::function<void()> changed);
+    // Only the transcript being edited: its lines, names, roster and record.
+    ManagerWatch(QObject* owner, LiveTranscript& transcript, std::function<void()> changed);
     ManagerWatch(const ManagerWatch&) = delete;
     ManagerWatch& operator=(const ManagerWatch&) = delete;
 
@@ -28,6 +30,7 @@ public:
     }
 
 private:
+    void watchTranscript(LiveTranscript& transcript);
     void schedule();
 
     QPointer<QObject> owner_;

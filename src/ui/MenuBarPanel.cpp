@@ -3,6 +3,7 @@
 #include "settings/AppInfo.h"
 #include "ui/PanelCompleted.h"
 #include "ui/PanelConsent.h"
+#include "ui/PanelMarks.h"
 #include "ui/PanelModelStatus.h"
 #include "ui/PanelRows.h"
 #include "ui/PanelSetup.h"
@@ -193,7 +194,7 @@ void MenuBarPanel::refresh() {
     auto& manager = *context_.manager;
     const auto& session = manager.session.get();
     const bool finishing = manager.finishing.get();
-    const auto& record = manager.transcript.get();
+    const auto& record = manager.live().record.get();
     const auto& meetings = manager.detection().meetings.get();
     const bool automatic = manager.automatic.get();
 

@@ -80,7 +80,7 @@ CompletedView::CompletedView(UiContext& context, QWidget* parent)
                               QString::fromUtf8(rawValue(format).data(),
                                                 static_cast<qsizetype>(rawValue(format).size())));
         connect(action, &QAction::triggered, this,
-                [this, format = format] { context_.manager->exportTranscript(format); });
+                [this, format = format] { context_.manager->live().exportTranscript(format); });
     }
     export_->setMenu(exportMenu_);
     buttons->addWidget(export_);

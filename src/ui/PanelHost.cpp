@@ -20,7 +20,6 @@ namespace tallyvox::ui {
 
 namespace {
 
-constexpr std::string_view noTrayExplainedKey = "noTrayExplained";
 // Between the tray icon and the popup.
 constexpr int gap = 4;
 
@@ -73,7 +72,8 @@ PanelHost::PanelHost(UiContext& context, Mode mode, QWidget* parent)
     layout->setSpacing(0);
     if (mode_ == Mode::popup) {
         setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    } else if (mode_ == Mode::window && !context_.stores.defaults.boolValue(noTrayExplainedKey)) {
+    } else if (mode_ == Mode::window &&
+               !context_.stores.defaults.boolValue(SettingsManager::Key::noTrayExplained)) {
         // Said once: later launches know where the panel lives.
         noTrayNote_ = new QLabel(
             QStringLiteral("This desktop shows no tray icons, so Tallyvox shows its panel in "
@@ -86,7 +86,7 @@ PanelHost::PanelHost(UiContext& context, Mode mode, QWidget* parent)
         noTrayNote_->setWordWrap(true);
         noTrayNote_->setContentsMargins(12, 12, 12, 0);
         layout->addWidget(noTrayNote_);
-        context_.stores.defaults.set(noTrayExplainedKey, PlistValue(true));
+        context_.stores.defaults.set(SettingsManager::Key::noTrayExplained, PlistValue(true));
     }
     panel_ = new MenuBarPanel(context_, this);
     if (mode_ == Mode::popup) {

@@ -15,10 +15,9 @@ class QCheckBox;
 class QFrame;
 class QLabel;
 class QPushButton;
-class QTimer;
 
-// The panel's building blocks: its rows, notices, the detected-meeting row and the small
-// painted marks. Shared by every part of the panel so they look alike.
+// The panel's building blocks: its rows, notices and the detected-meeting row (the painted
+// marks are in PanelMarks.h). Shared by every part of the panel so they look alike.
 namespace tallyvox::ui {
 
 // The theme's icon, or the style's own when the theme has none.
@@ -138,47 +137,6 @@ private:
     QLabel* icon_;
     QLabel* title_;
     QLabel* detail_;
-};
-
-// A filled circle of 8 × 8 px.
-class StatusDot : public QWidget {
-    Q_OBJECT
-public:
-    explicit StatusDot(QWidget* parent);
-    void setColor(const QColor& color);
-    QColor color() const { return color_; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QColor color_;
-};
-
-// A small turning arc; it only turns while it is on screen.
-class Spinner : public QWidget {
-    Q_OBJECT
-public:
-    explicit Spinner(QWidget* parent);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-    void hideEvent(QHideEvent* event) override;
-
-private:
-    QTimer* timer_;
-    int angle_ = 0;
-};
-
-// A group on a faint rounded background.
-class RoundedBox : public QWidget {
-    Q_OBJECT
-public:
-    RoundedBox(const QString& name, QWidget* parent);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
 };
 
 } // namespace tallyvox::ui

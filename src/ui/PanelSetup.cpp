@@ -2,6 +2,7 @@
 
 #include "settings/ConsentManager.h"
 #include "ui/PanelStatus.h"
+#include "ui/SettingsForm.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -27,7 +28,8 @@ SetupView::SetupView(UiContext& context, QWidget* parent)
     name_->setAccessibleName(QStringLiteral("My name"));
     // Stored as typed, so the microphone's lines carry it even if setup goes no further.
     connect(name_, &QLineEdit::textEdited, this, [this](const QString& text) {
-        context_.stores.defaults.set(SettingsManager::Key::myName, PlistValue(text.toStdString()));
+        SettingsForm::store(context_.stores, SettingsManager::Key::myName,
+                            PlistValue(text.toStdString()));
     });
     layout->addWidget(name_);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ui/PanelMarks.h"
 #include "ui/PanelRows.h"
 #include "ui/UiContext.h"
 

@@ -17,7 +17,7 @@ std::string couldNotShow(const std::filesystem::path& file, const std::string& w
 }
 
 bool offersLiveTranscript(const AppLifecycleManager& manager) {
-    return manager.session.get().has_value() || !manager.segments.get().empty();
+    return manager.session.get().has_value() || !manager.live().segments.get().empty();
 }
 
 std::string status(const CaptureStats& stats, bool paused, double elapsedSeconds, bool micHeard,

@@ -1,5 +1,6 @@
 #include "ui/PanelTranscribing.h"
 
+#include "ui/PanelMarks.h"
 #include "ui/PanelRows.h"
 #include "ui/PanelStatus.h"
 
@@ -166,7 +167,7 @@ void TranscribingView::present(const TranscriptionSession& session) {
                 .pixmap(14, 14));
     }
 
-    const auto& segments = manager.segments.get();
+    const auto& segments = manager.live().segments.get();
     lines_->setVisible(!segments.empty());
     const size_t shown = std::min(segments.size(), lineLabels_.size());
     const QString nameColor = secondaryColor(this).name(QColor::HexArgb);
@@ -176,7 +177,7 @@ void TranscribingView::present(const TranscriptionSession& session) {
         if (i >= shown)
             continue;
         const auto& line = segments[segments.size() - shown + i];
-        const QString name = qs(manager.speakerName(line.speaker));
+        const QString name = qs(manager.live().speakerName(line.speaker));
         const QString text = qs(line.text);
         label->setText(QStringLiteral("<span style=\"color:%1\">%2: </span>%3")
                            .arg(nameColor, name.toHtmlEscaped(), text.toHtmlEscaped()));

@@ -8,14 +8,15 @@
 
 namespace tallyvox::ui {
 
-RenamePopover::RenamePopover(AppLifecycleManager& manager, std::optional<int> speaker,
+RenamePopover::RenamePopover(LiveTranscript& transcript, std::optional<int> speaker,
                              const Uuid& line, QWidget* parent)
     : QDialog(parent, Qt::Popup)
-    , manager_(manager)
+    , transcript_(transcript)
     , speaker_(speaker)
     , line_(line) {
     setObjectName(QStringLiteral("renamePopover"));
-    auto title = QStringLiteral("Rename ") + QString::fromStdString(manager.speakerName(speaker));
+    auto title =
+        QStringLiteral("Rename ") + QString::fromStdString(transcript.speakerName(speaker));
     setAccessibleName(title);
     auto* layout = new QVBoxLayout(this);
     auto* heading = new QLabel(title);
@@ -32,7 +33,7 @@ RenamePopover::RenamePopover(AppLifecycleManager& manager, std::optional<int> sp
     field_->setAccessibleName(title);
     field_->setPlaceholderText(QStringLiteral("Name or role, e.g. Designer"));
     field_->setMinimumWidth(220);
-    const auto& typed = manager.speakerNames.get();
+    const auto& typed = transcript.speakerNames.get();
     if (auto found = speaker ? typed.find(*speaker) : typed.end(); found != typed.end())
         field_->setText(QString::fromStdString(found->second));
     layout->addWidget(field_);
@@ -59,12 +60,12 @@ void RenamePopover::done(int result) {
     if (result == Accepted) {
         const std::string name = field_->text().toStdString();
         if (speaker_) {
-            manager_.rename(*speaker_, name);
+            transcript_.rename(*speaker_, name);
         } else if (!field_->text().trimmed().isEmpty()) {
-            manager_.reassign(line_, std::nullopt);
-            for (const auto& line : manager_.segments.get())
+            transcript_.reassign(line_, std::nullopt);
+            for (const auto& line : transcript_.segments.get())
                 if (line.id == line_ && line.speaker)
-                    manager_.rename(*line.speaker, name);
+                    transcript_.rename(*line.speaker, name);
         }
     }
     QDialog::done(result);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "session/AppLifecycleManager.h"
+#include "session/LiveTranscript.h"
 
 #include <QDialog>
 
@@ -14,10 +14,10 @@ namespace tallyvox::ui {
 class RenamePopover : public QDialog {
     Q_OBJECT
 public:
-    RenamePopover(AppLifecycleManager& manager, std::optional<int> speaker, const Uuid& line,
+    RenamePopover(LiveTranscript& transcript, std::optional<int> speaker, const Uuid& line,
                   QWidget* parent);
-    RenamePopover(AppLifecycleManager& manager, int speaker, QWidget* parent)
-        : RenamePopover(manager, speaker, Uuid(), parent) {}
+    RenamePopover(LiveTranscript& transcript, int speaker, QWidget* parent)
+        : RenamePopover(transcript, speaker, Uuid(), parent) {}
 
     QLineEdit* field() const { return field_; }
 
@@ -25,7 +25,7 @@ protected:
     void done(int result) override;
 
 private:
-    AppLifecycleManager& manager_;
+    LiveTranscript& transcript_;
     std::optional<int> speaker_;
     Uuid line_;
     QLineEdit* field_;

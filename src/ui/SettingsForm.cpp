@@ -1,5 +1,8 @@
 #include "ui/SettingsForm.h"
 
+#include "base/Error.h"
+#include "base/Log.h"
+#include "session/PreferenceCommands.h"
 #include "ui/Palette.h"
 #include "ui/PanelRows.h"
 
@@ -116,6 +119,17 @@ DefaultsWatch::DefaultsWatch(QObject* owner, UserDefaults& defaults,
                 },
                 Qt::QueuedConnection);
         });
+}
+
+std::optional<std::string> store(const SettingsStores& stores, std::string_view key,
+                                 const std::optional<PlistValue>& value) {
+    try {
+        SettingsTable::store(key, value, stores, PreferenceCommands::checks());
+    } catch (const Error& refused) {
+        Log::error("The settings window did not store {}: {}", key, refused.what());
+        return refused.what();
+    }
+    return std::nullopt;
 }
 
 } // namespace tallyvox::ui::SettingsForm

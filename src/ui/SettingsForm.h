@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/Observable.h"
+#include "settings/SettingsManager.h"
 #include "settings/UserDefaults.h"
 
 #include <QCheckBox>
@@ -14,6 +15,8 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 
 // Pieces shared by the settings tabs: grouped sections, captions, notices, switches that are
@@ -44,6 +47,12 @@ QLabel* footer(const QString& text, QWidget* parent = nullptr);
 QLabel* redNotice(const char* objectName, QWidget* parent = nullptr);
 // A row label that names `buddy` to screen readers too.
 QLabel* rowLabel(const QString& text, QWidget* buddy);
+
+// Stores a setting through the same check as the command line, so no control can write
+// what the app would misread. Answers why a value was refused (and logs it); the stored
+// value then stays. Nothing removes the stored value.
+std::optional<std::string> store(const SettingsStores& stores, std::string_view key,
+                                 const std::optional<PlistValue>& value);
 
 // Changes a control without it reporting a change of the user's.
 void setChecked(QCheckBox* box, bool checked);

@@ -69,7 +69,7 @@ void SettingsGeneralTab::build() {
     myName_ = named(new QLineEdit, "myName", QStringLiteral("My name"));
     myName_->setPlaceholderText(QStringLiteral("Shown on your microphone lines"));
     connect(myName_, &QLineEdit::textEdited, this, [this](const QString& name) {
-        context_.stores.defaults.set(Key::myName, name.toStdString());
+        SettingsForm::store(context_.stores, Key::myName, PlistValue(name.toStdString()));
     });
     rows(participants)->addRow(rowLabel(QStringLiteral("My name"), myName_), myName_);
     useCalendar_ = toggle(QStringLiteral("Use my Calendar for meeting title and invited names"),
@@ -168,7 +168,7 @@ void SettingsGeneralTab::updateEnabled() {
 }
 
 void SettingsGeneralTab::set(std::string_view key, bool value) {
-    context_.stores.defaults.set(key, PlistValue(value));
+    SettingsForm::store(context_.stores, key, PlistValue(value));
 }
 
 void SettingsGeneralTab::changeLaunchAtLogin(bool on) {
@@ -199,7 +199,7 @@ void SettingsGeneralTab::setSaveLocation(const std::string& path) {
     std::optional<PlistValue> value;
     if (!path.empty())
         value = PlistValue(path);
-    ProtectedSettings::set(value, Key::saveLocation, context_.stores.protectedFile);
+    SettingsForm::store(context_.stores, Key::saveLocation, value);
     // Shows what the file holds now: a write that failed leaves the previous folder in use.
     refresh();
 }

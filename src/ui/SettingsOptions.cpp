@@ -1,5 +1,7 @@
 #include "ui/SettingsOptions.h"
 
+#include "settings/SettingsTable.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -54,6 +56,8 @@ std::string unlistedDeleteAfter(std::int64_t days) {
 
 std::string modelRow(WhisperModel model, WhisperModel recommended, bool downloaded) {
     std::string row(model.title());
+    if (model.isVariant())
+        return row + " · faster copy";
     row += " · ";
     row += model.sizeLabel();
     if (model == recommended)
@@ -72,11 +76,21 @@ std::string downloadButton(WhisperModel model) {
     return text;
 }
 
+int minChunkSeconds() {
+    const auto* chunk = SettingsTable::find(SettingsManager::Key::chunkSeconds);
+    return static_cast<int>(std::ceil(*chunk->minimum));
+}
+
+int maxChunkSeconds() {
+    const auto* chunk = SettingsTable::find(SettingsManager::Key::chunkSeconds);
+    return static_cast<int>(std::floor(*chunk->maximum));
+}
+
 int sliderSeconds(double stored) {
     if (!std::isfinite(stored))
-        return minChunkSeconds;
+        return minChunkSeconds();
     return static_cast<int>(
-        std::clamp(std::round(stored), double(minChunkSeconds), double(maxChunkSeconds)));
+        std::clamp(std::round(stored), double(minChunkSeconds()), double(maxChunkSeconds())));
 }
 
 } // namespace tallyvox::ui::SettingsOptions

@@ -32,9 +32,9 @@ std::string modelRow(WhisperModel model, WhisperModel recommended, bool download
 // "Download Small (466 MB)"
 std::string downloadButton(WhisperModel model);
 
-// The update interval the slider may show: whole seconds from 5 to 28.
-inline constexpr int minChunkSeconds = 5;
-inline constexpr int maxChunkSeconds = 28;
+// The update interval the slider may show: the whole seconds within the setting's range.
+int minChunkSeconds();
+int maxChunkSeconds();
 int sliderSeconds(double stored);
 
 } // namespace tallyvox::ui::SettingsOptions

@@ -68,8 +68,8 @@ void SettingsPrivacyTab::build() {
     for (const auto& option : SettingsOptions::deleteAfter())
         deleteAfter_->addItem(text(option.shown), option.days);
     connect(deleteAfter_, &QComboBox::activated, this, [this](int index) {
-        context_.stores.defaults.set(Key::deleteAfterDays,
-                                     PlistValue(deleteAfter_->itemData(index).toInt()));
+        SettingsForm::store(context_.stores, Key::deleteAfterDays,
+                            PlistValue(deleteAfter_->itemData(index).toInt()));
         context_.manager->cleanUpOldTranscripts();
     });
     rows(retention)->addRow(rowLabel(QStringLiteral("Delete transcripts after"), deleteAfter_),
@@ -91,7 +91,7 @@ void SettingsPrivacyTab::build() {
     rows(consent)->addRow(automatic_);
     reminder_ = toggle(QStringLiteral("Remind me to tell participants"), "consentReminder");
     connect(reminder_, &QCheckBox::toggled, this, [this](bool on) {
-        context_.stores.defaults.set(Key::consentReminder, PlistValue(on));
+        SettingsForm::store(context_.stores, Key::consentReminder, PlistValue(on));
     });
     rows(consent)->addRow(reminder_);
     consentFooter_ = footer(QString());

@@ -1,6 +1,6 @@
 #include "ui/SettingsTranscriptionTab.h"
 
-#include "settings/ProtectedSettings.h"
+#include "settings/SettingsTable.h"
 #include "transcription/PromptText.h"
 #include "ui/Palette.h"
 #include "ui/SettingsOptions.h"
@@ -97,8 +97,8 @@ void SettingsTranscriptionTab::buildModelSection(QVBoxLayout* layout) {
         model_->addItem(QString(), text(model.rawValue()));
     model_->setProperty("listedCount", model_->count());
     connect(model_, &QComboBox::activated, this, [this](int index) {
-        context_.stores.defaults.set(Key::model,
-                                     PlistValue(model_->itemData(index).toString().toStdString()));
+        SettingsForm::store(context_.stores, Key::model,
+                            PlistValue(model_->itemData(index).toString().toStdString()));
         syncFromManager();
     });
     modelRows_->addRow(rowLabel(QStringLiteral("Whisper model"), model_), model_);
@@ -127,13 +127,13 @@ void SettingsTranscriptionTab::buildModelSection(QVBoxLayout* layout) {
         language_->addItem(text(language.shown), text(language.stored));
     language_->setProperty("listedCount", language_->count());
     connect(language_, &QComboBox::activated, this, [this](int index) {
-        context_.stores.defaults.set(
-            Key::language, PlistValue(language_->itemData(index).toString().toStdString()));
+        SettingsForm::store(context_.stores, Key::language,
+                            PlistValue(language_->itemData(index).toString().toStdString()));
     });
     modelRows_->addRow(rowLabel(QStringLiteral("Language"), language_), language_);
     useGPU_ = toggle(QStringLiteral("Use the graphics processor when it works"), "useGPU");
     connect(useGPU_, &QCheckBox::toggled, this,
-            [this](bool on) { context_.stores.defaults.set(Key::useGPU, PlistValue(on)); });
+            [this](bool on) { SettingsForm::store(context_.stores, Key::useGPU, PlistValue(on)); });
     modelRows_->addRow(useGPU_);
     modelRows_->addRow(footer(QStringLiteral(
         "Larger models are more accurate but slower. Recommended is based on this computer's "
@@ -145,8 +145,9 @@ void SettingsTranscriptionTab::buildSpeakersSection(QVBoxLayout* layout) {
     auto* speakers = section(QString(), this, "speakersSection");
     speakerRows_ = rows(speakers);
     diarize_ = toggle(QStringLiteral("Label speakers (Speaker A, Speaker B…)"), "diarize");
-    connect(diarize_, &QCheckBox::toggled, this,
-            [this](bool on) { context_.stores.defaults.set(Key::diarize, PlistValue(on)); });
+    connect(diarize_, &QCheckBox::toggled, this, [this](bool on) {
+        SettingsForm::store(context_.stores, Key::diarize, PlistValue(on));
+    });
     speakerRows_->addRow(diarize_);
 
     auto* chunkRow = new QWidget;
@@ -154,7 +155,7 @@ void SettingsTranscriptionTab::buildSpeakersSection(QVBoxLayout* layout) {
     chunkLayout->setContentsMargins(0, 0, 0, 0);
     chunk_ =
         named(new QSlider(Qt::Horizontal), "chunkSeconds", QStringLiteral("Update text every"));
-    chunk_->setRange(SettingsOptions::minChunkSeconds, SettingsOptions::maxChunkSeconds);
+    chunk_->setRange(SettingsOptions::minChunkSeconds(), SettingsOptions::maxChunkSeconds());
     chunk_->setSingleStep(1);
     chunk_->setPageStep(1);
     chunk_->setFixedWidth(180);
@@ -164,7 +165,7 @@ void SettingsTranscriptionTab::buildSpeakersSection(QVBoxLayout* layout) {
     connect(chunk_, &QSlider::valueChanged, this, [this](int seconds) {
         chunkValue_->setText(QString::number(seconds) + QStringLiteral(" s"));
         chunk_->setAccessibleDescription(chunkValue_->text());
-        context_.stores.defaults.set(Key::chunkSeconds, PlistValue(double(seconds)));
+        SettingsForm::store(context_.stores, Key::chunkSeconds, PlistValue(double(seconds)));
     });
     chunkLayout->addWidget(chunk_);
     chunkLayout->addWidget(chunkValue_);
@@ -172,7 +173,8 @@ void SettingsTranscriptionTab::buildSpeakersSection(QVBoxLayout* layout) {
     speakerRows_->addRow(rowLabel(QStringLiteral("Update text every"), chunk_), chunkRow);
 
     vocabulary_ = named(new QPlainTextEdit, "vocabulary", QStringLiteral("Vocabulary"));
-    const QString most = QString::number(PromptText::vocabularyCharacters);
+    const std::size_t limit = SettingsTable::find(Key::vocabulary)->maxCharacters;
+    const QString most = QString::number(limit);
     vocabulary_->setPlaceholderText(
         QStringLiteral("Names, products, jargon… (up to %1 characters)").arg(most));
     vocabulary_->setToolTip(
@@ -181,18 +183,18 @@ void SettingsTranscriptionTab::buildSpeakersSection(QVBoxLayout* layout) {
     vocabulary_->setTabChangesFocus(true);
     // Its width decides how many lines the text wraps to.
     vocabulary_->installEventFilter(this);
-    connect(vocabulary_, &QPlainTextEdit::textChanged, this, [this] {
+    connect(vocabulary_, &QPlainTextEdit::textChanged, this, [this, limit] {
         std::string text = vocabulary_->toPlainText().toStdString();
         // Typed or pasted beyond the limit: the field keeps what is stored.
-        if (PromptText::characters(text) > PromptText::vocabularyCharacters) {
-            text = PromptText::firstCharacters(text, PromptText::vocabularyCharacters);
+        if (PromptText::characters(text) > limit) {
+            text = PromptText::firstCharacters(text, limit);
             QSignalBlocker blocker(vocabulary_);
             vocabulary_->setPlainText(QString::fromStdString(text));
             vocabulary_->moveCursor(QTextCursor::End);
         }
         fitVocabulary();
         if (context_.stores.defaults.stringValue(Key::vocabulary) != text)
-            context_.stores.defaults.set(Key::vocabulary, PlistValue(text));
+            SettingsForm::store(context_.stores, Key::vocabulary, PlistValue(text));
     });
     speakerRows_->addRow(rowLabel(QStringLiteral("Vocabulary"), vocabulary_), vocabulary_);
 
@@ -291,16 +293,36 @@ void SettingsTranscriptionTab::syncFromDefaults() {
 void SettingsTranscriptionTab::syncFromManager() {
     auto& whisper = context_.manager->whisper();
     const auto recommended = context_.manager->recommendedModel();
-    const auto& all = WhisperModel::all();
-    for (int i = 0; i < static_cast<int>(all.size()); ++i)
-        model_->setItemText(
-            i, text(SettingsOptions::modelRow(all[i], recommended, all[i].isDownloaded())));
     const auto selected = SettingsManager::model(context_.stores);
+    // The quantised copies made on this computer follow the originals; the chosen one stays
+    // listed while chosen, even with its copy gone (its original is loaded then).
+    std::vector<WhisperModel> offered = WhisperModel::all();
+    for (auto model : WhisperModel::all())
+        for (auto variant : model.variants())
+            if (variant == selected || fileSizeOrZero(variant.copyPath()) > 0)
+                offered.push_back(variant);
+    {
+        QSignalBlocker blocker(model_);
+        while (model_->count() > static_cast<int>(offered.size()))
+            model_->removeItem(model_->count() - 1);
+        for (int i = 0; i < static_cast<int>(offered.size()); ++i) {
+            const auto& model = offered[static_cast<size_t>(i)];
+            const auto row =
+                text(SettingsOptions::modelRow(model, recommended, model.isDownloaded()));
+            if (i < model_->count()) {
+                model_->setItemText(i, row);
+                model_->setItemData(i, text(model.rawValue()));
+            } else {
+                model_->addItem(row, text(model.rawValue()));
+            }
+        }
+        model_->setCurrentIndex(model_->findData(text(selected.rawValue())));
+    }
     const bool downloading = whisper.downloading.get();
     progress_->setValue(static_cast<int>(
         std::lround(std::clamp(whisper.progress.get(), 0.0, 1.0) * progressSteps)));
     modelRows_->setRowVisible(progressRow_, downloading);
-    const auto label = text(SettingsOptions::downloadButton(selected));
+    const auto label = text(SettingsOptions::downloadButton(selected.original()));
     download_->setText(label);
     download_->setAccessibleName(label);
     modelRows_->setRowVisible(download_, !downloading && !selected.isDownloaded());
@@ -352,7 +374,7 @@ void SettingsTranscriptionTab::forget(const std::string& word) {
 }
 
 void SettingsTranscriptionTab::changeIncludeMic(bool on) {
-    ProtectedSettings::set(PlistValue(on), Key::includeMic, context_.stores.protectedFile);
+    SettingsForm::store(context_.stores, Key::includeMic, PlistValue(on));
     const auto& services = context_.manager->services();
     if (on && services.micAuthorization && services.requestMicAccess &&
         services.micAuthorization() == MicAuthorization::notDetermined)
@@ -362,7 +384,7 @@ void SettingsTranscriptionTab::changeIncludeMic(bool on) {
 }
 
 void SettingsTranscriptionTab::changeFollowMute(bool on) {
-    ProtectedSettings::set(PlistValue(on), Key::followMute, context_.stores.protectedFile);
+    SettingsForm::store(context_.stores, Key::followMute, PlistValue(on));
     const auto& services = context_.manager->services();
     if (on && services.requestMuteWatcherPermission)
         services.requestMuteWatcherPermission();

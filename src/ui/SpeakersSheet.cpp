@@ -38,9 +38,9 @@ QPixmap dot(const QColor& color) {
 
 } // namespace
 
-SpeakersSheet::SpeakersSheet(AppLifecycleManager& manager, QWidget* parent)
+SpeakersSheet::SpeakersSheet(LiveTranscript& transcript, QWidget* parent)
     : QDialog(parent)
-    , manager_(manager) {
+    , transcript_(transcript) {
     setObjectName(QStringLiteral("speakersSheet"));
     setAccessibleName(QStringLiteral("Speakers"));
     setWindowTitle(QStringLiteral("Speakers"));
@@ -89,7 +89,7 @@ SpeakersSheet::SpeakersSheet(AppLifecycleManager& manager, QWidget* parent)
     buttons->addWidget(done);
     layout->addLayout(buttons);
 
-    watch_ = std::make_unique<ManagerWatch>(this, manager, [this] { rebuild(); });
+    watch_ = std::make_unique<ManagerWatch>(this, transcript, [this] { rebuild(); });
     rebuild();
 }
 
@@ -107,13 +107,13 @@ void SpeakersSheet::showEvent(QShowEvent* event) {
     if (event->spontaneous())
         return;
     QStringList names;
-    for (const auto& name : manager_.roster.get())
+    for (const auto& name : transcript_.roster.get())
         names.append(QString::fromStdString(name));
     people_->setText(names.join(QStringLiteral(", ")));
 }
 
 void SpeakersSheet::apply() {
-    manager_.setRoster(splitPeople(people_->text()));
+    transcript_.setRoster(splitPeople(people_->text()));
     accept();
 }
 
@@ -127,7 +127,7 @@ void SpeakersSheet::rebuild() {
         }
         delete item;
     }
-    auto speakers = manager_.knownSpeakers();
+    auto speakers = transcript_.knownSpeakers();
     if (speakers.empty()) {
         auto* none = new QLabel(QStringLiteral("No speakers yet."));
         none->setObjectName(QStringLiteral("noSpeakers"));
@@ -136,13 +136,13 @@ void SpeakersSheet::rebuild() {
         return;
     }
     std::map<int, int> lineCounts;
-    for (const auto& line : manager_.segments.get())
+    for (const auto& line : transcript_.segments.get())
         if (line.speaker)
             ++lineCounts[*line.speaker];
-    const auto& typed = manager_.speakerNames.get();
-    const auto& matched = manager_.matchedNames.get();
+    const auto& typed = transcript_.speakerNames.get();
+    const auto& matched = transcript_.matchedNames.get();
     for (int speaker : speakers) {
-        auto name = QString::fromStdString(manager_.speakerName(speaker));
+        auto name = QString::fromStdString(transcript_.speakerName(speaker));
         auto* row = new QWidget;
         row->setObjectName(QStringLiteral("speaker%1").arg(speaker));
         auto* grid = new QGridLayout(row);
@@ -172,10 +172,10 @@ void SpeakersSheet::rebuild() {
         for (int other : speakers) {
             if (other == speaker)
                 continue;
-            auto* action = menu->addAction(menuText(manager_.speakerName(other)));
+            auto* action = menu->addAction(menuText(transcript_.speakerName(other)));
             action->setData(other);
             connect(action, &QAction::triggered, this,
-                    [this, speaker, other] { manager_.merge(speaker, other); });
+                    [this, speaker, other] { transcript_.merge(speaker, other); });
         }
         merge->setMenu(menu);
         merge->setEnabled(!menu->isEmpty());

@@ -18,7 +18,7 @@ class SpeakersSheet : public QDialog {
 public:
     static const QString matchNote;
 
-    SpeakersSheet(AppLifecycleManager& manager, QWidget* parent);
+    SpeakersSheet(LiveTranscript& transcript, QWidget* parent);
 
     QLineEdit* peopleField() const { return people_; }
     // "Alex, Sam, ,Kim" -> {"Alex", "Sam", "Kim"}: pieces that are empty or blank drop out.
@@ -31,7 +31,7 @@ private:
     void rebuild();
     void apply();
 
-    AppLifecycleManager& manager_;
+    LiveTranscript& transcript_;
     QWidget* rows_;
     QVBoxLayout* rowsLayout_;
     QLineEdit* people_;

@@ -61,10 +61,10 @@ bool sameHeight(const TranscriptRow& a, const TranscriptRow& b) {
 
 } // namespace
 
-std::vector<TranscriptRow> transcriptRows(const AppLifecycleManager& manager,
+std::vector<TranscriptRow> transcriptRows(const LiveTranscript& transcript,
                                           const std::string& query) {
-    const auto& lines = manager.segments.get();
-    const auto& record = manager.transcript.get();
+    const auto& lines = transcript.segments.get();
+    const auto& record = transcript.record.get();
     std::vector<TranscriptRow> rows;
     rows.reserve(lines.size());
     // Names and whether they match, once per speaker rather than once per line.
@@ -75,7 +75,7 @@ std::vector<TranscriptRow> transcriptRows(const AppLifecycleManager& manager,
         ++position;
         auto known = names.find(line.speaker);
         if (known == names.end()) {
-            auto name = manager.speakerName(line.speaker);
+            auto name = transcript.speakerName(line.speaker);
             known =
                 names
                     .emplace(line.speaker,

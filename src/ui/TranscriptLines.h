@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/Uuid.h"
-#include "session/AppLifecycleManager.h"
+#include "session/LiveTranscript.h"
 
 #include <QAbstractListModel>
 #include <QColor>
@@ -41,8 +41,8 @@ struct TranscriptRow {
     mutable int cachedHeight = 0;
 };
 
-// The lines of `manager` that match `query` (already cleaned; empty shows all).
-std::vector<TranscriptRow> transcriptRows(const AppLifecycleManager& manager,
+// The lines of `transcript` that match `query` (already cleaned; empty shows all).
+std::vector<TranscriptRow> transcriptRows(const LiveTranscript& transcript,
                                           const std::string& query);
 // The time above a turn: the recording's start plus the line's start as a time of day, or
 // the offset into the session when there is no transcript record.

@@ -66,8 +66,9 @@ xvfb-run -a -s "-screen 0 1024x768x24" env QT_QPA_PLATFORM=xcb \
   DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent bash -c "echo \$\$ >'$out/app.pid'; exec $command" \
   >"$out/app.out" 2>"$out/app.err" &
 app=$!
+# Meeting detection says "started" too, a moment before the app does.
 for _ in $(seq 1 120); do
-  grep -q ' started' "$out/app.err" 2>/dev/null && break
+  grep -q 'Tallyvox .* started' "$out/app.err" 2>/dev/null && break
   sleep 0.5
 done
 grep -q 'Tallyvox .* started' "$out/app.err" ||

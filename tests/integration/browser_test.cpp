@@ -6,6 +6,7 @@
 // browser that is not installed or cannot start here skips its test.
 #include "ChildProcess.h"
 #include "MeetingPageServer.h"
+#include "SoundServerRequired.h"
 #include "Waiting.h"
 #include "fakes/TempDir.h"
 
@@ -82,14 +83,7 @@ struct BrowserMeeting : ::testing::Test {
     std::unique_ptr<ScopedEnv> display;
     std::unique_ptr<testing::MeetingPageServer> server;
 
-    void SetUp() override {
-        if (runToEnd({"pactl", "info"}) != 0) {
-            const char* required = std::getenv("TALLYVOX_REQUIRE_SOUND_SERVER");
-            if (required && std::string(required) == "1")
-                FAIL() << "no sound server answers";
-            GTEST_SKIP() << "no sound server; run through scripts/with-sound-server";
-        }
-    }
+    void SetUp() override { REQUIRE_SOUND_SERVER(); }
 
     // The first of `tools` that is not installed; empty when all are.
     static std::string missing(const std::vector<std::string>& tools) {

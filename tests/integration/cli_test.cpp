@@ -2,6 +2,7 @@
 #include "ChildProcess.h"
 #include "base/AtomicFile.h"
 #include "fakes/TempDir.h"
+#include "transcription/ModelQuantiser.h"
 #include "transcripts/TranscriptManager.h"
 #include "types/WhisperModel.h"
 
@@ -365,6 +366,54 @@ TEST(CommandLine, InterruptingADownloadRemovesItsPartialFile) {
     EXPECT_EQ(download.exitStatus(20), 130) << testing::readText(dir / "err.txt");
     EXPECT_EQ(partials(), 0);
     EXPECT_NE(testing::readText(dir / "err.txt").find("Download cancelled."), std::string::npos);
+}
+
+// A quantised copy is listed as the faster variant of its model and used by name while it has
+// the digest recorded when it was made; otherwise the original is, and the user is told.
+TEST(Cli, AQuantisedCopyIsListedAndUsedOnlyWithItsRecordedDigest) {
+    TempDir dir;
+    testing::ScopedEnv data("XDG_DATA_HOME", dir.path().string());
+    const WhisperModel copy(WhisperModel::tiny, WhisperModel::Variant::q5_1);
+    std::filesystem::create_directories(copy.localPath().parent_path());
+    std::filesystem::copy_file(TALLYVOX_TEST_MODEL, copy.localPath());
+
+    CliRun refused = cli("models quantize tiny q5_1", dir);
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.err.find("ggml-tiny.bin does not have the digest it was downloaded with"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_FALSE(std::filesystem::exists(copy.copyPath()));
+    EXPECT_EQ(cli("models list", dir).out.find("tiny-q5_1"), std::string::npos);
+
+    // As if the test model were the pinned download.
+    auto made =
+        ModelQuantiser::quantise(TALLYVOX_TEST_MODEL, copy.copyPath(), WhisperModel::Variant::q5_1);
+    writeFileAtomically(copy.copyRecordPath(),
+                        ModelQuantiser::recordText({WhisperModel::Variant::q5_1,
+                                                    std::string(copy.sha256()), made.copySha256}));
+    CliRun listed = cli("models list", dir);
+    EXPECT_TRUE(std::regex_search(listed.out, std::regex("\ntiny-q5_1 +[0-9.]+ MB  ok, faster\n")))
+        << listed.out;
+    const std::string jfk = TALLYVOX_SHARED_DIR "/audio/jfk.wav";
+    CliRun used = cli("transcribe " + jfk + " --model tiny-q5_1 --language en", dir);
+    EXPECT_EQ(used.code, 0) << used.err;
+    EXPECT_EQ(used.err.find("using the original"), std::string::npos) << used.err;
+
+    {
+        std::fstream file(copy.copyPath(), std::ios::in | std::ios::out | std::ios::binary);
+        file.seekp(-1, std::ios::end);
+        file.put('\x7f');
+    }
+    listed = cli("models list", dir);
+    EXPECT_NE(listed.out.find("not used: it does not have the digest it was made with"),
+              std::string::npos)
+        << listed.out;
+    CliRun fellBack = cli("transcribe " + jfk + " --model tiny-q5_1 --language en", dir);
+    EXPECT_EQ(fellBack.code, 0) << fellBack.err;
+    EXPECT_NE(fellBack.err.find("The q5_1 copy of the Whisper Tiny model does not have the "
+                                "digest it was made with; using the original."),
+              std::string::npos)
+        << fellBack.err;
 }
 
 // A saved transcript of a past meeting, as the app writes it.

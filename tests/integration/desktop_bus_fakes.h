@@ -4,6 +4,8 @@
 #include "app/linux/GlibThread.h"
 #include "app/linux/PrivateBus.h"
 
+#include "Waiting.h"
+
 #include <gio/gio.h>
 #include <gio/gunixfdlist.h>
 #include <gtest/gtest.h>
@@ -128,14 +130,9 @@ private:
     std::string lastCaller_;
 };
 
+// Waiting.h's wait, the other way round and with a short default for what the bus answers.
 template <class Predicate> bool waitUntil(Predicate done, double seconds = 5) {
-    auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    return waitFor(seconds, std::move(done));
 }
 
 // True once the other end of a pipe has been closed (and nothing is left to read).

@@ -3,6 +3,7 @@
 // (SIGTERM, or logind announcing a shutdown) must leave the transcript and its diagnostics
 // on disk before the process ends. Run through scripts/with-sound-server.
 #include "ChildProcess.h"
+#include "SoundServerRequired.h"
 #include "desktop_bus_fakes.h"
 
 #include "fakes/TempDir.h"
@@ -53,12 +54,7 @@ struct DesktopProcess : ::testing::Test {
     fs::path speech = dir / "speech48.wav";
 
     void SetUp() override {
-        if (runToEnd({"pactl", "info"}) != 0) {
-            const char* required = std::getenv("TALLYVOX_REQUIRE_SOUND_SERVER");
-            if (required && std::string(required) == "1")
-                FAIL() << "no sound server answers";
-            GTEST_SKIP() << "no sound server; run through scripts/with-sound-server";
-        }
+        REQUIRE_SOUND_SERVER();
         testing::prepareMeetingHome(dir.path(), zoom);
         if (HasFatalFailure())
             return;

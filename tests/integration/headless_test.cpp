@@ -2,6 +2,7 @@
 // records and plays, the command line transcribes it under standing consent and writes its
 // files. Run through scripts/with-sound-server.
 #include "ChildProcess.h"
+#include "SoundServerRequired.h"
 #include "Waiting.h"
 #include "base/AtomicFile.h"
 #include "detection/SessionFileWriters.h"
@@ -33,10 +34,6 @@ using Child = testing::ChildProcess;
 using testing::readText;
 using testing::runToEnd;
 
-bool serverAnswers() {
-    return runToEnd({"pactl", "info"}) == 0;
-}
-
 struct HeadlessRun : ::testing::Test {
     TempDir dir;
     ScopedEnv home{"HOME", dir.path().string()};
@@ -49,12 +46,7 @@ struct HeadlessRun : ::testing::Test {
     fs::path speech = dir / "speech48.wav";
 
     void SetUp() override {
-        if (!serverAnswers()) {
-            const char* required = std::getenv("TALLYVOX_REQUIRE_SOUND_SERVER");
-            if (required && std::string(required) == "1")
-                FAIL() << "no sound server answers";
-            GTEST_SKIP() << "no sound server; run through scripts/with-sound-server";
-        }
+        REQUIRE_SOUND_SERVER();
         testing::prepareMeetingHome(dir.path(), zoom);
         if (HasFatalFailure())
             return;

@@ -102,14 +102,15 @@ protected:
         executor.advance(3);
     }
 
-    std::string fileText() const { return *readWholeFile(manager->transcript.get()->filePath); }
+    std::string fileText() const { return *readWholeFile(manager->live().record.get()->filePath); }
     // What the transcript file must say for what is in memory now.
     std::string expectedText() const {
-        return TranscriptManager::text(*manager->transcript.get(), manager->segments.get(),
-                                       [this](int s) { return manager->speakerName(s); });
+        return TranscriptManager::text(*manager->live().record.get(),
+                                       manager->live().segments.get(),
+                                       [this](int s) { return manager->live().speakerName(s); });
     }
     std::filesystem::path diagnosticsFile() const {
-        auto p = manager->transcript.get()->filePath;
+        auto p = manager->live().record.get()->filePath;
         p.replace_extension();
         p += ".diagnostics.txt";
         return p;

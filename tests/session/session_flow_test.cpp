@@ -29,7 +29,7 @@ TEST_F(SessionFlow, AutomaticMeetingFromStartToEnd) {
               "Automatic transcription is on. Stop it from the menu bar.");
     EXPECT_TRUE(fakes.capture()->startedWith->automatic);
 
-    const auto& record = *manager->transcript.get();
+    const auto& record = *manager->live().record.get();
     EXPECT_TRUE(record.automaticConsent);
     EXPECT_EQ(fileText(), expectedText()) << "the header is on disk from the first second";
     EXPECT_TRUE(
@@ -39,13 +39,13 @@ TEST_F(SessionFlow, AutomaticMeetingFromStartToEnd) {
     EXPECT_FALSE(manager->modelLoading.get());
 
     speak("Good morning everyone.");
-    ASSERT_EQ(manager->segments.get().size(), 1u);
+    ASSERT_EQ(manager->live().segments.get().size(), 1u);
     EXPECT_EQ(fileText(), expectedText());
     EXPECT_TRUE(contains(fileText(), "Good morning everyone."));
 
     speak("Let us look at the roadmap.");
     speak("First item is the release.");
-    EXPECT_EQ(texts(manager->segments.get()),
+    EXPECT_EQ(texts(manager->live().segments.get()),
               (std::vector<std::string>{"Good morning everyone.", "Let us look at the roadmap.",
                                         "First item is the release."}));
     EXPECT_EQ(fileText(), expectedText());
@@ -61,7 +61,7 @@ TEST_F(SessionFlow, AutomaticMeetingFromStartToEnd) {
     EXPECT_FALSE(fakes.capture()->paused);
 
     speak("Back from the break.");
-    EXPECT_EQ(manager->segments.get().size(), 4u);
+    EXPECT_EQ(manager->live().segments.get().size(), 4u);
     EXPECT_EQ(fileText(), expectedText());
 
     fakes.detection->end(zoom);
@@ -74,7 +74,7 @@ TEST_F(SessionFlow, AutomaticMeetingFromStartToEnd) {
     EXPECT_FALSE(manager->finishing.get());
     EXPECT_EQ(fakes.capture()->stops, 1);
     EXPECT_FALSE(manager->skipped().count("Zoom-812")) << "a meeting that ended may start again";
-    ASSERT_TRUE(manager->transcript.get()->endedAt);
+    ASSERT_TRUE(manager->live().record.get()->endedAt);
     EXPECT_EQ(fileText(), expectedText());
     EXPECT_TRUE(contains(fileText(), "\nEnd: "));
     EXPECT_TRUE(log.contains("Transcript saved: " + record.filePath.string()));
@@ -82,7 +82,8 @@ TEST_F(SessionFlow, AutomaticMeetingFromStartToEnd) {
     ASSERT_TRUE(report);
     EXPECT_TRUE(contains(*report, "(paused 30.0 s)"));
     EXPECT_FALSE(contains(*report, "Good morning")) << "the report holds no transcript text";
-    EXPECT_EQ(manager->segments.get().size(), 4u) << "the last session's lines stay for views";
+    EXPECT_EQ(manager->live().segments.get().size(), 4u)
+        << "the last session's lines stay for views";
 }
 
 TEST_F(SessionFlow, EmptySessionExplainsWhyInTheFile) {
@@ -92,7 +93,7 @@ TEST_F(SessionFlow, EmptySessionExplainsWhyInTheFile) {
     executor.advance(5);
     manager->stop();
     executor.runUntilIdle();
-    auto record = *manager->transcript.get();
+    auto record = *manager->live().record.get();
     EXPECT_EQ(fileText(), TranscriptManager::emptySessionText(record, false));
     EXPECT_TRUE(contains(fileText(), std::string(TranscriptManager::noSoundMessage)));
     EXPECT_TRUE(log.contains("No speech transcribed (sound received: false)"));
@@ -108,7 +109,7 @@ TEST_F(SessionFlow, EmptySessionExplainsWhyInTheFile) {
     executor.advance(4);
     manager->stop();
     executor.runUntilIdle();
-    record = *manager->transcript.get();
+    record = *manager->live().record.get();
     EXPECT_EQ(fileText(), TranscriptManager::emptySessionText(record, true));
     EXPECT_TRUE(contains(fileText(), std::string(TranscriptManager::noWordsMessage)));
     EXPECT_TRUE(log.contains("No speech transcribed (sound received: true)"));
@@ -125,7 +126,7 @@ TEST_F(SessionFlow, StopWhilePaused) {
     fakes.capture()->deliver(2);
     manager->togglePause(); // flushes what was heard into lines
     executor.runUntilIdle();
-    EXPECT_EQ(manager->segments.get().size(), 2u);
+    EXPECT_EQ(manager->live().segments.get().size(), 2u);
 
     executor.advance(12);
     manager->stop();
@@ -134,7 +135,7 @@ TEST_F(SessionFlow, StopWhilePaused) {
     auto report = *readWholeFile(diagnosticsFile());
     EXPECT_TRUE(contains(report, "(paused 12.0 s)")) << report;
     EXPECT_EQ(fileText(), expectedText());
-    EXPECT_EQ(manager->segments.get().size(), 2u);
+    EXPECT_EQ(manager->live().segments.get().size(), 2u);
 }
 
 TEST_F(SessionFlow, QuittingWaitsForTheFinish) {
@@ -154,7 +155,7 @@ TEST_F(SessionFlow, QuittingWaitsForTheFinish) {
     EXPECT_EQ(done, 1);
     executor.runUntilIdle();
     EXPECT_EQ(done, 2);
-    EXPECT_EQ(manager->segments.get().size(), 2u) << "the final drain made a line";
+    EXPECT_EQ(manager->live().segments.get().size(), 2u) << "the final drain made a line";
     EXPECT_TRUE(contains(fileText(), "The very last words."));
     EXPECT_TRUE(fs::exists(diagnosticsFile()));
 
@@ -200,7 +201,7 @@ TEST_F(SessionFlow, StartRefusals) {
     fakes.nextCaptureStartError = "Audio capture failed (connect, error 3).";
     manager->start(zoom, confirmed(zoom));
     EXPECT_FALSE(manager->session.get());
-    EXPECT_FALSE(manager->transcript.get()) << "nothing is kept";
+    EXPECT_FALSE(manager->live().record.get()) << "nothing is kept";
     EXPECT_EQ(manager->lastError.get(), "Audio capture failed (connect, error 3).");
     EXPECT_TRUE(log.contains("Start failed: Audio capture failed (connect, error 3)."));
 
@@ -255,7 +256,7 @@ TEST_F(SessionFlow, ModelThatFailsToLoadEndsTheSession) {
     EXPECT_TRUE(log.contains("Transcription stopped: model failed to load"));
     // The file says why nothing was recognised; it does not blame the audio.
     EXPECT_EQ(fileText(),
-              TranscriptManager::emptySessionText(*manager->transcript.get(),
+              TranscriptManager::emptySessionText(*manager->live().record.get(),
                                                   TranscriptManager::modelNotLoadedMessage(
                                                       "Couldn't load the Whisper Tiny model.")));
 }
@@ -282,7 +283,7 @@ TEST_F(SessionFlow, MeetingDetectedWhileFinishingStartsAfterwards) {
     executor.runUntilIdle();
     ASSERT_TRUE(manager->session.get());
     EXPECT_EQ(manager->session.get()->meeting, meet);
-    EXPECT_TRUE(manager->segments.get().empty()) << "a new session starts with no lines";
+    EXPECT_TRUE(manager->live().segments.get().empty()) << "a new session starts with no lines";
 }
 
 TEST_F(SessionFlow, FinishStartsTheFirstDetectedMeeting) {
@@ -309,7 +310,7 @@ TEST_F(SessionFlow, StaleLinesOfAnOlderSessionAreDropped) {
     main.deferring = true; // the next batch is late reaching the main thread
     speak("Late line of the first meeting.");
     main.deferring = false;
-    EXPECT_EQ(manager->segments.get().size(), 1u);
+    EXPECT_EQ(manager->live().segments.get().size(), 1u);
 
     manager->stop();
     executor.runUntilIdle();
@@ -318,7 +319,7 @@ TEST_F(SessionFlow, StaleLinesOfAnOlderSessionAreDropped) {
     executor.runUntilIdle();
     main.release();
     executor.runUntilIdle();
-    EXPECT_TRUE(manager->segments.get().empty());
+    EXPECT_TRUE(manager->live().segments.get().empty());
     EXPECT_EQ(fileText(), expectedText());
 }
 
@@ -329,12 +330,12 @@ TEST_F(SessionFlow, UnwritableFolderKeepsLinesInMemory) {
     manager->start(zoom, confirmed(zoom));
     executor.runUntilIdle();
     speak("Line one.");
-    auto folder = manager->transcript.get()->filePath.parent_path();
+    auto folder = manager->live().record.get()->filePath.parent_path();
     fs::remove_all(folder);
     writeFileAtomically(folder, "not a folder"); // works as root too
 
     speak("Line two.");
-    EXPECT_EQ(manager->segments.get().size(), 2u);
+    EXPECT_EQ(manager->live().segments.get().size(), 2u);
     ASSERT_TRUE(manager->lastError.get());
     const auto& error = *manager->lastError.get();
     EXPECT_EQ(error.rfind("Couldn't save the transcript: ", 0), 0u) << error;

@@ -20,7 +20,7 @@ TEST_F(SessionGuards, RetentionNeverTrashesNothing) {
     manager->cleanUpOldTranscripts();
     executor.advance(AppLifecycleManager::cleanupInterval);
     EXPECT_TRUE(fakes.trashed.empty());
-    EXPECT_TRUE(fs::exists(manager->transcript.get()->filePath));
+    EXPECT_TRUE(fs::exists(manager->live().record.get()->filePath));
 }
 
 // Turning standing consent off holds for this run even when the settings file cannot be
@@ -73,7 +73,7 @@ TEST_F(SessionGuards, UnsavedTranscriptSurvivesTheNextSessionAndIsWrittenLater) 
     manager->start(zoom, confirmed(zoom));
     executor.runUntilIdle();
     speak("Words that must not be lost.");
-    auto file = manager->transcript.get()->filePath;
+    auto file = manager->live().record.get()->filePath;
     fs::remove_all(file.parent_path());
     writeFileAtomically(file.parent_path(), "not a folder");
 
@@ -86,7 +86,7 @@ TEST_F(SessionGuards, UnsavedTranscriptSurvivesTheNextSessionAndIsWrittenLater) 
     clock.advance(60);
     manager->start(meet, confirmed(meet));
     executor.runUntilIdle();
-    EXPECT_TRUE(manager->segments.get().empty());
+    EXPECT_TRUE(manager->live().segments.get().empty());
     EXPECT_EQ(manager->unsavedTranscripts(), 1u) << "the new session kept the old lines";
 
     fs::remove(file.parent_path());

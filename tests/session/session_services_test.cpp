@@ -92,7 +92,7 @@ TEST_F(SessionServices, MicrophoneByAuthorisation) {
               "sound settings.");
     EXPECT_TRUE(manager->hasMic());
     EXPECT_TRUE(log.contains("Transcribing Zoom-812 (manual, mic on) → " +
-                             manager->transcript.get()->filePath.string()));
+                             manager->live().record.get()->filePath.string()));
 }
 
 // Microphone lines: the user's own voice, relabelled while the speakers play into the room;
@@ -107,20 +107,21 @@ TEST_F(SessionServices, MicrophoneLinesAndOrder) {
     fakes.capture()->deliver(3);
     fakes.mic()->deliver(3);
     executor.advance(3);
-    ASSERT_EQ(manager->segments.get().size(), 2u);
-    EXPECT_EQ(texts(manager->segments.get()),
+    ASSERT_EQ(manager->live().segments.get().size(), 2u);
+    EXPECT_EQ(texts(manager->live().segments.get()),
               (std::vector<std::string>{"I go first.", "Meeting speaks later."}));
-    EXPECT_EQ(manager->segments.get()[0].speaker, TranscriptSegment::you);
-    EXPECT_EQ(manager->speakerName(TranscriptSegment::you), "Ada");
+    EXPECT_EQ(manager->live().segments.get()[0].speaker, TranscriptSegment::you);
+    EXPECT_EQ(manager->live().speakerName(TranscriptSegment::you), "Ada");
     EXPECT_EQ(fileText(), expectedText());
 
     fakes.builtInSpeakers = true;
     executor.advance(10);
     speakIntoMic("Heard through the room.");
-    ASSERT_EQ(manager->segments.get().size(), 3u);
-    EXPECT_EQ(manager->segments.get().back().text, "Heard through the room.");
-    EXPECT_EQ(manager->segments.get().back().speaker, TranscriptSegment::room);
-    EXPECT_EQ(manager->speakerName(TranscriptSegment::room), "Mic (could be anyone in the room)");
+    ASSERT_EQ(manager->live().segments.get().size(), 3u);
+    EXPECT_EQ(manager->live().segments.get().back().text, "Heard through the room.");
+    EXPECT_EQ(manager->live().segments.get().back().speaker, TranscriptSegment::room);
+    EXPECT_EQ(manager->live().speakerName(TranscriptSegment::room),
+              "Mic (could be anyone in the room)");
     EXPECT_EQ(fileText(), expectedText());
 }
 

@@ -349,7 +349,7 @@ struct Pair {
         auto blurring = std::make_unique<Blurring>();
         model = blurring.get();
         fast = std::make_unique<SpeakerDiarizationService>(std::move(blurring));
-        exact.service->setExactChangeWindows(true);
+        fast->setExactChangeWindows(false);
     }
 };
 
@@ -420,4 +420,22 @@ TEST(Diarization, PooledWindowsNearAChangeAreHeardAgainAsRows) {
     EXPECT_EQ(labelled[0].second, std::nullopt);
     EXPECT_TRUE(
         log.contains("Diarization failed: The speaker model gave 13 embeddings for 14 clips."));
+}
+
+TEST(Diarization, ChangeWindowsAreRowsOfTheirOwnUnlessPoolingIsAskedFor) {
+    // Two voices with a change in the middle: a model that can pool is still asked for rows,
+    // one per window, and the service finds what rows find, however the pooled windows blur.
+    auto audio = voices({{1, 4}, {2, 4}});
+    auto blurring = std::make_unique<Blurring>();
+    auto* model = blurring.get();
+    SpeakerDiarizationService service(std::move(blurring));
+    Fixture rows;
+    rows.service->setExactChangeWindows(true);
+    auto points = service.changePoints(line(0, 16), audio, std::nullopt);
+    EXPECT_EQ(model->rangeCalls, 0);
+    EXPECT_EQ(model->calls, 14) << "one row per window";
+    EXPECT_EQ(points, rows.service->changePoints(line(0, 16), audio, std::nullopt));
+    auto labelled = service.label({line(0, 16)}, audio, std::nullopt, true);
+    EXPECT_EQ(model->rangeCalls, 0);
+    EXPECT_EQ(speakers(labelled), (std::vector<std::optional<int>>{0, 1}));
 }

@@ -380,3 +380,35 @@ TEST(SpeakerEmbedder, PublishedModelTellsTwoSyntheticVoicesApart) {
         embedder->embedRanges(line, {{0, window}, {turn - window, turn}, {turn, turn + window}});
     EXPECT_GT(cosine(windows[0], windows[1]), cosine(windows[0], windows[2]));
 }
+
+TEST(SpeakerEmbedder, CentredNetworkIsTheNarrowOneLessOneBiasAndSpreadsSimilarities) {
+    auto one = espeak("en-us+m3", "the budget for next quarter is on the table today");
+    auto other = espeak("en+f3", "everyone shares their notes before the release date");
+    if (one.empty() || other.empty())
+        GTEST_SKIP() << "espeak-ng or sox is missing";
+    std::vector<std::vector<float>> rows;
+    for (const auto* voice : {&one, &other})
+        for (std::size_t from = 0; from + 24000 <= voice->size() && rows.size() < 8; from += 8000)
+            rows.push_back(Embedder::looped(std::span(*voice).subspan(from, 24000)));
+    ASSERT_GE(rows.size(), 4u);
+    auto plain = SpeakerEmbedder::loadUnpinned(speakerFixture("speaker_tiny.onnx"))->embed(rows);
+    auto centred =
+        SpeakerEmbedder::loadUnpinned(speakerFixture("speaker_centred.onnx"))->embed(rows);
+    // Only the output bias differs, so every row moves by the same vector.
+    for (std::size_t r = 1; r < rows.size(); ++r)
+        for (std::size_t k = 0; k < plain[r].size(); ++k)
+            EXPECT_NEAR(plain[r][k] - centred[r][k], plain[0][k] - centred[0][k], 1e-3)
+                << "row " << r << ", value " << k;
+    // The plain network finds every window alike; the centred one spreads them across the
+    // change threshold, which is what makes it worth comparing change windows on.
+    double plainLowest = 1, lowest = 1, highest = -1;
+    for (std::size_t a = 0; a < rows.size(); ++a)
+        for (std::size_t b = a + 1; b < rows.size(); ++b) {
+            plainLowest = std::min(plainLowest, cosine(plain[a], plain[b]));
+            lowest = std::min(lowest, cosine(centred[a], centred[b]));
+            highest = std::max(highest, cosine(centred[a], centred[b]));
+        }
+    EXPECT_GT(plainLowest, 0.9);
+    EXPECT_LT(lowest, 0.0);
+    EXPECT_GT(highest, 0.65);
+}

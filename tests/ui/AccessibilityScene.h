@@ -47,7 +47,7 @@ public:
             voices->pushSpeakers({speaker});
             speak(text);
         }
-        manager->rename(1, "Asha");
+        manager->live().rename(1, "Asha");
         settle();
 
         app->showSettings();

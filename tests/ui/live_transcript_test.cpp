@@ -52,7 +52,7 @@ protected:
     }
     // Many lines at once, straight into the session.
     void addLines(int count, std::optional<int> speaker, const std::string& text) {
-        manager->segments.modify([&](auto& lines) {
+        manager->live().segments.modify([&](auto& lines) {
             double at = lines.empty() ? 0 : lines.back().end;
             for (int i = 0; i < count; ++i)
                 lines.push_back(
@@ -144,7 +144,7 @@ TEST_F(LiveTranscriptTest, SearchFindsSpeakerNamesCountsLinesAndIgnoresBlankQuer
     addLines(60, 0, "We talk about the Budget");
     addLines(3, 1, "Agreed");
     addLines(57, 0, "More about the plan");
-    manager->rename(1, "Sam");
+    manager->live().rename(1, "Sam");
     settle();
     ASSERT_EQ(rows(), 120);
 
@@ -221,8 +221,9 @@ TEST_F(LiveTranscriptTest, TurnsCaptionsAndColours) {
     EXPECT_EQ(ui::lineCaption(std::nullopt, 65.7), "00:01:05");
 
     open();
-    manager->segments.set({line(0, 3, "One.", 0), line(4, 6, "Two.", 0), line(7, 9, "Three.", 1),
-                           line(200, 202, "Much later.", 1), line(203, 205, "Who?")});
+    manager->live().segments.set({line(0, 3, "One.", 0), line(4, 6, "Two.", 0),
+                                  line(7, 9, "Three.", 1), line(200, 202, "Much later.", 1),
+                                  line(203, 205, "Who?")});
     settle();
     ASSERT_EQ(rows(), 5);
     std::vector<bool> headers;
@@ -230,8 +231,8 @@ TEST_F(LiveTranscriptTest, TurnsCaptionsAndColours) {
         headers.push_back(row(i).header);
     EXPECT_EQ(headers, (std::vector<bool>{true, false, true, true, true}))
         << "a new voice, a long silence and a line without speaker each start a turn";
-    EXPECT_EQ(row(0).caption, ui::lineCaption(manager->transcript.get(), 0));
-    EXPECT_NE(row(0).caption, ui::lineCaption(manager->transcript.get(), 200));
+    EXPECT_EQ(row(0).caption, ui::lineCaption(manager->live().record.get(), 0));
+    EXPECT_NE(row(0).caption, ui::lineCaption(manager->live().record.get(), 200));
     EXPECT_EQ(row(4).name, "Unidentified");
     // "Unidentified" is a button too: naming it gives the line a speaker of that name.
     auto* view = window->list();
@@ -254,7 +255,7 @@ TEST_F(LiveTranscriptTest, TurnsCaptionsAndColours) {
     settle();
     EXPECT_EQ(row(4).name, "Guest");
     EXPECT_TRUE(row(4).speaker.has_value());
-    EXPECT_EQ(row(3).name, QString::fromStdString(manager->speakerName(1)))
+    EXPECT_EQ(row(3).name, QString::fromStdString(manager->live().speakerName(1)))
         << "the other lines keep their speakers";
     EXPECT_TRUE(
         window->delegate().nameRect(QRect(0, 0, 400, 100), window->model().index(1)).isNull())
@@ -375,7 +376,7 @@ TEST_F(LiveTranscriptTest, FixingAWordThatIsNowhereKeepsTheWordsAndAMatchFixesEv
     fix->fixButton()->click();
     settle();
     EXPECT_FALSE(shown(window->fixWordPopover()));
-    EXPECT_EQ(manager->transcript.get()->wordFixes, 3);
+    EXPECT_EQ(manager->live().record.get()->wordFixes, 3);
     EXPECT_FALSE(contains(row(0).text.toStdString() + row(1).text.toStdString(), "cubernetes"));
     EXPECT_EQ(fileText(), expectedText());
 }
@@ -383,7 +384,7 @@ TEST_F(LiveTranscriptTest, FixingAWordThatIsNowhereKeepsTheWordsAndAMatchFixesEv
 TEST_F(LiveTranscriptTest, SpeakersSheetMergesAssignsAndSetsTheRoster) {
     defaults.set(Key::myName, "Ada Lovelace");
     open();
-    manager->setRoster({"Ann Bell", "Ada Lovelace"});
+    manager->live().setRoster({"Ann Bell", "Ada Lovelace"});
     say(2, "Ann talks at length.", 6);
     say(2, "And goes on.", 6);
     say(2, "And on.", 6);
@@ -401,7 +402,7 @@ TEST_F(LiveTranscriptTest, SpeakersSheetMergesAssignsAndSetsTheRoster) {
     EXPECT_FALSE(only->findChild<QToolButton*>("mergeInto")->isEnabled()) << "no one to merge into";
 
     say(1, "A second voice.");
-    manager->rename(1, "Bo");
+    manager->live().rename(1, "Bo");
     settle();
     EXPECT_EQ(sheet->findChild<QWidget*>("speaker2")->findChild<QLabel*>("matchNote"), nullptr)
         << "two voices prove nothing";
@@ -431,7 +432,7 @@ TEST_F(LiveTranscriptTest, SpeakersSheetMergesAssignsAndSetsTheRoster) {
     sheet->peopleField()->setText(" Kim Lee, ,Ann Bell,  ");
     sheet->findChild<QPushButton*>("speakersDone")->click();
     settle();
-    EXPECT_EQ(manager->roster.get(), (std::vector<std::string>{"Kim Lee", "Ann Bell"}));
+    EXPECT_EQ(manager->live().roster.get(), (std::vector<std::string>{"Kim Lee", "Ann Bell"}));
     EXPECT_FALSE(shown(window->speakersSheet()));
 }
 
@@ -439,11 +440,11 @@ TEST_F(LiveTranscriptTest, NamesAreShownAsTheyWereTypedNeverAsMarkupOrShortcuts)
     open();
     say(1, "First voice.");
     say(2, "Second voice.");
-    manager->rename(1, "<h1>R&D</h1>");
-    manager->rename(2, "<font color=red>Eve</font>");
+    manager->live().rename(1, "<h1>R&D</h1>");
+    manager->live().rename(2, "<font color=red>Eve</font>");
     settle();
 
-    ui::RenamePopover popover(*manager, 1, window);
+    ui::RenamePopover popover(manager->live(), 1, window);
     auto* title = popover.findChild<QLabel*>("renameTitle");
     EXPECT_EQ(title->textFormat(), Qt::PlainText);
     EXPECT_EQ(title->text(), "Rename <h1>R&D</h1>");

@@ -119,7 +119,7 @@ TEST_F(PastSearchWindowTest, ARecordedMeetingIsFoundAndOpened) {
     speak("We ship the Straße budget on Friday.");
     manager->stop();
     settle();
-    const auto file = manager->transcript.get()->filePath;
+    const auto file = manager->live().record.get()->filePath;
     app->showPastSearch();
     ASSERT_TRUE(search("STRASSE friday", State::hits));
     settle();

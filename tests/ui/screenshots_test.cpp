@@ -66,7 +66,7 @@ protected:
             voices->pushSpeakers({speaker});
             speak(text);
         }
-        manager->rename(2, "Asha");
+        manager->live().rename(2, "Asha");
         settle();
     }
 

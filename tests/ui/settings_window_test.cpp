@@ -3,6 +3,7 @@
 #include "session/DetectionSettings.h"
 #include "settings/AppInfo.h"
 #include "settings/ProtectedSettings.h"
+#include "settings/SettingsTable.h"
 #include "ui/SettingsGeneralTab.h"
 #include "ui/SettingsOptions.h"
 #include "ui/SettingsPrivacyTab.h"
@@ -24,6 +25,8 @@
 #include <QTest>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 namespace tallyvox::testing {
 namespace {
@@ -206,6 +209,30 @@ TEST_F(SettingsWindowTest, ACloudSyncedFolderIsWarnedOfAndTheDefaultFolderClears
     EXPECT_EQ(path->fullText().toStdString(), TranscriptManager::defaultRoot().string());
 }
 
+TEST_F(SettingsWindowTest, QuantisedCopiesOnDiskAndAChosenOneFollowTheModels) {
+    const WhisperModel smallCopy(WhisperModel::small, WhisperModel::Variant::q5_1);
+    std::filesystem::create_directories(smallCopy.copyPath().parent_path());
+    std::ofstream(smallCopy.copyPath()) << "weights";
+    defaults.set(Key::model, PlistValue("base-q8_0"));
+    open();
+    window->tabs()->setCurrentIndex(1);
+    settle();
+    auto* model = find<QComboBox>("model");
+    const int models = static_cast<int>(WhisperModel::all().size());
+    ASSERT_EQ(model->count(), models + 2);
+    EXPECT_EQ(model->itemData(models).toString(), "base-q8_0") << "chosen, though not made yet";
+    EXPECT_EQ(model->currentData().toString(), "base-q8_0");
+    EXPECT_EQ(model->itemText(models + 1), "Small (q5_1) · faster copy");
+    EXPECT_EQ(find<QPushButton>("download")->text(), "Download Base (142 MB)")
+        << "a copy is made from its original, which is what is downloaded";
+
+    choose(model, "Small (q5_1) · faster copy");
+    settle();
+    EXPECT_EQ(onDisk(Key::model), PlistValue("small-q5_1"));
+    EXPECT_EQ(model->count(), models + 1) << "a copy never made goes once no longer chosen";
+    EXPECT_EQ(model->currentData().toString(), "small-q5_1");
+}
+
 TEST_F(SettingsWindowTest, ModelPickerOffersTheDownloadOnlyForAMissingModelAndShowsItsProgress) {
     open();
     window->tabs()->setCurrentIndex(1);
@@ -272,7 +299,11 @@ TEST_F(SettingsWindowTest, SliderVocabularyAndSpeakersStoreWholeSecondsWithinThe
     settle();
     auto* slider = find<QSlider>("chunkSeconds");
     auto* value = find<QLabel>("chunkSecondsValue");
-    EXPECT_EQ(slider->value(), 20);
+    // The range is the setting's own, the one the command line enforces too.
+    const auto* chunk = SettingsTable::find(Key::chunkSeconds);
+    EXPECT_EQ(slider->minimum(), *chunk->minimum);
+    EXPECT_EQ(slider->maximum(), *chunk->maximum);
+    EXPECT_EQ(slider->value(), *chunk->fallback->realValue());
     EXPECT_EQ(value->text(), "20 s");
 
     QTest::keyClick(slider, Qt::Key_End);

@@ -1,4 +1,5 @@
-// tallyvox-cli models: what is on disk, and downloading with a progress bar.
+// tallyvox-cli models: what is on disk, downloading with a progress bar, and making quantised
+// copies.
 
 #include "Commands.h"
 #include "Signals.h"
@@ -6,6 +7,7 @@
 #include "base/EventLoop.h"
 #include "settings/SettingsManager.h"
 #include "transcription/ModelHash.h"
+#include "transcription/ModelQuantiser.h"
 #include "transcription/SpeedProbe.h"
 #include "transcription/WhisperManager.h"
 #include "types/SpeakerModels.h"
@@ -43,9 +45,20 @@ int listModels(const SettingsStores& stores) {
     };
     // The one this computer keeps up with, by its memory, its measured speed and what the
     // settings have on.
-    for (auto model : WhisperModel::all())
+    for (auto model : WhisperModel::all()) {
         row(model.rawValue(), model.localPath(), model.sha256(), model.isDownloaded(),
             model == recommended ? "  (recommended)" : "");
+        // The copies made here, as faster variants of their model; the digest checked is the
+        // one recorded when the copy was made.
+        for (auto variant : model.variants()) {
+            if (fileSizeOrZero(variant.copyPath()) == 0)
+                continue;
+            auto problem = ModelQuantiser::copyProblem(variant);
+            std::printf("%-22s %10s  %s\n", std::string(variant.rawValue()).c_str(),
+                        megabytes(fileSizeOrZero(variant.copyPath())).c_str(),
+                        problem ? ("not used: it " + *problem).c_str() : "ok, faster");
+        }
+    }
     row("vad", VADModel::localPath(), VADModel::sha256, VADModel::isDownloaded());
     row("speakers", SpeakerModels::localPath(), SpeakerModels::sha256,
         SpeakerModels::isDownloaded());
@@ -102,6 +115,35 @@ int downloadModel(const std::string& name, bool speakers) {
     return ok;
 }
 
+int quantizeModel(const std::string& name, const std::string& variantName) {
+    auto model = WhisperModel::fromRaw(name);
+    if (!model || model->isVariant()) {
+        std::cerr << "Unknown model \"" << name << "\"\n";
+        return unknownModel;
+    }
+    auto variant = WhisperModel::variantFromName(variantName);
+    if (!variant) {
+        std::cerr << "Unknown quantisation \"" << variantName << "\"; known: q8_0 q5_1\n";
+        return failed;
+    }
+    if (model->variants().empty()) {
+        std::cerr << "The Whisper " << model->title() << " model is quantised already.\n";
+        return failed;
+    }
+    const WhisperModel copy(model->kind(), *variant);
+    std::cerr << "Making " << copy.copyPath().filename().string() << "...\n";
+    try {
+        auto made = ModelQuantiser::makeCopy(copy);
+        std::cout << "Made " << copy.copyPath().string() << " (" << megabytes(made.bytes)
+                  << "). Use it with: tallyvox-cli settings set whisperModel " << copy.rawValue()
+                  << "\n";
+    } catch (const Error& error) {
+        std::cerr << error.what() << "\n";
+        return failed;
+    }
+    return ok;
+}
+
 } // namespace
 
 void addModelsCommand(CLI::App& app, const SettingsStores& stores, int& exitCode) {
@@ -119,6 +161,13 @@ void addModelsCommand(CLI::App& app, const SettingsStores& stores, int& exitCode
     auto speakers = std::make_shared<bool>(false);
     download->add_flag("--speakers", *speakers, "Also the speaker model that tells voices apart");
     download->callback([name, speakers, &exitCode] { exitCode = downloadModel(*name, *speakers); });
+    auto variant = std::make_shared<std::string>();
+    auto* quantize = command->add_subcommand(
+        "quantize", "Make a smaller, faster copy of a downloaded model, beside it");
+    quantize->add_option("NAME", *name, "tiny, base, small or medium")->required();
+    quantize->add_option("TYPE", *variant, "q8_0 (closest to the original) or q5_1 (smallest)")
+        ->required();
+    quantize->callback([name, variant, &exitCode] { exitCode = quantizeModel(*name, *variant); });
 }
 
 } // namespace tallyvox::cli

@@ -176,7 +176,7 @@ int run(const RunOptions& options, const SettingsStores& stores) {
             say(session->pausedAt ? "Paused" : "Transcribing " + session->meeting.id());
     }));
     std::filesystem::path announced;
-    watching.push_back(manager->transcript.observe([&](const auto& record) {
+    watching.push_back(manager->live().record.observe([&](const auto& record) {
         if (record && record->filePath != announced) {
             announced = record->filePath;
             say("Transcript: " + announced.string());
@@ -203,13 +203,13 @@ int run(const RunOptions& options, const SettingsStores& stores) {
             say("Error: " + *error);
     }));
     size_t shown = 0;
-    watching.push_back(manager->segments.observe([&](const auto& lines) {
+    watching.push_back(manager->live().segments.observe([&](const auto& lines) {
         if (lines.size() < shown)
             shown = 0;
         // Like the transcript file: a name only where the line has a speaker.
         for (; shown < lines.size(); ++shown) {
             const auto& line = lines[shown];
-            std::string who = line.speaker ? manager->speakerName(line.speaker) + ": " : "";
+            std::string who = line.speaker ? manager->live().speakerName(line.speaker) + ": " : "";
             say(TranscriptFormat::bracketedTimestamp(line.start) + " " + who + line.text);
         }
     }));

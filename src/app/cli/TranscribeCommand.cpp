@@ -11,6 +11,7 @@
 #include "speakers/SpeakerDiarizationService.h"
 #include "speakers/SpeakerEmbedder.h"
 #include "speakers/SpeakerLabel.h"
+#include "transcription/ModelQuantiser.h"
 #include "transcription/TranscriptionEngine.h"
 #include "transcription/WhisperContext.h"
 #include "transcription/WhisperManager.h"
@@ -138,6 +139,14 @@ int transcribe(const TranscribeOptions& given) {
             std::cerr << "The Whisper " << model.title() << " model is not downloaded; run "
                       << "tallyvox-cli models download " << model.rawValue() << "\n";
             return missingFile;
+        }
+        if (model.isVariant()) {
+            if (auto problem = ModelQuantiser::copyProblem(model))
+                std::cerr << "The " << WhisperModel::variantName(model.variant())
+                          << " copy of the Whisper " << model.original().title() << " model "
+                          << *problem << "; using the original.\n";
+            else
+                modelFile = model.copyPath();
         }
     } else if (modelArg.find('/') != std::string::npos || modelArg.ends_with(".bin")) {
         modelFile = modelArg;

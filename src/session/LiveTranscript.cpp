@@ -1,4 +1,8 @@
-#include "session/AppLifecycleManager.h"
+#include "session/LiveTranscript.h"
+
+#include "session/SpeakerNames.h"
+#include "transcription/CleanupFilters.h"
+#include "transcripts/TranscriptManager.h"
 
 #include "speakers/NameMatcher.h"
 #include "speakers/PersonName.h"
@@ -10,7 +14,65 @@
 
 namespace tallyvox {
 
-void AppLifecycleManager::updateMatches() {
+LiveTranscript::LiveTranscript(const SettingsStores& stores, SessionFiles& files, Hooks hooks)
+    : stores_(stores)
+    , files_(files)
+    , hooks_(std::move(hooks)) {}
+
+void LiveTranscript::open(TranscriptRecord fresh, std::vector<std::string> names) {
+    segments.set({});
+    speakerNames.set({});
+    matchedNames.set({});
+    aliases_.clear();
+    roster.set(std::move(names));
+    record.set(std::move(fresh));
+    save();
+}
+
+void LiveTranscript::receive(std::vector<TranscriptSegment> batch, bool outputIsBuiltInSpeakers) {
+    if (!record.get())
+        return;
+
+    std::vector<TranscriptSegment> lines = segments.get();
+    double lastStart = lines.empty() ? 0 : lines.back().start;
+    double firstStart = batch.empty() ? 0 : batch.front().start;
+
+    for (auto& line : batch) {
+        if (!line.speaker)
+            continue;
+        if (*line.speaker == TranscriptSegment::you && outputIsBuiltInSpeakers)
+            line.speaker = TranscriptSegment::room;
+        if (auto alias = aliases_.find(*line.speaker); alias != aliases_.end())
+            line.speaker = alias->second;
+    }
+
+    lines.insert(lines.end(), std::make_move_iterator(batch.begin()),
+                 std::make_move_iterator(batch.end()));
+    lines = CleanupFilters::withoutLeakage(CleanupFilters::withoutEchoes(lines));
+    if (lastStart > firstStart)
+        std::stable_sort(lines.begin(), lines.end(),
+                         [](const auto& a, const auto& b) { return a.start < b.start; });
+    segments.set(std::move(lines));
+    updateMatches();
+    save();
+}
+
+bool LiveTranscript::save() {
+    const auto& current = record.get();
+    return current && files_.save(*current, segments.get(),
+                                  [this](int speaker) { return speakerName(speaker); });
+}
+
+std::string LiveTranscript::speakerName(std::optional<int> speaker) const {
+    std::string me = speaker == TranscriptSegment::you ? SettingsManager::myName(stores_) : "";
+    return SpeakerNames::display(speaker, speakerNames.get(), matchedNames.get(), me);
+}
+
+std::vector<int> LiveTranscript::knownSpeakers() const {
+    return SpeakerNames::known(segments.get());
+}
+
+void LiveTranscript::updateMatches() {
     std::map<int, double> seconds;
     for (const auto& line : segments.get())
         if (line.speaker)
@@ -18,11 +80,11 @@ void AppLifecycleManager::updateMatches() {
     matchedNames.set(NameMatcher::match(roster.get(), SettingsManager::myName(stores_), seconds));
 }
 
-std::vector<std::string> AppLifecycleManager::rosterOthers() const {
+std::vector<std::string> LiveTranscript::rosterOthers() const {
     return NameMatcher::others(roster.get(), SettingsManager::myName(stores_));
 }
 
-void AppLifecycleManager::setRoster(const std::vector<std::string>& names) {
+void LiveTranscript::setRoster(const std::vector<std::string>& names) {
     std::vector<std::string> kept;
     for (const auto& name : names)
         if (auto clean = PersonName::cleaned(name); !clean.empty())
@@ -32,7 +94,7 @@ void AppLifecycleManager::setRoster(const std::vector<std::string>& names) {
     save();
 }
 
-void AppLifecycleManager::rename(int speaker, const std::string& name) {
+void LiveTranscript::rename(int speaker, const std::string& name) {
     auto names = speakerNames.get();
     if (auto clean = PersonName::cleaned(name); clean.empty())
         names.erase(speaker);
@@ -43,7 +105,7 @@ void AppLifecycleManager::rename(int speaker, const std::string& name) {
     save();
 }
 
-void AppLifecycleManager::merge(int from, int into) {
+void LiveTranscript::merge(int from, int into) {
     if (from == into)
         return;
     auto lines = segments.get();
@@ -72,7 +134,7 @@ void AppLifecycleManager::merge(int from, int into) {
     save();
 }
 
-void AppLifecycleManager::reassign(const Uuid& line, std::optional<int> speaker) {
+void LiveTranscript::reassign(const Uuid& line, std::optional<int> speaker) {
     auto lines = segments.get();
     auto found = std::find_if(lines.begin(), lines.end(),
                               [&](const auto& segment) { return segment.id == line; });
@@ -91,7 +153,7 @@ void AppLifecycleManager::reassign(const Uuid& line, std::optional<int> speaker)
     save();
 }
 
-int AppLifecycleManager::fixWord(const std::string& wrong, const std::string& right) {
+int LiveTranscript::fixWord(const std::string& wrong, const std::string& right) {
     auto word = WordFix::cleaned(wrong);
     auto fix = WordFix::cleaned(right);
     auto lines = segments.get();
@@ -105,32 +167,33 @@ int AppLifecycleManager::fixWord(const std::string& wrong, const std::string& ri
         return 0;
     segments.set(std::move(lines));
     SettingsManager::noteFix(fix, stores_);
-    if (auto record = transcript.get()) {
-        record->wordFixes += total;
-        transcript.set(std::move(*record));
+    if (auto kept = record.get()) {
+        kept->wordFixes += total;
+        record.set(std::move(*kept));
     }
     save();
     return total;
 }
 
-std::optional<std::filesystem::path> AppLifecycleManager::exportTranscript(ExportFormat format) {
-    const auto& record = transcript.get();
-    if (!record)
+std::optional<std::filesystem::path> LiveTranscript::exportTranscript(ExportFormat format) {
+    const auto& current = record.get();
+    if (!current)
         return std::nullopt;
-    auto target = exportPath(record->filePath, format);
+    auto target = exportPath(current->filePath, format);
     try {
-        auto bytes = TranscriptExport::render(format, *record, segments.get(),
+        auto bytes = TranscriptExport::render(format, *current, segments.get(),
                                               [this](int s) { return speakerName(s); });
         TranscriptManager::write(bytes, target);
     } catch (const std::exception& error) {
         std::string message = "Export failed: ";
-        lastError.set(message.append(error.what()));
+        if (hooks_.failed)
+            hooks_.failed(message.append(error.what()));
         return std::nullopt;
     }
     // Written all the same; the user is told where to look for it.
-    if (services_.revealFile)
-        if (auto why = services_.revealFile(target))
-            lastError.set("Couldn't show " + target.filename().string() + " in Files: " + *why);
+    if (hooks_.revealFile)
+        if (auto why = hooks_.revealFile(target); why && hooks_.failed)
+            hooks_.failed("Couldn't show " + target.filename().string() + " in Files: " + *why);
     return target;
 }
 
