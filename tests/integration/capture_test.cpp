@@ -218,11 +218,22 @@ TEST(CaptureIntegration, RecordsTheOutputTheMeetingPlaysToAndFollowsItsMove) {
     EXPECT_TRUE(say(first));
     EXPECT_TRUE(waitForServer(15, [&] { return collect() >= firstHalf * 0.95; }))
         << soundSeconds(samples) << " of " << firstHalf;
+    // On a loaded machine the server's list can lag behind the stream: move it only once it is
+    // listed, and until the server says it plays to the dock.
     std::uint32_t index = 0;
-    for (const auto& stream : streams.streams())
-        if (stream.pid == appPid)
-            index = stream.index;
-    std::system(("pactl move-sink-input " + std::to_string(index) + " tallyvox_dock").c_str());
+    auto onDock = [&] {
+        for (const auto& stream : streams.streams())
+            if (stream.pid == appPid) {
+                index = stream.index;
+                if (stream.sink == sinkIndex("tallyvox_dock"))
+                    return true;
+            }
+        if (index != 0)
+            std::system(
+                ("pactl move-sink-input " + std::to_string(index) + " tallyvox_dock").c_str());
+        return false;
+    };
+    EXPECT_TRUE(waitForServer(15, onDock)) << "stream " << index << " did not move";
     EXPECT_TRUE(recording("tallyvox_dock"));
     EXPECT_TRUE(say(second));
     waitForServer(15, [&] { return collect() >= played * 0.95; });
