@@ -106,8 +106,12 @@ void AppLifecycleManager::finishAfterEngine(const std::shared_ptr<FinishJob>& jo
         job->mic->stop();
     finishing.set(false);
     // A model file named by hand is not the model its cost would be kept for.
-    if (!modelFile_)
-        speed_->keepSessionCost(job->ending.figures.options, result.stats, result.device);
+    if (!modelFile_) {
+        // Kept for the model that really ran: a copy that fell back ran as its original.
+        auto ran = job->ending.figures.options;
+        ran.model = result.model.value_or(ran.model);
+        speed_->keepSessionCost(ran, result.stats, result.device);
+    }
     job->ending.recommendedModel = speed_->recommended();
 
     const auto& record = live_.record.get();

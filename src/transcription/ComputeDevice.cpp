@@ -3,6 +3,7 @@
 #include "base/Error.h"
 #include "base/Log.h"
 #include "transcription/CpuBackend.h"
+#include "transcription/GgmlHandles.h"
 #include "types/MachineSpeed.h"
 
 #include <ggml-alloc.h>
@@ -18,16 +19,6 @@
 namespace tallyvox::ComputeDevices {
 
 namespace {
-
-struct ContextFree {
-    void operator()(ggml_context* context) const { ggml_free(context); }
-};
-struct BackendFree {
-    void operator()(ggml_backend* backend) const { ggml_backend_free(backend); }
-};
-struct BufferFree {
-    void operator()(ggml_backend_buffer* buffer) const { ggml_backend_buffer_free(buffer); }
-};
 
 std::vector<ggml_backend_dev_t> gpuDevices() {
     // The order and the types whisper.cpp picks its device by, so the one checked here is the
@@ -48,19 +39,18 @@ std::vector<ggml_backend_dev_t> gpuDevices() {
 std::optional<std::string> computeCheck(ggml_backend_dev_t device) {
     constexpr int64_t inner = 64, rows = 16, columns = 4;
     try {
-        std::unique_ptr<ggml_backend, BackendFree> backend(ggml_backend_dev_init(device, nullptr));
+        GgmlBackendPtr backend(ggml_backend_dev_init(device, nullptr));
         if (!backend)
             return "the device could not be opened";
         const size_t bytes = ggml_graph_overhead() + 8 * ggml_tensor_overhead();
-        std::unique_ptr<ggml_context, ContextFree> context(
+        GgmlContextPtr context(
             ggml_init({.mem_size = bytes, .mem_buffer = nullptr, .no_alloc = true}));
         ggml_tensor* weights = ggml_new_tensor_2d(context.get(), GGML_TYPE_F16, inner, rows);
         ggml_tensor* features = ggml_new_tensor_2d(context.get(), GGML_TYPE_F32, inner, columns);
         ggml_tensor* product = ggml_mul_mat(context.get(), weights, features);
         ggml_cgraph* graph = ggml_new_graph(context.get());
         ggml_build_forward_expand(graph, product);
-        std::unique_ptr<ggml_backend_buffer, BufferFree> buffer(
-            ggml_backend_alloc_ctx_tensors(context.get(), backend.get()));
+        GgmlBufferPtr buffer(ggml_backend_alloc_ctx_tensors(context.get(), backend.get()));
         if (!buffer)
             return "no memory on the device";
         // Small integers and halves: exact in half precision and in any order of summing.

@@ -31,6 +31,8 @@ public:
                           const std::vector<std::string>& among) = 0;
     // The device it computes on, for people ("CPU: <processor>"); empty when not known.
     virtual std::string device() const { return {}; }
+    // The model it loaded, when it says: the original where a quantised copy would not load.
+    virtual std::optional<WhisperModel> model() const { return std::nullopt; }
 };
 
 // Loads the recogniser of a model; throws tallyvox::Error (worded for the user) on failure.

@@ -3,6 +3,7 @@
 #include "base/Error.h"
 #include "base/Log.h"
 #include "base/UsableProcessors.h"
+#include "transcription/GgmlHandles.h"
 
 #include <ggml-alloc.h>
 #include <ggml-backend.h>
@@ -24,16 +25,6 @@ constexpr int64_t inner = 1024, outer = 1024, columns = 512;
 constexpr int timedRuns = 8;
 constexpr auto remeasureAfter = std::chrono::hours(24);
 
-struct ContextFree {
-    void operator()(ggml_context* context) const { ggml_free(context); }
-};
-struct BackendFree {
-    void operator()(ggml_backend* backend) const { ggml_backend_free(backend); }
-};
-struct BufferFree {
-    void operator()(ggml_backend_buffer* buffer) const { ggml_backend_buffer_free(buffer); }
-};
-
 } // namespace
 
 double median(std::vector<double> values) {
@@ -50,11 +41,9 @@ MachineSpeed measure(int threads, const ComputeDevice& device) {
     // Through the backend, as the recogniser computes: the package's ggml has no CPU functions
     // to link, only the kernels it loads for this processor, and a graphics processor is
     // only reached through its backend.
-    std::unique_ptr<ggml_backend, BackendFree> backend(
-        ComputeDevices::createBackend(device, threads));
+    GgmlBackendPtr backend(ComputeDevices::createBackend(device, threads));
     const size_t bytes = ggml_graph_overhead() + 16 * ggml_tensor_overhead();
-    std::unique_ptr<ggml_context, ContextFree> context(
-        ggml_init({.mem_size = bytes, .mem_buffer = nullptr, .no_alloc = true}));
+    GgmlContextPtr context(ggml_init({.mem_size = bytes, .mem_buffer = nullptr, .no_alloc = true}));
     if (!context)
         throw Error("The speed probe has no memory to run in.");
     ggml_tensor* weights = ggml_new_tensor_2d(context.get(), GGML_TYPE_F16, inner, outer);
@@ -62,8 +51,7 @@ MachineSpeed measure(int threads, const ComputeDevice& device) {
     ggml_tensor* product = ggml_mul_mat(context.get(), weights, features);
     ggml_cgraph* graph = ggml_new_graph(context.get());
     ggml_build_forward_expand(graph, product);
-    std::unique_ptr<ggml_backend_buffer, BufferFree> buffer(
-        ggml_backend_alloc_ctx_tensors(context.get(), backend.get()));
+    GgmlBufferPtr buffer(ggml_backend_alloc_ctx_tensors(context.get(), backend.get()));
     if (!buffer)
         throw Error("The speed probe has no memory to run in.");
 

@@ -139,6 +139,7 @@ void TranscriptionEngine::load(const std::function<void(std::exception_ptr)>& do
             throw Error("Couldn't load the Whisper " + std::string(options_.model.title()) +
                         " model. Try downloading it again.");
         device_ = loaded->device();
+        loadedModel_ = loaded->model();
         recognizer_ = std::make_unique<WindowRecognizer>(std::move(loaded), options_);
     } catch (...) {
         recognizer_.reset();
@@ -195,6 +196,7 @@ void TranscriptionEngine::stop(std::function<void(StopResult)> done) {
         }
         result.segments = self->emitted_;
         result.device = self->device_;
+        result.model = self->loadedModel_;
         if (done)
             done(std::move(result));
     });

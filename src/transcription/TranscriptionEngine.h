@@ -48,6 +48,9 @@ public:
         int segments = 0;
         std::map<std::string, Stats> stats;
         std::string device; // what the recogniser computed on; empty when it never loaded
+        // What the recogniser loaded, when it says; the options' model may be a quantised
+        // copy that fell back to its original.
+        std::optional<WhisperModel> model;
     };
 
     // The services the engine runs on; tests replace them with scripted fakes and a manual
@@ -128,6 +131,7 @@ private:
     std::vector<Channel> channels_;
     std::unique_ptr<WindowRecognizer> recognizer_;
     std::string device_;
+    std::optional<WhisperModel> loadedModel_;
     std::unique_ptr<Diarizer> diarizer_;
     std::atomic<double> waiting_{0};
     TaskHandle timer_;

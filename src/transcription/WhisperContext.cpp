@@ -61,7 +61,8 @@ WhisperContext::WhisperContext(WhisperModel model, bool useGPU)
     : WhisperContext(model, model.localPath(), VADModel::localPath(), useGPU) {}
 
 WhisperContext::WhisperContext(WhisperModel model, const std::filesystem::path& modelFile,
-                               const std::filesystem::path& vadFile, bool useGPU) {
+                               const std::filesystem::path& vadFile, bool useGPU)
+    : model_(model) {
     // What the process may use, not what the machine has: a process limited to 2 of 4 CPUs
     // running 4 threads took minutes per window.
     processors_ = UsableProcessors::count();

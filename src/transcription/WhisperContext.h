@@ -50,6 +50,7 @@ public:
     int threads() const { return threads_; }
     bool hasVAD() const { return vad_ != nullptr; }
     std::string device() const override { return device_.name; }
+    std::optional<WhisperModel> model() const override { return model_; }
 
     std::optional<std::vector<SpeechRange>> speech(std::span<const float> samples) override;
     std::vector<WhisperSegment> transcribe(std::span<const float> samples,
@@ -78,6 +79,7 @@ private:
     // Logged once: a recogniser that cannot use the prompt cannot use it for any window.
     void promptFailed();
 
+    WhisperModel model_;
     ComputeDevice device_;
     whisper_context* ctx_ = nullptr;
     whisper_vad_context* vad_ = nullptr;

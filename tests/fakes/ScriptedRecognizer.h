@@ -53,6 +53,8 @@ public:
     void setThrowing(bool throwing);
     // What the recogniser says it computes on (default: nothing said).
     std::string device;
+    // The model it says it loaded (default: nothing said).
+    std::optional<WhisperModel> model;
 
     std::vector<Call> speechCalls() const;
     std::vector<Call> transcribeCalls() const;
@@ -93,6 +95,7 @@ public:
     languageProbabilities(std::span<const float> samples,
                           const std::vector<std::string>& among) override;
     std::string device() const override { return script_->device; }
+    std::optional<WhisperModel> model() const override { return script_->model; }
 
 private:
     std::shared_ptr<RecognizerScript> script_;

@@ -457,7 +457,11 @@ TEST_F(SessionSpeed, TheDefaultIsADownloadedModelAndStaysOnceUsed) {
 }
 
 TEST_F(SessionSpeed, EachSessionKeepsWhatRecognitionCostAndTheAdviceUsesIt) {
-    // The probe predicts Tiny at 0.01 s a second; recognition really takes a quarter.
+    // The probe predicts Tiny at 0.01 s a second; recognition really takes a quarter. The
+    // quantised copy asked for would not load, so the recogniser ran as the original, and the
+    // cost is the original's.
+    defaults.set(SettingsManager::Key::model, "tiny-q8_0");
+    script->model = WhisperModel::tiny;
     fakes.machineSpeed = MachineSpeed{540, 2, "cpu"};
     script->setSegments(
         [this](std::span<const float> samples, const std::string&, const std::string&) {
@@ -475,6 +479,7 @@ TEST_F(SessionSpeed, EachSessionKeepsWhatRecognitionCostAndTheAdviceUsesIt) {
     manager->stop();
     executor.runUntilIdle();
     ASSERT_EQ(fakes.keptSpeeds.size(), 1u);
+    EXPECT_FALSE(fakes.keptSpeeds[0].recognition.contains("tiny-q8_0"));
     EXPECT_NEAR(fakes.keptSpeeds[0].recognition.at("tiny"), 0.25, 0.05);
     EXPECT_NEAR(ModelSpeed::predictedFactor(WhisperModel::tiny, *manager->machineSpeed(), 2), 0.5,
                 0.1);
