@@ -4,6 +4,7 @@
 #include "base/Log.h"
 #include "transcription/CpuBackend.h"
 #include "transcription/GgmlHandles.h"
+#include "transcription/HalfProduct.h"
 #include "types/MachineSpeed.h"
 
 #include <ggml-alloc.h>
@@ -42,17 +43,13 @@ std::optional<std::string> computeCheck(ggml_backend_dev_t device) {
         GgmlBackendPtr backend(ggml_backend_dev_init(device, nullptr));
         if (!backend)
             return "the device could not be opened";
-        const size_t bytes = ggml_graph_overhead() + 8 * ggml_tensor_overhead();
-        GgmlContextPtr context(
-            ggml_init({.mem_size = bytes, .mem_buffer = nullptr, .no_alloc = true}));
-        ggml_tensor* weights = ggml_new_tensor_2d(context.get(), GGML_TYPE_F16, inner, rows);
-        ggml_tensor* features = ggml_new_tensor_2d(context.get(), GGML_TYPE_F32, inner, columns);
-        ggml_tensor* product = ggml_mul_mat(context.get(), weights, features);
-        ggml_cgraph* graph = ggml_new_graph(context.get());
-        ggml_build_forward_expand(graph, product);
-        GgmlBufferPtr buffer(ggml_backend_alloc_ctx_tensors(context.get(), backend.get()));
-        if (!buffer)
+        auto half = HalfProduct::make(backend.get(), inner, rows, columns);
+        if (!half)
             return "no memory on the device";
+        ggml_tensor* weights = half->weights;
+        ggml_tensor* features = half->features;
+        ggml_tensor* product = half->product;
+        ggml_cgraph* graph = half->graph;
         // Small integers and halves: exact in half precision and in any order of summing.
         std::vector<float> w(static_cast<size_t>(inner * rows));
         for (size_t i = 0; i < w.size(); ++i)

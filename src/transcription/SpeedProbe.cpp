@@ -4,6 +4,7 @@
 #include "base/Log.h"
 #include "base/UsableProcessors.h"
 #include "transcription/GgmlHandles.h"
+#include "transcription/HalfProduct.h"
 
 #include <ggml-alloc.h>
 #include <ggml-backend.h>
@@ -42,18 +43,12 @@ MachineSpeed measure(int threads, const ComputeDevice& device) {
     // to link, only the kernels it loads for this processor, and a graphics processor is
     // only reached through its backend.
     GgmlBackendPtr backend(ComputeDevices::createBackend(device, threads));
-    const size_t bytes = ggml_graph_overhead() + 16 * ggml_tensor_overhead();
-    GgmlContextPtr context(ggml_init({.mem_size = bytes, .mem_buffer = nullptr, .no_alloc = true}));
-    if (!context)
+    auto half = HalfProduct::make(backend.get(), inner, outer, columns);
+    if (!half)
         throw Error("The speed probe has no memory to run in.");
-    ggml_tensor* weights = ggml_new_tensor_2d(context.get(), GGML_TYPE_F16, inner, outer);
-    ggml_tensor* features = ggml_new_tensor_2d(context.get(), GGML_TYPE_F32, inner, columns);
-    ggml_tensor* product = ggml_mul_mat(context.get(), weights, features);
-    ggml_cgraph* graph = ggml_new_graph(context.get());
-    ggml_build_forward_expand(graph, product);
-    GgmlBufferPtr buffer(ggml_backend_alloc_ctx_tensors(context.get(), backend.get()));
-    if (!buffer)
-        throw Error("The speed probe has no memory to run in.");
+    ggml_tensor* weights = half->weights;
+    ggml_tensor* features = half->features;
+    ggml_cgraph* graph = half->graph;
 
     std::vector<ggml_fp16_t> halves(static_cast<size_t>(inner * outer));
     std::vector<float> row(static_cast<size_t>(inner));
