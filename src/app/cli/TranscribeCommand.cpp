@@ -60,6 +60,7 @@ public:
         return inner_->languageProbabilities(samples, among);
     }
     std::string device() const override { return inner_->device(); }
+    std::optional<WhisperModel> model() const override { return inner_->model(); }
 
 private:
     std::unique_ptr<Recognizer> inner_;

@@ -134,11 +134,10 @@ PlatformServices linuxPlatformServices(Executor& main, Clock& clock, const std::
     };
 
     services.trash = [](const std::filesystem::path& file) { moveToTrash(file); };
-    // The figure of the device recognition would use now: choosing it tells kept() which.
-    services.machineSpeed = [] {
-        ComputeDevices::choose(useGPUSetting());
-        return MachineSpeed::kept();
-    };
+    // Read on the main thread at launch, so it must not choose the device: that loads the
+    // graphics libraries and computes on the device. Until the probe below has chosen, this is
+    // the processor's figure; the probe's answer replaces it with the chosen device's.
+    services.machineSpeed = [] { return MachineSpeed::kept(); };
     // The probe keeps the processors busy for a moment: never on the thread that draws.
     auto probeQueue = std::make_shared<SerialQueue>("com.tallyvox.speed-probe");
     services.measureMachineSpeed =
